@@ -1,0 +1,10 @@
+#include "app/GlobalVars.h"
+
+namespace cw {
+
+TGlobalVars& GlobalVars() {
+    static TGlobalVars vars;
+    return vars;
+}
+
+} // namespace cw

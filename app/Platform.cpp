@@ -1,0 +1,70 @@
+#include "app/Platform.h"
+
+#include <atomic>
+
+namespace cw {
+
+namespace {
+std::atomic<IDesktop*> InstalledDesktop{nullptr};
+std::atomic<IPowerService*> InstalledPower{nullptr};
+int BusyCounter = 0;
+} // namespace
+
+IDesktop* SetDesktop(IDesktop* desktop) { return InstalledDesktop.exchange(desktop); }
+IDesktop* Desktop() { return InstalledDesktop.load(); }
+
+int ShowCustomMessage(const std::string& message, const std::string& caption, TMsgDlgType kind,
+                      const std::vector<TMsgDlgButton>& buttons,
+                      const std::vector<std::string>& captions) {
+    auto* d = Desktop();
+    return d ? d->ShowCustomMessage(message, caption, kind, buttons, captions) : mrNone;
+}
+
+bool BrowseForFolder(std::string& folder, const std::string& title) {
+    auto* d = Desktop();
+    return d && d->BrowseForFolder(folder, title);
+}
+
+void OpenWithShell(const std::string& target) {
+    if (auto* d = Desktop())
+        d->OpenWithShell(target);
+}
+
+void BeginBusy() {
+    ++BusyCounter;
+    if (auto* d = Desktop())
+        d->SetBusyCursor(true);
+}
+
+void EndBusy() {
+    if (BusyCounter <= 0)
+        return;
+    if (--BusyCounter == 0)
+        if (auto* d = Desktop())
+            d->SetBusyCursor(false);
+}
+
+int BusyCount() { return BusyCounter; }
+
+IPowerService* SetPowerService(IPowerService* service) { return InstalledPower.exchange(service); }
+IPowerService* PowerService() { return InstalledPower.load(); }
+
+bool SetProcessPrivilege(const std::string& name, bool enable) {
+    auto* p = PowerService();
+    return p && p->AdjustPrivilege(name, enable);
+}
+
+void ShutdownComputer(int mode) {
+    static const char* const privilege = "SeShutdownPrivilege";
+    static const TPowerAction actions[] = {TPowerAction::EndApplication,
+                                           TPowerAction::ShutdownPowerOff, TPowerAction::PowerOff,
+                                           TPowerAction::Reboot, TPowerAction::Hibernate,
+                                           TPowerAction::Suspend};
+    SetProcessPrivilege(privilege, true);
+    if (mode >= 0 && mode <= 5)
+        if (auto* p = PowerService())
+            p->Request(actions[mode]);
+    SetProcessPrivilege(privilege, false);
+}
+
+} // namespace cw

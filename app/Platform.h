@@ -1,0 +1,64 @@
+// What the shell asks of the desktop: messages, the folder picker, the busy cursor, opening
+// a target with its default handler, and power requests. The window installs the Qt and
+// logind realisations; tests install recording fakes, so nothing is ever shown, opened or
+// powered off by a test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cw {
+
+enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+enum TMsgDlgButton { mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll };
+// Result codes of a pressed button.
+enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5,
+                    mrYes = 6, mrNo = 7, mrAll = 8 };
+
+class IDesktop {
+public:
+    virtual ~IDesktop() = default;
+    virtual int ShowCustomMessage(const std::string& message, const std::string& caption,
+                                  TMsgDlgType kind, const std::vector<TMsgDlgButton>& buttons,
+                                  const std::vector<std::string>& captions) = 0;
+    virtual bool BrowseForFolder(std::string& folder, const std::string& title) = 0;
+    virtual void SetBusyCursor(bool busy) = 0;
+    virtual void OpenWithShell(const std::string& target) = 0;
+};
+
+// The installed desktop (not owned); null until the window installs one.
+IDesktop* SetDesktop(IDesktop* desktop);
+IDesktop* Desktop();
+
+// Through the installed desktop; without one, messages answer mrNone, the picker false, and
+// opening does nothing.
+int ShowCustomMessage(const std::string& message, const std::string& caption, TMsgDlgType kind,
+                      const std::vector<TMsgDlgButton>& buttons,
+                      const std::vector<std::string>& captions = {});
+bool BrowseForFolder(std::string& folder, const std::string& title = "Please select a folder");
+void OpenWithShell(const std::string& target);
+
+// Nested busy cursor: the cursor shows busy from the first BeginBusy to the matching EndBusy.
+void BeginBusy();
+void EndBusy();
+int BusyCount();
+
+enum class TPowerAction { EndApplication, ShutdownPowerOff, PowerOff, Reboot, Hibernate, Suspend };
+
+class IPowerService {
+public:
+    virtual ~IPowerService() = default;
+    // Asks for (or gives back) the right to change the power state; true when granted.
+    virtual bool AdjustPrivilege(const std::string& name, bool enable) = 0;
+    virtual void Request(TPowerAction action) = 0;
+};
+
+IPowerService* SetPowerService(IPowerService* service);
+IPowerService* PowerService();
+
+bool SetProcessPrivilege(const std::string& name, bool enable);
+// Modes: 0 end the application, 1 shut down and power off, 2 power off, 3 restart,
+// 4 hibernate, 5 suspend; other modes do nothing. Failures are not reported.
+void ShutdownComputer(int mode);
+
+} // namespace cw
