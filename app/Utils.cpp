@@ -240,6 +240,8 @@ std::string EnvOr(const char* name) {
 }
 std::string HomeFolder() {
     std::string home = EnvOr("HOME");
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
     return home.empty() ? std::string("/") : home;
 }
 // Reads XDG_DOCUMENTS_DIR from the user-dirs file, as the desktop writes it.

@@ -1,0 +1,73 @@
+#include "app/Platform.h"
+
+#include <gtest/gtest.h>
+
+using namespace cw;
+
+namespace {
+
+struct TRecordingPower : IPowerService {
+    std::vector<std::string> Calls;
+    bool AdjustPrivilege(const std::string& name, bool enable) override {
+        Calls.push_back(std::string(enable ? "enable " : "disable ") + name);
+        return true;
+    }
+    void Request(TPowerAction action) override {
+        Calls.push_back("request " + std::to_string(int(action)));
+    }
+};
+
+struct TRecordingDesktop : IDesktop {
+    std::vector<bool> Cursor;
+    int ShowCustomMessage(const std::string&, const std::string&, TMsgDlgType,
+                          const std::vector<TMsgDlgButton>&, const std::vector<std::string>&) override {
+        return mrYes;
+    }
+    bool BrowseForFolder(std::string&, const std::string&) override { return false; }
+    void SetBusyCursor(bool busy) override { Cursor.push_back(busy); }
+    void OpenWithShell(const std::string&) override {}
+};
+
+} // namespace
+
+TEST(Power, EveryModeIsBracketedByThePrivilege) {
+    TRecordingPower power;
+    auto* previous = SetPowerService(&power);
+    for (int mode = -1; mode <= 6; ++mode)
+        ShutdownComputer(mode);
+    SetPowerService(previous);
+    std::vector<std::string> expected;
+    for (int mode = -1; mode <= 6; ++mode) {
+        expected.push_back("enable SeShutdownPrivilege");
+        if (mode >= 0 && mode <= 5)
+            expected.push_back("request " + std::to_string(mode));
+        expected.push_back("disable SeShutdownPrivilege");
+    }
+    EXPECT_EQ(power.Calls, expected);
+    // TPowerAction's values are the mode numbers.
+    EXPECT_EQ(int(TPowerAction::ShutdownPowerOff), 1);
+    EXPECT_EQ(int(TPowerAction::Suspend), 5);
+}
+
+TEST(Power, NoServiceMeansNothingHappensAndNoPrivilege) {
+    auto* previous = SetPowerService(nullptr);
+    EXPECT_FALSE(SetProcessPrivilege("SeShutdownPrivilege", true));
+    ShutdownComputer(1); // must not crash
+    SetPowerService(previous);
+}
+
+TEST(BusyCursor, NestsAndIgnoresExtraEnds) {
+    TRecordingDesktop desktop;
+    auto* previous = SetDesktop(&desktop);
+    EndBusy(); // unpaired: nothing
+    BeginBusy();
+    BeginBusy();
+    EndBusy();
+    EXPECT_EQ(BusyCount(), 1);
+    EndBusy();
+    EndBusy();
+    EXPECT_EQ(BusyCount(), 0);
+    SetDesktop(previous);
+    // Shown busy twice (each BeginBusy), restored once, when the count reached zero.
+    EXPECT_EQ(desktop.Cursor, (std::vector<bool>{true, true, false}));
+}

@@ -1,0 +1,232 @@
+#include "TempDir.h"
+#include "app/GlobalVars.h"
+#include "app/IniFile.h"
+#include "app/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace cw;
+
+namespace {
+
+TGlobalVars FreshVars(const TTempDir& dir) {
+    TGlobalVars v;
+    v.DataDir = dir.Path;
+    v.OutputFormatClass = 1; // as a branding default would set them
+    v.OutputVideoFormat = 2;
+    SetDefaultUserSettings(v, "/home/u/Documents");
+    return v;
+}
+
+const char* const ExpectedFirstRun =
+    "[System]\r\n"
+    "LastOpenDir=/home/u/Documents\r\n"
+    "OutputFileDir=/home/u/Documents\r\n"
+    "OutputURLDir=/home/u/Documents\r\n"
+    "OutputFormatClass=1\r\n"
+    "OutputAudioFormat=0\r\n"
+    "OutputVideoFormat=2\r\n"
+    "OutputDeviceFormat=0\r\n"
+    "OutputWAVPreset=3\r\nOutputMP3Preset=2\r\nOutputWMAPreset=1\r\nOutputOGGPreset=3\r\n"
+    "OutputM4APreset=0\r\nOutputAACPreset=3\r\nOutputFLACPreset=5\r\nOutputMP2Preset=0\r\n"
+    "OutputAVIPreset=3\r\nOutputMP4Preset=3\r\nOutputFLVPreset=1\r\nOutputSWFPreset=1\r\n"
+    "OutputMPEGPreset=5\r\nOutputRMPreset=1\r\nOutputWMVPreset=16\r\nOutputMOVPreset=7\r\n"
+    "Output3GPPreset=2\r\nOutputiPodPreset=5\r\nOutputiPhonePreset=1\r\n"
+    "OutputAppleTVPreset=1\r\nOutputPSPPreset=1\r\nOutputBlackBerryPreset=1\r\n"
+    "OutputMobilePhonePreset=1\r\nOutputiPadPreset=0\r\nOutputAndroidPreset=0\r\n"
+    "PlayASoundWhenFinished=0\r\nShutDownWhenFinished=0\r\nPreferYouTubeQuality=1\r\n"
+    "PreferYouTube1=1\r\nPreferYouTube2=2\r\nPreferYouTube3=3\r\nPreferYouTube4=0\r\n"
+    "PreferYouTube5=4\r\nPreferYouTube6=5\r\nPreferYouTube7=6\r\nPreferYouTube18=7\r\n";
+
+} // namespace
+
+TEST(Settings, FirstRunWritesDefaultsInKeyOrderAndLaterRunsReadThemBack) {
+    TTempDir dir;
+    TGlobalVars v = FreshVars(dir);
+    v.StreamURLs[3] = "leftover";
+    SetDefaultUserSettings(v, "/home/u/Documents");
+    EXPECT_TRUE(v.StreamURLs[3].empty());
+
+    EXPECT_FALSE(LoadSettings(v));
+    EXPECT_EQ(dir.Read("~system2.dat"), ExpectedFirstRun);
+
+    TGlobalVars again = FreshVars(dir);
+    again.OutputWMVPreset = 99;
+    EXPECT_TRUE(LoadSettings(again));
+    EXPECT_EQ(again.OutputWMVPreset, 16);
+    EXPECT_EQ(again.PreferYouTube18, 7);
+    EXPECT_TRUE(again.PreferYouTubeQuality);
+}
+
+TEST(Settings, SingleKeyFileKeepsEveryOtherDefault) {
+    TTempDir dir;
+    dir.Write("~system2.dat", "[System]\nOutputWMVPreset=4\n");
+    TGlobalVars v = FreshVars(dir);
+    TGlobalVars defaults = v;
+    EXPECT_TRUE(LoadSettings(v));
+    EXPECT_EQ(v.OutputWMVPreset, 4);
+    EXPECT_EQ(v.OutputMP3Preset, defaults.OutputMP3Preset);
+    EXPECT_EQ(v.OutputFormatClass, 1);
+    EXPECT_EQ(v.LastOpenDir, "/home/u/Documents");
+    EXPECT_EQ(v.PreferYouTube4, 0);
+    EXPECT_EQ(v.PreferYouTube5, 4);
+}
+
+TEST(Settings, NumbersBytesAndBooleansAsStored) {
+    TTempDir dir;
+    dir.Write("~system2.dat", "[system]\n"
+                              "OUTPUTFORMATCLASS=258\n"
+                              "PlayASoundWhenFinished=2\n"
+                              "ShutDownWhenFinished=0x10\n"
+                              "OutputMP4Preset=0x1F\n"
+                              "OutputAVIPreset=-3\n"
+                              "OutputDeviceFormat=511\n"
+                              "PreferYouTubeQuality=0\n");
+    TGlobalVars v = FreshVars(dir);
+    EXPECT_TRUE(LoadSettings(v));
+    EXPECT_EQ(v.OutputFormatClass, 2);
+    EXPECT_TRUE(v.PlayASoundWhenFinished);
+    EXPECT_TRUE(v.ShutDownWhenFinished);
+    EXPECT_EQ(v.OutputMP4Preset, 31);
+    EXPECT_EQ(v.OutputAVIPreset, -3); // out of range values are used as read
+    EXPECT_EQ(v.OutputDeviceFormat, 255);
+    EXPECT_FALSE(v.PreferYouTubeQuality);
+}
+
+TEST(Settings, DamagedFilesLoadWithDefaultsForWhatCannotBeRead) {
+    TTempDir dir;
+    TGlobalVars defaults = FreshVars(dir);
+    const std::string damaged[] = {
+        // BOM, CR LF, garbage lines, non-numeric values, truncated last line
+        "\xEF\xBB\xBF[System]\r\nOutputMP3Preset=abc\r\n%%%garbage\r\n=5\r\n"
+        "OutputOGGPreset=\r\nOutputFLACPreset=9999999999999\r\nOutputAACPreset=1",
+        // no section at all
+        "OutputAACPreset=1\nOutputMP3Preset=7\n",
+        // binary noise
+        std::string("\0\x01\xff[Sys\ntem]\n\x80=\x81\n", 16),
+        "",
+    };
+    for (const auto& content : damaged) {
+        dir.Write("~system2.dat", content);
+        TGlobalVars v = FreshVars(dir);
+        EXPECT_TRUE(LoadSettings(v));
+        EXPECT_EQ(v.OutputMP3Preset, defaults.OutputMP3Preset);
+        EXPECT_EQ(v.OutputOGGPreset, defaults.OutputOGGPreset);
+        EXPECT_EQ(v.OutputFLACPreset, defaults.OutputFLACPreset);
+        EXPECT_EQ(v.OutputFileDir, defaults.OutputFileDir);
+    }
+    // Only the first file had a readable AAC preset in section System.
+    dir.Write("~system2.dat", damaged[0]);
+    TGlobalVars v = FreshVars(dir);
+    LoadSettings(v);
+    EXPECT_EQ(v.OutputAACPreset, 1);
+}
+
+TEST(Settings, SaveKeepsPlacementsAndStringsVerbatim) {
+    TTempDir dir;
+    TGlobalVars v = FreshVars(dir);
+    SavePlacement("Form", {10, 20, 772, 547, false}, v);
+    v.OutputFileDir = "/media/My Videos;=x \"q\"";
+    SaveSettings(v);
+    TIniFile ini;
+    ini.Load(dir.Path + "~system2.dat");
+    EXPECT_EQ(ini.ReadInteger("Form", "x", -1), 10);
+    EXPECT_EQ(ini.ReadString("System", "OutputFileDir", ""), "/media/My Videos;=x \"q\"");
+
+    TGlobalVars back = FreshVars(dir);
+    LoadSettings(back);
+    EXPECT_EQ(back.OutputFileDir, v.OutputFileDir);
+}
+
+TEST(Settings, FailedWriteNamesTheFileAndKeepsTheOldOne) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    TTempDir dir;
+    TGlobalVars v = FreshVars(dir);
+    SaveSettings(v);
+    const std::string before = dir.Read("~system2.dat");
+    chmod(dir.Path.c_str(), 0555);
+    v.OutputWMVPreset = 1;
+    try {
+        SaveSettings(v);
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(dir.Path + "~system2.dat"), std::string::npos)
+            << e.what();
+    }
+    chmod(dir.Path.c_str(), 0755);
+    EXPECT_EQ(dir.Read("~system2.dat"), before);
+}
+
+TEST(Settings, FailedWriteIntoMissingFolderNamesTheFile) {
+    // Works as root too: a folder that does not exist cannot receive the file.
+    TTempDir dir;
+    TGlobalVars v = FreshVars(dir);
+    v.DataDir = dir.Path + "gone/";
+    try {
+        SaveSettings(v);
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(dir.Path + "gone/~system2.dat"), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.Path + "gone"));
+}
+
+TEST(Placement, ClampingKeepsTheWindowOnScreen) {
+    // x 1900 with width 772 on a 1280 screen: moved back to 508.
+    auto p = ClampPlacement({1900, 100, 772, 547, false}, 1280, 1024);
+    EXPECT_EQ(p.Left, 508);
+    EXPECT_EQ(p.Top, 100);
+    // width 2000 is limited to 1280 for the computation, which gives x 0.
+    p = ClampPlacement({300, 0, 2000, 547, false}, 1280, 1024);
+    EXPECT_EQ(p.Left, 0);
+    EXPECT_EQ(p.Width, 1280);
+    p = ClampPlacement({-50, -60, 772, 547, true}, 1280, 1024);
+    EXPECT_EQ(p.Left, 0);
+    EXPECT_EQ(p.Top, 0);
+    EXPECT_TRUE(p.Maximized);
+    p = ClampPlacement({0, 900, 772, 547, false}, 1280, 1024);
+    EXPECT_EQ(p.Top, 1024 - 547);
+}
+
+TEST(Placement, SavedPlacementRestoresAndMissingSectionKeepsCurrent) {
+    TTempDir dir;
+    TGlobalVars v = FreshVars(dir);
+    const TWindowPlacement current{240, 230, 772, 547, false};
+
+    auto p = RestorePlacement("Form", current, 1280, 1024, v);
+    EXPECT_EQ(p.Left, 240);
+    EXPECT_EQ(p.Top, 230);
+    EXPECT_FALSE(p.Maximized);
+
+    SavePlacement("FormLog", {1900, 50, 400, 772, true}, v, " ");
+    p = RestorePlacement("FormLog", current, 1280, 1024, v, "");
+    EXPECT_EQ(p.Left, 1280 - 400);
+    EXPECT_EQ(p.Top, 50);
+    EXPECT_TRUE(p.Maximized);
+
+    TIniFile ini;
+    ini.Load(dir.Path + "~system2.dat");
+    EXPECT_EQ(ini.Text(), "[FormLog]\r\nx=1900\r\ny=50\r\nheight=772\r\nwidth=400\r\nmaximized=1\r\n");
+
+    // Another file can be named explicitly.
+    SavePlacement("Form", {1, 2, 3, 4, false}, v, dir.Path + "other.ini");
+    EXPECT_NE(dir.Read("other.ini").find("[Form]"), std::string::npos);
+}
+
+TEST(IniFile, ParsesIntegersStrictly) {
+    int v = 0;
+    EXPECT_TRUE(ParseIniInteger("42", v));
+    EXPECT_EQ(v, 42);
+    EXPECT_TRUE(ParseIniInteger(" -7 ", v));
+    EXPECT_EQ(v, -7);
+    EXPECT_TRUE(ParseIniInteger("0xff", v));
+    EXPECT_EQ(v, 255);
+    EXPECT_TRUE(ParseIniInteger("0xFFFFFFFF", v));
+    EXPECT_EQ(v, -1);
+    for (const char* bad : {"", "0x", "12a", "1.5", "2147483648", "0x100000000", "abc", "-"})
+        EXPECT_FALSE(ParseIniInteger(bad, v)) << bad;
+}
