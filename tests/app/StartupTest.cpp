@@ -1,0 +1,92 @@
+#include "TempDir.h"
+#include "app/Branding.h"
+#include "app/GlobalVars.h"
+#include "app/IniFile.h"
+#include "app/Startup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace cw;
+
+namespace {
+// Points the per-user folders into a temporary home for the test's lifetime.
+class TTempHome {
+public:
+    TTempHome() {
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
+            const char* v = std::getenv(name);
+            Saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+        setenv("HOME", Dir.Path.c_str(), 1);
+        unsetenv("XDG_CONFIG_HOME");
+        std::filesystem::create_directories(Dir.Path + ".config");
+    }
+    ~TTempHome() {
+        for (auto& [name, value] : Saved)
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+    TTempDir Dir;
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
+};
+} // namespace
+
+TEST(Startup, FirstRunWritesSettingsAndStoredChoicesWinOverBrandingDefaults) {
+    TTempHome home;
+    TTempDir exe;
+    exe.Write("lamecore.dll", ScrambleText("[SYSTEM]\r\nName=Tool A/B\r\nDownload=Yes\r\n"
+                                           "DefaultVideo=2\r\nDefaultClass=1\r\n"));
+    TGlobalVars vars;
+    auto state = PrepareApplication(vars, exe.Path);
+    EXPECT_EQ(state.Title, "Tool A/B");
+    EXPECT_TRUE(state.FirstRun);
+    EXPECT_TRUE(state.SettingsError.empty());
+    EXPECT_TRUE(vars.Download);
+    const std::string dataDir = home.Dir.Path + ".config/Tool A B/";
+    EXPECT_EQ(vars.DataDir, dataDir);
+    EXPECT_EQ(vars.OutputVideoFormat, 2); // FLV from the branding default
+    EXPECT_EQ(vars.OutputFormatClass, 1);
+    EXPECT_EQ(vars.OutputWMVPreset, 16);
+    EXPECT_TRUE(std::filesystem::exists(dataDir + "~system2.dat"));
+
+    // The user picks MP4; the next start keeps it although the branding says FLV.
+    TIniFile ini;
+    ini.Load(dataDir + "~system2.dat");
+    ini.WriteInteger("System", "OutputVideoFormat", 1);
+    ini.Save(dataDir + "~system2.dat");
+    TGlobalVars next;
+    state = PrepareApplication(next, exe.Path);
+    EXPECT_FALSE(state.FirstRun);
+    EXPECT_EQ(next.OutputVideoFormat, 1);
+}
+
+TEST(Startup, MissingBrandingFileStopsWithItsNameAndChangesNothing) {
+    TTempHome home;
+    TTempDir exe;
+    TGlobalVars vars;
+    vars.OutputWMVPreset = 5;
+    try {
+        PrepareApplication(vars, exe.Path);
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(exe.Path + "lamecore.dll"), std::string::npos);
+    }
+    EXPECT_EQ(vars.OutputWMVPreset, 5);
+    EXPECT_TRUE(vars.DataDir.empty());
+}
+
+TEST(Startup, UnwritableDataFolderStillStartsWithDefaults) {
+    TTempHome home;
+    TTempDir exe;
+    exe.Write("lamecore.dll", ScrambleText("[SYSTEM]\nName=Tool\n"));
+    // The data folder name is taken by a file: it can be neither created nor written into.
+    home.Dir.Write(".config/Tool", "not a folder");
+    TGlobalVars vars;
+    auto state = PrepareApplication(vars, exe.Path);
+    EXPECT_EQ(vars.DataDir, home.Dir.Path + ".config/"); // falls back to the app-data folder
+    EXPECT_TRUE(state.SettingsError.empty());
+    EXPECT_EQ(vars.OutputMP3Preset, 2);
+}
