@@ -186,12 +186,14 @@ void TScriptRunner::Execute(QJSEngine& engine) {
         InstallFunction.call({QString::fromStdString(name)});
 
     const QString text = QString::fromStdString(Text);
-    // Parse first, without running anything: the text is handed to the Function constructor
-    // as a value, which compiles it as a function body and fails for any text that does not
-    // parse as a script either.
+    // Parse first, without running anything: the text goes to the Function constructor as a
+    // value, which compiles it as a function body. Whatever that rejects would not parse as a
+    // script either.
     const QJSValue parsed =
         engine.globalObject().property(QStringLiteral("Function")).callAsConstructor({text});
     if (parsed.isError()) {
+        if (WasInterrupted())
+            return;
         // Compiling the text as the script itself fails too, before any of it runs, and
         // gives the engine's own description and position.
         QStringList trace;
@@ -213,14 +215,12 @@ void TScriptRunner::Execute(QJSEngine& engine) {
     Changed.notify_all();
     QStringList trace;
     const QJSValue result = engine.evaluate(text, ScriptFileName, 1, &trace);
-    bool interrupted;
     {
         std::lock_guard lock(Lock);
         Running = false;
-        interrupted = Interrupted;
     }
     // An uncaught exception leaves a stack trace; a stop by the host is not a script error.
-    if (!trace.isEmpty() && !interrupted)
+    if (!trace.isEmpty() && !WasInterrupted())
         ReportError(result, trace);
     CallHost([](TCustomScript& owner) {
         if (owner.OnLeave)
@@ -285,6 +285,11 @@ void TScriptRunner::RunHandler(const std::function<void(TCustomScript&)>& fn) {
         HandlerError = std::current_exception();
         Interrupt();
     }
+}
+
+bool TScriptRunner::WasInterrupted() {
+    std::lock_guard lock(Lock);
+    return Interrupted;
 }
 
 void TScriptRunner::Interrupt() {

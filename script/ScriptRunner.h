@@ -62,6 +62,7 @@ private:
     void RunHandler(const std::function<void(TCustomScript&)>& fn);
     // Any thread: makes the engine abandon the script.
     void Interrupt();
+    bool WasInterrupted();
 
     int AddHandle(TScriptletPtr scriptlet);
     TScriptletPtr FromHandle(int handle) const;
