@@ -1,0 +1,97 @@
+// The generic option store of a transcoding job: every option name the transcoder does not
+// handle itself is a library option. It is set on option templates (one codec context per
+// media type, one container context, one scaler context), where the library checks the value,
+// and recorded; each codec or container context the job creates later receives the recorded
+// options whose flags fit it, including private options of its codec or muxer.
+#pragma once
+
+#include "engine/LegacyOptions.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/avutil.h>
+#include <libavutil/opt.h>
+}
+
+struct AVCodec;
+struct AVCodecContext;
+struct AVFormatContext;
+struct SwsContext;
+
+namespace cw {
+
+// The flag masks the transcoder hands to ApplyGenericOptions for each kind of context.
+constexpr int OptionMaskInputContainer = AV_OPT_FLAG_DECODING_PARAM;                        // 2
+constexpr int OptionMaskInputVideo = AV_OPT_FLAG_DECODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM;  // 18
+constexpr int OptionMaskInputAudio = AV_OPT_FLAG_DECODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM;  // 10
+constexpr int OptionMaskOutputContainer = AV_OPT_FLAG_ENCODING_PARAM;                       // 1
+constexpr int OptionMaskOutputVideo = AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM; // 17
+constexpr int OptionMaskOutputAudio = AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM; // 9
+constexpr int OptionMaskOutputSubtitle =
+    AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_SUBTITLE_PARAM; // 33
+
+// The scaler flags of a fresh scaler template (bicubic).
+constexpr int DefaultSwsFlags = 4;
+
+class TGenericOptions {
+public:
+    TGenericOptions();
+    ~TGenericOptions();
+    TGenericOptions(const TGenericOptions&) = delete;
+    TGenericOptions& operator=(const TGenericOptions&) = delete;
+
+    // New templates with library defaults; nothing recorded. Needs the libraries bound.
+    void Reset();
+    // Frees the templates and the record.
+    void Clear();
+
+    // Sets a library option on the templates and records it; false, with LastError() set,
+    // when no template, codec or muxer knows the name or the value is rejected.
+    bool Set(const std::string& name, const std::string& value);
+
+    // Copies the recorded options into a library context (a codec or container context):
+    // those the template holds, when their flags contain every bit of mask, with the
+    // template's current value; the private ones, when the context's codec (given as codec)
+    // or muxer knows them, with their recorded value. On an encoder, the older generation's
+    // defaults of the compatibility table are put in first where the job recorded none.
+    void Apply(void* target, void* optionTemplate, const AVCodec* codec, int mask) const;
+
+    // The codec template of a media type (video, audio, data, subtitle, attachment), or null.
+    AVCodecContext* CodecTemplate(AVMediaType type) const;
+    AVFormatContext* FormatTemplate() const { return Format.get(); }
+    SwsContext* ScalerTemplate() const { return Scaler.get(); }
+
+    // The recorded options in recording order: the option's own name with an empty value for
+    // options held by a template, the given name and value for private ones.
+    const std::vector<TOptionPair>& Recorded() const { return Record; }
+    bool IsRecorded(const std::string& name) const;
+
+    // The process-wide text of the last rejected option.
+    static const std::string& LastError();
+    static void SetLastError(const std::string& text);
+
+private:
+    bool SetCurrent(const std::string& name, const std::string& value);
+    static bool KnownPrivateOption(const std::string& name);
+
+    struct TFreeCodec {
+        void operator()(AVCodecContext* context) const;
+    };
+    struct TFreeFormat {
+        void operator()(AVFormatContext* context) const;
+    };
+    struct TFreeScaler {
+        void operator()(SwsContext* context) const;
+    };
+    static constexpr int TypeCount = 5;
+    std::unique_ptr<AVCodecContext, TFreeCodec> Codec[TypeCount];
+    std::unique_ptr<AVFormatContext, TFreeFormat> Format;
+    std::unique_ptr<SwsContext, TFreeScaler> Scaler;
+    std::vector<TOptionPair> Record;
+    TLegacyOptionState Legacy;
+};
+
+} // namespace cw
