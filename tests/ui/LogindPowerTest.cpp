@@ -1,0 +1,148 @@
+// The logind realisation against a stand-in login manager on a private message bus: the
+// requests really travel over D-Bus, and nothing is ever powered off.
+#include "ui/LogindPower.h"
+
+#include "UiTestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <mutex>
+
+using namespace cw;
+
+namespace {
+
+class TFakeLoginManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public:
+    std::vector<std::string> TakeCalls() {
+        std::lock_guard<std::mutex> guard(Lock);
+        return Calls;
+    }
+    void SetCanAnswer(const QString& answer) {
+        std::lock_guard<std::mutex> guard(Lock);
+        CanAnswer = answer;
+    }
+
+public slots:
+    void PowerOff(bool interactive) { Record("PowerOff", interactive); }
+    void Reboot(bool interactive) { Record("Reboot", interactive); }
+    void Hibernate(bool interactive) { Record("Hibernate", interactive); }
+    void Suspend(bool interactive) { Record("Suspend", interactive); }
+    QString CanPowerOff() {
+        std::lock_guard<std::mutex> guard(Lock);
+        Calls.push_back("CanPowerOff");
+        return CanAnswer;
+    }
+
+private:
+    void Record(const char* name, bool interactive) {
+        std::lock_guard<std::mutex> guard(Lock);
+        Calls.push_back(std::string(name) + (interactive ? "(interactive)" : "(silent)"));
+    }
+    std::mutex Lock;
+    std::vector<std::string> Calls;
+    QString CanAnswer = "challenge";
+};
+
+class LogindPowerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable("dbus-daemon").isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        Daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        ASSERT_TRUE(Daemon.waitForReadyRead(10000)) << "the private bus did not start";
+        Address = QString::fromUtf8(Daemon.readLine()).trimmed();
+        ASSERT_FALSE(Address.isEmpty());
+
+        // The stand-in answers on a thread of its own, so that a blocking question from this
+        // thread can be answered.
+        ServerThread.start();
+        Manager.moveToThread(&ServerThread);
+        QDBusConnection server = QDBusConnection::connectToBus(Address, "cw-logind-server");
+        ASSERT_TRUE(server.isConnected());
+        ASSERT_TRUE(server.registerObject("/org/freedesktop/login1", &Manager,
+                                          QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(server.registerService("org.freedesktop.login1"));
+        Client = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(Address, "cw-logind-client"));
+        ASSERT_TRUE(Client->isConnected());
+    }
+    void TearDown() override {
+        Client.reset();
+        QDBusConnection::disconnectFromBus("cw-logind-client");
+        QDBusConnection::disconnectFromBus("cw-logind-server");
+        ServerThread.quit();
+        ServerThread.wait();
+        Daemon.kill();
+        Daemon.waitForFinished();
+    }
+
+    bool WaitForCalls(size_t count) {
+        return test::ProcessUntil([&] { return Manager.TakeCalls().size() >= count; });
+    }
+
+    QProcess Daemon;
+    QString Address;
+    QThread ServerThread;
+    TFakeLoginManager Manager;
+    std::unique_ptr<QDBusConnection> Client;
+};
+
+TEST_F(LogindPowerTest, ShutdownAsksWhetherPoweringOffIsPossibleThenPowersOffInteractively) {
+    TLogindPowerService power(*Client);
+    IPowerService* previous = SetPowerService(&power);
+    ShutdownComputer(1);
+    ASSERT_TRUE(WaitForCalls(2));
+    EXPECT_EQ(Manager.TakeCalls(),
+              (std::vector<std::string>{"CanPowerOff", "PowerOff(interactive)"}));
+    SetPowerService(previous);
+}
+
+TEST_F(LogindPowerTest, EveryModeCallsItsOwnRequestAndUnknownModesCallNone) {
+    TLogindPowerService power(*Client);
+    IPowerService* previous = SetPowerService(&power);
+    for (int mode : {2, 3, 4, 5, 6, -1})
+        ShutdownComputer(mode);
+    // Each mode asks first; the last two modes ask but request nothing.
+    ASSERT_TRUE(WaitForCalls(10));
+    test::ProcessUntil([] { return false; }, 100);
+    std::vector<std::string> requests;
+    for (const auto& call : Manager.TakeCalls())
+        if (call != "CanPowerOff")
+            requests.push_back(call);
+    EXPECT_EQ(requests,
+              (std::vector<std::string>{"PowerOff(interactive)", "Reboot(interactive)",
+                                        "Hibernate(interactive)", "Suspend(interactive)"}));
+    SetPowerService(previous);
+}
+
+TEST_F(LogindPowerTest, TheRightIsGrantedOnlyWhenTheManagerSaysYesOrWillAsk) {
+    TLogindPowerService power(*Client);
+    EXPECT_TRUE(power.AdjustPrivilege("SeShutdownPrivilege", true));
+    Manager.SetCanAnswer("yes");
+    EXPECT_TRUE(power.AdjustPrivilege("SeShutdownPrivilege", true));
+    Manager.SetCanAnswer("no");
+    EXPECT_FALSE(power.AdjustPrivilege("SeShutdownPrivilege", true));
+    const size_t asked = Manager.TakeCalls().size();
+    EXPECT_TRUE(power.AdjustPrivilege("SeShutdownPrivilege", false));
+    EXPECT_EQ(Manager.TakeCalls().size(), asked) << "giving the right back asks nothing";
+}
+
+TEST_F(LogindPowerTest, WithoutALoginManagerNothingIsGrantedAndRequestsAreDroppedQuietly) {
+    TLogindPowerService power(*Client, "org.example.NoLoginManager");
+    EXPECT_FALSE(power.AdjustPrivilege("SeShutdownPrivilege", true));
+    power.Request(TPowerAction::PowerOff);
+    test::ProcessUntil([] { return false; }, 100);
+    EXPECT_TRUE(Manager.TakeCalls().empty());
+    EXPECT_TRUE(TLogindPowerService::MethodFor(TPowerAction::EndApplication).isEmpty());
+}
+
+} // namespace
+
+#include "LogindPowerTest.moc"

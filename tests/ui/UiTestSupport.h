@@ -1,0 +1,171 @@
+// What the window tests share: a recording desktop that answers questions from a list (no
+// real box is ever shown, nothing is opened), a temporary home for the per-user folders, and
+// a program folder with a branding file of the test's choosing and the built artwork.
+#pragma once
+
+#include "app/Branding.h"
+#include "app/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cw::test {
+
+struct TRecordedMessage {
+    std::string Message;
+    std::string Caption;
+    TMsgDlgType Kind;
+    std::vector<TMsgDlgButton> Buttons;
+};
+
+class TRecordingDesktop : public IDesktop {
+public:
+    int ShowCustomMessage(const std::string& message, const std::string& caption, TMsgDlgType kind,
+                          const std::vector<TMsgDlgButton>& buttons,
+                          const std::vector<std::string>&) override {
+        Messages.push_back({message, caption, kind, buttons});
+        if (Answers.empty()) {
+            ADD_FAILURE() << "unexpected message: " << message;
+            return mrNone;
+        }
+        const int answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+    bool BrowseForFolder(std::string& folder, const std::string& title) override {
+        FolderTitles.push_back(title);
+        if (!FolderAnswer)
+            return false;
+        folder = *FolderAnswer;
+        return true;
+    }
+    void SetBusyCursor(bool busy) override { BusyCalls.push_back(busy); }
+    void OpenWithShell(const std::string& target) override { Opened.push_back(target); }
+
+    std::deque<int> Answers; // answers to the next questions, in order
+    std::vector<TRecordedMessage> Messages;
+    std::vector<std::string> Opened;
+    std::vector<std::string> FolderTitles;
+    std::optional<std::string> FolderAnswer;
+    std::vector<bool> BusyCalls;
+};
+
+// Installs a recording desktop for the lifetime of the object.
+class TDesktopScope {
+public:
+    TDesktopScope() { Previous = SetDesktop(&Desktop); }
+    ~TDesktopScope() { SetDesktop(Previous); }
+    TRecordingDesktop Desktop;
+
+private:
+    IDesktop* Previous = nullptr;
+};
+
+// A fresh folder, removed with everything in it.
+class TTempFolder {
+public:
+    TTempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "cwui-XXXXXX").string();
+        Path = mkdtemp(pattern.data());
+        Path += "/";
+    }
+    ~TTempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(Path, ec);
+    }
+    std::string Path; // ends in '/'
+};
+
+// HOME and XDG_CONFIG_HOME point into a temporary folder while the object lives.
+class TTempHome {
+public:
+    TTempHome() {
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
+            const char* v = std::getenv(name);
+            Saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+        setenv("HOME", Folder.Path.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (Folder.Path + "config").c_str(), 1);
+        std::filesystem::create_directories(Folder.Path + "config");
+        std::filesystem::create_directories(Folder.Path + "Documents");
+    }
+    ~TTempHome() {
+        for (auto& [name, value] : Saved)
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+    std::string ConfigFolder() const { return Folder.Path + "config/"; }
+    TTempFolder Folder;
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
+};
+
+// The branding text of a test edition: every format on unless formats says otherwise.
+inline std::string BrandingText(const std::string& title, bool download, bool merge, int skin = 0,
+                                const std::string& extra = "", const std::string& formats = "all") {
+    std::string text = "[SYSTEM]\r\nName=" + title + "\r\nVersion=1.2\r\nCopyright=Test Makers\r\n";
+    text += std::string("Download=") + (download ? "True" : "False") + "\r\n";
+    text += std::string("Merge=") + (merge ? "Yes" : "No") + "\r\n";
+    text += "Skin=" + std::to_string(skin) + "\r\nResFolder=default\r\n";
+    text += "HelpContectLink=https://help.example/content\r\n"
+            "HelpHowTosTutorialVideosLink=https://help.example/howto\r\n"
+            "HelpHomePageLink=https://help.example/home\r\n"
+            "HelpMoreFreeToolsLink=https://help.example/tools\r\n"
+            "HelpCheckForUpdatesLink=https://help.example/updates\r\n"
+            "HelpSupportLink=https://help.example/support\r\n";
+    if (formats == "all") {
+        for (int c = 0; c < OutputClassCount; ++c)
+            for (const auto& key : FormatKeys(c))
+                text += key + "=True\r\n";
+    } else {
+        text += formats;
+    }
+    return text + extra;
+}
+
+// A program folder: the scrambled branding file, and the built artwork, icon and help pages
+// linked in from the build's bin folder.
+class TProgramFolder {
+public:
+    explicit TProgramFolder(const std::string& branding) {
+        std::ofstream(Folder.Path + BrandingFileName, std::ios::binary) << ScrambleText(branding);
+        for (const char* item : {"sounds", "docs", "icon.ico"})
+            if (std::filesystem::exists(std::string(CW_BIN_DIR) + "/" + item))
+                std::filesystem::create_symlink(std::string(CW_BIN_DIR) + "/" + item,
+                                                Folder.Path + item);
+    }
+    const std::string& Path() const { return Folder.Path; }
+    TTempFolder Folder;
+};
+
+// Runs the event loop until done() or the timeout; false on timeout.
+inline bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+inline void ProcessPending() {
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+}
+
+} // namespace cw::test

@@ -1,0 +1,126 @@
+// Takes a screenshot of every wizard page and of the dialogs, as the X server shows them.
+// Run under a display (tools/screenshots.sh starts Xvfb):
+//
+//   clipwright-screenshots EXE_FOLDER OUTPUT_FOLDER NAME_PREFIX
+//
+// EXE_FOLDER holds the branding file and the artwork, as beside the program. The settings
+// go to a temporary folder, so a user's own settings are never touched.
+#include "app/GlobalVars.h"
+#include "app/Platform.h"
+#include "ui/FormAbout.h"
+#include "ui/FormFailedAddFile.h"
+#include "ui/FormLog.h"
+#include "ui/FormMain.h"
+#include "ui/FormShutdown.h"
+#include "ui/QtDesktop.h"
+#include "ui/QtMainThread.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+void Settle(int ms = 300) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+}
+
+bool Shoot(QWidget& window, const QString& path) {
+    window.raise();
+    window.activateWindow();
+    Settle();
+    // The screen as the X server has it, cut to the window's frame.
+    const QRect frame = window.frameGeometry();
+    QPixmap shot =
+        window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (shot.isNull() || !shot.save(path)) {
+        std::fprintf(stderr, "clipwright-screenshots: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: clipwright-screenshots EXE_FOLDER OUTPUT_FOLDER PREFIX\n");
+        return 2;
+    }
+    const std::string exeFolder = argv[1];
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    const QString prefix = QString::fromLocal8Bit(argv[3]);
+    QDir().mkpath(out);
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+
+    using namespace cw;
+    TQtMainThreadDispatcher dispatcher;
+    SetMainThreadDispatcher(&dispatcher);
+    TQtDesktop desktop;
+    SetDesktop(&desktop);
+
+    bool ok = true;
+    {
+        TFormLog log(GlobalVars());
+        TFormMain form(exeFolder, log, GlobalVars());
+        QApplication::setApplicationName(QString::fromStdString(form.Title()));
+        form.move(40, 40);
+        form.show();
+        Settle(600);
+        for (int p = 0; p < WizardPageCount; ++p) {
+            const auto page = TWizardPage(p);
+            if (!GlobalVars().Download && (page == wpMode || page >= wpStep5))
+                continue;
+            form.ActivatePage(page);
+            if (page == wpStep2)
+                form.PrepareOutputPage();
+            if (page == wpStep5)
+                form.PrepareDownloadPage();
+            ok = Shoot(form, QString("%1/%2-%3.png").arg(out, prefix, WizardPageName(page))) && ok;
+        }
+
+        log.AppendLine("Clipwright log: one line per event");
+        log.move(80, 80);
+        log.show();
+        ok = Shoot(log, QString("%1/%2-log.png").arg(out, prefix)) && ok;
+        log.hide();
+
+        TFormAbout about(form.Title(), GlobalVars(), form.ResourceFolder(),
+                         QDate::currentDate().year(), &form);
+        about.move(120, 100);
+        about.show();
+        ok = Shoot(about, QString("%1/%2-about.png").arg(out, prefix)) && ok;
+        about.hide();
+
+        TFormShutdown shutdown(form.Title(), &form);
+        shutdown.move(200, 160);
+        shutdown.show();
+        ok = Shoot(shutdown, QString("%1/%2-shutdown.png").arg(out, prefix)) && ok;
+        shutdown.reject();
+
+        TFormFailedAddFile failed({"/home/user/Videos/broken.avi: Invalid data found when "
+                                   "processing input"},
+                                  GlobalVars().HelpSupportLink, &form);
+        failed.move(140, 120);
+        failed.show();
+        ok = Shoot(failed, QString("%1/%2-failed.png").arg(out, prefix)) && ok;
+        failed.hide();
+    }
+    SetDesktop(nullptr);
+    SetMainThreadDispatcher(nullptr);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,533 @@
+// Creation, branding, skin, messages and window behaviour of the main window.
+#include "ui/FormMain.h"
+
+#include "app/Branding.h"
+#include "app/GlobalVars.h"
+#include "app/Platform.h"
+#include "app/Settings.h"
+#include "app/Utils.h"
+#include "base/MainThread.h"
+#include "engine/FFLogger.h"
+#include "script/Script.h"
+#include "ui/FormLog.h"
+#include "ui/MediaLibraries.h"
+#include "ui/Placement.h"
+#include "ui/SkinLayout.h"
+#include "ui/Widgets.h"
+#include "ui/WindowMessages.h"
+
+#include <QAction>
+#include <QBitmap>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QWindow>
+
+#include <filesystem>
+
+namespace cw {
+
+const char* const OpenDialogFilter =
+    "All Supported "
+    "Formats|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;*."
+    "OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.SWF;*.WEBM;*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*."
+    "FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|All "
+    "Video Formats (all "
+    "types)|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;*."
+    "OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.SWF;*.WEBM;|All Audio Formats (all "
+    "types)|*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*."
+    "OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|All Files|*.*";
+
+QStringList NameFiltersFromText(const std::string& filter) {
+    // Pairs of "name|patterns"; patterns are separated by ";". Qt matches the patterns
+    // case-sensitively, so each pattern is offered in both cases.
+    const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
+    QStringList result;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            patterns << p;
+            if (p != p.toLower())
+                patterns << p.toLower();
+        }
+        result << parts[i] + " (" + patterns.join(QLatin1Char(' ')) + ")";
+    }
+    return result;
+}
+
+TFormMain::TFormMain(const std::string& exeFolder, TFormLog& log, TGlobalVars& vars,
+                     QWidget* parent)
+    : QWidget(parent), ExeFolder(AddTrailingBackslash(exeFolder)), FormLog(log), GlobalState(vars) {
+    BuildForm();
+    FormCreate();
+}
+
+TFormMain::~TFormMain() {
+    FormDestroy();
+}
+
+std::string TFormMain::ResourceFolder() const {
+    return AddTrailingBackslash(ExeFolder + "sounds/" + GlobalState.ResFolder);
+}
+
+// --- creation -------------------------------------------------------------------------------
+
+void TFormMain::FormCreate() {
+    // The branding file, the data folder, the defaults and the stored settings, in that
+    // order; the widgets follow the values below.
+    StartupState = PrepareApplication(GlobalState, ExeFolder);
+    AppTitle = StartupState.Title;
+    ApplyBrandingConfig();
+
+    if (AppTitle == "Skellwin" || AppTitle == "Porvanta")
+        for (QWidget* w :
+             {static_cast<QWidget*>(LabelVersion), static_cast<QWidget*>(LabelMoreTools),
+              static_cast<QWidget*>(ButtonHelp), static_cast<QWidget*>(ButtonLog)})
+            w->hide();
+
+    if (!StartupState.SettingsError.empty())
+        FormLog.AppendLine(StartupState.SettingsError);
+    if (StartupState.FirstRun) {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QSize size = screen ? screen->geometry().size() : QSize(width(), height());
+        move((size.width() - width()) / 2, (size.height() - height()) / 2);
+    }
+
+    ThumbnailList.clear();
+    // The preset lists are filled by the output page's catalogue (conversion workflow).
+    setAcceptDrops(true);
+
+    RestoreWindowPlacement(*this, "Form", GlobalState);
+    UpdatePageTexts();
+
+    // A failed binding is logged; the window still starts complete, and the conversion
+    // commands explain the missing libraries when they are used.
+    LoadMediaLibrariesStep();
+
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
+            [this] { HandleMessage(WM_DRAWCLIPBOARD); });
+    ClipboardWatched = true;
+    ClipboardChanged();
+
+    PageControlMain->setCurrentIndex(FirstPage(GlobalState.Download));
+    UpdatePageTexts();
+
+    CreateScriptHost();
+    clProgressBar->hide();
+    ActionListUpdate();
+    ActionListURLUpdate();
+    PostMessage(WM_SHOWMAIN);
+}
+
+void TFormMain::ApplyBrandingConfig() {
+    const QString title = QString::fromStdString(AppTitle);
+    setWindowTitle(title);
+    for (QLabel* label : {LabelFinishTitle1, LabelFinishTitle2, LabelFinishedDownloading1,
+                          LabelFinishedDownloading2})
+        label->setText(label->text().replace("%s", title));
+
+    LabelVersion->setText("Version: " + QString::fromStdString(GlobalState.Version));
+
+    Art = LoadArtwork(ResourceFolder());
+    for (const auto& missing : Art.Missing)
+        FormLog.AppendLine("Missing picture: " + missing);
+    ImageTopLogo->SetPicture(Art.TopLogo);
+    ImageLeftLogo->SetPicture(Art.LeftLogo);
+    ImageDownloadVideo->setPixmap(Art.DownloadVideo);
+    ImageConvertVideo->setPixmap(Art.ConvertVideo);
+    ImageAudioIcon->setPixmap(Art.AudioIcon);
+    ButtonMin->SetPictures(Art.Min[0], Art.Min[1], Art.Min[2]);
+    ButtonClose->SetPictures(Art.Close[0], Art.Close[1], Art.Close[2]);
+    for (TImageButton* b : {ButtonHelp, ButtonLog, ButtonBack, ButtonNext, ButtonExit})
+        b->SetPictures(Art.Bottom[0], Art.Bottom[1], Art.Bottom[2], Art.Bottom[3]);
+    if (!Art.Frame.isNull())
+        setMask(Art.Frame.mask());
+
+    ApplySkinLayout(GlobalState.Skin);
+    PlaceFormatButtons();
+}
+
+void TFormMain::ApplySkinLayout(int skin) {
+    const TSkinLayout* layout = SkinLayout(skin);
+    if (!layout)
+        return;
+    ButtonMin->setVisible(layout->ChromeButtonsVisible);
+    ButtonClose->setVisible(layout->ChromeButtonsVisible);
+    if (layout->ChromeButtonsVisible) {
+        ButtonMin->move(layout->ButtonMin);
+        ButtonClose->move(layout->ButtonClose);
+    }
+    ButtonHelp->move(layout->ButtonHelp);
+    HelpMenuOffset = layout->HelpMenuOffset;
+    ButtonLog->move(layout->ButtonLog);
+    ButtonBack->move(layout->ButtonBack);
+    ButtonNext->move(layout->ButtonNext);
+    ButtonExit->move(layout->ButtonExit);
+    PageControlMain->move(layout->PageControlMain);
+    LabelTitle->move(layout->LabelTitle);
+    QFont f = LabelTitle->font();
+    f.setBold(layout->TitleBold);
+    LabelTitle->setFont(f);
+    for (QLabel* label : {LabelVersion, static_cast<QLabel*>(LabelMoreTools)}) {
+        QPalette pal = label->palette();
+        pal.setColor(QPalette::WindowText, layout->InfoLabelColor);
+        label->setPalette(pal);
+    }
+    if (layout->LabelVersionTop >= 0) {
+        LabelVersion->move(LabelVersion->x(), layout->LabelVersionTop);
+        LabelMoreTools->move(LabelMoreTools->x(), layout->LabelMoreToolsTop);
+        LabelVersion->raise();
+        LabelMoreTools->raise();
+    }
+    if (layout->TransparentBottomButtons)
+        for (TImageButton* b : {ButtonHelp, ButtonLog, ButtonBack, ButtonNext, ButtonExit})
+            b->SetTransparent(true, Qt::white);
+}
+
+void TFormMain::PlaceFormatButtons() {
+    std::array<bool, OutputClassCount> classVisible{};
+    for (int c = 0; c < OutputClassCount; ++c) {
+        const auto cells =
+            FormatButtonCells(StartupState.Branding.Formats[c], TabSheetToFormat[c]->width());
+        for (size_t f = 0; f < cells.size() && f < ButtonFormat[c].size(); ++f) {
+            ButtonFormat[c][f]->setVisible(cells[f].Visible);
+            if (cells[f].Visible) {
+                ButtonFormat[c][f]->move(cells[f].Left, cells[f].Top);
+                classVisible[c] = true;
+            }
+        }
+    }
+    const auto layout = ClassSelectorCells(classVisible, Pages[wpStep2]->width());
+    for (int c = 0; c < OutputClassCount; ++c) {
+        ButtonToFormat[c]->setVisible(layout.Selectors[c].Visible);
+        if (layout.Selectors[c].Visible)
+            ButtonToFormat[c]->move(layout.Selectors[c].Left, layout.Selectors[c].Top);
+    }
+    RzPageControlToFormat->move(RzPageControlToFormat->x(), layout.FormatPagesTop);
+    RzPageControlToFormat->resize(RzPageControlToFormat->width(),
+                                  Pages[wpStep2]->height() - layout.FormatPagesTop - 4);
+}
+
+void TFormMain::LoadMediaLibrariesStep() {
+    // The logger exists before the libraries are bound, so that binding hooks the libraries'
+    // messages into it.
+    FFLogger = std::make_unique<TFFLogger>();
+    FFLogger->SetLogLevel(llError);
+    FFLogger->OnLog = [this](TFFLogger*, uint32_t threadId, TLogLevel level,
+                             const std::string& message) { FFLoggerLog(threadId, level, message); };
+    if (MediaLibrariesLoaded()) {
+        MediaLibrariesReady = true;
+        return;
+    }
+    std::string error;
+    MediaLibrariesReady = LoadMediaLibraries(ExeFolder + "lib", error) ||
+                          LoadMediaLibraries(ExeFolder + "../lib", error);
+    if (!MediaLibrariesReady)
+        FormLog.AppendLine(error);
+}
+
+void TFormMain::FFLoggerLog(uint32_t threadId, int level, const std::string& message) {
+    FormLog.AppendLine("#" + std::to_string(threadId) + "." + std::to_string(level) + ": " +
+                       message);
+}
+
+void TFormMain::CreateScriptHost() {
+    ScriptHost = std::make_unique<TJavaScript>();
+    ScriptHost->WindowHandle = reinterpret_cast<uintptr_t>(this);
+    ScriptHost->AddItem(std::make_shared<TComponentScriptlet>(this, "Form"));
+    HostScriptlet = std::make_shared<THostScriptlet>();
+    // The downloader connects HostScriptlet->OnEcho and OnAlert to its result handler and
+    // ScriptHost->OnError to its script-error handler.
+    ScriptHost->AddItem(HostScriptlet);
+}
+
+void TFormMain::FormShow() {
+    LabelVersion->hide();
+    LabelMoreTools->hide();
+    PostMessage(WM_LOADPROMO);
+}
+
+void TFormMain::FormDestroy() {
+    // The controls go away after this object's own part: no signal of theirs may reach it.
+    for (QObject* child : findChildren<QObject*>())
+        disconnect(child, nullptr, this, nullptr);
+    ThumbnailList.clear();
+    ScriptHost.reset();
+    if (FFLogger)
+        FFLogger->OnLog = nullptr;
+    if (ClipboardWatched)
+        disconnect(QGuiApplication::clipboard(), nullptr, this, nullptr);
+}
+
+// --- messages -------------------------------------------------------------------------------
+
+void TFormMain::PostMessage(int message) {
+    QMetaObject::invokeMethod(
+        this, [this, message] { HandleMessage(message); }, Qt::QueuedConnection);
+}
+
+void TFormMain::SendMessage(int message) {
+    RunOnMainThread([this, message] { HandleMessage(message); });
+}
+
+void TFormMain::HandleMessage(int message) {
+    switch (message) {
+    case WM_DRAWCLIPBOARD:
+        ClipboardChanged();
+        break;
+    case WM_STARTCONVERT:
+        StartConversion();
+        break;
+    case WM_CONVERTFINISHED:
+        FinishConversion();
+        break;
+    case WM_FETCHVIDEOINFO:
+        FetchVideoInfo();
+        break;
+    case WM_TRYNEXTQUALITY:
+        TryNextQuality();
+        break;
+    case WM_LOADPROMO:
+        LoadPromo();
+        break;
+    case WM_SHOWMAIN:
+        ShowMain();
+        break;
+    default:
+        return;
+    }
+    emit MessageHandled(message);
+}
+
+void TFormMain::ShowMain() {
+    show();
+    LabelMoreTools->setText("more free tools...");
+    ActionMoreFreeTools->setText("More Free Tools...");
+}
+
+void TFormMain::LoadPromo() {
+    // Promotional content has no part in this program: ImageAd and clProgressBar stay hidden.
+}
+
+void TFormMain::StartConversion() {
+    // SEAM: the conversion run of the encoder component builds one task per listed file (or
+    // one joining task) and starts the encoder here. Until it exists no task can be built, so
+    // the run ends at once with a summary of no files.
+    GlobalState.ErrorList.clear();
+    GlobalState.TotalFiles = 0;
+    GlobalState.SucceededFiles = 0;
+    FormLog.AppendLine("Cannot do convert, error: the conversion engine is not available yet");
+    SendMessage(WM_CONVERTFINISHED);
+}
+
+void TFormMain::FinishConversion() {
+    // SEAM: the end sound and the shutdown countdown belong to the conversion run.
+    ShowConversionSummary();
+}
+
+void TFormMain::ShowConversionSummary() {
+    ActivatePage(wpStep4);
+    if (!GlobalState.ErrorList.empty()) {
+        QStringList lines;
+        for (const auto& line : GlobalState.ErrorList)
+            lines << QString::fromStdString(line);
+        MemoErrorLog->setPlainText(lines.join(QLatin1Char('\n')));
+        MemoErrorLog->show();
+    } else {
+        MemoErrorLog->hide();
+    }
+    UpdatePageTexts();
+    LabelFinishTotalFiles->setText(QString::number(GlobalState.TotalFiles));
+    LabelFinishSuccessed->setText(QString::number(GlobalState.SucceededFiles));
+    LabelFinishFailed->setText(
+        QString::number(GlobalState.TotalFiles - GlobalState.SucceededFiles));
+}
+
+void TFormMain::FetchVideoInfo() {
+    // SEAM: the download queue processes its current entry here.
+}
+
+void TFormMain::TryNextQuality() {
+    // SEAM: the quality preference retries the video with the next quality here.
+}
+
+void TFormMain::DetachAndStopEncoder() {
+    // SEAM: detach the encoder's progress, termination and preview handlers, then stop all
+    // conversion tasks and wait for them, once the encoder component exists.
+}
+
+void TFormMain::AbortTransfers() {
+    // SEAM: abort the three HTTP transfer components (no file deletion, not hard) once the
+    // download queue owns them.
+}
+
+// --- clipboard, drops ------------------------------------------------------------------------
+
+void TFormMain::ClipboardChanged() {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ClipboardNoText = !(data && data->hasText());
+    ActionListURLUpdate();
+}
+
+void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TFormMain::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths.push_back(url.toLocalFile().toStdString());
+    event->acceptProposedAction();
+    DropFiles(paths);
+    emit MessageHandled(WM_DROPFILES);
+}
+
+void TFormMain::DropFiles(const std::vector<std::string>& paths) {
+    BeginBusy();
+    std::vector<std::string> kept;
+    for (const auto& path : paths) {
+        if (path.size() > 255 || DirectoryExists(path))
+            continue;
+        if (IsMediaExtension(ExtractFileExt(path)))
+            kept.push_back(path);
+    }
+    try {
+        AddFiles(kept);
+    } catch (...) {
+        EndBusy();
+        throw;
+    }
+    EndBusy();
+}
+
+void TFormMain::AddFiles(const std::vector<std::string>& paths) {
+    if (paths.empty())
+        return;
+    // SEAM: the input list probes each file with the decoder and adds its row here.
+    if (!CheckMediaLibraries())
+        return;
+}
+
+bool TFormMain::CheckMediaLibraries() {
+    if (MediaLibrariesReady)
+        return true;
+    Inform("The media libraries could not be loaded, so files cannot be converted. The log "
+           "window tells what is missing.");
+    return false;
+}
+
+// --- window ---------------------------------------------------------------------------------
+
+void TFormMain::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (!Art.Frame.isNull()) {
+        p.drawPixmap(0, 0, Art.Frame);
+        return;
+    }
+    // No frame picture: a plain frame in the palette's colours.
+    p.fillRect(rect(), palette().color(QPalette::Window));
+    p.fillRect(QRect(0, 0, width(), 34), QColor(0x24, 0x33, 0x52));
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void TFormMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!FormShown) {
+        FormShown = true;
+        FormShow();
+    }
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    if (!CloseDone) {
+        if (!FormCloseQuery()) {
+            event->ignore();
+            return;
+        }
+        FormClose();
+        CloseDone = true;
+        emit Closed();
+    }
+    event->accept();
+}
+
+bool TFormMain::FormCloseQuery() {
+    DetachAndStopEncoder();
+    AbortTransfers();
+    if (ClipboardWatched) {
+        disconnect(QGuiApplication::clipboard(), nullptr, this, nullptr);
+        ClipboardWatched = false;
+    }
+    return true;
+}
+
+void TFormMain::FormClose() {
+    // Each step runs even when an earlier one failed; every distinct failure is shown once.
+    std::vector<std::string> errors;
+    auto attempt = [&](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const std::exception& e) {
+            if (std::find(errors.begin(), errors.end(), e.what()) == errors.end())
+                errors.push_back(e.what());
+        }
+    };
+    attempt([&] { SaveSettings(GlobalState); });
+    attempt([&] { SaveWindowPlacement(*this, "Form", GlobalState); });
+    attempt([&] { SaveWindowPlacement(FormLog, "FormLog", GlobalState); });
+    for (const auto& error : errors)
+        ShowCustomMessage(error, AppTitle, mtError, {mbOK});
+}
+
+void TFormMain::StartWindowDrag(QPoint globalPos) {
+    if (QWindow* window = windowHandle(); window && window->startSystemMove())
+        return;
+    // The window manager cannot move the window: follow the mouse ourselves.
+    Dragging = true;
+    DragOffset = globalPos - pos();
+}
+
+void TFormMain::MoveWindowDrag(QPoint globalPos) {
+    if (Dragging)
+        move(globalPos - DragOffset);
+}
+
+void TFormMain::ButtonCloseClick() {
+    close();
+}
+
+void TFormMain::ButtonMinClick() {
+    showMinimized();
+}
+
+bool TFormMain::Ask(const std::string& question) {
+    return ShowCustomMessage(question, AppTitle, mtConfirmation, {mbYes, mbNo}) == mrYes;
+}
+
+void TFormMain::Inform(const std::string& text) {
+    ShowCustomMessage(text, AppTitle, mtInformation, {mbOK});
+}
+
+bool TFormMain::ForceDirectories(const std::string& folder) {
+    if (Trim(folder).empty())
+        return false;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(folder), ec);
+    return DirectoryExists(folder);
+}
+
+} // namespace cw

@@ -1,0 +1,334 @@
+// The main window: a fixed, borderless, skinned wizard window. It applies the edition's
+// branding, leads through the conversion and download pages, holds the window-wide commands
+// (help menu, log, about, moving, minimising, closing) and hands long steps back to the event
+// loop as queued messages.
+#pragma once
+
+#include "app/Startup.h"
+#include "ui/Artwork.h"
+#include "ui/WizardTexts.h"
+
+#include <QPixmap>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QStackedWidget;
+class QTableWidget;
+class QToolButton;
+class QTreeWidget;
+
+namespace cw {
+
+class TFFLogger;
+class TFormLog;
+class THostScriptlet;
+class TImage;
+class TJavaScript;
+class TImageButton;
+class TLinkLabel;
+struct TGlobalVars;
+
+// The filter of the add-files dialog as the branding text gives it ("name|patterns|..."),
+// and the same filter as Qt's name filters.
+extern const char* const OpenDialogFilter;
+QStringList NameFiltersFromText(const std::string& filter);
+
+class TFormMain : public QWidget {
+    Q_OBJECT
+public:
+    // exeFolder: the folder of the program, holding the branding file and "sounds/".
+    // Throws std::runtime_error naming the branding file when it cannot be read.
+    TFormMain(const std::string& exeFolder, TFormLog& log, TGlobalVars& vars,
+              QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    const std::string& Title() const { return AppTitle; }
+    const TStartupState& Startup() const { return StartupState; }
+    TGlobalVars& Vars() { return GlobalState; }
+    TFormLog& Log() { return FormLog; }
+    bool LibrariesLoaded() const { return MediaLibrariesReady; }
+    bool ClipboardHasNoText() const { return ClipboardNoText; }
+    const TArtwork& Artwork() const { return Art; }
+    std::string ResourceFolder() const;
+
+    // --- window messages (queued calls of this window) ---
+    void PostMessage(int message); // runs later on the main thread, in posting order
+    void SendMessage(int message); // runs at once (from another thread: waits for it)
+
+    // --- wizard ---
+    TWizardPage ActivePage() const;
+    void ActivatePage(TWizardPage page);
+    void UpdatePageTexts();
+    void GoToFirstPage();
+    void ActionNextExecute();
+    void ActionBackExecute();
+    void ActionExitExecute();
+    void PrepareOutputPage();
+    void ReadOutputPage();
+    void PrepareDownloadPage();
+    void ReadDownloadPage();
+    void ButtonSelectDirClick();
+    void ImageDownloadVideoClick();
+    void ImageConvertVideoClick();
+    void ButtonCloseClick();
+    void ButtonMinClick();
+    // Output class and format choice on the output page (0 video, 1 device, 2 audio).
+    void SelectOutputClass(int outputClass);
+    void SelectOutputFormat(int outputClass, int format);
+    // The close sequence: true when the window may close (always).
+    bool FormCloseQuery();
+    void FormClose();
+
+    // --- window commands ---
+    void ActionHelpExecute();
+    void ActionHelpContentExecute();
+    void ActionHowTosTutorialVideosExecute();
+    void ActionHomePageExecute();
+    void ActionMoreFreeToolsExecute();
+    void ActionCheckforUpdatesExecute();
+    void ActionContactTechnicalSupportExecute();
+    void ActionAboutExecute();
+    void ActionLogExecute();
+    void LabelMoreToolsClick();
+    void ActionListUpdate();
+    void ActionListURLUpdate();
+    // Where the help menu pops up, in screen coordinates.
+    QPoint HelpMenuPosition() const;
+    // When the media libraries are missing: tells the user so and returns false.
+    bool CheckMediaLibraries();
+    // Files dropped on the window: folders and non-media files are left out.
+    void DropFiles(const std::vector<std::string>& paths);
+    void AddFiles(const std::vector<std::string>& paths);
+
+    // --- the form's controls, named as in the form definition ---
+    TImage* ImageTopLogo = nullptr;
+    TImage* ImageLeftLogo = nullptr;
+    QLabel* LabelTitle = nullptr;
+    QLabel* LabelVersion = nullptr;
+    TLinkLabel* LabelMoreTools = nullptr;
+    TImageButton* ButtonMin = nullptr;
+    TImageButton* ButtonClose = nullptr;
+    TImageButton* ButtonHelp = nullptr;
+    TImageButton* ButtonLog = nullptr;
+    TImageButton* ButtonBack = nullptr;
+    TImageButton* ButtonNext = nullptr;
+    TImageButton* ButtonExit = nullptr;
+    QStackedWidget* PageControlMain = nullptr;
+    std::array<QWidget*, WizardPageCount> Pages{};
+    TImage* ImageAd = nullptr;
+    QProgressBar* clProgressBar = nullptr;
+
+    // TabSheetMode
+    TImage* ImageDownloadVideo = nullptr;
+    TImage* ImageConvertVideo = nullptr;
+    QRadioButton* RadioButtonDownloadVideo = nullptr;
+    QRadioButton* RadioButtonConvertVideo = nullptr;
+
+    // TabSheetStep1
+    QTableWidget* NextGrid = nullptr;
+    QMenu* PopupMenuNextGrid = nullptr;
+    QToolButton* ButtonAdd = nullptr;
+    QToolButton* ButtonDelete = nullptr;
+    QToolButton* ButtonClear = nullptr;
+    QToolButton* ButtonMoveUp = nullptr;
+    QToolButton* ButtonMoveDown = nullptr;
+    QToolButton* ButtonPlay = nullptr;
+    TImage* ImageAudioIcon = nullptr;
+    QFileDialog* OpenDialog = nullptr;
+
+    // TabSheetStep2
+    QLabel* LabelOutputDir = nullptr;
+    QLineEdit* EditOutputDir = nullptr;
+    QPushButton* ButtonSelectDir = nullptr;
+    QLabel* LabelConvertTo = nullptr;
+    std::array<QToolButton*, 3> ButtonToFormat{}; // Video, Device, Audio
+    QStackedWidget* RzPageControlToFormat = nullptr;
+    std::array<QWidget*, 3> TabSheetToFormat{};
+    std::array<std::vector<QToolButton*>, 3> ButtonFormat; // per class, in the fixed order
+    QButtonGroup* ClassButtons = nullptr;
+    std::array<QButtonGroup*, 3> FormatButtons{};
+
+    // TabSheetStep3
+    QTreeWidget* ListViewConverting = nullptr;
+    QGroupBox* GroupStatus = nullptr;
+    QLabel* LabelCurrentFileTitle = nullptr;
+    QLabel* LabelCurrentFile = nullptr;
+    QLabel* LabelEstimated = nullptr;
+    QLabel* LabelElapsed = nullptr;
+    QLabel* LabelTimeLeft = nullptr;
+    QLabel* LabelProgress = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QCheckBox* CheckBoxPlayASound = nullptr;
+    QCheckBox* CheckBoxShutdown = nullptr;
+    QCheckBox* CheckBoxPreview = nullptr;
+
+    // TabSheetStep4
+    QLabel* LabelFinishTitle1 = nullptr;
+    QLabel* LabelFinishTotalFiles = nullptr;
+    QLabel* LabelFinishSuccessed = nullptr;
+    QLabel* LabelFinishFailed = nullptr;
+    QLabel* LabelFinishTitle2 = nullptr;
+    TLinkLabel* LabelOpenFolder = nullptr;
+    QPlainTextEdit* MemoErrorLog = nullptr;
+
+    // TabSheetStep5
+    QTreeWidget* ListViewInputURL = nullptr;
+    QMenu* PopupMenuListViewURL = nullptr;
+    QPushButton* ButtonURLPaste = nullptr;
+    QPushButton* ButtonURLRemove = nullptr;
+    QPushButton* ButtonURLEmpty = nullptr;
+    QLabel* LabelURLOutputDir = nullptr;
+    QLineEdit* EditURLOutput = nullptr;
+    QPushButton* ButtonURLSelect = nullptr;
+    QLabel* LabelYouTubeQuality = nullptr;
+    QCheckBox* CheckBoxYouTubeQuality = nullptr;
+    QPushButton* ButtonYouTubeQualityConfig = nullptr;
+
+    // TabSheetStep6
+    QTreeWidget* ListViewURLDownload = nullptr;
+    QLabel* LabelURLCurrentFile = nullptr;
+    QLabel* LabelURLStatus = nullptr;
+    QLabel* LabelSpeed = nullptr;
+    QLabel* LabelURLElapsedTime = nullptr;
+    QLabel* LabelURLTimeLeft = nullptr;
+    QLabel* LabelQuality = nullptr;
+    QProgressBar* ProgressBarDownload = nullptr;
+    QLabel* LabelProgressBarDownload = nullptr;
+
+    // TabSheetStep7
+    QLabel* LabelFinishedDownloading1 = nullptr;
+    QLabel* LabelURLTotalFiles = nullptr;
+    QLabel* LabelURLSucedded = nullptr;
+    QLabel* LabelURLFailed = nullptr;
+    QLabel* LabelFinishedDownloading2 = nullptr;
+    TLinkLabel* LabelURLOpenFolder = nullptr;
+    QPushButton* ButtonConvertDownloaded = nullptr;
+
+    // Commands
+    QAction* ActionHelp = nullptr;
+    QAction* ActionHelpContent = nullptr;
+    QAction* ActionHowTosTutorialVideos = nullptr;
+    QAction* ActionHomePage = nullptr;
+    QAction* ActionMoreFreeTools = nullptr;
+    QAction* ActionCheckforUpdates = nullptr;
+    QAction* ActionContactTechnicalSupport = nullptr;
+    QAction* ActionAbout = nullptr;
+    QAction* ActionLog = nullptr;
+    QAction* ActionExit = nullptr;
+    QAction* ActionBack = nullptr;
+    QAction* ActionNext = nullptr;
+    QAction* ActionAdd = nullptr;
+    QAction* ActionDelete = nullptr;
+    QAction* ActionClear = nullptr;
+    QAction* ActionMoveUp = nullptr;
+    QAction* ActionMoveDown = nullptr;
+    QAction* ActionPlay = nullptr;
+    QAction* ActionURLPaste = nullptr;
+    QAction* ActionURLRemove = nullptr;
+    QAction* ActionURLEmpty = nullptr;
+    QAction* ActionURLSelect = nullptr;
+    QMenu* PopupMenuHelp = nullptr;
+
+    // One thumbnail per added file; released with the window.
+    std::vector<QPixmap> ThumbnailList;
+    // The engine's log lines go to the log window (errors only).
+    std::unique_ptr<TFFLogger> FFLogger;
+    // The script host with the items "Form" (this window) and "Host"; the downloader sets the
+    // Host item's echo and alert handlers and the host's error handler.
+    std::unique_ptr<TJavaScript> ScriptHost;
+    std::shared_ptr<THostScriptlet> HostScriptlet;
+
+signals:
+    // After the handler of a window message has run.
+    void MessageHandled(int message);
+    // The close sequence has finished; the program ends its event loop on it.
+    void Closed();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    // The form definition: every control at its designed place.
+    void BuildForm();
+    void BuildChrome();
+    void BuildActions();
+    void BuildModePage(QWidget* page);
+    void BuildStep1(QWidget* page);
+    void BuildStep2(QWidget* page);
+    void BuildStep3(QWidget* page);
+    void BuildStep4(QWidget* page);
+    void BuildStep5(QWidget* page);
+    void BuildStep6(QWidget* page);
+    void BuildStep7(QWidget* page);
+
+    void FormCreate();
+    void ApplyBrandingConfig();
+    void ApplySkinLayout(int skin);
+    void PlaceFormatButtons();
+    void FormShow();
+    void FormDestroy();
+    void LoadMediaLibrariesStep();
+    void ClipboardChanged();
+    void CreateScriptHost();
+    void FFLoggerLog(uint32_t threadId, int level, const std::string& message);
+
+    // Message handlers.
+    void HandleMessage(int message);
+    void StartConversion();
+    void FinishConversion();
+    void ShowConversionSummary();
+    void FetchVideoInfo();
+    void TryNextQuality();
+    void LoadPromo();
+    void ShowMain();
+
+    // Seams for the encoder and the transfer components, which later work fills in.
+    void DetachAndStopEncoder();
+    void AbortTransfers();
+
+    void StartWindowDrag(QPoint globalPos);
+    void MoveWindowDrag(QPoint globalPos);
+    bool Ask(const std::string& question);
+    void Inform(const std::string& text);
+    // Creates folder with its missing parents; false when that fails or folder is empty.
+    static bool ForceDirectories(const std::string& folder);
+    void ClearInputList();
+    void ClearLinkList();
+
+    std::string ExeFolder;
+    TFormLog& FormLog;
+    TGlobalVars& GlobalState;
+    TStartupState StartupState;
+    std::string AppTitle;
+    TArtwork Art;
+    bool MediaLibrariesReady = false;
+    bool ClipboardNoText = true;
+    bool ClipboardWatched = false;
+    bool FormShown = false;
+    bool CloseDone = false;
+    int HelpMenuOffset = 0;
+    QPoint DragOffset;
+    bool Dragging = false;
+};
+
+} // namespace cw

@@ -1,0 +1,343 @@
+// The wizard controller and the window-wide commands of the main window.
+#include "app/GlobalVars.h"
+#include "app/Platform.h"
+#include "app/Utils.h"
+#include "ui/FormAbout.h"
+#include "ui/FormLog.h"
+#include "ui/FormMain.h"
+#include "ui/Widgets.h"
+#include "ui/WindowMessages.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDate>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+
+namespace cw {
+
+namespace {
+const char* const FolderFailed =
+    "Fail to create directory! Please check if output folder have the right format!";
+} // namespace
+
+// --- pages ----------------------------------------------------------------------------------
+
+TWizardPage TFormMain::ActivePage() const {
+    return TWizardPage(PageControlMain->currentIndex());
+}
+
+void TFormMain::ActivatePage(TWizardPage page) {
+    PageControlMain->setCurrentIndex(page);
+}
+
+void TFormMain::UpdatePageTexts() {
+    const TPageTexts texts =
+        PageTexts(ActivePage(), GlobalState.Download, GlobalState.Merge, AppTitle);
+    LabelTitle->setText(QString::fromStdString(texts.Title));
+    ActionNext->setText(QString::fromStdString(texts.Next));
+    ActionNext->setEnabled(texts.NextEnabled);
+    ActionBack->setText(QString::fromStdString(texts.Back));
+    ActionBack->setEnabled(texts.BackEnabled);
+    ActionExit->setText(QString::fromStdString(texts.Exit));
+    ActionExit->setEnabled(texts.ExitEnabled);
+}
+
+void TFormMain::GoToFirstPage() {
+    ActivatePage(FirstPage(GlobalState.Download));
+    UpdatePageTexts();
+}
+
+void TFormMain::ClearInputList() {
+    NextGrid->setRowCount(0);
+}
+
+void TFormMain::ClearLinkList() {
+    ListViewInputURL->clear();
+}
+
+// --- Next, Back, Exit -----------------------------------------------------------------------
+
+void TFormMain::ActionNextExecute() {
+    switch (ActivePage()) {
+    case wpMode:
+        if (RadioButtonDownloadVideo->isChecked()) {
+            ActivatePage(wpStep5);
+            PrepareDownloadPage();
+            UpdatePageTexts();
+        } else if (RadioButtonConvertVideo->isChecked()) {
+            ActivatePage(wpStep1);
+            UpdatePageTexts();
+        }
+        break;
+    case wpStep1:
+        if (NextGrid->rowCount() > 0) {
+            ActivatePage(wpStep2);
+            UpdatePageTexts();
+            PrepareOutputPage();
+        } else {
+            Inform("Please add the video files you want to convert");
+        }
+        break;
+    case wpStep2:
+        if (!CheckMediaLibraries())
+            break;
+        ReadOutputPage();
+        if (ForceDirectories(GlobalState.OutputFileDir)) {
+            QCoreApplication::processEvents();
+            ActivatePage(wpStep3);
+            UpdatePageTexts();
+            CheckBoxPlayASound->setChecked(GlobalState.PlayASoundWhenFinished);
+            CheckBoxShutdown->setChecked(GlobalState.ShutDownWhenFinished);
+            PostMessage(WM_STARTCONVERT);
+        } else {
+            Inform(FolderFailed);
+        }
+        break;
+    case wpStep3:
+    case wpStep6:
+        break;
+    case wpStep4:
+        ClearInputList();
+        ListViewConverting->clear();
+        GoToFirstPage();
+        break;
+    case wpStep5:
+        ReadDownloadPage();
+        if (ListViewInputURL->topLevelItemCount() == 0) {
+            Inform("Please Copy & Paste the YouTube video links you want to download.");
+        } else if (ForceDirectories(GlobalState.OutputURLDir)) {
+            ActivatePage(wpStep6);
+            UpdatePageTexts();
+            GlobalState.DownloadedFiles.clear();
+            // SEAM: the download queue's BuildQueue and StartRun follow here.
+        } else {
+            Inform(FolderFailed);
+        }
+        break;
+    case wpStep7:
+        ClearLinkList();
+        ListViewURLDownload->clear();
+        GoToFirstPage();
+        break;
+    case WizardPageCount:
+        break;
+    }
+}
+
+void TFormMain::ActionBackExecute() {
+    switch (ActivePage()) {
+    case wpStep1:
+        if (Ask("Are you sure to cancel and go back?")) {
+            ClearInputList();
+            GoToFirstPage();
+        }
+        break;
+    case wpStep2:
+        ActivatePage(wpStep1);
+        UpdatePageTexts();
+        break;
+    case wpStep5:
+        if (Ask("Are you sure to cancel and go back?")) {
+            ClearLinkList();
+            GoToFirstPage();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void TFormMain::ActionExitExecute() {
+    switch (ActivePage()) {
+    case wpStep1:
+        if (GlobalState.Download) {
+            if (Ask("Are you sure to cancel?")) {
+                ClearInputList();
+                GoToFirstPage();
+            }
+        } else if (Ask("Are you sure to quit now?")) {
+            close();
+        }
+        break;
+    case wpStep2:
+        if (Ask("Are you sure to cancel?")) {
+            ClearInputList();
+            GoToFirstPage();
+        }
+        break;
+    case wpStep3:
+        if (Ask("Do you really want to cancel the conversion?")) {
+            DetachAndStopEncoder();
+            UpdatePageTexts();
+        }
+        break;
+    case wpStep5:
+        if (Ask("Are you sure to cancel?")) {
+            ClearLinkList();
+            GoToFirstPage();
+        }
+        break;
+    case wpStep6:
+        if (Ask("Do you really want to cancel the downloading?"))
+            AbortTransfers();
+        break;
+    case wpMode:
+    case wpStep4:
+    case wpStep7:
+        if (Ask("Are you sure to quit now?"))
+            close();
+        break;
+    case WizardPageCount:
+        break;
+    }
+}
+
+// --- output page ----------------------------------------------------------------------------
+
+void TFormMain::SelectOutputClass(int outputClass) {
+    if (outputClass < 0 || outputClass >= 3)
+        return;
+    GlobalState.OutputFormatClass = uint8_t(outputClass);
+    ButtonToFormat[outputClass]->setChecked(true);
+    RzPageControlToFormat->setCurrentIndex(outputClass);
+}
+
+void TFormMain::SelectOutputFormat(int outputClass, int format) {
+    if (outputClass < 0 || outputClass >= 3 || format < 0 ||
+        format >= int(ButtonFormat[outputClass].size()))
+        return;
+    switch (outputClass) {
+    case 0:
+        GlobalState.OutputVideoFormat = uint8_t(format);
+        break;
+    case 1:
+        GlobalState.OutputDeviceFormat = uint8_t(format);
+        break;
+    case 2:
+        GlobalState.OutputAudioFormat = uint8_t(format);
+        break;
+    }
+    ButtonFormat[outputClass][format]->setChecked(true);
+    // SEAM: the format's preset list comes to the front here once the lists exist.
+}
+
+void TFormMain::PrepareOutputPage() {
+    EditOutputDir->setText(QString::fromStdString(GlobalState.OutputFileDir));
+    SelectOutputClass(GlobalState.OutputFormatClass);
+    SelectOutputFormat(2, GlobalState.OutputAudioFormat);
+    SelectOutputFormat(0, GlobalState.OutputVideoFormat);
+    SelectOutputFormat(1, GlobalState.OutputDeviceFormat);
+    // SEAM: each of the 25 preset lists takes its stored index here.
+}
+
+void TFormMain::ReadOutputPage() {
+    GlobalState.OutputFileDir = AddTrailingBackslash(EditOutputDir->text().toStdString());
+    // SEAM: the 25 preset indices are read back here.
+}
+
+void TFormMain::ButtonSelectDirClick() {
+    std::string folder = GlobalState.OutputFileDir;
+    if (!BrowseForFolder(folder, "Please select a folder"))
+        return;
+    EditOutputDir->setText(QString::fromStdString(AddTrailingBackslash(folder)));
+    GlobalState.OutputFileDir = EditOutputDir->text().toStdString();
+}
+
+// --- download page --------------------------------------------------------------------------
+
+void TFormMain::PrepareDownloadPage() {
+    EditURLOutput->setText(QString::fromStdString(GlobalState.OutputURLDir));
+    CheckBoxYouTubeQuality->setChecked(GlobalState.PreferYouTubeQuality);
+    ButtonYouTubeQualityConfig->setEnabled(CheckBoxYouTubeQuality->isChecked());
+    // SEAM: LabelYouTubeQuality shows the quality preference's summary here.
+}
+
+void TFormMain::ReadDownloadPage() {
+    GlobalState.OutputURLDir = AddTrailingBackslash(EditURLOutput->text().toStdString());
+    GlobalState.PreferYouTubeQuality = CheckBoxYouTubeQuality->isChecked();
+}
+
+void TFormMain::ImageDownloadVideoClick() {
+    RadioButtonDownloadVideo->setChecked(true);
+    RadioButtonDownloadVideo->setFocus();
+}
+
+void TFormMain::ImageConvertVideoClick() {
+    RadioButtonConvertVideo->setChecked(true);
+    RadioButtonConvertVideo->setFocus();
+}
+
+// --- window commands ------------------------------------------------------------------------
+
+QPoint TFormMain::HelpMenuPosition() const {
+    const QPoint window = mapToGlobal(QPoint(0, 0));
+    return QPoint(ButtonHelp->x() + window.x() + HelpMenuOffset,
+                  ButtonHelp->y() + window.y() + ButtonHelp->height());
+}
+
+void TFormMain::ActionHelpExecute() {
+    PopupMenuHelp->popup(HelpMenuPosition());
+}
+void TFormMain::ActionHelpContentExecute() {
+    OpenWithShell(GlobalState.HelpContectLink);
+}
+void TFormMain::ActionHowTosTutorialVideosExecute() {
+    OpenWithShell(GlobalState.HelpHowTosTutorialVideosLink);
+}
+void TFormMain::ActionHomePageExecute() {
+    OpenWithShell(GlobalState.HelpHomePageLink);
+}
+void TFormMain::ActionMoreFreeToolsExecute() {
+    OpenWithShell(GlobalState.HelpMoreFreeToolsLink);
+}
+void TFormMain::ActionCheckforUpdatesExecute() {
+    OpenWithShell(GlobalState.HelpCheckForUpdatesLink);
+}
+void TFormMain::ActionContactTechnicalSupportExecute() {
+    OpenWithShell(GlobalState.HelpSupportLink);
+}
+void TFormMain::LabelMoreToolsClick() {
+    OpenWithShell(GlobalState.HelpMoreFreeToolsLink);
+}
+
+void TFormMain::ActionAboutExecute() {
+    TFormAbout about(AppTitle, GlobalState, ResourceFolder(), QDate::currentDate().year(), this);
+    about.move(geometry().center() - QPoint(about.width() / 2, about.height() / 2));
+    about.exec();
+}
+
+void TFormMain::ActionLogExecute() {
+    FormLog.show();
+    FormLog.raise();
+    FormLog.activateWindow();
+}
+
+void TFormMain::ActionListUpdate() {
+    const int rows = NextGrid->rowCount();
+    const int selected = NextGrid->selectionModel()->hasSelection() ? NextGrid->currentRow() : -1;
+    ActionAdd->setEnabled(true);
+    ActionDelete->setEnabled(selected >= 0);
+    ActionClear->setEnabled(rows > 0);
+    ActionMoveUp->setEnabled(selected > 0);
+    ActionMoveDown->setEnabled(selected >= 0 && selected < rows - 1);
+    ActionPlay->setEnabled(selected >= 0);
+}
+
+void TFormMain::ActionListURLUpdate() {
+    ActionURLPaste->setEnabled(!ClipboardNoText);
+    ActionURLRemove->setEnabled(!ListViewInputURL->selectedItems().isEmpty());
+    ActionURLEmpty->setEnabled(ListViewInputURL->topLevelItemCount() > 0);
+    ActionURLSelect->setEnabled(true);
+}
+
+} // namespace cw

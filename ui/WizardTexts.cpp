@@ -1,0 +1,57 @@
+#include "ui/WizardTexts.h"
+
+namespace cw {
+
+const char* WizardPageName(TWizardPage page) {
+    static const char* const names[] = {"TabSheetMode",  "TabSheetStep1", "TabSheetStep2",
+                                        "TabSheetStep3", "TabSheetStep4", "TabSheetStep5",
+                                        "TabSheetStep6", "TabSheetStep7"};
+    return page >= 0 && page < WizardPageCount ? names[page] : "";
+}
+
+TPageTexts PageTexts(TWizardPage page, bool download, bool merge, const std::string& title) {
+    switch (page) {
+    case wpMode: {
+        std::string welcome = "Welcome to " + title + "! What do you want to do?";
+        return {welcome, "Next", true, "Back", false, "Exit", true};
+    }
+    case wpStep1:
+        return {"Select the file(s) you want to convert. Use \"Move Up\" and \"Move Down\" to "
+                "change the order.",
+                "Next",
+                true,
+                "Back",
+                download,
+                download ? "Cancel" : "Exit",
+                true};
+    case wpStep2:
+        return {"Select an output mode and specify a path for the output files.",
+                merge ? "Join Now" : "Convert",
+                true,
+                "Back",
+                true,
+                "Cancel",
+                true};
+    case wpStep3:
+        return {"Conversion information.", "Next", false, "Back", false, "Cancel", true};
+    case wpStep4:
+        return {"The conversion is finished.", "Finish", true, "Back", false, "Exit", true};
+    case wpStep5:
+        return {"Copy a YouTube link from your browser address bar and Paste here",
+                "Download",
+                true,
+                "Back",
+                true,
+                "Cancel",
+                true};
+    case wpStep6:
+        return {"Downloading information.", "Next", false, "Back", false, "Cancel", true};
+    case wpStep7:
+        return {"The downloading is finished.", "Finish", true, "Back", false, "Exit", true};
+    case WizardPageCount:
+        break;
+    }
+    return {};
+}
+
+} // namespace cw
