@@ -70,7 +70,13 @@ TFormMain::TFormMain(const std::string& exeFolder, TFormLog& log, TGlobalVars& v
                      QWidget* parent)
     : QWidget(parent), ExeFolder(AddTrailingBackslash(exeFolder)), FormLog(log), GlobalState(vars) {
     BuildForm();
-    FormCreate();
+    try {
+        FormCreate();
+    } catch (...) {
+        // The controls are destroyed with the base class; cut them off from this object first.
+        FormDestroy();
+        throw;
+    }
 }
 
 TFormMain::~TFormMain() {

@@ -122,6 +122,37 @@ TEST(FormMainStart, TheScriptHostKnowsTheWindowAsFormAndHasAHostItem) {
     EXPECT_EQ(echoed, (std::vector<std::string>{"Welcome to T! What do you want to do?"}));
 }
 
+TEST(FormMainStart, AMissingBrandingFileStopsTheStartNamingTheFile) {
+    TDesktopScope scope;
+    TTempHome home;
+    TTempFolder program;
+    TGlobalVars vars;
+    TFormLog log(vars);
+    try {
+        TFormMain form(program.Path, log, vars);
+        ADD_FAILURE() << "the window was created without its branding file";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(program.Path + "lamecore.dll"), std::string::npos)
+            << e.what();
+    }
+}
+
+TEST(FormMainStart, MissingArtworkIsLoggedAndTheWindowStillWorks) {
+    std::string branding = BrandingText("T", true, false);
+    branding.replace(branding.find("ResFolder=default"), 17, "ResFolder=absent");
+    TFormFixture f(branding);
+    const QStringList lines = f.Log->Lines();
+    EXPECT_TRUE(lines.contains(
+        QString::fromStdString("Missing picture: " + f.Program.Path() + "sounds/absent/main.bmp")))
+        << lines.join("\n").toStdString();
+    EXPECT_TRUE(f.Form->mask().isEmpty());
+    EXPECT_EQ(f.Form->ButtonNext->size(), QSize(88, 28));
+    EXPECT_EQ(f.Form->ButtonNext->text(), "Next");
+    QImage drawn(f.Form->size(), QImage::Format_ARGB32_Premultiplied);
+    f.Form->render(&drawn); // the plain frame paints without pictures
+    EXPECT_EQ(f.Form->ActivePage(), wpMode);
+}
+
 TEST(FormMainStart, TwoBrandingTitlesHideVersionToolsHelpAndLog) {
     TFormFixture f(BrandingText("Skellwin", true, false));
     f.Form->show();
