@@ -230,6 +230,12 @@ TEST_F(OptionsTest, CodecsFiltersHooksAndStreams) {
     EXPECT_EQ(OptionError("vhook", "/nonexistent/hook.so|-x"),
               "Failed to add video hook function: /nonexistent/hook.so|-x");
     EXPECT_FALSE(Job->UsingVhook);
+    const std::string hook = CW_HOOK_FULL;
+    EXPECT_EQ(OptionError("vhook", hook + " refuse"),
+              "Failed to add video hook function: " + hook + " refuse");
+    Job->SetOption("vhook", hook + "|5");
+    EXPECT_TRUE(Job->UsingVhook);
+    EXPECT_EQ(Job->FrameHooks.Count(), 1u);
 
     EXPECT_EQ(OptionError("newaudio", ""), "At least one output file must be specified");
     ASSERT_EQ(Job->OpenOutputWithOptions("out.mkv", nullptr), 1);
