@@ -1,0 +1,813 @@
+// The job's life cycle: start on the caller's thread or a worker, the run body with its
+// guarded steps, the set-up of a run, the read loop, the end of a run, the progress report,
+// stopping, the interrupt checks and the clean-up.
+#include "engine/Transcoder.h"
+
+#include "base/MainThread.h"
+#include "engine/CodecLock.h"
+#include "engine/FFLoader.h"
+#include "engine/FFUtils.h"
+#include "engine/FFmpegException.h"
+#include "engine/Interrupt.h"
+#include "engine/Text.h"
+#include "engine/ThreadId.h"
+#include "engine/UnicodeIO.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+namespace cw {
+
+std::mutex& CodecListLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// -- owners of library objects -------------------------------------------------------------
+
+void TFreeCodecContext::operator()(AVCodecContext* context) const {
+    if (context && ff::avcodec_free_context) {
+        TCodecLock lock;
+        ff::avcodec_free_context(&context);
+    }
+}
+void TFreeFrame::operator()(AVFrame* frame) const {
+    if (frame && ff::av_frame_free)
+        ff::av_frame_free(&frame);
+}
+void TFreePacket::operator()(AVPacket* packet) const {
+    if (packet && ff::av_packet_free)
+        ff::av_packet_free(&packet);
+}
+void TFreeScaler::operator()(SwsContext* context) const {
+    if (context && ff::sws_freeContext)
+        ff::sws_freeContext(context);
+}
+void TFreeResampler::operator()(SwrContext* context) const {
+    if (context && ff::swr_free)
+        ff::swr_free(&context);
+}
+void TFreeAudioFifo::operator()(AVAudioFifo* fifo) const {
+    if (fifo && ff::av_audio_fifo_free)
+        ff::av_audio_fifo_free(fifo);
+}
+void TFreeBitstreamFilter::operator()(AVBSFContext* context) const {
+    if (context && ff::av_bsf_free)
+        ff::av_bsf_free(&context);
+}
+void TFreeSamples::operator()(uint8_t** planes) const {
+    if (planes && ff::av_freep) {
+        ff::av_freep(&planes[0]);
+        ff::av_freep(&planes);
+    }
+}
+
+TAudioOutState::~TAudioOutState() {
+    TFreeSamples()(Buffer);
+}
+
+// -- events and the worker -----------------------------------------------------------------
+
+void TJobEvent::Set() {
+    std::lock_guard<std::mutex> guard(Lock);
+    State = true;
+    Changed.notify_all();
+}
+
+void TJobEvent::Reset() {
+    std::lock_guard<std::mutex> guard(Lock);
+    State = false;
+}
+
+bool TJobEvent::IsSet() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return State;
+}
+
+bool TJobEvent::Wait(int timeoutMs) const {
+    std::unique_lock<std::mutex> guard(Lock);
+    if (timeoutMs < 0) {
+        Changed.wait(guard, [this] { return State; });
+        return true;
+    }
+    return Changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return State; });
+}
+
+TConvertThread::TConvertThread(TCustomFFmpeg* job, TConvertPriority priority)
+    : Job(job), Priority(priority) {}
+
+void TConvertThread::Resume() {
+    if (Started.exchange(true))
+        return;
+    std::thread([this] { Body(); }).detach();
+}
+
+void TConvertThread::Body() {
+    // Below-normal priorities lower the thread's nice value; raising it needs privileges
+    // the program does not ask for, so higher priorities run as normal.
+    static const int NiceValues[] = {19, 10, 5, 0, 0, 0, 0};
+    if (NiceValues[Priority] > 0)
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()), NiceValues[Priority]);
+    TCustomFFmpeg* job = Job;
+    job->Run();
+    // The job may be destroyed as soon as DoneEvent is set: nothing of it is touched after.
+    delete this;
+    job->DoneEvent.Set();
+}
+
+// -- life cycle ----------------------------------------------------------------------------
+
+TCustomFFmpeg::TCustomFFmpeg(int maxFiles) : MaxFiles(maxFiles) {
+    if (maxFiles < 1 || maxFiles > 512)
+        throw std::out_of_range(FormatText("MaxFiles %d is out of range 1..512", maxFiles));
+    StrictOptions = true;
+}
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+    OnProgress = nullptr;
+    OnBeforeFindStreamInfo = nullptr;
+    RequestStop(true);
+    DoneEvent.Wait(-1);
+    WaitServing([this] { return TerminateEvent.IsSet(); });
+    Cleanup();
+}
+
+void TCustomFFmpeg::LogV(TLogLevel level, const std::string& text) const {
+    Log(level, text);
+}
+
+TConvertThread* TCustomFFmpeg::Start(bool threaded, TConvertPriority priority) {
+    if (Running || Terminated)
+        return nullptr;
+    const char* missing = Outputs.empty()  ? "At least one output file must be specified"
+                          : Inputs.empty() ? "At least one input file must be specified"
+                                           : nullptr;
+    if (missing) {
+        Cleanup();
+        LogV(llQuiet, missing);
+        Failed = true;
+        ErrorMessage = missing;
+        NotifyTerminate();
+        return nullptr;
+    }
+    Running = true;
+    StopRequested = false;
+    Finished = false;
+    Terminated = false;
+    if (!threaded) {
+        Run();
+        return nullptr;
+    }
+    auto* worker = new TConvertThread(this, priority);
+    DoneEvent.Reset();
+    {
+        std::lock_guard<std::mutex> guard(WorkerLock);
+        Worker = worker;
+    }
+    return worker;
+}
+
+void TCustomFFmpeg::Run() {
+    Finished = false;
+    auto guarded = [this](auto&& step) {
+        try {
+            step();
+        } catch (const std::exception& e) {
+            LogV(llQuiet, e.what());
+            Failed = true;
+            ErrorMessage = e.what();
+        } catch (...) {
+            LogV(llQuiet, "Unknown error");
+            Failed = true;
+            ErrorMessage = "Unknown error";
+        }
+    };
+    guarded([this] { Transcode(); });
+    guarded([this] {
+        std::lock_guard<std::mutex> guard(CodecListLock());
+        for (TOutputStream* ost : OpenedEncoders) {
+            ost->Encoder.reset();
+            ost->EncoderOpen = false;
+        }
+        OpenedEncoders.clear();
+    });
+    guarded([this] {
+        std::lock_guard<std::mutex> guard(CodecListLock());
+        for (TInputStream* ist : OpenedDecoders) {
+            Inputs[ist->FileIndex]->Decoders[ist->StreamIndex].reset();
+            ist->Decoder = nullptr;
+            ist->DecoderOpen = false;
+        }
+        OpenedDecoders.clear();
+    });
+    guarded([this] { Cleanup(); });
+    guarded([this] { NotifyTerminate(); });
+}
+
+void TCustomFFmpeg::NotifyTerminate() {
+    if (Terminated.exchange(true))
+        return;
+    Running = false;
+    {
+        std::lock_guard<std::mutex> guard(WorkerLock);
+        Worker = nullptr;
+    }
+    if (OnTerminate)
+        OnTerminate(this);
+}
+
+void TCustomFFmpeg::RequestStop(bool wait) {
+    StopRequested = true;
+    std::unique_lock<std::mutex> guard(WorkerLock);
+    if (Worker) {
+        Worker->Resume();
+        guard.unlock();
+        if (wait) {
+            if (IsMainThread())
+                WaitServing([this] { return DoneEvent.Wait(20); });
+            else
+                DoneEvent.Wait(-1);
+        }
+    } else {
+        IoStart = 0;
+    }
+}
+
+void TCustomFFmpeg::Stop(bool wait) {
+    if (Running) {
+        RequestStop(wait);
+        return;
+    }
+    if (Terminated)
+        return;
+    TerminateEvent.Reset();
+    std::thread([this] {
+        NotifyTerminate();
+        TerminateEvent.Set();
+    }).detach();
+    if (wait)
+        WaitServing([this] { return TerminateEvent.Wait(20); });
+}
+
+bool TCustomFFmpeg::TimeoutCheck(void*) {
+    const int64_t start = IoStart;
+    if (start == IoIdle)
+        return false;
+    // A cancelled call (start 0) stops whatever the limit.
+    if (start != 0 && (TimeoutMs <= 0 || ff::av_gettime() - start <= int64_t(TimeoutMs) * 1000))
+        return false;
+    LogV(llInfo,
+         start == 0 ? "connecting/reading/writing canceled" : "connecting/reading/writing timeout");
+    return true;
+}
+
+bool TCustomFFmpeg::StopCheck(void*) {
+    // Only reads are broken off: the writes that finish the outputs must still go through.
+    return StopRequested && Reading;
+}
+
+void TCustomFFmpeg::Fail(const std::string& text) {
+    throw FFmpegException(text);
+}
+
+// -- the transcode -------------------------------------------------------------------------
+
+void TCustomFFmpeg::Transcode() {
+    try {
+        SetUpRun();
+        ReadLoop();
+    } catch (...) {
+        ClearStopCheck();
+        FreeRunTables();
+        throw;
+    }
+    ClearStopCheck();
+    try {
+        EndRun();
+    } catch (...) {
+        FreeRunTables();
+        throw;
+    }
+    FreeRunTables();
+}
+
+void TCustomFFmpeg::BuildInputTables() {
+    const int64_t now = ff::av_gettime();
+    for (size_t f = 0; f < Inputs.size(); ++f) {
+        TInputFile& input = *Inputs[f];
+        input.FirstStream = static_cast<int>(InputStreams.size());
+        input.StreamCount = static_cast<int>(input.Context->nb_streams);
+        input.Eof = false;
+        input.NoPacket = false;
+        for (int s = 0; s < input.StreamCount; ++s) {
+            auto ist = std::make_unique<TInputStream>();
+            ist->FileIndex = static_cast<int>(f);
+            ist->StreamIndex = s;
+            ist->Stream = input.Context->streams[s];
+            ist->Decoder = input.Decoders[s].get();
+            if (RateEmulation)
+                ist->StartWallclock = now;
+            InputStreams.push_back(std::move(ist));
+        }
+    }
+}
+
+void TCustomFFmpeg::SetUpRun() {
+    VideoBytes = AudioBytes = ExtraBytes = DupFrames = DropFrames = 0;
+    QpHistogram52.assign(52, 0);
+    Packet.reset(ff::av_packet_alloc());
+    EncodedPacket.reset(ff::av_packet_alloc());
+    DecodedFrame.reset(ff::av_frame_alloc());
+    if (!Packet || !EncodedPacket || !DecodedFrame)
+        Fail("av_mallocz fail");
+
+    BuildInputTables();              // 1
+    MapStreams();                    // 2, with the set-up of every output stream
+    OpenEncoders();                  // 3
+    OpenDecoders();                  // 4
+    for (auto& ist : InputStreams) { // 5
+        AVRational rate = ist->Stream->avg_frame_rate;
+        int delay = ist->Decoder ? ist->Decoder->has_b_frames : 0;
+        ist->Pts = rate.num && rate.den ? -std::llround(delay * 1e6 / av_q2d(rate)) : 0;
+        ist->NextPts = NoPtsValue;
+        ist->IsStart = true;
+    }
+    // 6: the first input's global tags go to every output. Metadata and chapter maps, and
+    // the copying of chapters, attach here.
+    if (MetadataGlobalAutoCopy && !Inputs.empty())
+        for (auto& output : Outputs)
+            ff::av_dict_copy(&output->Context->metadata, Inputs[0]->Context->metadata,
+                             AV_DICT_DONT_OVERWRITE);
+    WriteHeaders();                // 7
+    DumpStreamMapping();           // 8
+    TimerStart = ff::av_gettime(); // 9
+    LastReportTime = TimerStart;
+    for (auto& input : Inputs)
+        input->NoPacket = false;
+    if (!IsMainThread() && InterruptRegistry()) {
+        InterruptRegistry()->AddCallback(
+            CurrentThreadId(), MakeInterruptCallback<&TCustomFFmpeg::StopCheck>(this), this);
+        StopCheckRegistered = true;
+    }
+}
+
+void TCustomFFmpeg::ClearStopCheck() {
+    if (StopCheckRegistered && InterruptRegistry())
+        InterruptRegistry()->RemoveCallback(
+            CurrentThreadId(), MakeInterruptCallback<&TCustomFFmpeg::StopCheck>(this), this);
+    StopCheckRegistered = false;
+}
+
+void TCustomFFmpeg::OpenEncoders() {
+    for (TOutputStream* ost : OutputStreams) {
+        if (!ost->NeedsEncoding)
+            continue;
+        AVCodecContext* enc = ost->Encoder.get();
+        const AVCodec* codec =
+            ost->EncoderChoice ? ost->EncoderChoice : ff::avcodec_find_encoder(enc->codec_id);
+        const std::string typeName = MediaTypeName(enc->codec_type);
+        if (!codec) {
+            DumpStreamMapping();
+            std::string text = FormatText(
+                "Encoder (codec id %d) not found for output stream #%d.%d (%s)",
+                static_cast<int>(enc->codec_id), ost->FileIndex, ost->Index, typeName.c_str());
+            LogV(llError, text);
+            Fail(text);
+        }
+        AVCodecContext* dec = ost->Source->Decoder;
+        if (dec && dec->subtitle_header && dec->subtitle_header_size > 0) {
+            enc->subtitle_header =
+                static_cast<uint8_t*>(ff::av_mallocz(dec->subtitle_header_size + 1));
+            if (!enc->subtitle_header)
+                Fail("av_malloc failed");
+            std::copy_n(dec->subtitle_header, dec->subtitle_header_size, enc->subtitle_header);
+            enc->subtitle_header_size = dec->subtitle_header_size;
+        }
+        int result;
+        {
+            TCodecLock lock;
+            result = ff::avcodec_open2(enc, codec, nullptr);
+        }
+        if (result < 0) {
+            DumpStreamMapping();
+            std::string text = FormatText(
+                "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "
+                "parameters such as bit_rate, rate, width or height. Please check error log "
+                "message to find out more detail information.",
+                ost->FileIndex, ost->Index, typeName.c_str());
+            LogV(llError, text);
+            Fail(text);
+        }
+        ost->EncoderOpen = true;
+        {
+            std::lock_guard<std::mutex> guard(CodecListLock());
+            OpenedEncoders.push_back(ost);
+        }
+        ExtraBytes += enc->extradata_size;
+        if (ff::avcodec_parameters_from_context(ost->Stream->codecpar, enc) < 0)
+            Fail("avcodec_parameters_from_context failed");
+        ost->Stream->time_base = enc->time_base;
+        ost->Stream->avg_frame_rate = enc->framerate;
+        if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+            TAudioOutState& audio = ost->Audio;
+            audio.Frame.reset(ff::av_frame_alloc());
+            if (!audio.Frame)
+                Fail("av_mallocz fail");
+        }
+    }
+    for (TOutputStream* ost : OutputStreams)
+        InitBitstreamFilters(*ost);
+}
+
+void TCustomFFmpeg::OpenDecoders() {
+    for (auto& ist : InputStreams) {
+        if (!ist->NeedsDecoding)
+            continue;
+        const std::string typeName = MediaTypeName(ist->Stream->codecpar->codec_type);
+        const AVCodec* codec = Inputs[ist->FileIndex]->DecoderChoice[ist->StreamIndex];
+        if (!codec)
+            codec = ff::avcodec_find_decoder(ist->Stream->codecpar->codec_id);
+        if (!codec || !ist->Decoder)
+            Fail(FormatText("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+                            static_cast<int>(ist->Stream->codecpar->codec_id), ist->FileIndex,
+                            ist->StreamIndex, typeName.c_str()));
+        int result;
+        {
+            TCodecLock lock;
+            result = ff::avcodec_open2(ist->Decoder, codec, nullptr);
+        }
+        if (result < 0)
+            Fail(FormatText("Error while opening decoder for input stream #%d.%d (%s)",
+                            ist->FileIndex, ist->StreamIndex, typeName.c_str()));
+        ist->DecoderOpen = true;
+        std::lock_guard<std::mutex> guard(CodecListLock());
+        OpenedDecoders.push_back(ist.get());
+    }
+}
+
+void TCustomFFmpeg::WriteHeaders() {
+    for (size_t f = 0; f < Outputs.size(); ++f) {
+        TOutputFile& output = *Outputs[f];
+        if (ff::avformat_write_header(output.Context, nullptr) < 0) {
+            std::string text = FormatText(
+                "Could not write header for output file #%d (incorrect codec parameters ?)",
+                static_cast<int>(f));
+            LogV(llError, text);
+            Fail(text);
+        }
+        output.HeaderWritten = true;
+    }
+}
+
+void TCustomFFmpeg::DumpStreamMapping() {
+    for (size_t f = 0; f < Outputs.size(); ++f)
+        ff::av_dump_format(Outputs[f]->Context, static_cast<int>(f), Outputs[f]->FileName.c_str(),
+                           1);
+    if (Verbose < 0)
+        return;
+    LogV(llVerbose, "Stream mapping:");
+    for (const TOutputStream* ost : OutputStreams) {
+        if (!ost->Source)
+            continue;
+        std::string line = FormatText("  Stream #%d.%d -> #%d.%d (%s)", ost->Source->FileIndex,
+                                      ost->Source->StreamIndex, JoinMode ? 0 : ost->FileIndex,
+                                      ost->Index, MediaTypeName(ost->Type()).c_str());
+        if (ost->SyncSource != ost->Source)
+            line += FormatText(
+                " [sync #%d.%d (%s)]", ost->SyncSource->FileIndex, ost->SyncSource->StreamIndex,
+                MediaTypeName(ost->SyncSource->Stream->codecpar->codec_type).c_str());
+        LogV(llVerbose, line);
+    }
+}
+
+// -- the read loop -------------------------------------------------------------------------
+
+int TCustomFFmpeg::ChooseInput() {
+    // Joining inputs reads the current input to its end instead; its input switch attaches
+    // here.
+    double iptsMin = 1e100;
+    double optsMin = 1e100;
+    int chosen = -1;
+    for (const TOutputStream* ost : OutputStreams) {
+        const TInputStream* ist = ost->Source;
+        const TInputFile& input = *Inputs[ist->FileIndex];
+        if (ist->PastRecordingTime || input.NoPacket)
+            continue;
+        const double ipts = static_cast<double>(ist->Pts);
+        const double opts = ost->Seconds();
+        if (!input.Eof) {
+            if (ipts < iptsMin) {
+                iptsMin = ipts;
+                if (InputSync)
+                    chosen = ist->FileIndex;
+            }
+            if (opts < optsMin) {
+                optsMin = opts;
+                if (!InputSync)
+                    chosen = ist->FileIndex;
+            }
+        }
+        const AVMediaType type = ost->Type();
+        const int64_t limit = type == AVMEDIA_TYPE_VIDEO   ? MaxVideoFrames
+                              : type == AVMEDIA_TYPE_AUDIO ? MaxAudioFrames
+                                                           : MaxDataFrames;
+        if (ost->FrameNumber >= limit)
+            return -1;
+    }
+    return chosen;
+}
+
+void TCustomFFmpeg::ReadLoop() {
+    while (!StopRequested) {
+        const int fileIndex = ChooseInput();
+        if (fileIndex < 0) {
+            bool anyNoPacket = false;
+            for (auto& input : Inputs)
+                anyNoPacket = anyNoPacket || input->NoPacket;
+            if (JoinMode || !anyNoPacket)
+                break;
+            for (auto& input : Inputs)
+                input->NoPacket = false;
+            ff::av_usleep(10000);
+            continue;
+        }
+        if (LimitFileSize && !Outputs.empty() && Outputs[0]->Context->pb &&
+            ff::avio_seek(Outputs[0]->Context->pb, 0, SEEK_CUR) >= LimitFileSize)
+            break;
+
+        TInputFile& input = *Inputs[fileIndex];
+        Reading = true;
+        const int result = ff::av_read_frame(input.Context, Packet.get());
+        Reading = false;
+        if (result == AVERROR(EAGAIN)) {
+            input.NoPacket = true;
+            continue;
+        }
+        if (result < 0) {
+            input.Eof = true;
+            if (Shortest)
+                break;
+            continue;
+        }
+        for (auto& other : Inputs)
+            other->NoPacket = false;
+        ProcessPacket(input, fileIndex, Packet.get());
+        ff::av_packet_unref(Packet.get());
+
+        const int64_t now = ff::av_gettime();
+        if (now - LastReportTime > ProgressIntervalUs) {
+            LastReportTime = now;
+            Report(false, fileIndex);
+        }
+    }
+}
+
+void TCustomFFmpeg::ProcessPacket(TInputFile& input, int fileIndex, AVPacket* packet) {
+    if (DoPacketDump)
+        ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, DoHexDump,
+                             input.Context->streams[packet->stream_index]);
+    if (packet->stream_index < 0 || packet->stream_index >= input.StreamCount)
+        return;
+    TInputStream& ist = *InputStreams[input.FirstStream + packet->stream_index];
+    if (ist.Unused)
+        return;
+    const AVRational tb = ist.Stream->time_base;
+    const int64_t offset = ff::av_rescale_q(input.TsOffset, AV_TIME_BASE_Q, tb);
+    if (packet->dts != AV_NOPTS_VALUE)
+        packet->dts += offset;
+    if (packet->pts != AV_NOPTS_VALUE)
+        packet->pts += offset;
+    if (packet->stream_index < static_cast<int>(input.TsScale.size())) {
+        const double scale = input.TsScale[packet->stream_index];
+        if (scale != 0) {
+            if (packet->dts != AV_NOPTS_VALUE)
+                packet->dts = std::llround(static_cast<double>(packet->dts) * scale);
+            if (packet->pts != AV_NOPTS_VALUE)
+                packet->pts = std::llround(static_cast<double>(packet->pts) * scale);
+        }
+    }
+
+    if (packet->dts != AV_NOPTS_VALUE && ist.NextPts != NoPtsValue &&
+        (input.Context->iformat->flags & AVFMT_TS_DISCONT) && !CopyTimestamps) {
+        const int64_t dts = ff::av_rescale_q(packet->dts, tb, AV_TIME_BASE_Q);
+        const int64_t delta = dts - ist.NextPts;
+        if (std::llabs(delta) > static_cast<int64_t>(DtsDeltaThreshold * 1e6) ||
+            dts + 1 < ist.Pts) {
+            input.TsOffset -= delta;
+            if (Verbose > 2)
+                LogV(llVerbose, FormatText("timestamp discontinuity %lld, new offset= %lld",
+                                           static_cast<long long>(delta),
+                                           static_cast<long long>(input.TsOffset)));
+            const int64_t shift = ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+            packet->dts -= shift;
+            if (packet->pts != AV_NOPTS_VALUE)
+                packet->pts -= shift;
+        }
+    }
+
+    if (RecordingTime != INT64_MAX) {
+        const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (ts != AV_NOPTS_VALUE &&
+            ff::av_rescale_q(ts, tb, AV_TIME_BASE_Q) >= StartTime + RecordingTime) {
+            ist.PastRecordingTime = true;
+            return;
+        }
+    }
+
+    if (DecodeAndOutput(ist, packet) < 0) {
+        const std::string text =
+            FormatText("Error while decoding stream #%d.%d (%s)", fileIndex, packet->stream_index,
+                       MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
+        if (ExitOnError)
+            Fail(text);
+        if (Verbose >= 0)
+            LogV(llVerbose, text);
+    }
+}
+
+void TCustomFFmpeg::EndRun() {
+    for (auto& ist : InputStreams)
+        if (ist->NeedsDecoding && !ist->Flushed) {
+            DecodeAndOutput(*ist, nullptr);
+            ist->Flushed = true;
+        }
+    // Streams copied without decoding still have packets waiting in their bitstream filters.
+    for (TOutputStream* ost : OutputStreams)
+        if (!ost->NeedsEncoding && !ost->Filters.empty())
+            FilterAndWrite(*ost, 0, nullptr);
+    for (auto& output : Outputs)
+        if (output->HeaderWritten)
+            if (int result = ff::av_write_trailer(output->Context); result < 0)
+                Fail(ErrorText("av_write_trailer()", result));
+    Report(true, -1);
+    CloseRunCodecs();
+    Finished = !StopRequested;
+}
+
+void TCustomFFmpeg::CloseRunCodecs() {
+    std::lock_guard<std::mutex> guard(CodecListLock());
+    for (TOutputStream* ost : OpenedEncoders) {
+        ost->Encoder.reset();
+        ost->EncoderOpen = false;
+    }
+    OpenedEncoders.clear();
+    for (TInputStream* ist : OpenedDecoders) {
+        Inputs[ist->FileIndex]->Decoders[ist->StreamIndex].reset();
+        ist->Decoder = nullptr;
+        ist->DecoderOpen = false;
+    }
+    OpenedDecoders.clear();
+}
+
+void TCustomFFmpeg::FreeRunTables() {
+    CloseRunCodecs();
+    for (TOutputStream* ost : OutputStreams) {
+        ost->Filters.clear();
+        ost->Video = TVideoOutState{};
+        ost->Audio.Resampler.reset();
+        ost->Audio.Fifo.reset();
+        ost->Audio.Frame.reset();
+        TFreeSamples()(ost->Audio.Buffer);
+        ost->Audio.Buffer = nullptr;
+        ost->Audio.BufferSamples = 0;
+        ost->Source = ost->SyncSource = nullptr;
+    }
+    OutputStreams.clear();
+    InputStreams.clear();
+    Packet.reset();
+    EncodedPacket.reset();
+    DecodedFrame.reset();
+    ClearStopCheck();
+}
+
+// -- the report ----------------------------------------------------------------------------
+
+void TCustomFFmpeg::Report(bool last, int fileIndex) {
+    if (Outputs.empty())
+        return;
+    AVFormatContext* oc = Outputs[0]->Context;
+    int64_t totalSize = 0;
+    if (oc->pb) {
+        totalSize = ff::avio_size(oc->pb);
+        if (totalSize < 0)
+            totalSize = ff::avio_seek(oc->pb, 0, SEEK_CUR);
+        if (totalSize < 0)
+            totalSize = 0;
+    }
+    std::string line;
+    const double elapsed = static_cast<double>(ff::av_gettime() - TimerStart) / 1e6;
+    double ti1 = 1e10;
+    bool videoSeen = false;
+    float quality = -1;
+    int fps = -1;
+    int frameNumber = -1;
+    for (const TOutputStream* ost : OutputStreams) {
+        const AVMediaType type = ost->Type();
+        const double q = ost->NeedsEncoding ? ost->Quality : -1;
+        if (type == AVMEDIA_TYPE_VIDEO && ost->Report) {
+            if (!videoSeen) {
+                frameNumber = static_cast<int>(ost->FrameNumber);
+                fps = elapsed > 1 ? static_cast<int>(frameNumber / elapsed + 0.5) : 0;
+                quality = static_cast<float>(q);
+                line += FormatText("frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, q);
+                if (frameNumber < 1 && !last)
+                    return;
+                if (last)
+                    line += "L";
+                if (QpHistogram && q >= 0) {
+                    const int qp = static_cast<int>(std::lrint(q));
+                    if (qp >= 0 && qp < 52)
+                        ++QpHistogram52[qp];
+                    for (int j = 0; j < 32; ++j)
+                        line += FormatText(
+                            "%X", static_cast<int>(std::lrint(std::log2(QpHistogram52[j] + 1))));
+                }
+                videoSeen = true;
+            } else {
+                line += FormatText("q=%2.1f ", q);
+            }
+        }
+        const double t = ost->Seconds();
+        if (t > 0 && t < ti1)
+            ti1 = t;
+    }
+    if (ti1 < 0.01)
+        ti1 = 0.01;
+
+    if (OnProgress || Verbose > 0 || last) {
+        const double bitrate = static_cast<double>(totalSize) * 8 / ti1 / 1000.0;
+        line += FormatText("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
+                           static_cast<double>(totalSize) / 1024, ti1, bitrate);
+        if (DupFrames || DropFrames)
+            line += FormatText(" dup=%lld drop=%lld", static_cast<long long>(DupFrames),
+                               static_cast<long long>(DropFrames));
+        if (ReportDupDrop && OnProgress && Verbose >= 0) {
+            LogV(llVerbose, line);
+            ReportDupDrop = false;
+        }
+        if (OnProgress) {
+            TJobProgress progress;
+            progress.FileIndex = last ? -1 : fileIndex;
+            progress.TotalDuration = TotalDuration;
+            progress.CurrentDuration = static_cast<int64_t>(ti1 * 1e6);
+            progress.CurrentSize = totalSize;
+            progress.BitRate = static_cast<float>(bitrate);
+            progress.Quality = videoSeen ? quality : -1.0f;
+            progress.FPS = videoSeen ? fps : -1;
+            progress.FrameNumber = videoSeen ? frameNumber : -1;
+            OnProgress(this, progress);
+        } else if (Verbose >= 0) {
+            LogV(llVerbose, line);
+        }
+    }
+    if (last && Verbose >= 0) {
+        const double sum = static_cast<double>(VideoBytes + AudioBytes + ExtraBytes);
+        LogV(llVerbose,
+             FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead "
+                        "%f%%\r\n",
+                        static_cast<double>(VideoBytes) / 1024,
+                        static_cast<double>(AudioBytes) / 1024,
+                        static_cast<double>(ExtraBytes) / 1024,
+                        sum > 0 ? 100.0 * (static_cast<double>(totalSize) - sum) / sum : 0.0));
+    }
+}
+
+// -- clean-up ------------------------------------------------------------------------------
+
+void TCustomFFmpeg::Cleanup() {
+    if (!FFLoader().LibsLoaded(EncoderLibraries))
+        return;
+    FreeRunTables();
+    for (auto& output : Outputs) {
+        AVFormatContext* context = output->Context;
+        if (!context)
+            continue;
+        const bool writesFile = output->WritesFile();
+        std::string path = FromLibraryFileName(context->url ? context->url : "");
+        if (writesFile)
+            CloseOutputFile(context);
+        output->Streams.clear();
+        ff::avformat_free_context(context);
+        output->Context = nullptr;
+        std::error_code error;
+        if (writesFile && !path.empty() && std::filesystem::is_regular_file(path, error) &&
+            std::filesystem::file_size(path, error) == 0)
+            std::filesystem::remove(path, error);
+    }
+    Outputs.clear();
+    for (auto& input : Inputs) {
+        input->Decoders.clear();
+        if (input->Context)
+            CloseInputFile(&input->Context);
+    }
+    Inputs.clear();
+    ResetOptions();
+}
+
+} // namespace cw

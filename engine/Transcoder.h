@@ -1,0 +1,257 @@
+// A transcoding job, TCustomFFmpeg: its inputs are opened and its outputs set up (with their
+// streams) from the option state, then one run reads packets from the inputs, decodes them,
+// re-frames, resamples, scales and encodes them (or copies them as they are) into the output
+// streams and writes the outputs, reporting progress and watching for a stop request.
+//
+// The life of a job: create, set options and open files on the caller's thread, Start once
+// (on that thread or on a worker thread), receive progress callbacks while it runs and exactly
+// one termination notice, then destroy it. A stopped run still finishes its outputs, so the
+// partial files play.
+//
+// Files: Transcoder.cpp (life cycle, set-up, read loop, report, clean-up),
+// TranscoderFiles.cpp (opening inputs and outputs, stream creation, stream mapping),
+// TranscoderPaths.cpp (decode-and-output, audio/video/subtitle output, packet writing).
+#pragma once
+
+#include "engine/FFLogger.h"
+#include "engine/TranscoderOptions.h"
+#include "engine/TranscoderStreams.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace cw {
+
+class TCustomFFmpeg;
+
+// A manual-reset event.
+class TJobEvent {
+public:
+    explicit TJobEvent(bool signalled) : State(signalled) {}
+    void Set();
+    void Reset();
+    bool IsSet() const;
+    // True when signalled within the timeout (negative: no limit).
+    bool Wait(int timeoutMs) const;
+
+private:
+    mutable std::mutex Lock;
+    mutable std::condition_variable Changed;
+    bool State;
+};
+
+// Priorities of the worker thread, in the order of the platform's thread priorities.
+enum TConvertPriority { cpIdle, cpLowest, cpLower, cpNormal, cpHigher, cpHighest, cpTimeCritical };
+
+// The worker thread of a threaded run. Start creates it suspended; Resume starts it. It runs
+// the job's run body, signals the job's DoneEvent, and frees itself.
+class TConvertThread {
+public:
+    TConvertThread(const TConvertThread&) = delete;
+    TConvertThread& operator=(const TConvertThread&) = delete;
+    // Starts the thread; later calls do nothing.
+    void Resume();
+    bool Suspended() const { return !Started; }
+
+private:
+    friend class TCustomFFmpeg;
+    TConvertThread(TCustomFFmpeg* job, TConvertPriority priority);
+    ~TConvertThread() = default;
+    void Body();
+
+    TCustomFFmpeg* Job;
+    TConvertPriority Priority;
+    std::atomic<bool> Started{false};
+};
+
+// What a progress report carries.
+struct TJobProgress {
+    int FileIndex = -1;          // input being read; -1 in the final report
+    int64_t TotalDuration = -1;  // µs, -1 unknown
+    int64_t CurrentDuration = 0; // µs reached
+    int64_t CurrentSize = 0;     // bytes of the first output
+    float BitRate = 0;           // kbit/s
+    float Quality = -1;          // quantiser of the report's video stream; -1 without
+    int FPS = -1;                // -1 without video
+    int FrameNumber = -1;        // -1 without video
+};
+
+using TBeforeFindStreamInfoCallback = std::function<void(TCustomFFmpeg* job, AVFormatContext*)>;
+using TJobProgressCallback = std::function<void(TCustomFFmpeg* job, const TJobProgress&)>;
+using TJobTerminateCallback = std::function<void(TCustomFFmpeg* job)>;
+
+class TCustomFFmpeg : public TTranscoderOptions {
+public:
+    // maxFiles: capacity of the input and of the output table, 1..512 (std::out_of_range
+    // otherwise). The media libraries must be bound.
+    explicit TCustomFFmpeg(int maxFiles);
+    // Stops a run with wait, waits for a termination notice in delivery, and cleans up.
+    ~TCustomFFmpeg() override;
+
+    // -- files (the option state's file layer) --------------------------------------------
+    bool OpenInput(const std::string& fileName) override;
+    int OpenOutput(const std::string& fileName, bool join) override;
+    void NewOutputStream(AVMediaType type) override;
+    void SetupJoin() override;
+    int InputCount() const override { return static_cast<int>(Inputs.size()); }
+    int OutputCount() const override { return static_cast<int>(Outputs.size()); }
+    std::vector<AVRational> InputVideoFrameRates() const override;
+    // Add one stream of that kind to an opened output (raise FFmpegException on failure).
+    void NewVideoStream(AVFormatContext* context, int outputIndex);
+    void NewAudioStream(AVFormatContext* context, int outputIndex);
+    void NewSubtitleStream(AVFormatContext* context, int outputIndex);
+    // The container of an opened input or output (null outside the table).
+    AVFormatContext* InputContext(int index) const;
+    AVFormatContext* OutputContext(int index) const;
+
+    // -- running ----------------------------------------------------------------------
+    // Starts the run. Threaded: returns the worker, suspended; the caller resumes it. Not
+    // threaded: runs to the end inside the call and returns null. A job that is running or
+    // has terminated returns null and does nothing; a job without input or output fails at
+    // once (Failed, ErrorMessage, one termination notice) and returns null.
+    TConvertThread* Start(bool threaded, TConvertPriority priority = cpNormal);
+    // Asks a run to stop at the next packet boundary; with wait (and a worker), returns once
+    // the worker has ended, serving the main thread's calls meanwhile when called there.
+    // Without a worker it also cancels a blocking open in progress.
+    void RequestStop(bool wait);
+    // Running: RequestStop. Neither running nor terminated: the termination notice is
+    // delivered from a separate thread (with wait, Stop returns after it).
+    void Stop(bool wait);
+    // Releases every file and table the job holds; nothing when the libraries are unbound.
+    void Cleanup();
+
+    // Interrupt checks the libraries call through the engine's registry.
+    bool TimeoutCheck(void* opaque);
+    bool StopCheck(void* opaque);
+
+    // -- state ------------------------------------------------------------------------
+    const int MaxFiles;
+    std::atomic<bool> Running{false};
+    std::atomic<bool> StopRequested{false};
+    std::atomic<bool> Terminated{false};
+    bool Finished = false;
+    bool Failed = false;
+    std::string ErrorMessage; // the last error of the run
+    std::string OpenError;    // the last failure to open an input or an output
+    bool JoinMode = false;
+    int TimeoutMs = 10000; // limit of one blocking call while a file is opened; 0: none
+    // Wall-clock start of the blocking call in progress; 0 cancelled; IoIdle when idle.
+    std::atomic<int64_t> IoStart{IoIdle};
+    static constexpr int64_t IoIdle = INT64_MAX;
+    int64_t ProgressIntervalUs = 500000;
+    int64_t PreviewIntervalUs = 100000;
+    // Counters of a run.
+    int64_t VideoBytes = 0;
+    int64_t AudioBytes = 0;
+    int64_t ExtraBytes = 0; // global headers
+    int64_t DupFrames = 0;
+    int64_t DropFrames = 0;
+    int64_t TimerStart = 0;
+    TJobEvent DoneEvent{true};
+    TJobEvent TerminateEvent{true};
+
+    // Owner callbacks, made on the job's running thread (before-find-stream-info on the
+    // opening thread).
+    TBeforeFindStreamInfoCallback OnBeforeFindStreamInfo;
+    TJobProgressCallback OnProgress;
+    TJobTerminateCallback OnTerminate;
+
+    // The termination notice: Running false, Terminated true, worker none, then OnTerminate.
+    // Delivered once per job; later calls do nothing.
+    void NotifyTerminate();
+
+    // Run body, on the running thread: transcode, close what is still open, clean up,
+    // deliver the notice.
+    void Run();
+
+private:
+    friend class TConvertThread;
+
+    // -- files ------------------------------------------------------------------------
+    // A codec by name for a media type (null for an empty name); sets OpenError and raises on
+    // failure.
+    const AVCodec* FindCodecByName(const std::string& name, AVMediaType type, bool encoder);
+    TOutputStream& AddOutputStream(AVFormatContext* context, int outputIndex, AVMediaType type,
+                                   const AVCodec* codec);
+    const AVCodec* ChooseEncoder(AVFormatContext* context, AVMediaType type,
+                                 const std::string& codecName);
+    void SetGlobalHeader(AVCodecContext* encoder, AVFormatContext* context, bool video);
+    void OpenInputStreams(TInputFile& input);
+    void CloseFailedOutput(AVFormatContext*& context);
+
+    // -- a run ------------------------------------------------------------------------
+    void Transcode();
+    void SetUpRun();
+    void BuildInputTables();
+    void MapStreams();
+    void SetUpOutputStream(TOutputStream& ost);
+    void SetUpStreamCopy(TOutputStream& ost);
+    void SetUpEncoding(TOutputStream& ost);
+    void OpenEncoders();
+    void OpenDecoders();
+    void InitBitstreamFilters(TOutputStream& ost);
+    void WriteHeaders();
+    void DumpStreamMapping();
+    void ReadLoop();
+    int ChooseInput();
+    void ProcessPacket(TInputFile& input, int fileIndex, AVPacket* packet);
+    void EndRun();
+    void CloseRunCodecs();
+    void FreeRunTables();
+    void Report(bool last, int fileIndex);
+    void Fail(const std::string& text);
+
+    // -- decode and output ------------------------------------------------------------
+    int DecodeAndOutput(TInputStream& ist, const AVPacket* packet);
+    void OutputFrame(TInputStream& ist, AVFrame* frame);
+    void CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* packet);
+    void DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+    void DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* frame);
+    void DoSubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle& subtitle);
+    void ApplyVolume(AVFrame* frame);
+    void BuildResampler(TOutputStream& ost, const AVFrame* frame);
+    void GrowAudioBuffer(TOutputStream& ost, int samples);
+    void WriteToFifo(TOutputStream& ost, uint8_t* const* planes, int samples);
+    void EncodeFifo(TOutputStream& ost, bool flushing);
+    void EncodeFrame(TOutputStream& ost, AVFrame* frame);
+    void FlushEncoder(TOutputStream& ost);
+    void WritePacket(TOutputStream& ost, AVPacket* packet);
+    void FilterAndWrite(TOutputStream& ost, size_t filterIndex, AVPacket* packet);
+    void MuxPacket(TOutputStream& ost, AVPacket* packet);
+
+    void LogV(TLogLevel level, const std::string& text) const;
+    void ClearStopCheck();
+
+    std::vector<std::unique_ptr<TInputFile>> Inputs;
+    std::vector<std::unique_ptr<TOutputFile>> Outputs;
+
+    // Run tables.
+    std::vector<std::unique_ptr<TInputStream>> InputStreams;
+    std::vector<TOutputStream*> OutputStreams;
+    TPacketPtr Packet;        // the packet read
+    TPacketPtr EncodedPacket; // packets coming out of encoders and filters
+    TFramePtr DecodedFrame;
+    int64_t LastReportTime = 0;
+    bool ReportDupDrop = false; // frames were duplicated or dropped since the line was logged
+    std::vector<int64_t> QpHistogram52;
+    bool StopCheckRegistered = false;
+    std::atomic<bool> Reading{false}; // a demuxer read is in progress
+
+    // Opened codecs, guarded by the process-wide codec list lock.
+    std::vector<TOutputStream*> OpenedEncoders;
+    std::vector<TInputStream*> OpenedDecoders;
+
+    std::mutex WorkerLock;
+    TConvertThread* Worker = nullptr;
+};
+
+// The process-wide lock around every job's opened-codec lists.
+std::mutex& CodecListLock();
+
+} // namespace cw

@@ -1,0 +1,164 @@
+// The tables a transcoding job keeps: its opened inputs and outputs, and, while it runs, one
+// entry per input stream and per output stream with the state the decode-and-output step
+// needs (timestamps, sync positions, scaler, resampler, audio FIFO, bitstream filters).
+//
+// Inputs and outputs (with their streams) are built when the job opens files; the input
+// stream table and the pairing of output streams with input streams are built at the start of
+// a run and freed at its end.
+#pragma once
+
+#include "engine/EncoderOptions.h"
+#include "engine/FFApi.h"
+#include "engine/TranscoderOptions.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cw {
+
+// Owners of library objects.
+struct TFreeCodecContext {
+    void operator()(AVCodecContext* context) const;
+};
+struct TFreeFrame {
+    void operator()(AVFrame* frame) const;
+};
+struct TFreePacket {
+    void operator()(AVPacket* packet) const;
+};
+struct TFreeScaler {
+    void operator()(SwsContext* context) const;
+};
+struct TFreeResampler {
+    void operator()(SwrContext* context) const;
+};
+struct TFreeAudioFifo {
+    void operator()(AVAudioFifo* fifo) const;
+};
+struct TFreeBitstreamFilter {
+    void operator()(AVBSFContext* context) const;
+};
+// Sample planes made by av_samples_alloc: the first plane pointer owns the block.
+struct TFreeSamples {
+    void operator()(uint8_t** planes) const;
+};
+using TCodecContextPtr = std::unique_ptr<AVCodecContext, TFreeCodecContext>;
+using TFramePtr = std::unique_ptr<AVFrame, TFreeFrame>;
+using TPacketPtr = std::unique_ptr<AVPacket, TFreePacket>;
+using TScalerPtr = std::unique_ptr<SwsContext, TFreeScaler>;
+using TResamplerPtr = std::unique_ptr<SwrContext, TFreeResampler>;
+using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TFreeAudioFifo>;
+using TBitstreamFilterPtr = std::unique_ptr<AVBSFContext, TFreeBitstreamFilter>;
+
+struct TOutputStream;
+
+// One opened input.
+struct TInputFile {
+    AVFormatContext* Context = nullptr; // closed by the job's clean-up
+    std::string FileName;               // as the job was given it
+    int64_t TsOffset = 0;               // µs, added to every timestamp read
+    std::vector<double> TsScale;        // per stream; 0 = not scaled
+    // Per stream: the decoder chosen by name (null: the registered one for the codec id) and
+    // the decoder context made when the input was opened (null for data and attachments);
+    // a run opens the contexts it needs and frees them at its end.
+    std::vector<const AVCodec*> DecoderChoice;
+    std::vector<TCodecContextPtr> Decoders;
+
+    // Run state.
+    int FirstStream = 0; // index of its first stream in the input stream table
+    int StreamCount = 0;
+    bool Eof = false;
+    bool NoPacket = false; // the demuxer answered "try again"
+};
+
+// One stream of an input, during a run.
+struct TInputStream {
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    AVStream* Stream = nullptr;
+    AVCodecContext* Decoder = nullptr; // owned by the input file's Decoders
+    bool NeedsDecoding = false;
+    bool DecoderOpen = false;
+    bool Unused = true; // no output stream takes it as its source; its packets are dropped
+    int64_t NextPts = NoPtsValue; // µs
+    int64_t Pts = 0;              // µs, the timestamp of what was decoded last
+    bool IsStart = true;          // until its first audio sync
+    bool PastRecordingTime = false;
+    bool Flushed = false;
+    int64_t StartWallclock = 0; // "re": wall-clock time at the start of the run
+    int64_t DecodedFrames = 0;
+    int Quality = 0; // quality of the last decoded picture ("sameq")
+    // The output streams it feeds, in output order.
+    std::vector<TOutputStream*> Outputs;
+};
+
+// Scaling state of a video output stream.
+struct TVideoOutState {
+    bool Resample = false; // the source picture needs converting to the encoder's
+    TScalerPtr Scaler;
+    TFramePtr Picture; // the converted picture handed to the encoder
+    int SourceWidth = 0;
+    int SourceHeight = 0;
+    AVPixelFormat SourceFormat = AV_PIX_FMT_NONE;
+};
+
+// Resampling and re-framing state of an audio output stream.
+struct TAudioOutState {
+    TResamplerPtr Resampler;
+    bool Resample = false; // "async" above 1 keeps a resampler for drift compensation
+    AVSampleFormat InputFormat = AV_SAMPLE_FMT_NONE;
+    int InputRate = 0;
+    int InputChannels = 0;
+    TAudioFifoPtr Fifo;         // samples in the encoder's format waiting for a whole frame
+    TFramePtr Frame;            // one encoder frame
+    int FrameCapacity = 0;      // samples Frame holds
+    uint8_t** Buffer = nullptr; // converted samples (av_samples_alloc), grown as needed
+    int BufferSamples = 0;
+    int64_t NextPts = NoPtsValue; // end of the last frame sent, in samples
+    ~TAudioOutState();
+};
+
+// One stream of an output. Created with its library stream when the output is opened.
+struct TOutputStream {
+    int FileIndex = 0;
+    int Index = 0;
+    AVStream* Stream = nullptr;
+    // The encoder context: the stream's settings from the option state. For stream copy it
+    // only carries the type, tag and aspect ratio that the copy set-up reads.
+    TCodecContextPtr Encoder;
+    const AVCodec* EncoderChoice = nullptr; // picked by name when the stream was created
+    bool StreamCopy = false;
+    std::vector<TBitstreamFilterEntry> FilterEntries; // "vbsf", "absf", "sbsf"
+
+    // Run state.
+    TInputStream* Source = nullptr;
+    TInputStream* SyncSource = nullptr;
+    bool NeedsEncoding = false;
+    bool EncoderOpen = false;
+    bool EncoderFlushed = false;
+    bool Report = false;     // counts in the progress report
+    int64_t FrameNumber = 0; // frames written
+    int64_t SyncOpts = 0;    // encoder time base for video, samples for audio
+    int64_t EndTime = 0;     // µs: the end of the last packet written
+    double Quality = -1;     // quantiser of the last coded picture; -1 none
+    std::vector<TBitstreamFilterPtr> Filters;
+    TVideoOutState Video;
+    TAudioOutState Audio;
+
+    AVMediaType Type() const { return Encoder ? Encoder->codec_type : AVMEDIA_TYPE_UNKNOWN; }
+    // The position reached, in seconds.
+    double Seconds() const { return static_cast<double>(EndTime) / 1e6; }
+};
+
+// One opened output.
+struct TOutputFile {
+    AVFormatContext* Context = nullptr; // freed by the job's clean-up
+    std::string FileName;
+    std::vector<std::unique_ptr<TOutputStream>> Streams;
+    bool HeaderWritten = false;
+    bool WritesFile() const;
+};
+
+} // namespace cw
