@@ -30,15 +30,24 @@ void TMemoryStream::Reserve(int64_t capacity) {
         throw std::bad_alloc();
     Data = static_cast<char*>(grown);
     Allocated = capacity;
-    // A large block is filled front to back at once: huge pages save most page faults.
-    constexpr uintptr_t HugePage = 2 * 1024 * 1024;
-    if (capacity >= int64_t(4 * HugePage)) {
-        const auto begin = (reinterpret_cast<uintptr_t>(Data) + HugePage - 1) & ~(HugePage - 1);
-        const auto end =
-            (reinterpret_cast<uintptr_t>(Data) + uintptr_t(capacity)) & ~(HugePage - 1);
-        if (end > begin)
-            ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-    }
+}
+
+void TMemoryStream::PrepareUpTo(int64_t end) {
+    // Filling a large block page by page costs one page fault per page. The pages just ahead
+    // of the data are mapped in one call instead, a few megabytes at a time, so that no more
+    // memory is taken than the data is about to fill.
+    constexpr int64_t Step = 8 * 1024 * 1024;
+    if (end <= Prepared || Allocated < Step)
+        return;
+    const auto page = int64_t(::sysconf(_SC_PAGESIZE));
+    const auto base = reinterpret_cast<uintptr_t>(Data);
+    const int64_t from = std::max(Prepared, int64_t(0));
+    const int64_t to = std::min(Allocated, std::max(end, from + Step));
+    const uintptr_t first = (base + uintptr_t(from) + uintptr_t(page) - 1) & ~uintptr_t(page - 1);
+    const uintptr_t last = (base + uintptr_t(to)) & ~uintptr_t(page - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+    Prepared = to;
 }
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
@@ -55,6 +64,7 @@ void TMemoryStream::Write(const void* buffer, int64_t count) {
     const int64_t end = Pos + count;
     if (end > Allocated)
         Reserve(std::max(end, Allocated + Allocated / 2 + 4096));
+    PrepareUpTo(end);
     std::memcpy(Data + Pos, buffer, size_t(count));
     Pos = end;
     Length = std::max(Length, end);

@@ -42,8 +42,11 @@ public:
     std::string_view View() const { return {Data ? Data : "", size_t(Length)}; }
 
 private:
+    void PrepareUpTo(int64_t end);
+
     char* Data = nullptr;
     int64_t Allocated = 0;
+    int64_t Prepared = 0; // bytes from the start whose pages are mapped
     int64_t Length = 0;
     int64_t Pos = 0;
 };

@@ -302,14 +302,16 @@ void TTransferWorker::Execute() {
 
 void TTransferWorker::ReadLocalFile(const std::string& path) {
     for (;;) {
-        TFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        TFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         Run.ContentLength = 0;
         Run.HasContentLength = false;
+        struct stat st {};
+        // Only a regular file is read: a device or a pipe could block or never end.
+        if (file.Get() >= 0 && (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)))
+            file.Reset();
         if (file.Get() < 0) {
             Run.StatusCode = 404;
         } else {
-            struct stat st {};
-            ::fstat(file.Get(), &st);
             const uint64_t offset = Run.ResumeOffset ? Run.ResumeOffset : Run.Range.StartRange;
             // The length still to come, as a server states it for a range, so that a
             // complete read from an offset counts as complete.
@@ -402,8 +404,8 @@ void TTransferWorker::SetupRequest(CURL* easy, const TUrlParts& parts) {
     const auto& io = Run.InternetOptions;
     auto has = [&](TInternetOption o) { return io.count(o) != 0; };
 
-    // The request line is sent as the text describes it: the path and the extra information
-    // with their escapes decoded by the split and re-encoded by one rule.
+    // The request line carries the path and the extra information as the split decoded them,
+    // encoded again by one rule: "%2C" goes out as ",", a space as "%20", "+" as "%2B".
     std::string host =
         parts.Host.find(':') != std::string::npos ? "[" + parts.Host + "]" : parts.Host;
     std::string path = parts.Path;

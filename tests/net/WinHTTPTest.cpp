@@ -77,6 +77,7 @@ protected:
         std::lock_guard<std::mutex> guard(Lock);
         Events.clear();
         Progress.clear();
+        Capacities.clear();
         Body.clear();
     }
 
@@ -109,6 +110,8 @@ protected:
                                  int64_t bytesRead, int64_t elapsed, int64_t left, uint8_t percents,
                                  float rate, TStream* s) {
             MainEvent("OnProgress");
+            if (auto* memory = dynamic_cast<TMemoryStream*>(s))
+                Capacities.push_back(memory->Capacity());
             // A memory output holds exactly what arrived in this transfer.
             if (dynamic_cast<TMemoryStream*>(s)) {
                 EXPECT_EQ(s->Size() + int64_t(sender->ResumeOffset()), bytesRead);
@@ -135,6 +138,7 @@ protected:
     std::mutex Lock;
     std::vector<std::string> Events;
     std::vector<TProgressRecord> Progress;
+    std::vector<int64_t> Capacities; // of a memory output, at each progress event
     std::string Body, DoneType;
     bool DoneHadStream = false, DoneAtStart = false;
 };
@@ -179,6 +183,8 @@ TEST_F(WinHTTPTest, AnswersWithAndWithoutContentLengthSucceedWithProgressFirst) 
             }
         }
         if (hasLength) {
+            // The memory output was sized for the announced length at once.
+            EXPECT_EQ(Capacities, (std::vector<int64_t>{10000, 10000, 10000}));
             EXPECT_EQ(DoneType, "text/x-test");
             EXPECT_EQ(Progress[0].DataSize, 10000);
             EXPECT_EQ(Progress[0].PercentsDone, 41); // 40.96
@@ -300,6 +306,14 @@ TEST_F(WinHTTPTest, RequestIsSentAsWritten) {
     Fetch(http, Server.Url("/echo"));
     EXPECT_TRUE(onWorker);
     EXPECT_EQ(Server.LastRequest("/echo")->Header("User-Agent"), "changed before sending");
+
+    // An error inside the transfer routine: OnAnyError, then the finish as the state stands
+    // (no answer yet).
+    Reset();
+    http.OnBeforeSendRequest = [](TCustomWinHTTP*, CURL*) { throw std::runtime_error("no"); };
+    Fetch(http, Server.Url("/echo"));
+    EXPECT_EQ(Outcome(),
+              (std::vector<std::string>{"OnAnyError", "OnHostUnreachable", "OnAnyError"}));
 }
 
 TEST_F(WinHTTPTest, ProxyWithBypassAndAuthentication) {
@@ -362,6 +376,10 @@ TEST_F(WinHTTPTest, FileDownloadAndLocalFileUrls) {
     EXPECT_EQ(Body, "local content");
     Reset();
     Fetch(http, "file://" + (Temp / "missing.txt").string());
+    EXPECT_EQ(Outcome(), (std::vector<std::string>{"OnHTTPError 404", "OnAnyError"}));
+    // Not a regular file: a device that never ends is not read.
+    Reset();
+    Fetch(http, "file:///dev/zero");
     EXPECT_EQ(Outcome(), (std::vector<std::string>{"OnHTTPError 404", "OnAnyError"}));
 }
 

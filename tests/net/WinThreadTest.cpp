@@ -157,6 +157,26 @@ TEST_F(WinThreadTest, DestroyingNeverStartedOrRunningComponentsCallsNoHandler) {
     EXPECT_EQ(calls, 0);
 }
 
+TEST_F(WinThreadTest, DestructorServesTheCallAWorkerIsWaitingFor) {
+    std::atomic<bool> queued{false};
+    int ran = 0;
+    {
+        TCustomWinThread thread;
+        thread.SetOnExecute([&](TCustomWinThread* sender) {
+            while (!sender->Terminated()) {
+                queued = true;
+                sender->Synchronize([&] { ++ran; });
+            }
+        });
+        thread.Execute();
+        // Not served here: the worker stays blocked in its call until the destructor runs.
+        while (!queued)
+            std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(5ms);
+    } // would never return if the destructor did not serve the call
+    EXPECT_EQ(ran, 0);
+}
+
 TEST_F(WinThreadTest, ExceptionsOfWorkAndTerminationSurfaceOnlyAsOnException) {
     TCustomWinThread thread;
     std::atomic<bool> ended{false};

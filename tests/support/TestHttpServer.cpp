@@ -49,15 +49,15 @@ bool ParseRange(const std::string& header, uint64_t& start, std::optional<uint64
     const std::string prefix = "bytes=";
     if (header.compare(0, prefix.size(), prefix) != 0)
         return false;
-    const std::string spec = header.substr(prefix.size());
-    const size_t dash = spec.find('-');
-    if (dash == std::string::npos || dash == 0 || spec.find(',') != std::string::npos)
+    const std::string ranges = header.substr(prefix.size());
+    const size_t dash = ranges.find('-');
+    if (dash == std::string::npos || dash == 0 || ranges.find(',') != std::string::npos)
         return false;
     try {
-        start = std::stoull(spec.substr(0, dash));
+        start = std::stoull(ranges.substr(0, dash));
         end.reset();
-        if (dash + 1 < spec.size())
-            end = std::stoull(spec.substr(dash + 1));
+        if (dash + 1 < ranges.size())
+            end = std::stoull(ranges.substr(dash + 1));
     } catch (...) {
         return false;
     }
