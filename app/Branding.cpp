@@ -105,6 +105,8 @@ TBrandingConfig ReadBrandingConfig(const TIniFile& ini, const std::string& linkB
     c.DefaultDevice = ReadInt(ini, "DefaultDevice");
     c.DefaultAudio = ReadInt(ini, "DefaultAudio");
     c.DefaultClass = ReadInt(ini, "DefaultClass");
+    if (const std::string domain = Trim(str("VideoSiteDomain")); !domain.empty())
+        c.VideoSiteDomain = domain;
     return c;
 }
 

@@ -52,6 +52,8 @@ struct TBrandingConfig {
     int DefaultDevice = 0;
     int DefaultAudio = 0;
     int DefaultClass = 0;
+    // The video service's host name (our own key); "www.youtube.com" when the key is absent.
+    std::string VideoSiteDomain = "www.youtube.com";
 };
 
 // Reads every key. Missing strings are empty, flags false; missing or non-numeric integers

@@ -1,0 +1,568 @@
+#include "download/DownloadQueue.h"
+
+#include "app/GlobalVars.h"
+#include "app/Utils.h"
+#include "base/MainThread.h"
+#include "download/Utf8.h"
+#include "download/VideoLinks.h"
+#include "script/Script.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+namespace cw {
+
+// ---- TDelayedCall ----------------------------------------------------------------------------
+
+void TDelayedCall::Start(std::chrono::milliseconds delay, std::function<void()> fn) {
+    Cancel();
+    Token = std::make_shared<bool>(true);
+    auto token = Token;
+    auto run = [token, fn = std::move(fn)] {
+        if (!*token)
+            return;
+        *token = false;
+        fn();
+    };
+    if (delay.count() <= 0) {
+        PostToMainThread(run);
+        return;
+    }
+    State = std::make_shared<TState>();
+    Timer = std::thread([state = State, delay, run] {
+        std::unique_lock<std::mutex> lock(state->Lock);
+        if (state->Wake.wait_for(lock, delay, [&] { return state->Stop; }))
+            return;
+        PostToMainThread(run);
+    });
+}
+
+void TDelayedCall::Cancel() {
+    if (Token)
+        *Token = false;
+    Token.reset();
+    if (State) {
+        {
+            std::lock_guard<std::mutex> lock(State->Lock);
+            State->Stop = true;
+        }
+        State->Wake.notify_all();
+    }
+    if (Timer.joinable())
+        Timer.join();
+    State.reset();
+}
+
+// ---- files -----------------------------------------------------------------------------------
+
+namespace {
+
+// Longest title part of a saved file's name, in bytes: room is left for the counter that
+// makes the name unique and for the extension.
+constexpr size_t MaxTitleBytes = 200;
+
+// A fresh, empty file in the folder for a stream being received; empty when none can be made.
+std::string CreateTempFile(const std::string& folder) {
+    std::string path = AddTrailingBackslash(folder) + ".clipwright-XXXXXX.part";
+    const int fd = ::mkstemps(path.data(), 5);
+    if (fd < 0)
+        return {};
+    // The finished file keeps these permissions; make them those of any new file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    ::close(fd);
+    return path;
+}
+
+// Moves the finished file to its name without replacing a file that appeared there in the
+// meantime. Returns 0 or the error number (EEXIST when the name is taken).
+int MoveNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP)
+        return error;
+    // A file system without that kind of rename: a hard link never replaces anything.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return 0;
+    }
+    error = errno;
+    if (error == EEXIST || (error != EPERM && error != ENOTSUP && error != ENOSYS))
+        return error;
+    if (FileExists(to))
+        return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+std::string FormatFloat(const char* form, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, form, value);
+    return buffer;
+}
+
+// Received bytes per second in KB, as "12.34 KB/s". In the first second, before a whole
+// second has passed, the component's own rate stands in (nothing when it has none).
+std::string SpeedText(int64_t bytesRead, int64_t elapsed, float rate) {
+    if (elapsed > 0)
+        return FormatFloat("%.2f KB/s", double(bytesRead) / 1024.0 / double(elapsed));
+    if (rate >= 0)
+        return FormatFloat("%.2f KB/s", double(rate));
+    return {};
+}
+
+std::string StreamText(TStream* stream) {
+    auto* memory = dynamic_cast<TMemoryStream*>(stream);
+    return memory ? std::string(memory->View()) : std::string();
+}
+
+} // namespace
+
+std::string TDownloadQueue::DownloadFileName(const std::string& title,
+                                             const std::string& extension) {
+    // Control characters (a decoded "&#10;", say) have no place in a file name, and a title
+    // longer than a file name may be is cut at a character boundary.
+    std::string base;
+    for (char c : title)
+        base += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '_' : c;
+    if (base.size() > MaxTitleBytes) {
+        size_t cut = 0;
+        for (size_t i = 0; i < base.size();) {
+            const size_t len = std::max<size_t>(Utf8SequenceLength(base, i), 1);
+            if (i + len > MaxTitleBytes)
+                break;
+            i += len;
+            cut = i;
+        }
+        base.resize(cut);
+    }
+    return SanitizeFileName(base + extension);
+}
+
+// ---- TDownloadQueue --------------------------------------------------------------------------
+
+TDownloadQueue::TDownloadQueue(TGlobalVars& vars, TCustomScript& scriptHost,
+                               std::shared_ptr<THostScriptlet> hostItem, IDownloadHost& host)
+    : Vars(vars), ScriptHost(scriptHost), HostItem(std::move(hostItem)), Host(host) {
+    for (TWinHTTP* http : {&WinHTTPGetInfoFileURL, &WinHTTPDownloadInfoFile, &WinHTTPDownload}) {
+        http->Agent = "[Halvex]";
+        http->AcceptTypes = "*/*";
+        http->InternetOptions = {ioIgnoreCertificateInvalid, ioKeepConnection};
+    }
+    // The stream goes to a file as it arrives; larger blocks mean fewer progress events.
+    WinHTTPDownload.SetTransferBufferSize(64 * 1024);
+    Wire(WinHTTPGetInfoFileURL, tPage);
+    Wire(WinHTTPDownloadInfoFile, tInfo);
+    Wire(WinHTTPDownload, tStream);
+
+    auto parse = [this](THostScriptlet&, const std::string& text) { ParseStreamList(text); };
+    if (HostItem) {
+        HostItem->OnEcho = parse;
+        HostItem->OnAlert = parse;
+    }
+    ScriptHost.OnError = [this](TCustomScript&, const TScriptError& error) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%d", int(error.Line) + 1);
+        Host.ScriptError(std::string("Error: Line number ") + line + ", " + error.Description);
+    };
+}
+
+TDownloadQueue::~TDownloadQueue() {
+    Destroying = true;
+    *Alive = false;
+    Pause.Cancel();
+    if (HostItem) {
+        HostItem->OnEcho = nullptr;
+        HostItem->OnAlert = nullptr;
+    }
+    ScriptHost.OnError = nullptr;
+    // The transfers end here, so that none of them touches the temporary file afterwards.
+    for (TWinHTTP* http : {&WinHTTPGetInfoFileURL, &WinHTTPDownloadInfoFile, &WinHTTPDownload})
+        http->WorkerThread().Shutdown();
+    DropTempFile();
+}
+
+const TStreamURLs& TDownloadQueue::StreamURLs() const {
+    return Vars.StreamURLs;
+}
+
+TWinHTTP& TDownloadQueue::Component(TTransfer which) {
+    switch (which) {
+    case tPage:
+        return WinHTTPGetInfoFileURL;
+    case tInfo:
+        return WinHTTPDownloadInfoFile;
+    default:
+        return WinHTTPDownload;
+    }
+}
+
+void TDownloadQueue::Wire(TWinHTTP& http, TTransfer which) {
+    http.OnProgress = [this, which](TCustomWinHTTP*, const std::string&, int64_t dataSize,
+                                    int64_t bytesRead, int64_t elapsed, int64_t timeLeft,
+                                    uint8_t percent, float rate, TStream*) {
+        if (Destroying || !Active[which])
+            return;
+        if (which == tStream)
+            StreamProgress(dataSize, bytesRead, elapsed, timeLeft, percent, rate);
+        else if (which == tPage)
+            ShowDownloadStatus("Getting YouTube URLs, please wait...", dataSize, 0, 0, "", 0,
+                               SpeedText(bytesRead, elapsed, rate));
+    };
+    http.OnDone = [this, which](TCustomWinHTTP*, const std::string&, int64_t, TStream* stream) {
+        if (!Finish(which))
+            return;
+        if (which == tPage)
+            PageDone(stream);
+        else if (which == tInfo)
+            InfoDone(stream);
+        else
+            StreamDone(stream);
+    };
+    http.OnAnyError = [this, which](TCustomWinHTTP*) {
+        if (!Finish(which))
+            return;
+        if (which == tStream) {
+            DropTempFile();
+            AttemptFailed();
+        } else {
+            VideoFailed();
+        }
+    };
+    http.OnAborted = [this, which](TCustomWinHTTP*) {
+        if (!Finish(which))
+            return;
+        DropTempFile();
+        EndRun();
+    };
+}
+
+bool TDownloadQueue::Start(TTransfer which, const std::string& url) {
+    TWinHTTP& http = Component(which);
+    http.URL = url;
+    Active[which] = true;
+    if (http.Read())
+        return true;
+    Active[which] = false;
+    return false;
+}
+
+bool TDownloadQueue::Finish(TTransfer which) {
+    if (Destroying || !Active[which])
+        return false;
+    Active[which] = false;
+    return true;
+}
+
+void TDownloadQueue::WhenIdle(TTransfer which, std::function<void()> fn) {
+    // A transfer that failed inside its own work reports the failure before its last
+    // delivery; the component takes the next transfer only after that delivery.
+    if (!Component(which).Busy()) {
+        fn();
+        return;
+    }
+    PostToMainThread([this, alive = Alive, which, fn = std::move(fn)]() mutable {
+        if (*alive)
+            WhenIdle(which, std::move(fn));
+    });
+}
+
+void TDownloadQueue::BuildQueue(const std::vector<std::string>& links) {
+    QueueItems.clear();
+    for (const std::string& link : links) {
+        TDownloadItem item;
+        item.Caption = link;
+        QueueItems.push_back(std::move(item));
+    }
+    Host.QueueChanged();
+}
+
+void TDownloadQueue::StartRun() {
+    Vars.URLTotal = int(QueueItems.size());
+    Vars.URLIndex = 0;
+    Vars.URLSucceeded = 0;
+    Vars.DownloadedFiles.clear();
+    RunActive = true;
+    CancelRequested = false;
+    Host.PostStep(dsFetchVideoInfo);
+}
+
+void TDownloadQueue::HandleStep(TDownloadStep step) {
+    if (step == dsFetchVideoInfo)
+        FetchVideoInfo();
+    else if (step == dsTryNextQuality)
+        TryNextQuality();
+}
+
+void TDownloadQueue::Cancel() {
+    if (!RunActive)
+        return;
+    CancelRequested = true;
+    bool waiting = false;
+    for (TTransfer which : {tPage, tInfo, tStream})
+        if (Active[which]) {
+            Component(which).Abort(false, false);
+            waiting = true;
+        }
+    // Between transfers (the pause after the script, a posted step) nothing would report the
+    // abort: the run ends now.
+    if (!waiting)
+        EndRun();
+}
+
+// ---- one video -------------------------------------------------------------------------------
+
+void TDownloadQueue::FetchVideoInfo() {
+    if (!RunActive)
+        return;
+    Vars.StreamURLs = {};
+    if (CancelRequested || QueueItems.empty()) {
+        EndRun();
+        return;
+    }
+    if (Vars.URLIndex < 0 || Vars.URLIndex >= int(QueueItems.size()))
+        return;
+    const std::string link = QueueItems[size_t(Vars.URLIndex)].Caption;
+    StatusLabels.CurrentFile = link;
+    ShowLabels();
+    WhenIdle(tPage, [this, link] {
+        if (!Start(tPage, link))
+            VideoFailed();
+    });
+}
+
+void TDownloadQueue::PageDone(TStream* stream) {
+    if (CancelRequested) {
+        EndRun();
+        return;
+    }
+    const std::string page = StreamText(stream);
+    TDownloadItem& item = QueueItems[size_t(Vars.URLIndex)];
+    item.Caption = TitleAsUtf8(DecodeHtmlEntities(ExtractVideoTitle(page)));
+    StatusLabels.CurrentFile = item.Caption;
+    item.URL = MakeVideoInfoURL(page, VideoSiteDomain);
+    ShowItem();
+    ShowLabels();
+    const std::string url = item.URL;
+    WhenIdle(tInfo, [this, url] {
+        if (!Start(tInfo, url))
+            VideoFailed();
+    });
+}
+
+void TDownloadQueue::InfoDone(TStream* stream) {
+    if (CancelRequested) {
+        EndRun();
+        return;
+    }
+    try {
+        RunStreamScript(StreamText(stream));
+    } catch (const std::exception&) {
+        // No script engine, or a handler of the script's events failed.
+        VideoFailed();
+        return;
+    }
+    if (!RunActive)
+        return;
+    Pause.Start(ScriptPause, [this] { AfterScript(); });
+}
+
+void TDownloadQueue::RunStreamScript(const std::string& answer) {
+    ScriptHost.Lines = StreamScriptLines(answer);
+    ScriptHost.Run();
+}
+
+void TDownloadQueue::ParseStreamList(const std::string& text) {
+    cw::ParseStreamList(text, Vars.StreamURLs);
+}
+
+void TDownloadQueue::AfterScript() {
+    if (!RunActive)
+        return;
+    if (CancelRequested) {
+        EndRun();
+        return;
+    }
+    ShowDownloadStatus("Analyzing finished, ready to download...", 0, 0, 0, "", 0, "");
+    StatusLabels.Progress = 0;
+    StatusLabels.ProgressText = "0%";
+    const int attempt = Vars.PreferYouTubeQuality ? 1 : 0;
+    Vars.QualityAttempt = attempt;
+    StatusLabels.Quality = QualityDescription(AttemptName(attempt, PreferenceOrder(Vars)));
+    ShowLabels();
+    StartAttempt(attempt);
+}
+
+void TDownloadQueue::StartAttempt(int attempt) {
+    WhenIdle(tStream, [this, attempt] {
+        const int slot = AttemptSlot(attempt, PreferenceOrder(Vars));
+        // A quality the video does not offer has no address; the transfer fails at once.
+        const std::string url = slot >= 0 ? Vars.StreamURLs[size_t(slot)] : std::string();
+        DropTempFile();
+        TempFile = CreateTempFile(Vars.OutputURLDir);
+        if (TempFile.empty()) {
+            // The download folder cannot take a file (gone, read-only, full).
+            AttemptFailed();
+            return;
+        }
+        WinHTTPDownload.OutputFileName = TempFile;
+        if (!Start(tStream, url)) {
+            DropTempFile();
+            AttemptFailed();
+        }
+    });
+}
+
+void TDownloadQueue::StreamProgress(int64_t dataSize, int64_t bytesRead, int64_t elapsed,
+                                    int64_t timeLeft, int percent, float rate) {
+    StatusLabels.Quality =
+        QualityDescription(AttemptName(Vars.QualityAttempt, PreferenceOrder(Vars)));
+    ShowDownloadStatus("Downloading...", dataSize, timeLeft, elapsed, "", percent,
+                       SpeedText(bytesRead, elapsed, rate));
+}
+
+void TDownloadQueue::StreamDone(TStream* stream) {
+    if (stream || TempFile.empty() || !FileExists(TempFile)) {
+        // The answer did not go to the file (it could not be opened): a failed attempt.
+        DropTempFile();
+        AttemptFailed();
+        return;
+    }
+    const std::string folder = AddTrailingBackslash(Vars.OutputURLDir);
+    const std::string name =
+        DownloadFileName(QueueItems[size_t(Vars.URLIndex)].Caption,
+                         AttemptExtension(Vars.QualityAttempt, PreferenceOrder(Vars)));
+    std::string path;
+    int error = EEXIST;
+    for (int tries = 0; tries < 100 && error == EEXIST; ++tries) {
+        path = folder + UniqueFileName(name, folder);
+        error = MoveNoReplace(TempFile, path);
+    }
+    if (error != 0) {
+        DropTempFile();
+        AttemptFailed();
+        return;
+    }
+    TempFile.clear();
+    Vars.DownloadedFiles.push_back(path);
+    ShowDownloadStatus("Finish.", 0, 0, 0, "", 0, "");
+    ++Vars.URLSucceeded;
+    NextVideo();
+}
+
+void TDownloadQueue::AttemptFailed() {
+    if (Vars.PreferYouTubeQuality)
+        Host.PostStep(dsTryNextQuality);
+    else
+        VideoFailed();
+}
+
+void TDownloadQueue::TryNextQuality() {
+    if (!RunActive)
+        return;
+    if (CancelRequested) {
+        EndRun();
+        return;
+    }
+    const int a = Vars.QualityAttempt;
+    Vars.QualityAttempt = a + 1;
+    if (a + 1 > LastQualityAttempt) {
+        VideoFailed();
+        return;
+    }
+    const TPreferenceOrder order = PreferenceOrder(Vars);
+    StatusLabels.Quality =
+        AttemptName(a, order) + " failed, try next: " + AttemptName(a + 1, order);
+    StatusLabels.Progress = 0;
+    StatusLabels.ProgressText = "0%";
+    ShowLabels();
+    StartAttempt(a + 1);
+}
+
+void TDownloadQueue::VideoFailed() {
+    ShowDownloadStatus("Failed.", 0, 0, 0, "", 0, "");
+    NextVideo();
+}
+
+void TDownloadQueue::NextVideo() {
+    ++Vars.URLIndex;
+    if (Vars.URLIndex > Vars.URLTotal - 1)
+        EndRun();
+    else
+        Host.PostStep(dsFetchVideoInfo);
+}
+
+void TDownloadQueue::EndRun() {
+    if (!RunActive)
+        return;
+    RunActive = false;
+    CancelRequested = false;
+    Pause.Cancel();
+    DropTempFile();
+    QueueItems.clear();
+    Host.QueueChanged();
+    Vars.StreamURLs = {};
+    for (std::string* label :
+         {&StatusLabels.CurrentFile, &StatusLabels.Status, &StatusLabels.Speed,
+          &StatusLabels.ElapsedTime, &StatusLabels.TimeLeft, &StatusLabels.Quality})
+        *label = "...";
+    StatusLabels.Progress = 0;
+    StatusLabels.ProgressText = "0%";
+    ShowLabels();
+    Host.RunEnded();
+}
+
+void TDownloadQueue::DropTempFile() {
+    if (!TempFile.empty())
+        ::unlink(TempFile.c_str());
+    TempFile.clear();
+}
+
+// ---- status ----------------------------------------------------------------------------------
+
+void TDownloadQueue::ShowDownloadStatus(const std::string& status, int64_t size, int64_t timeLeft,
+                                        int64_t elapsed, const std::string& urlText, int percent,
+                                        const std::string& speed) {
+    if (Vars.URLIndex < 0 || Vars.URLIndex >= int(QueueItems.size()))
+        return;
+    TDownloadItem& item = QueueItems[size_t(Vars.URLIndex)];
+    if (!status.empty()) {
+        item.Status = status;
+        StatusLabels.Status = status;
+    }
+    if (size != 0)
+        item.Size = FormatFloat("%.2fMB", double(size) / 1048576.0);
+    if (!speed.empty()) {
+        item.Speed = speed;
+        StatusLabels.Speed = speed;
+    }
+    if (percent != 0) {
+        item.Progress = std::to_string(percent) + "%";
+        StatusLabels.ProgressText = item.Progress;
+        StatusLabels.Progress = percent;
+    }
+    if (!urlText.empty())
+        item.URL = urlText;
+    if (elapsed != 0)
+        StatusLabels.ElapsedTime = FormatSeconds(int(elapsed));
+    if (timeLeft != 0)
+        StatusLabels.TimeLeft = FormatSeconds(int(timeLeft));
+    ShowItem();
+    ShowLabels();
+}
+
+void TDownloadQueue::ShowItem() {
+    Host.ItemChanged(Vars.URLIndex);
+}
+
+void TDownloadQueue::ShowLabels() {
+    Host.LabelsChanged();
+}
+
+} // namespace cw

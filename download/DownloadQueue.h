@@ -1,0 +1,193 @@
+// The download run: takes the listed links one at a time, reads each video's watch page and
+// info answer, runs the stream-link script over the answer, downloads a stream by the quality
+// rule and saves it under the video's title in the download folder, then moves on. The window
+// and the command line drive the same queue through a small host interface: the queue keeps
+// the table and the status texts, the host shows them and runs the posted steps.
+//
+// At any moment at most one of the three transfer components works. Every step starts from
+// the previous step's completion event or from a posted step, never from inside another step.
+#pragma once
+
+#include "download/Quality.h"
+#include "download/VideoLinks.h"
+#include "download/StreamLinks.h"
+#include "net/WinHTTP.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace cw {
+
+class TCustomScript;
+class THostScriptlet;
+struct TGlobalVars;
+
+// The posted steps, numbered as the window's messages that carry them.
+enum TDownloadStep {
+    dsFetchVideoInfo = 0x404, // start the current video
+    dsTryNextQuality = 0x405, // retry the video with the next preferred quality
+};
+
+// One row of the queue table.
+struct TDownloadItem {
+    std::string Caption; // the link, then the video's title
+    std::string Status = "Waiting...";
+    std::string Size = "0 KB";
+    std::string Speed = "0 KB/s";
+    std::string Progress = "0%";
+    std::string URL = "..."; // the info-request address once known
+};
+
+// The status group beside the table.
+struct TDownloadLabels {
+    std::string CurrentFile;
+    std::string Status;
+    std::string Speed;
+    std::string ElapsedTime;
+    std::string TimeLeft;
+    std::string Quality;
+    int Progress = 0;                // the bar, 0..100
+    std::string ProgressText = "0%"; // beside the bar
+};
+
+class IDownloadHost {
+public:
+    virtual ~IDownloadHost() = default;
+    // Queues the step; the host hands it to TDownloadQueue::HandleStep later on the main
+    // thread, after the current handler has returned, in posting order.
+    virtual void PostStep(TDownloadStep step) = 0;
+    // The table was rebuilt or emptied.
+    virtual void QueueChanged() = 0;
+    virtual void ItemChanged(int index) = 0;
+    virtual void LabelsChanged() = 0;
+    // The run is over (the table is empty again); the summary counts are in the state record:
+    // URLTotal, URLSucceeded and DownloadedFiles.
+    virtual void RunEnded() = 0;
+    // A script error, worded "Error: Line number %d, %s".
+    virtual void ScriptError(const std::string& message) = 0;
+};
+
+// Calls a function on the main thread after a pause, without holding the main thread up
+// meanwhile. Cancelling (or destroying) it guarantees the function does not run any more.
+class TDelayedCall {
+public:
+    TDelayedCall() = default;
+    ~TDelayedCall() { Cancel(); }
+    TDelayedCall(const TDelayedCall&) = delete;
+    TDelayedCall& operator=(const TDelayedCall&) = delete;
+
+    // On the main thread. Replaces a pending call.
+    void Start(std::chrono::milliseconds delay, std::function<void()> fn);
+    void Cancel();
+    bool Pending() const { return Token && *Token; }
+
+private:
+    struct TState {
+        std::mutex Lock;
+        std::condition_variable Wake;
+        bool Stop = false;
+    };
+    std::shared_ptr<bool> Token; // true while the call may still run (main thread only)
+    std::shared_ptr<TState> State;
+    std::thread Timer;
+};
+
+class TDownloadQueue {
+public:
+    // The script host must hold the host item (named "Host"); the queue sets the item's echo
+    // and alert handlers and the host's error handler, and clears them when it goes.
+    TDownloadQueue(TGlobalVars& vars, TCustomScript& scriptHost,
+                   std::shared_ptr<THostScriptlet> hostItem, IDownloadHost& host);
+    ~TDownloadQueue();
+    TDownloadQueue(const TDownloadQueue&) = delete;
+    TDownloadQueue& operator=(const TDownloadQueue&) = delete;
+
+    // The video service's host name (and port); it forms the info address and the watch-link
+    // pattern.
+    std::string VideoSiteDomain = DefaultVideoSiteDomain;
+    // The pause after the stream-link script; the event loop keeps running during it.
+    std::chrono::milliseconds ScriptPause{1500};
+
+    // The watch page, the info answer and the stream.
+    TWinHTTP WinHTTPGetInfoFileURL;
+    TWinHTTP WinHTTPDownloadInfoFile;
+    TWinHTTP WinHTTPDownload;
+
+    const std::vector<TDownloadItem>& Items() const { return QueueItems; }
+    const TDownloadLabels& Labels() const { return StatusLabels; }
+    const TStreamURLs& StreamURLs() const;
+    bool Running() const { return RunActive; }
+
+    // One waiting item per link, in order; the run state is not touched.
+    void BuildQueue(const std::vector<std::string>& links);
+    // Counts from zero and posts the first step. DownloadedFiles is emptied.
+    void StartRun();
+    void HandleStep(TDownloadStep step);
+    void FetchVideoInfo();
+    void TryNextQuality();
+    // The user's cancel (or the window closing): a working transfer is aborted and its abort
+    // ends the run; between transfers the run ends at once.
+    void Cancel();
+
+    // The parts of the per-video road, usable on their own.
+    void RunStreamScript(const std::string& answer);
+    void ParseStreamList(const std::string& text);
+    // Empty texts and zero numbers leave their fields as they are. Size in bytes, times in
+    // seconds; nothing happens when URLIndex is not an item.
+    void ShowDownloadStatus(const std::string& status, int64_t size, int64_t timeLeft,
+                            int64_t elapsed, const std::string& urlText, int percent,
+                            const std::string& speed);
+
+    // The name a finished stream is saved under, before it is made unique: the title with the
+    // attempt's extension, characters a file name cannot hold replaced by "_".
+    static std::string DownloadFileName(const std::string& title, const std::string& extension);
+
+private:
+    enum TTransfer { tPage, tInfo, tStream, TransferCount };
+
+    void Wire(TWinHTTP& http, TTransfer which);
+    TWinHTTP& Component(TTransfer which);
+    bool Start(TTransfer which, const std::string& url);
+    // The first end event of a transfer counts; later ones of the same transfer are dropped.
+    bool Finish(TTransfer which);
+
+    void PageDone(TStream* stream);
+    void InfoDone(TStream* stream);
+    void AfterScript();
+    void StartAttempt(int attempt);
+    void StreamProgress(int64_t dataSize, int64_t bytesRead, int64_t elapsed, int64_t timeLeft,
+                        int percent, float rate);
+    void StreamDone(TStream* stream);
+    void AttemptFailed();
+    void VideoFailed();
+    void NextVideo();
+    void EndRun();
+    // Runs fn once the transfer component has finished its last delivery.
+    void WhenIdle(TTransfer which, std::function<void()> fn);
+    void DropTempFile();
+    void ShowLabels();
+    void ShowItem();
+
+    TGlobalVars& Vars;
+    TCustomScript& ScriptHost;
+    std::shared_ptr<THostScriptlet> HostItem;
+    IDownloadHost& Host;
+
+    std::vector<TDownloadItem> QueueItems;
+    TDownloadLabels StatusLabels;
+    bool RunActive = false;
+    bool CancelRequested = false;
+    bool Destroying = false;
+    bool Active[TransferCount] = {};
+    std::string TempFile; // the stream being received, in the download folder
+    TDelayedCall Pause;
+    std::shared_ptr<bool> Alive = std::make_shared<bool>(true);
+};
+
+} // namespace cw

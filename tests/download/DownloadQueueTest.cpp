@@ -1,0 +1,287 @@
+// The download run against the fake video service, with the real transfer components and
+// script host: the road of a video, the quality rule, naming, failures, cancel, and the
+// faults of a stream (cut off, missing, unwritable).
+#include "DownloadTestSupport.h"
+
+#include "app/Utils.h"
+
+#include <sys/resource.h>
+
+#include <csignal>
+
+using namespace cw;
+using namespace cw::test;
+
+namespace {
+
+TFakeStream Stream(int itag, const std::string& body, TStreamFault fault = sfNone) {
+    TFakeStream s;
+    s.Itag = itag;
+    s.Body = body;
+    s.Fault = fault;
+    s.Sig = "SIG" + std::to_string(itag);
+    return s;
+}
+
+TFakeVideo Video(const std::string& id, const std::string& title,
+                 std::vector<TFakeStream> streams) {
+    TFakeVideo v;
+    v.Id = id;
+    v.Title = title;
+    v.Streams = std::move(streams);
+    return v;
+}
+
+std::string Body(const std::string& tag, size_t size = 3000) {
+    std::string body;
+    while (body.size() < size)
+        body += tag + ":" + std::to_string(body.size()) + ";";
+    body.resize(size);
+    return body;
+}
+
+class DownloadQueueTest : public ::testing::Test {
+protected:
+    TQueueRig Rig;
+    TGlobalVars& Vars() { return Rig.Vars; }
+    std::vector<std::string> Paths(const std::vector<std::string>& names) {
+        std::vector<std::string> paths;
+        for (const auto& n : names)
+            paths.push_back(Rig.Folder.Path + n);
+        return paths;
+    }
+};
+
+} // namespace
+
+TEST_F(DownloadQueueTest, ThreeVideosWhereTheSecondOffersNoStream) {
+    Rig.Service.AddVideo(Video("one", "First", {Stream(5, Body("1/5")), Stream(18, Body("1/18"))}));
+    TFakeVideo none = Video("two", "Second", {Stream(18, Body("2/18"))});
+    none.StreamMap = false;
+    Rig.Service.AddVideo(none);
+    Rig.Service.AddVideo(Video("three", "Third", {Stream(18, Body("3/18", 3 * 1048576))}));
+    Vars().PreferYouTubeQuality = true;
+
+    ASSERT_TRUE(Rig.Run(Rig.Links({"one", "two", "three"})));
+    EXPECT_EQ(Vars().URLTotal, 3);
+    EXPECT_EQ(Vars().URLSucceeded, 2);
+    EXPECT_EQ(Vars().DownloadedFiles, Paths({"First.mp4", "Third.mp4"}));
+    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "First.mp4"), Body("1/18"));
+    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Third.mp4"), Body("3/18", 3 * 1048576));
+    EXPECT_EQ(Rig.Folder.Names(), (std::vector<std::string>{"First.mp4", "Third.mp4"}));
+    EXPECT_EQ(Rig.Host.Ended, 1);
+    EXPECT_TRUE(Rig.Host.Errors.empty());
+
+    // Each video's road, and the table as the run left it.
+    EXPECT_EQ(Rig.Host.Statuses[0],
+              (std::vector<std::string>{"Getting YouTube URLs, please wait...",
+                                        "Analyzing finished, ready to download...",
+                                        "Downloading...", "Finish."}));
+    EXPECT_EQ(Rig.Host.Statuses[1].back(), "Failed.");
+    EXPECT_EQ(Rig.Host.Last[1].Caption, "Second");
+    EXPECT_EQ(Rig.Host.Last[1].URL,
+              "http://" + Rig.Service.Domain() + "/get_video_info?video_id=two");
+    EXPECT_EQ(Rig.Host.Last[2].Size, "3.00MB"); // the announced size, not bytes so far
+    EXPECT_EQ(Rig.Host.Last[2].Progress, "100%");
+    EXPECT_NE(Rig.Host.Last[2].Speed.find(" KB/s"), std::string::npos);
+    EXPECT_TRUE(Rig.Queue->Items().empty());
+    EXPECT_EQ(Rig.Queue->Labels().Status, "...");
+    EXPECT_EQ(Rig.Queue->Labels().ProgressText, "0%");
+    for (const auto& slot : Rig.Queue->StreamURLs())
+        EXPECT_EQ(slot, "");
+
+    // What the service was sent.
+    const auto info = Rig.Service.Server().LastRequest("/get_video_info");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->Target, "/get_video_info?video_id=three");
+    EXPECT_EQ(info->Header("User-Agent"), "[Halvex]");
+    EXPECT_EQ(info->Header("Accept"), "*/*");
+    EXPECT_EQ(Rig.Service.StreamRequestOrder("two"), std::vector<int>{}); // nothing to fetch
+    EXPECT_EQ(Rig.Service.StreamRequestOrder("one"), std::vector<int>{18});
+}
+
+TEST_F(DownloadQueueTest, NamesAreMadeSafeAndUnique) {
+    Rig.Service.AddVideo(Video("a", "Clip", {Stream(5, Body("a"))}));
+    Rig.Service.AddVideo(Video("b", "Clip", {Stream(5, Body("b"))}));
+    Rig.Service.AddVideo(Video("c", "AC/DC: Live? &amp; &quot;Loud&quot; caf\xC3\xA9 &#233;",
+                               {Stream(5, Body("c"))}));
+    TFakeVideo untitled = Video("d", "", {Stream(5, Body("d"))});
+    untitled.TitleTag = false;
+    Rig.Service.AddVideo(untitled);
+
+    ASSERT_TRUE(Rig.Run(Rig.Links({"a", "b", "c", "d"})));
+    const std::string odd = "AC_DC_ Live_ & _Loud_ caf\xC3\xA9 \xC3\xA9.flv";
+    EXPECT_EQ(Vars().DownloadedFiles, Paths({"Clip.flv", "Clip(1).flv", odd, ".flv"}));
+    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Clip(1).flv"), Body("b"));
+    EXPECT_EQ(Rig.Host.Last[2].Caption, "AC/DC: Live? & \"Loud\" caf\xC3\xA9 \xC3\xA9");
+
+    // Line breaks and other control characters never reach a file name; long titles are cut.
+    EXPECT_EQ(TDownloadQueue::DownloadFileName("a\nb\tc\x01", ".mp4"), "a_b_c_.mp4");
+    std::string longTitle = "x";
+    for (int i = 0; i < 300; ++i)
+        longTitle += "\xC3\xA9";
+    const std::string longName = TDownloadQueue::DownloadFileName(longTitle, ".mp4");
+    EXPECT_EQ(longName.size(), 203u); // 199 bytes of whole characters, then the extension
+    EXPECT_EQ(longName.substr(197), "\xC3\xA9.mp4");
+}
+
+TEST_F(DownloadQueueTest, PreferenceTakesTheFirstOfferedQualityInOrder) {
+    Rig.Service.AddVideo(
+        Video("v", "Song", {Stream(5, Body("5")), Stream(34, Body("34")), Stream(18, Body("18"))}));
+    Vars().PreferYouTubeQuality = true;
+    ASSERT_TRUE(Rig.Run(Rig.Links({"v"})));
+    EXPECT_EQ(Vars().DownloadedFiles, Paths({"Song.mp4"}));
+    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Song.mp4"), Body("18"));
+    EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), std::vector<int>{18});
+    EXPECT_EQ(Rig.Host.QualityLabels.front(), "[HQ18] - (MP4(H.264), 640 x 360, Stereo 44KHz AAC)");
+}
+
+TEST_F(DownloadQueueTest, PreferenceTriesAllEightQualitiesButNeverTheDefaultStream) {
+    Rig.Service.AddVideo(Video("v", "Only Five", {Stream(5, Body("5"))}));
+    Vars().PreferYouTubeQuality = true;
+    ASSERT_TRUE(Rig.Run(Rig.Links({"v"})));
+    EXPECT_EQ(Vars().URLSucceeded, 0);
+    EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
+    EXPECT_EQ(Rig.Service.StreamRequests("v", 5), 0);
+    EXPECT_EQ(std::count(Rig.Host.Steps.begin(), Rig.Host.Steps.end(), dsTryNextQuality), 8);
+    const std::vector<std::string> labels(Rig.Host.QualityLabels.begin(),
+                                          Rig.Host.QualityLabels.end() - 1);
+    EXPECT_EQ(labels, (std::vector<std::string>{
+                          "[HQ18] - (MP4(H.264), 640 x 360, Stereo 44KHz AAC)",
+                          "[HQ18] failed, try next: [HQ35]", "[HQ35] failed, try next: [HQ22]",
+                          "[HQ22] failed, try next: [HQ6]", "[HQ6] failed, try next: [HQ13]",
+                          "[HQ13] failed, try next: [HQ17]", "[HQ17] failed, try next: [HQ34]",
+                          "[HQ34] failed, try next: [HQ37]"}));
+    EXPECT_EQ(Rig.Host.QualityLabels.back(), "..."); // the end of the run
+    EXPECT_TRUE(Rig.Folder.Names().empty());
+}
+
+TEST_F(DownloadQueueTest, WithoutPreferenceOnlyTheDefaultStreamIsUsed) {
+    Rig.Service.AddVideo(Video("v", "No Five", {Stream(18, Body("18")), Stream(22, Body("22"))}));
+    Rig.Service.AddVideo(Video("w", "Five", {Stream(18, Body("18")), Stream(5, Body("5"))}));
+    ASSERT_TRUE(Rig.Run(Rig.Links({"v", "w"})));
+    EXPECT_EQ(Vars().DownloadedFiles, Paths({"Five.flv"}));
+    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Five.flv"), Body("5"));
+    EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
+    EXPECT_EQ(std::count(Rig.Host.Steps.begin(), Rig.Host.Steps.end(), dsTryNextQuality), 0);
+    EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), std::vector<int>{});
+    EXPECT_EQ(Rig.Host.QualityLabels.front(), DefaultQualityDescription);
+}
+
+TEST_F(DownloadQueueTest, CutOffAndMissingStreamsFallThroughAndLeaveNothingBehind) {
+    Rig.Service.AddVideo(Video("v", "Faulty",
+                               {Stream(18, Body("18", 200000), sfCut),
+                                Stream(35, Body("35"), sfNotFound), Stream(22, Body("22"))}));
+    Vars().PreferYouTubeQuality = true;
+    ASSERT_TRUE(Rig.Run(Rig.Links({"v"})));
+    EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), (std::vector<int>{18, 35, 22}));
+    EXPECT_EQ(Vars().DownloadedFiles, Paths({"Faulty.mp4"}));
+    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Faulty.mp4"), Body("22"));
+    EXPECT_EQ(Rig.Folder.Names(), std::vector<std::string>{"Faulty.mp4"});
+}
+
+TEST_F(DownloadQueueTest, AStreamThatCannotBeWrittenIsAFailedAttempt) {
+    // Files of this process may not grow past 64 KB: the big stream fails while it is
+    // written, the small one of the next quality fits.
+    Rig.Service.AddVideo(
+        Video("v", "Big", {Stream(18, Body("18", 1 << 20)), Stream(35, Body("35"))}));
+    Rig.Service.AddVideo(Video("w", "Small", {Stream(18, Body("w18"))}));
+    Vars().PreferYouTubeQuality = true;
+    struct rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ended = Rig.Run(Rig.Links({"v", "w"}));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), (std::vector<int>{18, 35}));
+    EXPECT_EQ(Vars().DownloadedFiles, Paths({"Big.flv", "Small.mp4"}));
+    EXPECT_EQ(Rig.Folder.Names(), (std::vector<std::string>{"Big.flv", "Small.mp4"}));
+}
+
+TEST_F(DownloadQueueTest, AGoneDownloadFolderFailsEveryVideoAndTheRunStillEnds) {
+    Rig.Service.AddVideo(Video("v", "Lost", {Stream(5, Body("5"))}));
+    Rig.Service.AddVideo(Video("w", "Lost too", {Stream(5, Body("5"))}));
+    Vars().OutputURLDir = Rig.Folder.Path + "gone/";
+    ASSERT_TRUE(Rig.Run(Rig.Links({"v", "w"})));
+    EXPECT_EQ(Vars().URLSucceeded, 0);
+    EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
+    EXPECT_EQ(Rig.Host.Statuses[1].back(), "Failed.");
+    EXPECT_TRUE(Rig.Folder.Names().empty());
+}
+
+TEST_F(DownloadQueueTest, CancelDuringTheSecondDownloadEndsTheRunAtOnce) {
+    Rig.Service.AddVideo(Video("a", "Quick", {Stream(5, Body("a"))}));
+    TFakeStream slow = Stream(5, "");
+    slow.GeneratedSize = 50 << 20; // far more than arrives before the cancel
+    slow.Fault = sfSlow;
+    Rig.Service.AddVideo(Video("b", "Slow", {slow}));
+    Rig.Service.AddVideo(Video("c", "Never", {Stream(5, Body("c"))}));
+    Rig.Host.OnItem = [&](int index, const TDownloadItem& item) {
+        if (index == 1 && item.Status == "Downloading...")
+            PostToMainThread([&] { Rig.Queue->Cancel(); });
+    };
+    ASSERT_TRUE(Rig.Run(Rig.Links({"a", "b", "c"})));
+    EXPECT_EQ(Vars().URLTotal, 3);
+    EXPECT_EQ(Vars().URLSucceeded, 1);
+    EXPECT_EQ(Vars().DownloadedFiles, Paths({"Quick.flv"}));
+    EXPECT_EQ(Rig.Folder.Names(), std::vector<std::string>{"Quick.flv"}); // no partial file
+    EXPECT_EQ(Rig.Host.Statuses.count(2), 0u);
+    EXPECT_FALSE(Rig.Queue->Running());
+}
+
+TEST_F(DownloadQueueTest, ThePauseAfterTheScriptKeepsTheLoopRunningAndCanBeCancelled) {
+    Rig.Service.AddVideo(Video("v", "Paused", {Stream(5, Body("5"))}));
+    Rig.Queue->ScriptPause = std::chrono::minutes(10);
+    Rig.Queue->BuildQueue(Rig.Links({"v"}));
+    Rig.Queue->StartRun();
+    // The script has filled the slots; the pause is on and calls are still served.
+    ASSERT_TRUE(
+        WaitServing([&] { return !Rig.Queue->StreamURLs()[0].empty(); }, std::chrono::seconds(20)));
+    bool served = false;
+    PostToMainThread([&] { served = true; });
+    ASSERT_TRUE(WaitServing([&] { return served; }, std::chrono::seconds(20)));
+    EXPECT_EQ(Rig.Host.Ended, 0);
+    Rig.Queue->Cancel();
+    EXPECT_EQ(Rig.Host.Ended, 1);
+    EXPECT_EQ(Vars().URLSucceeded, 0);
+    EXPECT_EQ(Rig.Service.StreamRequests("v", 5), 0);
+}
+
+TEST_F(DownloadQueueTest, AHostileInfoAnswerIsOnlyText) {
+    // The answer tries to hand the script a stream address of its author's choosing.
+    TFakeVideo evil = Video("e", "Evil", {});
+    evil.Answer =
+        "status=ok';Host.Echo('<5>[" + Rig.Service.StreamUrl("bait", 5) + "&signature=S]');//";
+    Rig.Service.AddVideo(evil);
+    Rig.Service.AddVideo(Video("bait", "Bait", {Stream(5, Body("bait"))}));
+    ASSERT_TRUE(Rig.Run(Rig.Links({"e"})));
+    EXPECT_EQ(Vars().URLSucceeded, 0);
+    EXPECT_EQ(Rig.Service.StreamRequests("bait", 5), 0);
+    EXPECT_TRUE(Rig.Host.Errors.empty());
+}
+
+TEST_F(DownloadQueueTest, ScriptErrorsAreWordedWithTheirLineAndTheVideoFails) {
+    TFakeVideo odd = Video("n", "NaN", {});
+    // An itag the script cannot read as a number: the echo carries "NaN".
+    odd.Answer = "url_encoded_fmt_stream_map=" +
+                 TFakeVideoService::Escape("itag=x&url=http%3A%2F%2Fh%2Fv&sig=s");
+    Rig.Service.AddVideo(odd);
+    ASSERT_TRUE(Rig.Run(Rig.Links({"n"})));
+    ASSERT_EQ(Rig.Host.Errors.size(), 1u);
+    EXPECT_EQ(Rig.Host.Errors[0].rfind("Error: Line number 49, ", 0), 0u) << Rig.Host.Errors[0];
+    EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
+}
+
+TEST_F(DownloadQueueTest, UnreachablePagesFailTheirVideoOnly) {
+    Rig.Service.AddVideo(Video("ok", "Fine", {Stream(5, Body("ok"))}));
+    ASSERT_TRUE(Rig.Run({TTestHttpServer::ClosedPortUrl("/watch?v=x"),
+                         Rig.Service.WatchUrl("missing"), Rig.Service.WatchUrl("ok")}));
+    EXPECT_EQ(Vars().URLSucceeded, 1);
+    EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
+    EXPECT_EQ(Rig.Host.Statuses[1].back(), "Failed.");
+    EXPECT_EQ(Vars().DownloadedFiles, Paths({"Fine.flv"}));
+}

@@ -1,0 +1,143 @@
+// A download queue with the real transfer components and script host, a host that records
+// what the queue shows, a download folder and the fake video service.
+#pragma once
+
+#include "app/GlobalVars.h"
+#include "base/MainThread.h"
+#include "download/DownloadQueue.h"
+#include "script/Script.h"
+#include "tests/support/FakeVideoService.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace cw::test {
+
+class TRecordingDownloadHost : public IDownloadHost {
+public:
+    void PostStep(TDownloadStep step) override {
+        Steps.push_back(step);
+        PostToMainThread([this, step] {
+            if (Queue)
+                Queue->HandleStep(step);
+        });
+    }
+    void QueueChanged() override { ++QueueChanges; }
+    void ItemChanged(int index) override {
+        const TDownloadItem& item = Queue->Items()[size_t(index)];
+        auto& log = Statuses[index];
+        if (log.empty() || log.back() != item.Status)
+            log.push_back(item.Status);
+        Last[index] = item;
+        if (OnItem)
+            OnItem(index, item);
+    }
+    void LabelsChanged() override {
+        const std::string& quality = Queue->Labels().Quality;
+        if (!quality.empty() && (QualityLabels.empty() || QualityLabels.back() != quality))
+            QualityLabels.push_back(quality);
+    }
+    void RunEnded() override { ++Ended; }
+    void ScriptError(const std::string& message) override { Errors.push_back(message); }
+
+    TDownloadQueue* Queue = nullptr;
+    std::vector<TDownloadStep> Steps;
+    int QueueChanges = 0;
+    std::map<int, std::vector<std::string>> Statuses; // status texts in order, per item
+    std::map<int, TDownloadItem> Last;                // each item as last shown
+    std::vector<std::string> QualityLabels;
+    std::vector<std::string> Errors;
+    int Ended = 0;
+    std::function<void(int, const TDownloadItem&)> OnItem;
+};
+
+// A fresh folder, removed with everything in it.
+struct TDownloadFolder {
+    TDownloadFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "cwdl-XXXXXX").string();
+        Path = mkdtemp(pattern.data());
+        Path += "/";
+    }
+    ~TDownloadFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(Path, ec);
+    }
+    // Names of the files in the folder, sorted.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(Path, ec))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string Path;
+};
+
+class TQueueRig {
+public:
+    TQueueRig() {
+        Previous = SetMainThreadDispatcher(&Dispatcher);
+        HostItem = std::make_shared<THostScriptlet>();
+        Script.AddItem(HostItem);
+        Queue = std::make_unique<TDownloadQueue>(Vars, Script, HostItem, Host);
+        Host.Queue = Queue.get();
+        Queue->VideoSiteDomain = Service.Domain();
+        Queue->ScriptPause = std::chrono::milliseconds(0);
+        Vars.OutputURLDir = Folder.Path;
+        Vars.PreferYouTubeQuality = false;
+        Vars.PreferYouTube1 = 1;
+        Vars.PreferYouTube2 = 2;
+        Vars.PreferYouTube3 = 3;
+        Vars.PreferYouTube4 = 0;
+        Vars.PreferYouTube5 = 4;
+        Vars.PreferYouTube6 = 5;
+        Vars.PreferYouTube7 = 6;
+        Vars.PreferYouTube18 = 7;
+    }
+    ~TQueueRig() {
+        Host.Queue = nullptr;
+        Queue.reset();
+        Dispatcher.ServePendingCalls();
+        SetMainThreadDispatcher(Previous);
+    }
+
+    // Downloads the links and waits for the end of the run; false when it did not end.
+    bool Run(const std::vector<std::string>& links, int timeoutMs = 30000) {
+        Queue->BuildQueue(links);
+        Queue->StartRun();
+        return WaitServing([&] { return Host.Ended > 0; }, std::chrono::milliseconds(timeoutMs));
+    }
+    // Links of the fake service for the ids.
+    std::vector<std::string> Links(const std::vector<std::string>& ids) const {
+        std::vector<std::string> links;
+        for (const auto& id : ids)
+            links.push_back(Service.WatchUrl(id));
+        return links;
+    }
+
+    TQueueDispatcher Dispatcher;
+    TFakeVideoService Service;
+    TDownloadFolder Folder;
+    TGlobalVars Vars;
+    TJavaScript Script;
+    std::shared_ptr<THostScriptlet> HostItem;
+    TRecordingDownloadHost Host;
+    std::unique_ptr<TDownloadQueue> Queue;
+
+private:
+    IMainThreadDispatcher* Previous = nullptr;
+};
+
+} // namespace cw::test
