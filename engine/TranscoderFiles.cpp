@@ -315,6 +315,8 @@ void TCustomFFmpeg::OpenInputStreams(TInputFile& input) {
         }
         input.DecoderChoice.push_back(choice);
 
+        if (type == AVMEDIA_TYPE_VIDEO && par->format < 0)
+            par->format = 0;
         TCodecContextPtr decoder;
         if (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO ||
             type == AVMEDIA_TYPE_SUBTITLE) {
@@ -346,8 +348,6 @@ void TCustomFFmpeg::OpenInputStreams(TInputFile& input) {
                 FrameAspectRatio = static_cast<float>(par->width) / static_cast<float>(par->height);
             else
                 FrameAspectRatio = 4.0f / 3.0f;
-            if (par->format < 0)
-                par->format = 0;
             FramePixFmt = static_cast<AVPixelFormat>(par->format);
             if (dec->lowres > 0) {
                 FrameWidth >>= dec->lowres;

@@ -1,0 +1,246 @@
+// What the decode-and-output step does to the streams: stream copy beside re-encoding, audio
+// re-framed to the encoder's frame size without losing samples, pictures duplicated and
+// dropped to meet a new frame rate, volume with clipping, the recording time, silence for
+// audio that starts late, and the progress reports.
+#include "TranscoderTestSupport.h"
+
+#include "engine/EncoderOptions.h"
+#include "engine/FFmpegException.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+using namespace cw;
+using namespace cw::test;
+
+namespace {
+
+TFixtureParams Clip(double seconds, int fps) {
+    TFixtureParams p;
+    p.Seconds = seconds;
+    p.Width = 160;
+    p.Height = 120;
+    p.FrameRateNum = fps;
+    p.FrameRateDen = 1;
+    p.GopSize = 10;
+    return p;
+}
+
+class StreamTest : public TranscoderTest {
+protected:
+    // Opens source and output with the option lines (set before the output), runs the job.
+    void Convert(TRecordedJob& run, const std::string& source, const std::string& out,
+                 const std::vector<std::pair<std::string, std::string>>& outputOptions) {
+        ASSERT_TRUE(run.Job->OpenInput(source)) << run.Job->OpenError;
+        for (const auto& [name, value] : outputOptions)
+            run.Job->SetOption(name, value);
+        ASSERT_EQ(run.Job->OpenOutput(out, false), 1) << run.Job->OpenError;
+        run.Run();
+        ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
+        ASSERT_TRUE(run.Job->Finished);
+    }
+};
+
+TEST_F(StreamTest, CopiesVideoWhileReencodingAudioAndTheReverse) {
+    const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 25));
+    const TFixtureStream& video = *source.FirstOf(AVMEDIA_TYPE_VIDEO);
+
+    TRecordedJob copyVideo;
+    const std::string first = Out("copy-video.avi");
+    Convert(copyVideo, source.Path, first,
+            {{"vcodec", "copy"}, {"acodec", "pcm_s16le"}, {"ar", "22050"}});
+    TScan a = ScanMedia(first);
+    ASSERT_TRUE(a.First(AVMEDIA_TYPE_VIDEO) && a.First(AVMEDIA_TYPE_AUDIO));
+    EXPECT_EQ(a.First(AVMEDIA_TYPE_VIDEO)->Codec, "mpeg4");
+    EXPECT_EQ(a.First(AVMEDIA_TYPE_VIDEO)->Packets, video.Frames); // every packet, unchanged
+    EXPECT_EQ(a.First(AVMEDIA_TYPE_VIDEO)->Frames, video.Frames);
+    EXPECT_EQ(a.First(AVMEDIA_TYPE_AUDIO)->Codec, "pcm_s16le");
+    EXPECT_EQ(a.First(AVMEDIA_TYPE_AUDIO)->SampleRate, 22050);
+
+    TRecordedJob copyAudio;
+    const std::string second = Out("copy-audio.mkv");
+    Convert(copyAudio, source.Path, second, {{"acodec", "copy"}, {"vcodec", "mjpeg"}});
+    TScan b = ScanMedia(second);
+    ASSERT_TRUE(b.First(AVMEDIA_TYPE_VIDEO) && b.First(AVMEDIA_TYPE_AUDIO));
+    EXPECT_EQ(b.First(AVMEDIA_TYPE_VIDEO)->Codec, "mjpeg");
+    EXPECT_EQ(b.First(AVMEDIA_TYPE_VIDEO)->Frames, video.Frames);
+    EXPECT_EQ(b.First(AVMEDIA_TYPE_AUDIO)->Codec, "mp3");
+    EXPECT_EQ(b.First(AVMEDIA_TYPE_AUDIO)->Packets,
+              ScanMedia(source.Path).First(AVMEDIA_TYPE_AUDIO)->Packets);
+}
+
+TEST_F(StreamTest, AudioIsReframedToWholeEncoderFramesWithoutLosingSamples) {
+    // 22.05 kHz PCM arrives in blocks of another size; MP3 at 44.1 kHz takes 1152 samples a
+    // frame, MP2 (which cannot take a short last frame) too.
+    TFixtureParams params;
+    params.Seconds = 1.5;
+    const TFixture& source = Source(fkWavPcm, params);
+    const TScan in = ScanMedia(source.Path);
+    const TScannedStream& pcm = *in.First(AVMEDIA_TYPE_AUDIO);
+    ASSERT_NE(pcm.PacketDurations.front(), 1152);
+
+    for (const char* codec : {"libmp3lame", "mp2"}) {
+        SCOPED_TRACE(codec);
+        TRecordedJob run;
+        const std::string out = Out(std::string(codec) + (codec[0] == 'm' ? ".mp2" : ".mp3"));
+        Convert(run, source.Path, out, {{"acodec", codec}, {"ar", "44100"}, {"ab", "128000"}});
+        TScan scan = ScanMedia(out, true);
+        const TScannedStream* mp3 = scan.First(AVMEDIA_TYPE_AUDIO);
+        ASSERT_TRUE(mp3);
+        for (int64_t duration : mp3->PacketDurations)
+            ASSERT_EQ(duration * 44100 * mp3->TimeBase.num / mp3->TimeBase.den, 1152);
+        const double expected = double(pcm.Samples) * 44100 / pcm.SampleRate;
+        // Decoded count: every input sample, plus at most the last frame's padding (the
+        // encoder's priming is trimmed where the file says how much it is).
+        EXPECT_GE(double(mp3->Samples), expected - 1152);
+        EXPECT_LE(double(mp3->Samples), expected + 2 * 1152 + 1105);
+        EXPECT_NEAR(mp3->SoundSeconds(), source.Seconds, 1152.0 / 44100 + 0.005);
+    }
+}
+
+TEST_F(StreamTest, FrameRateChangesDuplicateOrDropPictures) {
+    // 25 to 30 frames a second: one picture in five is written twice.
+    {
+        const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 25));
+        TRecordedJob run;
+        const std::string out = Out("dup.avi");
+        Convert(run, source.Path, out, {{"vsync", "1"}, {"r", "30"}, {"an", "1"}});
+        const int64_t in = source.FirstOf(AVMEDIA_TYPE_VIDEO)->Frames;
+        const TScan scan = ScanMedia(out);
+        const TScannedStream* v = scan.First(AVMEDIA_TYPE_VIDEO);
+        ASSERT_TRUE(v);
+        EXPECT_NEAR(double(v->Frames), in * 30.0 / 25.0, 2.0);
+        EXPECT_EQ(run.Job->DupFrames, v->Frames - in);
+        EXPECT_EQ(run.Job->DropFrames, 0);
+    }
+    // 30 to 25: one picture in six is left out.
+    {
+        const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 30));
+        TRecordedJob run;
+        const std::string out = Out("drop.avi");
+        Convert(run, source.Path, out, {{"vsync", "1"}, {"r", "25"}, {"an", "1"}});
+        const int64_t in = source.FirstOf(AVMEDIA_TYPE_VIDEO)->Frames;
+        const TScan scan = ScanMedia(out);
+        const TScannedStream* v = scan.First(AVMEDIA_TYPE_VIDEO);
+        ASSERT_TRUE(v);
+        EXPECT_NEAR(double(v->Frames), in * 25.0 / 30.0, 2.0);
+        EXPECT_EQ(run.Job->DropFrames, in - v->Frames);
+        EXPECT_EQ(run.Job->DupFrames, 0);
+    }
+}
+
+TEST_F(StreamTest, VolumeScalesSamplesAndClipsAtTheLimits) {
+    TFixtureParams params;
+    params.Seconds = 0.5;
+    const TFixture& source = Source(fkWavPcm, params);
+    const TScan plain = ScanMedia(source.Path, true);
+    const std::vector<int16_t>& in = plain.First(AVMEDIA_TYPE_AUDIO)->FirstChannel;
+    ASSERT_FALSE(in.empty());
+
+    for (int volume : {256, 512, 1024}) {
+        SCOPED_TRACE(volume);
+        TRecordedJob run;
+        const std::string out = Out("vol" + std::to_string(volume) + ".wav");
+        Convert(run, source.Path, out, {{"vol", std::to_string(volume)}});
+        const TScan scan = ScanMedia(out, true);
+        const std::vector<int16_t>& got = scan.First(AVMEDIA_TYPE_AUDIO)->FirstChannel;
+        ASSERT_EQ(got.size(), in.size());
+        bool clipped = false;
+        for (size_t i = 0; i < in.size(); ++i) {
+            const int64_t expected =
+                std::clamp<int64_t>((int64_t(in[i]) * volume + 128) >> 8, -32768, 32767);
+            ASSERT_EQ(got[i], expected) << "sample " << i;
+            clipped = clipped || expected == 32767;
+        }
+        EXPECT_EQ(clipped, volume == 1024); // the tone is at a third of full scale
+    }
+
+    TRecordedJob copy;
+    ASSERT_TRUE(copy.Job->OpenInput(source.Path));
+    copy.Job->SetOption("acodec", "copy");
+    copy.Job->SetOption("vol", "512");
+    ASSERT_EQ(copy.Job->OpenOutput(Out("copy-vol.wav"), false), 1);
+    copy.Run();
+    EXPECT_TRUE(copy.Job->Failed);
+    EXPECT_EQ(copy.Job->ErrorMessage,
+              "-acodec copy and -vol are incompatible (frames are not decoded)");
+}
+
+TEST_F(StreamTest, RecordingTimeAndStartPositionCutTheOutput) {
+    const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 25));
+    TRecordedJob run;
+    const std::string out = Out("cut.avi");
+    ASSERT_TRUE(run.Job->OpenInput(source.Path));
+    run.Job->SetOption("ss", "0.4");
+    run.Job->SetOption("t", "1");
+    run.Job->SetOption("acodec", "pcm_s16le");
+    ASSERT_EQ(run.Job->OpenOutput(out, false), 1);
+    EXPECT_EQ(run.Job->TotalDuration, 1000000);
+    run.Run();
+    ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
+    TScan scan = ScanMedia(out, true);
+    ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO) && scan.First(AVMEDIA_TYPE_AUDIO));
+    EXPECT_NEAR(double(scan.First(AVMEDIA_TYPE_VIDEO)->Frames), 25.0, 1.0);
+    EXPECT_NEAR(scan.First(AVMEDIA_TYPE_AUDIO)->AudioSeconds(), 1.0, 0.05);
+}
+
+TEST_F(StreamTest, AudioStartingLateGetsSilenceInFrontWithAudioSync) {
+    // The video of one file with the audio of another that starts 0.5 s later.
+    const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 25));
+    TRecordedJob run;
+    ASSERT_TRUE(run.Job->OpenInput(source.Path));
+    run.Job->SetOption("itsoffset", "0.5");
+    ASSERT_TRUE(run.Job->OpenInput(source.Path));
+    run.Job->SetOption("map", "0.0");
+    run.Job->SetOption("map", "1.1");
+    run.Job->SetOption("async", "1");
+    run.Job->SetOption("acodec", "pcm_s16le");
+    const std::string out = Out("late.avi");
+    ASSERT_EQ(run.Job->OpenOutput(out, false), 1);
+    run.Run();
+    ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
+
+    const TScan scan = ScanMedia(out, true);
+    const TScannedStream* audio = scan.First(AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(audio);
+    const std::vector<int16_t>& s = audio->FirstChannel;
+    auto loud = std::find_if(s.begin(), s.end(), [](int16_t v) { return std::abs(v) > 3277; });
+    ASSERT_NE(loud, s.end());
+    const double soundStart = double(loud - s.begin()) / audio->SampleRate;
+    // The source's own sound starts after its decoder's priming silence.
+    const double sourceStart = [&] {
+        const TScan plain = ScanMedia(source.Path, true);
+        const auto& p = plain.First(AVMEDIA_TYPE_AUDIO)->FirstChannel;
+        auto at = std::find_if(p.begin(), p.end(), [](int16_t v) { return std::abs(v) > 3277; });
+        return double(at - p.begin()) / plain.First(AVMEDIA_TYPE_AUDIO)->SampleRate;
+    }();
+    EXPECT_NEAR(soundStart - sourceStart, 0.5, 0.01);
+}
+
+TEST_F(StreamTest, ProgressReportsStartWithTheFirstPictureAndEndWithTheLastReport) {
+    const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 25));
+    TRecordedJob run;
+    run.Job->ProgressIntervalUs = 0; // a report after every packet
+    const std::string out = Out("progress.avi");
+    ASSERT_TRUE(run.Job->OpenInput(source.Path));
+    ASSERT_EQ(run.Job->OpenOutput(out, false), 1);
+    const int64_t longest = run.Job->InputContext(0)->duration;
+    ASSERT_GT(longest, 0);
+    run.Run();
+    ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
+    ASSERT_GE(run.Reports.size(), 3u);
+    for (const TJobProgress& p : run.Reports) {
+        EXPECT_GE(p.FrameNumber, 1); // never before the first picture was written
+        EXPECT_EQ(p.TotalDuration, longest);
+    }
+    for (size_t i = 0; i + 1 < run.Reports.size(); ++i)
+        EXPECT_EQ(run.Reports[i].FileIndex, 0);
+    const TJobProgress& last = run.Reports.back();
+    EXPECT_EQ(last.FileIndex, -1);
+    EXPECT_EQ(last.FrameNumber, source.FirstOf(AVMEDIA_TYPE_VIDEO)->Frames);
+    EXPECT_EQ(last.CurrentSize, static_cast<int64_t>(std::filesystem::file_size(out)));
+    EXPECT_NEAR(last.CurrentDuration / 1e6, source.Seconds, 0.1);
+}
+
+} // namespace
