@@ -1,0 +1,236 @@
+// The encoder component, TFFEncoder: the one object through which the application converts
+// media. It binds the media libraries, keeps a list of tasks (each one transcoding job with
+// its inputs and outputs), runs them one after another or several at a time on worker
+// threads, and reports each task's progress and end, and then the end of the whole run.
+//
+// A run of n tasks raises any number of OnProgress per task while it runs, exactly one
+// OnTerminate per task, then one OnTerminate with TaskIndex -1. OnProgress (and
+// OnPreviewBitmap) arrive on the main thread (base/MainThread.h) when
+// TriggerEventInMainThread is set; OnTerminate arrives on a short-lived delivery thread in
+// threaded mode (and for tasks stopped before they ran), on the calling thread otherwise.
+// Deliveries of one component never overlap and keep the order of the terminations.
+//
+// Operations are meant for the main thread. Adding operations report failure by their result
+// and LastErrMsg; an operation called while a run is in progress raises TEncoderBusyError.
+#pragma once
+
+#include "engine/EncoderOptions.h"
+#include "engine/FFBaseComponent.h"
+#include "engine/FFDecoder.h"
+#include "engine/Transcoder.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cw {
+
+class TFFEncoder;
+
+// "Cannot %s while working." and "Cannot ClearTasks while working.".
+class TEncoderBusyError : public std::logic_error {
+public:
+    explicit TEncoderBusyError(const std::string& message) : std::logic_error(message) {}
+};
+
+// One progress report; the component reuses one record for every report.
+struct TProgressInfo {
+    int TaskIndex = -1;
+    int FileIndex = -1;   // input being read; -1 in the final report
+    int FrameNumber = -1; // -1 without video
+    int FPS = -1;         // -1 without video
+    float Quality = -1;   // -1 without video or for stream copy
+    float BitRate = 0;    // kbit/s so far
+    int64_t CurrentSize = 0;
+    int64_t CurrentDuration = 0; // µs reached
+    int64_t TotalDuration = -1;  // µs expected; -1 unknown
+};
+using PProgressInfo = const TProgressInfo*;
+
+struct TTerminateInfo {
+    int TaskIndex = -1; // -1: the whole run is over
+    bool Finished = false;
+    bool Failed = false;
+    std::string ErrorMessage;
+};
+
+struct TPreviewInfo {
+    int TaskIndex = -1;
+    const TBitmap* Bitmap = nullptr;
+    int FrameNumber = 0; // counting from 1
+    int64_t PTS = 0;     // µs
+};
+
+using TProgressEvent = std::function<void(TFFEncoder* sender, PProgressInfo info)>;
+using TTerminateEvent = std::function<void(TFFEncoder* sender, const TTerminateInfo& info)>;
+using TPreviewBitmapEvent = std::function<void(TFFEncoder* sender, const TPreviewInfo& info)>;
+using TBeforeFindStreamInfoEvent =
+    std::function<void(TFFEncoder* sender, TCustomFFmpeg* task, AVFormatContext* context)>;
+
+// One task: a transcoding job with a decoder component per opened input and the copies of the
+// option records it was given.
+class TFFmpeg : public TCustomFFmpeg {
+public:
+    TFFmpeg(int maxFiles, TFFEncoder* owner);
+    ~TFFmpeg() override;
+
+    TFFEncoder* Owner() const { return OwnerEncoder; }
+    // The decoder attached to an opened input (null when none).
+    TFFDecoder* InputDecoder(int index) const;
+    // Stored records (null when none was given for that index).
+    const TInputOptions* InputOptions(int index) const;
+    const TOutputOptions* OutputOptions(int index) const;
+
+    // Asks a run to stop and waits until its worker has ended.
+    void StopAndWait();
+
+    // Bit 0: preview window, bit 1: preview bitmap.
+    int PreviewFlags = 0;
+
+private:
+    friend class TFFEncoder;
+    void AttachDecoder(int index);
+    void StoreInputOptions(int index, const TInputOptions* options);
+    void StoreOutputOptions(int index, const TOutputOptions* options);
+
+    TFFEncoder* OwnerEncoder;
+    std::vector<std::unique_ptr<TFFDecoder>> Decoders;
+    std::vector<std::unique_ptr<TInputOptions>> InputCopies;
+    std::vector<std::unique_ptr<TOutputOptions>> OutputCopies;
+};
+
+// The ordered task list; it owns the tasks.
+class TFFmpegList {
+public:
+    int Add(std::unique_ptr<TFFmpeg> task);
+    // std::out_of_range outside the list.
+    TFFmpeg* Get(int index) const;
+    int IndexOf(const TCustomFFmpeg* task) const;
+    int Count() const { return static_cast<int>(Tasks.size()); }
+    void Delete(int index);
+    void Clear();
+    void StopAll(bool wait);
+    void SetPreviewFlags(bool preview, bool previewBitmap);
+
+private:
+    std::vector<std::unique_ptr<TFFmpeg>> Tasks;
+};
+
+class TFFEncoder : public TFFBaseComponent {
+public:
+    TFFEncoder();
+    ~TFFEncoder() override;
+    TFFEncoder(const TFFEncoder&) = delete;
+    TFFEncoder& operator=(const TFFEncoder&) = delete;
+
+    // Binds the encoder's library set from the folder (empty: the system's); false with
+    // LastErrMsg set to the loader's text.
+    bool LoadLibraries(const std::string& folder);
+    bool LibrariesLoaded() const;
+
+    // A new task with its first input; its index, or -1 with LastErrMsg.
+    int AddTask(const std::string& fileName, const TInputOptions* options = nullptr);
+    // One more input for a task (joining); false with LastErrMsg.
+    bool AddInputFile(int taskIndex, const std::string& fileName,
+                      const TInputOptions* options = nullptr);
+    // An output for a task; false with LastErrMsg.
+    bool SetOutputFile(int taskIndex, const std::string& fileName,
+                       const TOutputOptions* options = nullptr);
+    void RemoveTask(int taskIndex);
+    // Frees every task and resets the run state.
+    void ClearTasks();
+    int TasksCount() const { return Tasks.Count(); }
+    // The task (std::out_of_range outside the list).
+    TFFmpeg* Task(int taskIndex) const { return Tasks.Get(taskIndex); }
+
+    // Runs every task: at most maxThreads at a time on worker threads, or, with maxThreads 0
+    // or less, one after another inside this call.
+    void StartTask(int maxThreads);
+    // No further task starts; when working, every task is stopped (with wait: returns once
+    // each has ended, serving main-thread calls meanwhile).
+    void Stop(bool wait);
+
+    bool Working() const { return WorkingFlag; }
+    bool AllDone() const { return AllDoneFlag; }
+
+    const std::string& LastErrMsg() const { return LastError; }
+    TFFDecoder& Decoder() { return *DecoderComponent; }
+
+    bool Preview() const { return PreviewFlag; }
+    void SetPreview(bool value);
+    bool PreviewBitmap() const { return PreviewBitmapFlag; }
+    void SetPreviewBitmap(bool value);
+    int ProgressInterval() const { return ProgressIntervalMs; }
+    // Stores max(value, 100).
+    void SetProgressInterval(int milliseconds);
+
+    int MaxFiles = 20;
+    bool StrictOptions = true;
+    int TimeoutMs = 10000;
+    int Verbosity = 1;
+    // Codec threads set on every new task ("threads") before its first input opens; -1 leaves
+    // the option at its default.
+    int CodecThreads = -1;
+    TConvertPriority ThreadPriority = cpNormal;
+    std::atomic<bool> TriggerEventInMainThread{true};
+
+    TProgressEvent OnProgress;
+    TTerminateEvent OnTerminate;
+    TPreviewBitmapEvent OnPreviewBitmap;
+    TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+
+    // Clears every event handler; no handler runs after this returns, except one already
+    // running on another thread.
+    void DetachEvents();
+
+    // Dispatchers the tasks call back.
+    void DoProgress(TCustomFFmpeg* task, const TJobProgress& progress);
+    void DoPreviewBitmap(TCustomFFmpeg* task, const TBitmap* bitmap, int frameNumber, int64_t pts);
+    // task null: the all-done step.
+    void DoTerminate(TCustomFFmpeg* task);
+
+private:
+    void CheckBusy(const char* operation) const;
+    void StartNextTask();
+    void AllDoneStep();
+    // Runs OnTerminate with the record on a delivery thread, after every earlier delivery.
+    void Deliver(const TTerminateInfo& info);
+
+    std::unique_ptr<TFFDecoder> DecoderComponent;
+    TFFmpegList Tasks;
+    std::string LastError;
+    bool PreviewFlag = false;
+    bool PreviewBitmapFlag = false;
+    int ProgressIntervalMs = 500;
+
+    // Run state.
+    int FinishedCount = 0;
+    int NextTaskIndex = -1;
+    int Remaining = 0;
+    std::atomic<bool> AllDoneFlag{false};
+    bool Threaded = false;
+    std::atomic<bool> WorkingFlag{false};
+
+    // One lock per event kind.
+    std::mutex ProgressLock;
+    std::mutex PreviewLock;
+    std::recursive_mutex TerminateLock; // re-entered when a task fails inside Start
+    TProgressInfo ProgressRecord;
+    TPreviewInfo PreviewRecord;
+
+    // Termination deliveries: numbered in the order the terminations happened, run in that
+    // order, counted while alive.
+    std::mutex DeliveryLock;
+    std::condition_variable DeliveryTurn;
+    uint64_t DeliveriesQueued = 0;
+    uint64_t DeliveriesDone = 0;
+    int DeliveriesAlive = 0;
+};
+
+} // namespace cw

@@ -1,0 +1,286 @@
+// The encoder component against generated media files: task list limits and failures, the
+// order and threads of its events, busy errors, stopping a run, running without threads.
+#include "engine/FFEncoder.h"
+
+#include "EngineTestSupport.h"
+#include "base/MainThread.h"
+#include "tests/fixtures/MediaFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace cw::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Fixtures shared by every test of the program: a short WAV file (quick tasks) and a longer
+// video file (a task that is still running when it is stopped).
+struct TFiles {
+    TTempDir Dir;
+    std::string Short;
+    std::string Long;
+};
+TFiles* Files = nullptr;
+
+class EncoderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        BindEncoderLibraries();
+        Files = new TFiles;
+        TFixtureParams shortParams;
+        shortParams.Seconds = 1;
+        Files->Short = WriteFixture(fkWavPcm, Files->Dir.Folder() + "short.wav", shortParams).Path;
+        TFixtureParams longParams;
+        longParams.Seconds = 30;
+        longParams.Width = 320;
+        longParams.Height = 240;
+        longParams.FrameRateNum = 25;
+        Files->Long =
+            WriteFixture(fkAviMpeg4Mp3, Files->Dir.Folder() + "long.avi", longParams).Path;
+    }
+    static void TearDownTestSuite() {
+        delete Files;
+        Files = nullptr;
+    }
+    void SetUp() override { Previous = SetMainThreadDispatcher(&Dispatcher); }
+    void TearDown() override { SetMainThreadDispatcher(Previous); }
+
+    // Records every termination with the thread it arrived on.
+    void Record(TFFEncoder& encoder) {
+        encoder.OnTerminate = [this](TFFEncoder*, const TTerminateInfo& info) {
+            std::lock_guard<std::mutex> guard(Lock);
+            Terminations.push_back(info);
+            TerminateOnMain.push_back(IsMainThread());
+        };
+    }
+    bool RunOver() {
+        std::lock_guard<std::mutex> guard(Lock);
+        return !Terminations.empty() && Terminations.back().TaskIndex == -1;
+    }
+    void WaitRunOver() {
+        ASSERT_TRUE(WaitServing([this] { return RunOver(); }, 60s));
+    }
+    std::string Out(const std::string& name) { return Temp.Folder() + name; }
+
+    TQueueDispatcher Dispatcher;
+    IMainThreadDispatcher* Previous = nullptr;
+    TTempDir Temp;
+    std::mutex Lock;
+    std::vector<TTerminateInfo> Terminations;
+    std::vector<bool> TerminateOnMain;
+};
+
+TEST_F(EncoderTest, DefaultsAndProgressIntervalFloor) {
+    TFFEncoder encoder;
+    EXPECT_EQ(encoder.Version, "3.9");
+    EXPECT_EQ(encoder.MaxFiles, 20);
+    EXPECT_EQ(encoder.ProgressInterval(), 500);
+    EXPECT_TRUE(encoder.TriggerEventInMainThread);
+    encoder.SetProgressInterval(50);
+    EXPECT_EQ(encoder.ProgressInterval(), 100);
+    encoder.SetProgressInterval(1000);
+    EXPECT_EQ(encoder.ProgressInterval(), 1000);
+    EXPECT_TRUE(encoder.LibrariesLoaded());
+}
+
+TEST_F(EncoderTest, AddTaskOnUnreadableFileLeavesListAsItWas) {
+    TFFEncoder encoder;
+    ASSERT_EQ(encoder.AddTask(Files->Short), 0);
+    EXPECT_EQ(encoder.AddTask(Temp.Folder() + "missing.avi"), -1);
+    EXPECT_EQ(encoder.TasksCount(), 1);
+    EXPECT_NE(encoder.LastErrMsg().find("missing.avi"), std::string::npos) << encoder.LastErrMsg();
+    // A bad record option is an error text too, not an exception.
+    TInputOptions options;
+    options.FileFormat = "no-such-format";
+    EXPECT_EQ(encoder.AddTask(Files->Short, &options), -1);
+    EXPECT_FALSE(encoder.LastErrMsg().empty());
+    EXPECT_EQ(encoder.TasksCount(), 1);
+}
+
+TEST_F(EncoderTest, InputAndOutputLimitsPerTask) {
+    TFFEncoder encoder;
+    const int task = encoder.AddTask(Files->Short);
+    ASSERT_EQ(task, 0);
+    for (int i = 1; i < 20; ++i)
+        ASSERT_TRUE(encoder.AddInputFile(task, Files->Short)) << i << encoder.LastErrMsg();
+    EXPECT_FALSE(encoder.AddInputFile(task, Files->Short));
+    EXPECT_EQ(encoder.LastErrMsg(), "max input files 20 reached");
+    EXPECT_EQ(encoder.Task(task)->InputCount(), 20);
+    ASSERT_NE(encoder.Task(task)->InputDecoder(19), nullptr);
+    EXPECT_EQ(encoder.Task(task)->InputDecoder(19)->AudioStreamCount(), 1);
+
+    encoder.MaxFiles = 2;
+    const int second = encoder.AddTask(Files->Short);
+    ASSERT_EQ(second, 1);
+    EXPECT_TRUE(encoder.SetOutputFile(second, Out("a.wav")));
+    EXPECT_TRUE(encoder.SetOutputFile(second, Out("b.wav")));
+    EXPECT_FALSE(encoder.SetOutputFile(second, Out("c.wav")));
+    EXPECT_EQ(encoder.LastErrMsg(), "max output files 2 reached");
+    EXPECT_THROW(encoder.AddInputFile(5, Files->Short), std::out_of_range);
+}
+
+TEST_F(EncoderTest, ThreadedRunEventOrderAndBusyErrors) {
+    TFFEncoder encoder;
+    encoder.CodecThreads = 0;
+    Record(encoder);
+    std::vector<int> progressTasks;
+    bool progressOffMain = false;
+    encoder.OnProgress = [&](TFFEncoder*, PProgressInfo info) {
+        progressTasks.push_back(info->TaskIndex);
+        progressOffMain |= !IsMainThread();
+    };
+    TOutputOptions options;
+    options.AudioSampleRate = 8000;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(encoder.AddTask(Files->Short), i) << encoder.LastErrMsg();
+        ASSERT_TRUE(encoder.SetOutputFile(i, Out("out" + std::to_string(i) + ".wav"), &options))
+            << encoder.LastErrMsg();
+    }
+    EXPECT_EQ(encoder.Task(0)->ThreadCount, 0);
+    ASSERT_NE(encoder.Task(2)->OutputOptions(0), nullptr);
+    EXPECT_EQ(encoder.Task(2)->OutputOptions(0)->FileName, Out("out2.wav"));
+
+    encoder.StartTask(1);
+    try {
+        encoder.AddTask(Files->Short);
+        ADD_FAILURE() << "AddTask during a run";
+    } catch (const TEncoderBusyError& e) {
+        EXPECT_STREQ(e.what(), "Cannot AddTask while working.");
+    }
+    if (!RunOver()) {
+        try {
+            encoder.ClearTasks();
+            ADD_FAILURE() << "ClearTasks during a run";
+        } catch (const TEncoderBusyError& e) {
+            EXPECT_STREQ(e.what(), "Cannot ClearTasks while working.");
+        }
+    }
+    WaitRunOver();
+    ASSERT_EQ(Terminations.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Terminations[i].TaskIndex, i);
+        EXPECT_TRUE(Terminations[i].Finished) << Terminations[i].ErrorMessage;
+        EXPECT_FALSE(Terminations[i].Failed);
+        EXPECT_FALSE(TerminateOnMain[i]);
+    }
+    EXPECT_EQ(Terminations[3].TaskIndex, -1);
+    EXPECT_TRUE(Terminations[3].Finished);
+    EXPECT_FALSE(progressOffMain);
+    for (int index : progressTasks)
+        EXPECT_TRUE(index >= 0 && index < 3) << index;
+
+    // After the final notice and before ClearTasks, still busy.
+    EXPECT_THROW(encoder.AddTask(Files->Short), TEncoderBusyError);
+    EXPECT_THROW(encoder.StartTask(1), TEncoderBusyError);
+    EXPECT_THROW(encoder.RemoveTask(0), TEncoderBusyError);
+    encoder.ClearTasks();
+    EXPECT_EQ(encoder.TasksCount(), 0);
+    EXPECT_EQ(encoder.AddTask(Files->Short), 0);
+
+    TFFDecoder check;
+    ASSERT_TRUE(check.LoadFile(Out("out1.wav"))) << check.LastErrMsg();
+    EXPECT_EQ(check.GetAudioStreamInfo(-1).SampleRate, 8000);
+    EXPECT_NEAR(double(check.GetFileStreamInfo().Duration), 1e6, 1e5);
+}
+
+TEST_F(EncoderTest, RunWithoutThreadsRaisesEveryEventInsideStartTask) {
+    TFFEncoder encoder;
+    Record(encoder);
+    int progressCount = 0;
+    encoder.OnProgress = [&](TFFEncoder*, PProgressInfo) { ++progressCount; };
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(encoder.AddTask(Files->Short), i);
+        ASSERT_TRUE(encoder.SetOutputFile(i, Out("plain" + std::to_string(i) + ".wav")));
+    }
+    encoder.StartTask(0);
+    ASSERT_EQ(Terminations.size(), 3u);
+    EXPECT_EQ(Terminations[0].TaskIndex, 0);
+    EXPECT_EQ(Terminations[1].TaskIndex, 1);
+    EXPECT_EQ(Terminations[2].TaskIndex, -1);
+    for (bool onMain : TerminateOnMain)
+        EXPECT_TRUE(onMain);
+    EXPECT_TRUE(encoder.AllDone());
+    EXPECT_GE(progressCount, 2); // at least the final report of each task
+}
+
+TEST_F(EncoderTest, TaskWithoutOutputFailsAndTheRunGoesOn) {
+    TFFEncoder encoder;
+    Record(encoder);
+    ASSERT_EQ(encoder.AddTask(Files->Short), 0);
+    ASSERT_EQ(encoder.AddTask(Files->Short), 1);
+    ASSERT_TRUE(encoder.SetOutputFile(1, Out("second.wav")));
+    encoder.StartTask(1);
+    WaitRunOver();
+    ASSERT_EQ(Terminations.size(), 3u);
+    EXPECT_EQ(Terminations[0].TaskIndex, 0);
+    EXPECT_TRUE(Terminations[0].Failed);
+    EXPECT_FALSE(Terminations[0].Finished);
+    EXPECT_EQ(Terminations[0].ErrorMessage, "At least one output file must be specified");
+    EXPECT_EQ(Terminations[1].TaskIndex, 1);
+    EXPECT_TRUE(Terminations[1].Finished);
+    EXPECT_EQ(Terminations[2].TaskIndex, -1);
+}
+
+TEST_F(EncoderTest, StopWithWaitDuringThreeTasks) {
+    TFFEncoder encoder;
+    Record(encoder);
+    encoder.SetProgressInterval(100);
+    // The first report of task 0 holds its worker until the stop has been asked for, so the
+    // stop always meets a running task.
+    encoder.TriggerEventInMainThread = false;
+    std::mutex reportLock;
+    std::condition_variable reported;
+    bool running = false;
+    encoder.OnProgress = [&](TFFEncoder* sender, PProgressInfo info) {
+        if (info->TaskIndex != 0 || info->FileIndex < 0)
+            return;
+        {
+            std::lock_guard<std::mutex> guard(reportLock);
+            running = true;
+        }
+        reported.notify_all();
+        while (!sender->Task(0)->StopRequested)
+            std::this_thread::sleep_for(1ms);
+    };
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(encoder.AddTask(Files->Long), i);
+        ASSERT_TRUE(encoder.SetOutputFile(i, Out("stop" + std::to_string(i) + ".avi")));
+    }
+    encoder.StartTask(1);
+    {
+        std::unique_lock<std::mutex> lock(reportLock);
+        ASSERT_TRUE(reported.wait_for(lock, 60s, [&] { return running; }));
+    }
+    encoder.Stop(true);
+    WaitRunOver();
+    ASSERT_EQ(Terminations.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Terminations[i].TaskIndex, i);
+        EXPECT_FALSE(Terminations[i].Finished) << i;
+    }
+    EXPECT_EQ(Terminations[3].TaskIndex, -1);
+    // The stopped output is finished properly; the others were never written.
+    TFFDecoder check;
+    ASSERT_TRUE(check.LoadFile(Out("stop0.avi"))) << check.LastErrMsg();
+    EXPECT_EQ(check.VideoStreamCount(), 1);
+    encoder.ClearTasks();
+    EXPECT_FALSE(encoder.Working());
+}
+
+TEST_F(EncoderTest, EmptyRunEndsAtOnce) {
+    TFFEncoder encoder;
+    Record(encoder);
+    encoder.StartTask(1);
+    WaitRunOver();
+    ASSERT_EQ(Terminations.size(), 1u);
+    EXPECT_EQ(Terminations[0].TaskIndex, -1);
+    encoder.ClearTasks();
+}
+
+} // namespace
+} // namespace cw::test
