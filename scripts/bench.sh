@@ -7,6 +7,11 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${CLIPWRIGHT_BUILD_DIR:-$root/build}
 
 "$root/scripts/setup.sh"
+# The ffmpeg tool is the conversion benchmark's baseline: installed here, for the benchmarks
+# only (no test needs it).
+if ! command -v ffmpeg >/dev/null && [ "$(id -u)" = 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q ffmpeg >/dev/null || true
+fi
 cmake -S "$root" -B "$build" -G Ninja >/dev/null
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake --build "$build" --target benchmarks -j "$jobs"
