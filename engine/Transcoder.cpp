@@ -174,6 +174,7 @@ TConvertThread* TCustomFFmpeg::Start(bool threaded, TConvertPriority priority) {
 }
 
 void TCustomFFmpeg::Run() {
+    RunThread = CurrentThreadId();
     Finished = false;
     auto guarded = [this](auto&& step) {
         try {
@@ -207,6 +208,7 @@ void TCustomFFmpeg::Run() {
         OpenedDecoders.clear();
     });
     guarded([this] { Cleanup(); });
+    RunThread = 0;
     guarded([this] { NotifyTerminate(); });
 }
 
@@ -228,7 +230,8 @@ void TCustomFFmpeg::RequestStop(bool wait) {
     if (Worker) {
         Worker->Resume();
         guard.unlock();
-        if (wait) {
+        // A handler of the job's own callbacks cannot wait for the run it is part of.
+        if (wait && RunThread != CurrentThreadId()) {
             if (IsMainThread())
                 WaitServing([this] { return DoneEvent.Wait(20); });
             else

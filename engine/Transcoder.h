@@ -249,6 +249,7 @@ private:
 
     std::mutex WorkerLock;
     TConvertThread* Worker = nullptr;
+    std::atomic<uint32_t> RunThread{0}; // the thread running Run, 0 when none
 };
 
 // The process-wide lock around every job's opened-codec lists.

@@ -127,6 +127,25 @@ TEST_F(FaultTest, StopDuringARunFinishesAPlayablePartialFile) {
     EXPECT_LT(decoder.GetFileStreamInfo().Duration, int64_t(source.Seconds * 1e6) - 500000);
 }
 
+TEST_F(FaultTest, AStopFromTheJobsOwnProgressHandlerEndsTheRun) {
+    const TFixture& source = Source(fkAviMpeg4Mp3, Clip(4));
+    TRecordedJob run;
+    run.Job->ProgressIntervalUs = 0;
+    run.Job->OnProgress = [&](TCustomFFmpeg* job, const TJobProgress&) { job->Stop(true); };
+    ASSERT_TRUE(run.Job->OpenInput(source.Path));
+    ASSERT_EQ(run.Job->OpenOutput(Out("self-stop.avi"), false), 1);
+    TConvertThread* worker = run.Job->Start(true);
+    ASSERT_NE(worker, nullptr);
+    worker->Resume();
+    run.Job->DoneEvent.Wait(-1);
+    EXPECT_FALSE(run.Job->Finished);
+    EXPECT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
+    EXPECT_EQ(run.Terminations, 1);
+    const TScan scan = ScanMedia(Out("self-stop.avi"));
+    ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO));
+    EXPECT_LT(scan.First(AVMEDIA_TYPE_VIDEO)->Frames, 10);
+}
+
 TEST_F(FaultTest, OpeningAnInputThatNeverAnswersTimesOutOrIsCancelled) {
     TSilentServer server;
     {

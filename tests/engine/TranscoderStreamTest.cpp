@@ -185,6 +185,23 @@ TEST_F(StreamTest, RecordingTimeAndStartPositionCutTheOutput) {
     EXPECT_NEAR(scan.First(AVMEDIA_TYPE_AUDIO)->AudioSeconds(), 1.0, 0.05);
 }
 
+TEST_F(StreamTest, FrameAndSizeLimitsEndTheRun) {
+    const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 25));
+    TRecordedJob frames;
+    const std::string counted = Out("vframes.avi");
+    Convert(frames, source.Path, counted, {{"vframes", "10"}});
+    const TScan scan = ScanMedia(counted);
+    ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO));
+    EXPECT_EQ(scan.First(AVMEDIA_TYPE_VIDEO)->Frames, 10);
+
+    TRecordedJob sized;
+    const std::string limited = Out("fs.wav");
+    Convert(sized, source.Path, limited, {{"acodec", "pcm_s16le"}, {"fs", "100000"}});
+    const auto size = std::filesystem::file_size(limited);
+    EXPECT_GE(size, 100000u);
+    EXPECT_LT(size, 100000u + 20000u) << "one block beyond the limit at most";
+}
+
 TEST_F(StreamTest, AudioStartingLateGetsSilenceInFrontWithAudioSync) {
     // The video of one file with the audio of another that starts 0.5 s later.
     const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 25));
