@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using namespace cw;
 using namespace cw::test;
@@ -183,6 +185,50 @@ TEST_F(StreamTest, RecordingTimeAndStartPositionCutTheOutput) {
     ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO) && scan.First(AVMEDIA_TYPE_AUDIO));
     EXPECT_NEAR(double(scan.First(AVMEDIA_TYPE_VIDEO)->Frames), 25.0, 1.0);
     EXPECT_NEAR(scan.First(AVMEDIA_TYPE_AUDIO)->AudioSeconds(), 1.0, 0.05);
+}
+
+TEST_F(StreamTest, StreamsFollowWhatTheInputsHaveAndWhatTheEncoderTakes) {
+    // A video container for an input without video: audio only. An audio rate the encoder
+    // lacks: the nearest one it has, with a warning.
+    TFixtureParams params;
+    params.Seconds = 0.5;
+    TRecordedJob run;
+    const std::string out = Out("audio-only.avi");
+    Convert(run, Source(fkWavPcm, params).Path, out, {{"acodec", "ac3"}, {"ar", "22050"}});
+    const TScan scan = ScanMedia(out);
+    ASSERT_EQ(scan.Streams.size(), 1u);
+    EXPECT_EQ(scan.Streams[0].Codec, "ac3");
+    EXPECT_EQ(scan.Streams[0].SampleRate, 32000);
+    EXPECT_TRUE(Logged("Requested sampling rate unsupported using closest supported (32000)"));
+
+    // A picture format the encoder does not take becomes the first one it takes.
+    TRecordedJob jpeg;
+    const std::string pictures = Out("pictures.avi");
+    Convert(jpeg, Source(fkAviMpeg4Mp3, Clip(0.4, 25)).Path, pictures,
+            {{"vcodec", "mjpeg"}, {"an", "1"}});
+    TFFDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFile(pictures)) << decoder.LastErrMsg();
+    EXPECT_EQ(decoder.GetVideoStreamInfo(decoder.FirstVideoStream()).PixelFormat,
+              AV_PIX_FMT_YUVJ420P);
+}
+
+TEST_F(StreamTest, ATimestampJumpInATransportStreamShiftsTheOffsetInsteadOfLeavingAGap) {
+    // The same transport stream twice in one file: its clock starts over in the middle.
+    const TFixture& part = Source(fkMpegTs, Clip(1.5, 25));
+    const std::string joined = Out("twice.ts");
+    {
+        std::ifstream in(part.Path, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(joined, std::ios::binary) << bytes << bytes;
+    }
+    TRecordedJob run;
+    const std::string out = Out("twice.avi");
+    Convert(run, joined, out, {{"acodec", "pcm_s16le"}});
+    const TScan scan = ScanMedia(out, true);
+    ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO) && scan.First(AVMEDIA_TYPE_AUDIO));
+    const int64_t frames = part.FirstOf(AVMEDIA_TYPE_VIDEO)->Frames;
+    EXPECT_NEAR(double(scan.First(AVMEDIA_TYPE_VIDEO)->Frames), 2.0 * frames, 2.0);
+    EXPECT_NEAR(scan.First(AVMEDIA_TYPE_AUDIO)->AudioSeconds(), 2 * part.Seconds, 0.15);
 }
 
 TEST_F(StreamTest, FrameAndSizeLimitsEndTheRun) {
