@@ -1,0 +1,307 @@
+// The conversion run: tasks, progress figures, termination accounting and the summary.
+#include "convert/ConversionRun.h"
+
+#include "app/Utils.h"
+#include "base/MainThread.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+namespace cw {
+
+namespace {
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string NameOf(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+std::string FolderOf(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string();
+}
+
+std::string DecimalText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+} // namespace
+
+std::string FormatClock(double seconds) {
+    if (!(seconds > 0))
+        seconds = 0;
+    const int64_t whole = int64_t(seconds) % 86400;
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%02d:%02d", int(whole / 3600), int(whole / 60 % 60),
+                  int(whole % 60));
+    return text;
+}
+
+TRunProgress EstimateTimes(int64_t allFilesDuration, int64_t doneDuration, int64_t currentDuration,
+                           double elapsedSeconds) {
+    TRunProgress times;
+    times.ElapsedSeconds = elapsedSeconds;
+    const int64_t reached = doneDuration + currentDuration;
+    // In floating point: durations of hours times elapsed microseconds exceed 64 bits.
+    times.EstimatedSeconds =
+        reached > 0 ? double(allFilesDuration) * elapsedSeconds / double(reached) : elapsedSeconds;
+    times.TimeLeftSeconds = std::max(0.0, times.EstimatedSeconds - elapsedSeconds);
+    return times;
+}
+
+std::string DurationText(int64_t duration) {
+    return duration < 0 ? "Duration is not preseted" : FormatMicroseconds(duration);
+}
+
+TConversionRun::TConversionRun(TFFEncoder& encoder, TConversionHost& host)
+    : Encoder(encoder), Host(host) {
+    Encoder.OnProgress = [this](TFFEncoder*, PProgressInfo info) { EncoderProgress(info); };
+    // Terminations arrive on a delivery thread; the work is done on the main thread, and the
+    // delivery waits for it, so the order of the notices holds.
+    Encoder.OnTerminate = [this](TFFEncoder*, const TTerminateInfo& info) {
+        RunOnMainThread([this, info] { EncoderTerminate(info); });
+    };
+}
+
+TConversionRun::~TConversionRun() {
+    Encoder.DetachEvents();
+    if (RunningFlag)
+        Encoder.Stop(true);
+}
+
+void TConversionRun::AddItem(TProgressItem item) {
+    ItemList.push_back(std::move(item));
+    Host.ItemAdded(int(ItemList.size()) - 1, ItemList.back());
+}
+
+void TConversionRun::Start(const std::vector<TRunInput>& inputs) {
+    if (Encoder.Working())
+        throw TEncoderBusyError("Cannot StartTask while working.");
+    MergeRun = Merge;
+    Planned.clear();
+    UnfinishedOutputs.clear();
+    Host.RunStarting(MergeRun);
+    if (MergeRun) {
+        BuildMergeTask(inputs);
+        RunSummary.TotalFiles = Encoder.TasksCount() > 0 ? 1 : 0;
+    } else {
+        BuildFileTasks(inputs);
+        RunSummary.TotalFiles = int(ItemList.size());
+    }
+    RunSummary.ErrorList.clear();
+    RunSummary.SucceededFiles = 0;
+    StartTimeUs = NowUs();
+    Terminated = 0;
+    Current = TRunProgress{};
+    Current.CurrentFile = "...";
+    RunningFlag = true;
+    if (Encoder.TasksCount() == 0) {
+        // Nothing could be queued: the run is over at once.
+        RunningFlag = false;
+        FinishConversion();
+        return;
+    }
+    Encoder.StartTask(std::max(1, MaxThreads));
+}
+
+void TConversionRun::Cancel() {
+    if (RunningFlag)
+        Encoder.Stop(true);
+}
+
+void TConversionRun::BuildFileTasks(const std::vector<TRunInput>& inputs) {
+    AllDuration = 0;
+    DoneDur = 0;
+    ItemList.clear();
+    for (const TRunInput& input : inputs)
+        QueueFileTask(input.Path);
+}
+
+void TConversionRun::QueueFileTask(const std::string& path) {
+    TFFDecoder& decoder = Encoder.Decoder();
+    if (!decoder.LoadFile(path)) {
+        Host.Log("File load error: " + decoder.LastErrMsg());
+        return;
+    }
+    TProbedInput probed;
+    probed.FileName = path;
+    probed.ForcedFormat = decoder.ForcedFormat();
+    if (decoder.FirstAudioStream() >= 0)
+        probed.AudioBitRate = decoder.GetAudioStreamInfo(decoder.FirstAudioStream()).BitRate;
+    const int64_t duration = decoder.GetFileStreamInfo().Duration;
+    const TOutputOptions output = FileOutputOptions(Selection, OutputFolder, probed, &Planned);
+    const TInputOptions input = FileInputOptions(probed);
+    const int task = Encoder.AddTask(path, &input);
+    if (task < 0) {
+        Host.Log("Adding file error: " + Encoder.LastErrMsg());
+    } else if (!Encoder.SetOutputFile(task, output.FileName, &output)) {
+        const std::string error = Encoder.LastErrMsg();
+        Encoder.RemoveTask(task);
+        Host.Log("Cannot do convert, error: " + error);
+        // A half-opened output of the refused task is not left under its name.
+        std::error_code ec;
+        if (std::filesystem::exists(output.FileName, ec) &&
+            std::filesystem::file_size(output.FileName, ec) == 0)
+            std::filesystem::remove(output.FileName, ec);
+    } else {
+        TProgressItem item;
+        item.Name = NameOf(path);
+        item.DurationText = DurationText(duration);
+        item.Status = "Waiting...";
+        item.PathCell = FolderOf(path);
+        item.InputPath = path;
+        item.OutputPath = output.FileName;
+        item.Duration = duration;
+        if (duration > 0)
+            AllDuration += duration;
+        AddItem(std::move(item));
+        Host.Log("File has been added to convert list.");
+    }
+    decoder.CloseFile();
+}
+
+void TConversionRun::BuildMergeTask(const std::vector<TRunInput>& inputs) {
+    AllDuration = 0;
+    DoneDur = 0;
+    ItemList.clear();
+    const TOutputOptions output = MergeOutputOptions(Selection, OutputFolder, &Planned);
+    for (const TRunInput& input : inputs) {
+        const TInputOptions options{};
+        const bool added = Encoder.TasksCount() == 0
+                               ? Encoder.AddTask(input.Path, &options) >= 0
+                               : Encoder.AddInputFile(0, input.Path, &options);
+        if (!added) {
+            Host.Log("Adding file error: " + Encoder.LastErrMsg());
+            continue;
+        }
+        TProgressItem item;
+        item.Name = NameOf(input.Path);
+        item.DurationText = FormatMicroseconds(std::max<int64_t>(input.Duration, 0));
+        item.Status = std::to_string(input.Width) + "x" + std::to_string(input.Height);
+        item.Progress = DecimalText(input.AspectRatio);
+        item.PathCell = output.FileName;
+        item.InputPath = input.Path;
+        item.OutputPath = output.FileName;
+        item.Duration = input.Duration;
+        AllDuration += std::max<int64_t>(input.Duration, 0);
+        AddItem(std::move(item));
+        Host.Log("File has been added to convert list.");
+    }
+    if (Encoder.TasksCount() == 0)
+        return;
+    if (!Encoder.SetOutputFile(0, output.FileName, &output)) {
+        const std::string error = Encoder.LastErrMsg();
+        Encoder.RemoveTask(0);
+        Host.Log("Cannot do convert, error: " + error);
+    }
+}
+
+double TConversionRun::Elapsed() const {
+    return double(NowUs() - StartTimeUs) / 1e6;
+}
+
+void TConversionRun::EncoderProgress(PProgressInfo info) {
+    if (!RunningFlag || info->TaskIndex < 0 || info->TaskIndex >= int(ItemList.size()))
+        return;
+    TProgressItem& item = ItemList[info->TaskIndex];
+    Current.CurrentFile =
+        MergeRun ? item.PathCell : AddTrailingBackslash(item.PathCell) + item.Name;
+    if (info->TotalDuration > 0) {
+        const int64_t percent = info->CurrentDuration * 100 / info->TotalDuration;
+        Current.Percent = int(std::clamp<int64_t>(percent, 0, 100));
+        if (!MergeRun) {
+            item.Progress = std::to_string(Current.Percent) + "%";
+            item.Status = "Converting...";
+        }
+    } else if (!MergeRun) {
+        item.Progress = "N/A";
+    }
+    Host.ItemChanged(info->TaskIndex, item);
+    const TRunProgress times =
+        EstimateTimes(AllDuration, DoneDur, info->CurrentDuration, Elapsed());
+    Current.ElapsedSeconds = times.ElapsedSeconds;
+    Current.EstimatedSeconds = times.EstimatedSeconds;
+    Current.TimeLeftSeconds = times.TimeLeftSeconds;
+    Host.ProgressChanged(Current);
+}
+
+void TConversionRun::EncoderTerminate(const TTerminateInfo& info) {
+    if (info.TaskIndex >= 0) {
+        TProgressItem* item =
+            info.TaskIndex < int(ItemList.size()) ? &ItemList[info.TaskIndex] : nullptr;
+        if (info.Finished) {
+            ++RunSummary.SucceededFiles;
+            if (MergeRun)
+                DoneDur = AllDuration;
+            else if (item && item->Duration > 0)
+                DoneDur += item->Duration;
+            Current.Percent = 100;
+            if (item) {
+                item->Progress = "100%";
+                item->Status = "Finish.";
+            }
+        } else {
+            if (item) {
+                item->Status = "Failed.";
+                UnfinishedOutputs.push_back(item->OutputPath);
+            }
+        }
+        ++Terminated;
+        if (item)
+            Host.ItemChanged(info.TaskIndex, *item);
+        Host.ProgressChanged(Current);
+    }
+    if (info.Failed)
+        RunSummary.ErrorList.push_back("File (" + std::to_string(info.TaskIndex) +
+                                       "): " + info.ErrorMessage);
+    if (info.TaskIndex < 0) {
+        // The engine delivers every task's notice before this one; wait in case one is short.
+        WaitServing([this] { return Terminated >= Encoder.TasksCount(); },
+                    std::chrono::milliseconds(10000));
+        Encoder.ClearTasks();
+        RemoveEmptyOutputs();
+        Current.CurrentFile = "...";
+        Current.Percent = 0;
+        Host.ProgressChanged(Current);
+        RunningFlag = false;
+        FinishConversion();
+    }
+}
+
+void TConversionRun::RemoveEmptyOutputs() {
+    // A task that never ran (or failed before writing) leaves an output without media; the
+    // output of a task stopped while running is finished and kept.
+    for (const std::string& path : UnfinishedOutputs) {
+        std::error_code ec;
+        if (path.empty() || !std::filesystem::exists(path, ec))
+            continue;
+        TFFDecoder probe;
+        const bool playable = std::filesystem::file_size(path, ec) > 0 && probe.LoadFile(path) &&
+                              probe.StreamCount() > 0 && probe.GetFileStreamInfo().Duration > 0;
+        probe.CloseFile();
+        if (!playable)
+            std::filesystem::remove(path, ec);
+    }
+    UnfinishedOutputs.clear();
+}
+
+void TConversionRun::FinishConversion() {
+    if (PlayASoundWhenFinished)
+        Host.PlaySound(SoundFolder + (RunSummary.SucceededFiles < RunSummary.TotalFiles
+                                          ? "fail.wav"
+                                          : "done.wav"));
+    if (ShutDownWhenFinished && Host.ShutdownCountdown())
+        Host.ShutdownComputer(1);
+    Host.RunFinished(RunSummary);
+}
+
+} // namespace cw

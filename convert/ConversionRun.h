@@ -1,0 +1,155 @@
+// One conversion run without widgets: the listed files become encoder tasks (one per file, or
+// one task joining them all), the encoder runs them one at a time (or several), and the run
+// keeps the progress list, the counters, the time estimates and the error lines, then ends
+// with the end actions and the summary. The window and the command line both drive this class
+// and show what it reports through TConversionHost.
+//
+// Everything here happens on the main thread: the encoder's terminations, which arrive on its
+// delivery threads, are handed to the main thread with a blocking call, so their order holds.
+#pragma once
+
+#include "convert/PresetMapping.h"
+#include "engine/FFEncoder.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cw {
+
+// One row of the input list, as far as a run needs it. Path is always needed; the other
+// values are what probing found (merge mode shows them; per-file mode probes again).
+struct TRunInput {
+    std::string Path;
+    int64_t Duration = 0; // µs; 0 when unknown
+    int Width = 0;
+    int Height = 0;
+    double AspectRatio = 0; // display aspect ratio
+};
+
+// One item of the progress list: the five cells and what the run keeps beside them.
+struct TProgressItem {
+    std::string Name;         // input file name without folder
+    std::string DurationText; // "Duration is not preseted" or h:mm:ss.zzz
+    std::string Status;       // per file: "Waiting...", "Converting...", "Finish.", "Failed."
+                              // merge: width x height
+    std::string Progress;     // per file: "", "42%", "N/A", "100%"; merge: aspect ratio
+    std::string PathCell;     // per file: the input's folder; merge: the output path
+    std::string InputPath;
+    std::string OutputPath;
+    int64_t Duration = -1; // µs; -1 unknown
+};
+
+// The figures the progress page shows.
+struct TRunProgress {
+    std::string CurrentFile; // "..." when no task reports
+    int Percent = 0;         // 0..100
+    double ElapsedSeconds = 0;
+    double EstimatedSeconds = 0;
+    double TimeLeftSeconds = 0;
+};
+
+struct TRunSummary {
+    int TotalFiles = 0;
+    int SucceededFiles = 0;
+    int FailedFiles() const { return TotalFiles - SucceededFiles; }
+    std::vector<std::string> ErrorList;
+};
+
+// What the window (or the command line) does with what the run reports. All calls come on the
+// main thread.
+class TConversionHost {
+public:
+    virtual ~TConversionHost() = default;
+    // A line for the log window.
+    virtual void Log(const std::string& line) = 0;
+    // The run starts: captions by mode ("Status"/"Progress"/"Current file:" or
+    // "Width x Height"/"Aspect Ratio"/"Output file:"); the progress list has been emptied.
+    virtual void RunStarting(bool merge) { (void)merge; }
+    virtual void ItemAdded(int index, const TProgressItem& item) { (void)index, (void)item; }
+    virtual void ItemChanged(int index, const TProgressItem& item) { (void)index, (void)item; }
+    virtual void ProgressChanged(const TRunProgress& progress) { (void)progress; }
+    // End actions: play a sound (asynchronously); ask for the shutdown countdown (true when it
+    // ran out) and shut down.
+    virtual void PlaySound(const std::string& path) { (void)path; }
+    virtual bool ShutdownCountdown() { return false; }
+    virtual void ShutdownComputer(int mode) { (void)mode; }
+    // The run is over: the summary page.
+    virtual void RunFinished(const TRunSummary& summary) = 0;
+};
+
+// "h:nn:ss" of a time in seconds, hours of the day (25 hours show as 1:00:00); negative
+// times show as 0:00:00.
+std::string FormatClock(double seconds);
+
+// Elapsed, estimated and left time from the durations (µs) and the elapsed wall time.
+// Before any media time is reported the estimate is the elapsed time.
+TRunProgress EstimateTimes(int64_t allFilesDuration, int64_t doneDuration, int64_t currentDuration,
+                           double elapsedSeconds);
+
+// "Duration is not preseted" for an unknown (negative) duration, else h:mm:ss.zzz.
+std::string DurationText(int64_t duration);
+
+class TConversionRun {
+public:
+    TConversionRun(TFFEncoder& encoder, TConversionHost& host);
+    ~TConversionRun();
+    TConversionRun(const TConversionRun&) = delete;
+    TConversionRun& operator=(const TConversionRun&) = delete;
+
+    // -- settings of the next run -------------------------------------------------------------
+    bool Merge = false;
+    TOutputSelection Selection;
+    std::string OutputFolder;
+    int MaxThreads = 1; // tasks at a time
+    bool PlayASoundWhenFinished = false;
+    bool ShutDownWhenFinished = false;
+    std::string SoundFolder; // with a trailing separator; "sounds/" beside the program
+
+    // Builds the tasks and starts the encoder. With no task built the run is over at once
+    // (a summary of 0 files). Raises the encoder's busy error when a run is in progress.
+    void Start(const std::vector<TRunInput>& inputs);
+    // Stops every task with wait: the stopped tasks count as failed and the run ends.
+    void Cancel();
+    bool Running() const { return RunningFlag; }
+
+    // -- building, public for the window's handlers and for tests -----------------------------
+    void BuildFileTasks(const std::vector<TRunInput>& inputs);
+    void QueueFileTask(const std::string& path);
+    void BuildMergeTask(const std::vector<TRunInput>& inputs);
+
+    // -- what the page shows -------------------------------------------------------------------
+    const std::vector<TProgressItem>& Items() const { return ItemList; }
+    const TRunSummary& Summary() const { return RunSummary; }
+    const TRunProgress& Progress() const { return Current; }
+    int TerminatedTasks() const { return Terminated; }
+    int64_t AllFilesDuration() const { return AllDuration; }
+    int64_t DoneDuration() const { return DoneDur; }
+
+    // The encoder's events (the window may call them itself).
+    void EncoderProgress(PProgressInfo info);
+    void EncoderTerminate(const TTerminateInfo& info);
+
+private:
+    void AddItem(TProgressItem item);
+    void FinishConversion();
+    // Removes outputs of tasks that did not finish and hold no playable media.
+    void RemoveEmptyOutputs();
+    double Elapsed() const;
+
+    TFFEncoder& Encoder;
+    TConversionHost& Host;
+    bool RunningFlag = false;
+    bool MergeRun = false;
+    std::vector<TProgressItem> ItemList;
+    TPlannedNames Planned;
+    TRunSummary RunSummary;
+    TRunProgress Current;
+    int Terminated = 0;
+    int64_t AllDuration = 0;
+    int64_t DoneDur = 0;
+    int64_t StartTimeUs = 0; // steady clock
+    std::vector<std::string> UnfinishedOutputs;
+};
+
+} // namespace cw

@@ -1,0 +1,189 @@
+// The conversion run on generated files: tasks, log lines, counts, error lines, output names,
+// the merge list, and the time figures.
+#include "convert/ConversionRun.h"
+
+#include "base/MainThread.h"
+#include "convert/Catalogue.h"
+#include "engine/FFLoader.h"
+#include "tests/fixtures/MediaFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+namespace cw::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+TEST(RunTimes, EstimateOfTwoFilesAndClockText) {
+    // Two files of 60 s: the first done, the second at 30 s after 45 s of work.
+    const TRunProgress t = EstimateTimes(120'000'000, 60'000'000, 30'000'000, 45);
+    EXPECT_EQ(FormatClock(t.EstimatedSeconds), "0:01:00");
+    EXPECT_EQ(FormatClock(t.TimeLeftSeconds), "0:00:15");
+    EXPECT_EQ(FormatClock(t.ElapsedSeconds), "0:00:45");
+    EXPECT_EQ(FormatClock(25 * 3600), "1:00:00");
+    EXPECT_EQ(FormatClock(-5), "0:00:00");
+    // Forty-minute files: beyond 32 bits, and their product with the elapsed time beyond 64.
+    const int64_t forty = 2'400'000'000;
+    const TRunProgress big = EstimateTimes(2 * forty, forty, forty / 2, 3000);
+    EXPECT_NEAR(big.EstimatedSeconds, 4000, 1e-6);
+    EXPECT_EQ(FormatClock(big.TimeLeftSeconds), "0:16:40");
+    EXPECT_EQ(DurationText(-1), "Duration is not preseted");
+}
+
+class THostRecorder : public TConversionHost {
+public:
+    void Log(const std::string& line) override { Lines.push_back(line); }
+    void PlaySound(const std::string& path) override { Sound = path; }
+    void RunFinished(const TRunSummary& summary) override {
+        Summary = summary;
+        ++Finished;
+    }
+    std::vector<std::string> Lines;
+    std::string Sound;
+    TRunSummary Summary;
+    int Finished = 0;
+    int Count(const std::string& prefix) const {
+        int n = 0;
+        for (const auto& line : Lines)
+            n += line.rfind(prefix, 0) == 0;
+        return n;
+    }
+};
+
+class ConversionRunTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        ASSERT_TRUE(BindFixtureLibraries(&error)) << error;
+    }
+    void SetUp() override {
+        Previous = SetMainThreadDispatcher(&Dispatcher);
+        Dir = fs::temp_directory_path() /
+              ("cw-run-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(Dir);
+        fs::create_directories(Dir / "in");
+        TFixtureParams params;
+        params.Seconds = 1;
+        Clip = WriteFixture(fkAviMpeg4Mp3, (Dir / "in" / "clip.avi").string(), params).Path;
+        Tone = WriteFixture(fkWavPcm, (Dir / "in" / "clip.wav").string(), params).Path;
+        Undecodable = WriteFixture(fkMkvNoDecoder, (Dir / "in" / "odd.mkv").string(), params).Path;
+        std::ofstream(Dir / "in" / "junk.avi") << "not a media file";
+        Out = (Dir / "out").string();
+        fs::create_directories(Out);
+    }
+    void TearDown() override {
+        SetMainThreadDispatcher(Previous);
+        fs::remove_all(Dir);
+    }
+    TQueueDispatcher Dispatcher;
+    IMainThreadDispatcher* Previous = nullptr;
+    fs::path Dir;
+    std::string Clip, Tone, Undecodable, Out;
+};
+
+TEST_F(ConversionRunTest, GoodAndFailingFilesCountedWithTheirLines) {
+    TFFEncoder encoder;
+    THostRecorder host;
+    TConversionRun run(encoder, host);
+    run.Selection = {ocAudio, FindFormatByName(ocAudio, "MP3")->Index, 0};
+    run.OutputFolder = Out;
+    run.PlayASoundWhenFinished = true;
+    run.SoundFolder = "sounds/";
+    // Two inputs that differ only in extension, one that does not exist, one that is no media,
+    // one whose only stream cannot be decoded (and so has no audio for an MP3 output).
+    run.Start({{Clip},
+               {(Dir / "in" / "missing.avi").string()},
+               {Tone},
+               {(Dir / "in" / "junk.avi").string()},
+               {Undecodable}});
+    ASSERT_TRUE(WaitServing([&] { return host.Finished > 0; }, 60s));
+    EXPECT_EQ(host.Finished, 1);
+    EXPECT_EQ(host.Count("File load error: "), 2);
+    const int added = host.Count("File has been added to convert list.");
+    EXPECT_EQ(host.Summary.TotalFiles, added);
+    ASSERT_GE(added, 2);
+    EXPECT_EQ(host.Summary.SucceededFiles, 2);
+    EXPECT_EQ(host.Sound, added > 2 ? "sounds/fail.wav" : "sounds/done.wav");
+    // The file without audio is refused when its output is made, or fails when it runs.
+    if (added == 3) {
+        ASSERT_EQ(host.Summary.ErrorList.size(), 1u);
+        EXPECT_EQ(host.Summary.ErrorList[0].rfind("File (2): ", 0), 0u)
+            << host.Summary.ErrorList[0];
+        EXPECT_EQ(run.Items()[2].Status, "Failed.");
+    } else {
+        EXPECT_EQ(host.Count("Cannot do convert, error: ") + host.Count("Adding file error: "), 1);
+    }
+    ASSERT_GE(run.Items().size(), 2u);
+    EXPECT_EQ(run.Items()[0].Status, "Finish.");
+    EXPECT_EQ(run.Items()[0].Progress, "100%");
+    EXPECT_EQ(run.Items()[0].Name, "clip.avi");
+    EXPECT_EQ(run.Items()[0].PathCell, (Dir / "in").string());
+    EXPECT_EQ(run.Items()[0].OutputPath, Out + "/clip.mp3");
+    EXPECT_EQ(run.Items()[1].OutputPath, Out + "/clip(1).mp3");
+    EXPECT_TRUE(fs::exists(Out + "/clip.mp3"));
+    EXPECT_TRUE(fs::exists(Out + "/clip(1).mp3"));
+    EXPECT_FALSE(fs::exists(Out + "/odd.mp3")); // nothing without media is left behind
+    EXPECT_EQ(run.DoneDuration(),
+              run.AllFilesDuration() - (added == 3 ? run.Items()[2].Duration : 0));
+    EXPECT_FALSE(encoder.Working());
+    EXPECT_EQ(encoder.TasksCount(), 0);
+
+    // A second run on the same component names around the files the first one wrote.
+    host.Finished = 0;
+    run.Start({{Clip}});
+    ASSERT_TRUE(WaitServing([&] { return host.Finished > 0; }, 60s));
+    EXPECT_EQ(host.Summary.SucceededFiles, 1);
+    EXPECT_TRUE(fs::exists(Out + "/clip(2).mp3"));
+}
+
+TEST_F(ConversionRunTest, NothingQueuedEndsAtOnceWithZeroFiles) {
+    TFFEncoder encoder;
+    THostRecorder host;
+    TConversionRun run(encoder, host);
+    run.Selection = {ocVideo, 0, 0};
+    run.OutputFolder = Out;
+    run.Start({{(Dir / "in" / "junk.avi").string()}});
+    EXPECT_EQ(host.Finished, 1);
+    EXPECT_EQ(host.Summary.TotalFiles, 0);
+    EXPECT_EQ(host.Count("File load error: "), 1);
+    EXPECT_FALSE(run.Running());
+}
+
+TEST_F(ConversionRunTest, MergeListShowsSizeAspectAndTheOneOutput) {
+    TFFEncoder encoder;
+    THostRecorder host;
+    TConversionRun run(encoder, host);
+    run.Selection = {ocVideo, FindFormatByName(ocVideo, "AVI")->Index, 0};
+    run.OutputFolder = Out;
+    std::ofstream(Out + "/Output_Merge.avi") << "taken";
+    run.BuildMergeTask({{Clip, 1'000'000, 160, 120, 4.0 / 3},
+                        {(Dir / "in" / "missing.avi").string(), 0, 0, 0, 0},
+                        {Clip, 1'000'000, 160, 120, 4.0 / 3}});
+    EXPECT_EQ(host.Count("Adding file error: "), 1);
+    ASSERT_EQ(run.Items().size(), 2u);
+    EXPECT_EQ(run.Items()[0].Status, "160x120");
+    EXPECT_EQ(run.Items()[0].Progress, "1.33333");
+    EXPECT_EQ(run.Items()[0].DurationText, "00:00:01.000");
+    EXPECT_EQ(run.Items()[1].PathCell, Out + "/Output_Merge(1).avi");
+    EXPECT_EQ(run.AllFilesDuration(), 2'000'000);
+    // The joining output: a task with both inputs, or (while the engine cannot join) a refusal
+    // that leaves no task without an output.
+    if (host.Count("Cannot do convert, error: ") == 1) {
+        EXPECT_EQ(encoder.TasksCount(), 0);
+    } else {
+        ASSERT_EQ(encoder.TasksCount(), 1);
+        EXPECT_EQ(encoder.Task(0)->InputCount(), 2);
+        ASSERT_NE(encoder.Task(0)->OutputOptions(0), nullptr);
+        EXPECT_TRUE(encoder.Task(0)->OutputOptions(0)->Join);
+    }
+    encoder.ClearTasks();
+}
+
+} // namespace
+} // namespace cw::test

@@ -1,0 +1,188 @@
+// clipwright-cli convert run as the real program on generated files: outputs re-opened with the
+// decoder, argument errors, exit codes, and Ctrl+C in the middle of a run.
+#include "engine/FFDecoder.h"
+#include "tests/fixtures/MediaFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace cw::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct TResult {
+    int Code = -1;
+    std::string Out;
+    std::string Err;
+};
+
+class ConvertCommandTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        ASSERT_TRUE(BindFixtureLibraries(&error)) << error;
+    }
+    void SetUp() override {
+        Dir = fs::temp_directory_path() /
+              ("cw-cvt-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+        Out = (Dir / "out").string();
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    // Starts the program with stdout and stderr in files; returns its process id.
+    pid_t Spawn(const std::vector<std::string>& args) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open((Dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open((Dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            std::vector<char*> argv{const_cast<char*>(CW_CLI), const_cast<char*>("convert")};
+            for (const auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(CW_CLI, argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+    TResult Finish(pid_t pid) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        TResult r;
+        r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.Out = Slurp(Dir / "stdout");
+        r.Err = Slurp(Dir / "stderr");
+        return r;
+    }
+    TResult Run(const std::vector<std::string>& args) { return Finish(Spawn(args)); }
+    static std::string Slurp(const fs::path& path) {
+        std::ifstream in(path);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::string Fixture(TFixtureKind kind, const std::string& name, double seconds, int width = 160,
+                        int height = 120, int fps = 10) {
+        TFixtureParams params;
+        params.Seconds = seconds;
+        params.Width = width;
+        params.Height = height;
+        params.FrameRateNum = fps;
+        return WriteFixture(kind, (Dir / name).string(), params).Path;
+    }
+
+    fs::path Dir;
+    std::string Out;
+};
+
+TEST_F(ConvertCommandTest, VideoAndAudioPresetsGiveTheirContainersAndCodecs) {
+    const std::string clip = Fixture(fkAviMpeg4Mp3, "clip.avi", 2);
+    const std::string tone = Fixture(fkWavPcm, "tone.wav", 2);
+    struct TCase {
+        std::string Class, Format, Preset, Input, Output, Video, Audio;
+    };
+    const std::vector<TCase> cases{
+        {"video", "mp4", "3", clip, "clip.mp4", "h264", "aac"},
+        {"video", "AVI", "3", clip, "clip.avi", "mpeg4", "mp3"},
+        {"device", "iPod", "0", clip, "clip.mp4", "h264", "aac"},
+        {"audio", "MP3", "0", tone, "tone.mp3", "", "mp3"},
+        {"audio", "flac", "0", tone, "tone.flac", "", "flac"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Class + " " + c.Format + " " + c.Preset);
+        const std::string folder = Out + "-" + c.Class + "-" + c.Format;
+        const TResult r = Run({"--class", c.Class, "--format", c.Format, "--preset", c.Preset,
+                               "--out", folder, c.Input});
+        EXPECT_EQ(r.Code, 0) << r.Err << r.Out;
+        EXPECT_NE(r.Err.find("File has been added to convert list."), std::string::npos);
+        EXPECT_NE(r.Out.find("Total files: 1\nSucceeded: 1\nFailed: 0\n"), std::string::npos)
+            << r.Out;
+        TFFDecoder decoder;
+        ASSERT_TRUE(decoder.LoadFile(folder + "/" + c.Output)) << decoder.LastErrMsg();
+        EXPECT_NEAR(double(decoder.GetFileStreamInfo().Duration), 2e6, 2e5);
+        if (c.Video.empty()) {
+            EXPECT_EQ(decoder.VideoStreamCount(), 0);
+        } else {
+            ASSERT_EQ(decoder.VideoStreamCount(), 1);
+            // The decoder's name, then the codec's long name in parentheses.
+            EXPECT_EQ(decoder.GetVideoStreamInfo(-1).CodecName.rfind(c.Video, 0), 0u)
+                << decoder.GetVideoStreamInfo(-1).CodecName;
+        }
+        ASSERT_EQ(decoder.AudioStreamCount(), 1);
+        EXPECT_EQ(decoder.GetAudioStreamInfo(-1).CodecName.rfind(c.Audio, 0), 0u)
+            << decoder.GetAudioStreamInfo(-1).CodecName;
+    }
+}
+
+TEST_F(ConvertCommandTest, BadArgumentsAndFilesAreWordedWithTheirExitCodes) {
+    const std::string clip = Fixture(fkWavPcm, "tone.wav", 1);
+    TResult r = Run({"--class", "audio", "--format", "XYZ", "--preset", "0", "--out", Out, clip});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("unknown format \"XYZ\""), std::string::npos) << r.Err;
+    r = Run({"--class", "audio", "--format", "mp3", "--preset", "99", "--out", Out, clip});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("preset 99 is not a preset of MP3"), std::string::npos) << r.Err;
+    r = Run({"--class", "audio", "--format", "mp3", "--preset", "0", "--out", Out, "--jobs", "0",
+             clip});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_FALSE(fs::exists(Out));
+    // A folder below a plain file cannot be made.
+    std::ofstream(Dir / "plain") << "x";
+    r = Run({"--class", "audio", "--format", "mp3", "--preset", "0", "--out",
+             (Dir / "plain" / "sub").string(), clip});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("cannot create the output folder"), std::string::npos) << r.Err;
+    // A file that does not exist: logged as the wizard logs it, nothing written, exit code 1.
+    r = Run({"--class", "audio", "--format", "mp3", "--preset", "0", "--out", Out,
+             (Dir / "missing.wav").string()});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find("File load error: "), std::string::npos) << r.Err;
+    EXPECT_NE(r.Out.find("Total files: 0\n"), std::string::npos) << r.Out;
+    EXPECT_TRUE(fs::is_empty(Out));
+    EXPECT_EQ(Run({"--help"}).Code, 0);
+}
+
+TEST_F(ConvertCommandTest, InterruptFinishesTheRunningOutputAndCountsItFailed) {
+    const std::string longClip = Fixture(fkAviMpeg4Mp3, "long.avi", 40, 320, 240, 25);
+    const std::string second = Fixture(fkAviMpeg4Mp3, "second.avi", 1);
+    const pid_t pid = Spawn(
+        {"--class", "video", "--format", "MP4", "--preset", "3", "--out", Out, longClip, second});
+    // Interrupt once the first output has media in it.
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    std::error_code ec;
+    while (std::chrono::steady_clock::now() < deadline &&
+           !(fs::exists(Out + "/long.mp4", ec) && fs::file_size(Out + "/long.mp4", ec) > 20000))
+        std::this_thread::sleep_for(20ms);
+    ::kill(pid, SIGINT);
+    const TResult r = Finish(pid);
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_NE(r.Out.find("Total files: 2\nSucceeded: 0\nFailed: 2\n"), std::string::npos) << r.Out;
+    TFFDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFile(Out + "/long.mp4")) << decoder.LastErrMsg();
+    const int64_t duration = decoder.GetFileStreamInfo().Duration;
+    EXPECT_GT(duration, 0);
+    EXPECT_LT(duration, 39'000'000);
+    ASSERT_GE(decoder.SelectVideoStream(-1), 0);
+    EXPECT_TRUE(decoder.Decode(-1)) << decoder.LastErrMsg();
+    // The task that never ran leaves no file.
+    EXPECT_FALSE(fs::exists(Out + "/second.mp4"));
+}
+
+} // namespace
+} // namespace cw::test
