@@ -46,12 +46,12 @@ struct TDownloadItem {
 
 // The status group beside the table.
 struct TDownloadLabels {
-    std::string CurrentFile;
-    std::string Status;
-    std::string Speed;
-    std::string ElapsedTime;
-    std::string TimeLeft;
-    std::string Quality;
+    std::string CurrentFile = "...";
+    std::string Status = "...";
+    std::string Speed = "...";
+    std::string ElapsedTime = "...";
+    std::string TimeLeft = "...";
+    std::string Quality = "...";
     int Progress = 0;                // the bar, 0..100
     std::string ProgressText = "0%"; // beside the bar
 };

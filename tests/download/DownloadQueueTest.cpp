@@ -144,15 +144,13 @@ TEST_F(DownloadQueueTest, PreferenceTriesAllEightQualitiesButNeverTheDefaultStre
     EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
     EXPECT_EQ(Rig.Service.StreamRequests("v", 5), 0);
     EXPECT_EQ(std::count(Rig.Host.Steps.begin(), Rig.Host.Steps.end(), dsTryNextQuality), 8);
-    const std::vector<std::string> labels(Rig.Host.QualityLabels.begin(),
-                                          Rig.Host.QualityLabels.end() - 1);
-    EXPECT_EQ(labels, (std::vector<std::string>{
+    EXPECT_EQ(Rig.Host.QualityLabels, (std::vector<std::string>{
                           "[HQ18] - (MP4(H.264), 640 x 360, Stereo 44KHz AAC)",
                           "[HQ18] failed, try next: [HQ35]", "[HQ35] failed, try next: [HQ22]",
                           "[HQ22] failed, try next: [HQ6]", "[HQ6] failed, try next: [HQ13]",
                           "[HQ13] failed, try next: [HQ17]", "[HQ17] failed, try next: [HQ34]",
                           "[HQ34] failed, try next: [HQ37]"}));
-    EXPECT_EQ(Rig.Host.QualityLabels.back(), "..."); // the end of the run
+    EXPECT_EQ(Rig.Queue->Labels().Quality, "..."); // the end of the run
     EXPECT_TRUE(Rig.Folder.Names().empty());
 }
 

@@ -41,7 +41,7 @@ public:
     }
     void LabelsChanged() override {
         const std::string& quality = Queue->Labels().Quality;
-        if (!quality.empty() && (QualityLabels.empty() || QualityLabels.back() != quality))
+        if (quality != "..." && (QualityLabels.empty() || QualityLabels.back() != quality))
             QualityLabels.push_back(quality);
     }
     void RunEnded() override { ++Ended; }
