@@ -330,10 +330,12 @@ void TCustomFFmpeg::SetUpRun() {
     if (!Packet || !EncodedPacket || !DecodedFrame)
         Fail("av_mallocz fail");
 
-    BuildInputTables();              // 1
-    MapStreams();                    // 2, with the set-up of every output stream
-    OpenEncoders();                  // 3
-    OpenDecoders();                  // 4
+    BuildInputTables(); // 1
+    MapStreams();       // 2, with the set-up of every output stream
+    // 3, 4: decoders before encoders, since a subtitle encoder takes the header of the
+    // opened decoder.
+    OpenDecoders();
+    OpenEncoders();
     for (auto& ist : InputStreams) { // 5
         AVRational rate = ist->Stream->avg_frame_rate;
         int delay = ist->Decoder ? ist->Decoder->has_b_frames : 0;

@@ -794,6 +794,7 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* context, int outputIndex)
     } else {
         if (codec)
             enc->codec_id = codec->id;
+        enc->time_base = AV_TIME_BASE_Q; // subtitle times are handed over in microseconds
         ApplyGenericOptions(enc, CodecTemplate(AVMEDIA_TYPE_SUBTITLE), codec,
                             OptionMaskOutputSubtitle);
     }

@@ -231,6 +231,32 @@ TEST_F(StreamTest, ATimestampJumpInATransportStreamShiftsTheOffsetInsteadOfLeavi
     EXPECT_NEAR(scan.First(AVMEDIA_TYPE_AUDIO)->AudioSeconds(), 2 * part.Seconds, 0.15);
 }
 
+TEST_F(StreamTest, SubtitlesAreDecodedAndEncodedWithTheirTimes) {
+    const std::string srt = Out("captions.srt");
+    std::ofstream(srt) << "1\n00:00:01,000 --> 00:00:02,500\nFirst line\n\n"
+                          "2\n00:00:03,000 --> 00:00:04,000\nSecond line\n\n";
+    TRecordedJob run;
+    const std::string out = Out("captions.ass");
+    Convert(run, srt, out, {});
+    std::ifstream in(out);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("Dialogue: 0,0:00:01.00,0:00:02.50,"), std::string::npos) << text;
+    EXPECT_NE(text.find("First line"), std::string::npos);
+    EXPECT_NE(text.find("Dialogue: 0,0:00:03.00,0:00:04.00,"), std::string::npos) << text;
+    EXPECT_NE(text.find("Second line"), std::string::npos);
+}
+
+TEST_F(StreamTest, NamesOutsideAsciiAreOpenedAndWritten) {
+    const std::string input = Out("Été ü.wav");
+    std::filesystem::copy_file(Source(fkWavPcm).Path, input);
+    TRecordedJob run;
+    const std::string out = Out("Übung é.mp3");
+    Convert(run, input, out, {});
+    const TScan scan = ScanMedia(out);
+    ASSERT_TRUE(scan.First(AVMEDIA_TYPE_AUDIO)) << scan.Error;
+    EXPECT_EQ(scan.First(AVMEDIA_TYPE_AUDIO)->Codec, "mp3");
+}
+
 TEST_F(StreamTest, FrameAndSizeLimitsEndTheRun) {
     const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 25));
     TRecordedJob frames;
