@@ -355,7 +355,14 @@ void TCustomFFmpeg::SetUpRun() {
     LastReportTime = TimerStart;
     for (auto& input : Inputs)
         input->NoPacket = false;
-    if (!IsMainThread() && InterruptRegistry()) {
+    // A read that blocks is broken off by a stop request: on a worker, and on any thread
+    // that is not the main thread (a stop can then come from elsewhere).
+    bool onWorker = false;
+    {
+        std::lock_guard<std::mutex> guard(WorkerLock);
+        onWorker = Worker != nullptr;
+    }
+    if ((onWorker || !IsMainThread()) && InterruptRegistry()) {
         InterruptRegistry()->AddCallback(
             CurrentThreadId(), MakeInterruptCallback<&TCustomFFmpeg::StopCheck>(this), this);
         StopCheckRegistered = true;

@@ -12,8 +12,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <mutex>
 #include <thread>
 
 using namespace cw;
@@ -36,22 +39,58 @@ TFixtureParams Clip(double seconds) {
 class TSilentServer {
 public:
     TSilentServer() {
-        Socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        Socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(Socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(Socket, 8);
+        ::bind(Socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(Socket_, 8);
         socklen_t length = sizeof address;
-        ::getsockname(Socket, reinterpret_cast<sockaddr*>(&address), &length);
+        ::getsockname(Socket_, reinterpret_cast<sockaddr*>(&address), &length);
         Port = ntohs(address.sin_port);
     }
-    ~TSilentServer() { ::close(Socket); }
+    ~TSilentServer() { ::close(Socket_); }
     std::string Url() const { return "tcp://127.0.0.1:" + std::to_string(Port); }
+    int Socket() const { return Socket_; }
 
 private:
-    int Socket = -1;
+    int Socket_ = -1;
     int Port = 0;
+};
+
+// A TCP server on 127.0.0.1 that sends the first bytes of a file to its first client and
+// then stays silent with the connection open.
+class TStallingServer {
+public:
+    explicit TStallingServer(std::string payload) : Payload(std::move(payload)) {
+        Thread = std::thread([this] {
+            const int client = ::accept(Listener.Socket(), nullptr, nullptr);
+            if (client < 0)
+                return;
+            ::send(client, Payload.data(), Payload.size(), MSG_NOSIGNAL);
+            std::unique_lock<std::mutex> guard(Lock);
+            Closing.wait(guard, [this] { return Done; });
+            ::close(client);
+        });
+    }
+    ~TStallingServer() {
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            Done = true;
+        }
+        Closing.notify_all();
+        ::shutdown(Listener.Socket(), SHUT_RDWR);
+        Thread.join();
+    }
+    std::string Url() const { return Listener.Url(); }
+
+private:
+    TSilentServer Listener;
+    std::string Payload;
+    std::mutex Lock;
+    std::condition_variable Closing;
+    bool Done = false;
+    std::thread Thread;
 };
 
 using FaultTest = TranscoderTest;
@@ -144,6 +183,36 @@ TEST_F(FaultTest, AStopFromTheJobsOwnProgressHandlerEndsTheRun) {
     const TScan scan = ScanMedia(Out("self-stop.avi"));
     ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO));
     EXPECT_LT(scan.First(AVMEDIA_TYPE_VIDEO)->Frames, 10);
+}
+
+TEST_F(FaultTest, AStopBreaksOffAReadThatWaitsForData) {
+    // The input arrives over the network and stops arriving after 60 % of the file (more
+    // than the probing of the input reads).
+    TFixtureParams params;
+    params.Seconds = 12;
+    const TFixture& source = Source(fkWavPcm, params);
+    std::ifstream in(source.Path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    bytes.resize(bytes.size() * 6 / 10);
+    TStallingServer server(bytes);
+
+    TRecordedJob run;
+    ASSERT_TRUE(run.Job->OpenInput(server.Url())) << run.Job->OpenError;
+    const std::string out = Out("stalled.wav");
+    ASSERT_EQ(run.Job->OpenOutput(out, false), 1);
+    TConvertThread* worker = run.Job->Start(true);
+    ASSERT_NE(worker, nullptr);
+    worker->Resume();
+    // Until the worker waits for data that does not come.
+    EXPECT_FALSE(run.Job->DoneEvent.Wait(500));
+    run.Job->Stop(true);
+    EXPECT_TRUE(run.Job->DoneEvent.IsSet());
+    EXPECT_FALSE(run.Job->Finished);
+    EXPECT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
+    EXPECT_EQ(run.Terminations, 1);
+    const TScan scan = ScanMedia(out);
+    ASSERT_TRUE(scan.First(AVMEDIA_TYPE_AUDIO)) << scan.Error;
+    EXPECT_NEAR(scan.First(AVMEDIA_TYPE_AUDIO)->AudioSeconds(), 0.6 * source.Seconds, 0.2);
 }
 
 TEST_F(FaultTest, OpeningAnInputThatNeverAnswersTimesOutOrIsCancelled) {
