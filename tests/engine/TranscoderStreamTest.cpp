@@ -266,6 +266,23 @@ TEST_F(StreamTest, FrameAndSizeLimitsEndTheRun) {
     ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO));
     EXPECT_EQ(scan.First(AVMEDIA_TYPE_VIDEO)->Frames, 10);
 
+    // "shortest": the end of the shorter input ends the run.
+    TFixtureParams second;
+    second.Seconds = 1;
+    TRecordedJob shortest;
+    ASSERT_TRUE(shortest.Job->OpenInput(source.Path));
+    ASSERT_TRUE(shortest.Job->OpenInput(Source(fkWavPcm, second).Path));
+    for (const char* map : {"0.0", "1.0"})
+        shortest.Job->SetOption("map", map);
+    shortest.Job->SetOption("shortest", "1");
+    const std::string cut = Out("shortest.avi");
+    ASSERT_EQ(shortest.Job->OpenOutput(cut, false), 1);
+    shortest.Run();
+    ASSERT_FALSE(shortest.Job->Failed) << shortest.Job->ErrorMessage;
+    const TScan shortScan = ScanMedia(cut);
+    ASSERT_TRUE(shortScan.First(AVMEDIA_TYPE_VIDEO));
+    EXPECT_NEAR(double(shortScan.First(AVMEDIA_TYPE_VIDEO)->Frames), 25.0, 3.0);
+
     TRecordedJob sized;
     const std::string limited = Out("fs.wav");
     Convert(sized, source.Path, limited, {{"acodec", "pcm_s16le"}, {"fs", "100000"}});
