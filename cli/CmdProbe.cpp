@@ -3,6 +3,7 @@
 // raw file and stream records, one JSON object per line.
 #include "app/Utils.h"
 #include "cli/Commands.h"
+#include "convert/InputList.h"
 #include "engine/FFDecoder.h"
 #include "engine/FFLoader.h"
 #include "engine/Text.h"
@@ -38,39 +39,16 @@ void PrintHelp() {
 
 // --- the input list's texts ------------------------------------------------------------------
 
-std::string DurationText(int64_t microseconds) {
-    return microseconds == -1 ? "Duration is not preseted" : FormatMicroseconds(microseconds);
-}
-
-std::string BitRateText(int32_t bitsPerSecond) {
-    return bitsPerSecond < 1 ? "Bit rate is not preseted"
-                             : FormatText("%d Kbps", bitsPerSecond / 1000);
-}
-
 void PrintListTexts(const std::string& fileName, TFFDecoder& decoder) {
-    const TFileStreamInfo file = decoder.GetFileStreamInfo();
-    const TVideoStreamInfo video = decoder.GetVideoStreamInfo(decoder.FirstVideoStream());
-    const TAudioStreamInfo audio = decoder.GetAudioStreamInfo(decoder.FirstAudioStream());
-    const bool audioOnly = decoder.FirstVideoStream() < 0;
-    std::vector<std::string> lines = {
-        "Duration: " + DurationText(file.Duration),
-        audioOnly ? "Audio Bit rate: " + BitRateText(audio.BitRate)
-                  : "Bit rate: " + BitRateText(video.BitRate),
-        audioOnly ? "Audio Encoder: " + audio.CodecName
-                  : "Dimension: " + FormatText("%d x %d", video.Width, video.Height),
-        // Whole megabytes: the byte count with an "M" after it would misstate the size.
-        FormatText("File size: %lld M", static_cast<long long>(decoder.FileSize() / 1048576)),
-        "Video encoder: " + video.CodecName,
-        FormatText("Channels: %d", audio.Channels),
-        FormatText("Sample rate: %d Hz", audio.SampleRate),
-        "Bit rate: " + BitRateText(audio.BitRate),
-        "Audio encoder: " + audio.CodecName,
-        FormatText("Frame rate: %f",
-                   video.FrameRateDen != 0 ? double(video.FrameRateNum) / video.FrameRateDen : 0.0),
-    };
+    const TInputRow row = MakeInputRow(fileName, decoder.FileSize(), decoder.FirstVideoStream() < 0,
+                                       decoder.GetFileStreamInfo(),
+                                       decoder.GetVideoStreamInfo(decoder.FirstVideoStream()),
+                                       decoder.GetAudioStreamInfo(decoder.FirstAudioStream()));
     std::printf("%s\n", fileName.c_str());
-    for (const auto& line : lines)
-        std::printf("  %s\n", line.c_str());
+    for (int cell :
+         {icDuration, icBitrate, icDimension, icFileSize, icVideoEncoder, icAudioChannels,
+          icAudioSampleRate, icAudioBitrate, icAudioEncoder, icFrameRate})
+        std::printf("  %s\n", row.Cells[size_t(cell)].c_str());
 }
 
 // --- JSON ------------------------------------------------------------------------------------

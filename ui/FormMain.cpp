@@ -10,6 +10,7 @@
 #include "engine/FFLogger.h"
 #include "script/Script.h"
 #include "ui/FormLog.h"
+#include "ui/InputListPage.h"
 #include "ui/MediaLibraries.h"
 #include "ui/Placement.h"
 #include "ui/SkinLayout.h"
@@ -111,6 +112,7 @@ void TFormMain::FormCreate() {
     }
 
     ThumbnailList.clear();
+    InputList = new TInputListPage(*this);
     // The preset lists are filled by the output page's catalogue (conversion workflow).
     setAcceptDrops(true);
 
@@ -422,9 +424,9 @@ void TFormMain::DropFiles(const std::vector<std::string>& paths) {
 void TFormMain::AddFiles(const std::vector<std::string>& paths) {
     if (paths.empty())
         return;
-    // SEAM: the input list probes each file with the decoder and adds its row here.
     if (!CheckMediaLibraries())
         return;
+    InputList->AddFiles(paths);
 }
 
 bool TFormMain::CheckMediaLibraries() {
@@ -472,6 +474,8 @@ void TFormMain::closeEvent(QCloseEvent* event) {
 }
 
 bool TFormMain::FormCloseQuery() {
+    if (InputList)
+        InputList->StopAdding();
     DetachAndStopEncoder();
     AbortTransfers();
     if (ClipboardWatched) {

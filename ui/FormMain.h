@@ -41,6 +41,7 @@ class THostScriptlet;
 class TImage;
 class TJavaScript;
 class TImageButton;
+class TInputListPage;
 class TLinkLabel;
 struct TGlobalVars;
 
@@ -247,6 +248,8 @@ public:
 
     // One thumbnail per added file; released with the window.
     std::vector<QPixmap> ThumbnailList;
+    // Page Step1: the input list's commands, probing and row dragging.
+    TInputListPage* InputList = nullptr;
     // The engine's log lines go to the log window (errors only).
     std::unique_ptr<TFFLogger> FFLogger;
     // The script host with the items "Form" (this window) and "Host"; the downloader sets the

@@ -1,0 +1,267 @@
+// The conversion pages of the window on real generated media: the input list (probing,
+// thumbnails, failed files, drops, list commands and row dragging) and the output page.
+#include "convert/Catalogue.h"
+#include "convert/InputList.h"
+#include "engine/FFDecoder.h"
+#include "tests/fixtures/MediaFixtures.h"
+#include "ui/FormFailedAddFile.h"
+#include "ui/InputListPage.h"
+#include "ui/Widgets.h"
+
+#include "FormSupport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <filesystem>
+
+namespace cw::test {
+namespace {
+
+// Closes every failed-files dialog that comes up, keeping the entries it listed.
+class TFailedDialogWatcher {
+public:
+    TFailedDialogWatcher() {
+        Timer.setInterval(5);
+        QObject::connect(&Timer, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<TFormFailedAddFile*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            std::vector<std::string> entries;
+            for (int i = 0; i < dialog->ListViewFiles->topLevelItemCount(); ++i)
+                entries.push_back(dialog->ListViewFiles->topLevelItem(i)->text(0).toStdString());
+            Dialogs.push_back(entries);
+            dialog->reject();
+        });
+        Timer.start();
+    }
+    std::vector<std::vector<std::string>> Dialogs;
+
+private:
+    QTimer Timer;
+};
+
+class ConversionPages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(BindFixtureLibraries(&error)) << error;
+        Form = std::make_unique<TFormFixture>(BrandingText("Clipwright", false, false));
+        ASSERT_TRUE(Form->Form->LibrariesLoaded());
+    }
+    TFormMain& Main() { return *Form->Form; }
+    TInputListPage& List() { return *Main().InputList; }
+    std::string Cell(int row, int cell) { return List().CellText(row, cell); }
+    std::string Write(TFixtureKind kind, const std::string& name, TFixtureParams params = {}) {
+        const std::string path = Media.Path + name;
+        WriteFixture(kind, path, params);
+        return path;
+    }
+    int LogLinesStartingWith(const QString& prefix) {
+        int n = 0;
+        for (const QString& line : Form->Log->Lines())
+            n += line.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+
+    TTempFolder Media;
+    std::unique_ptr<TFormFixture> Form;
+};
+
+TEST_F(ConversionPages, AnAudioAndAVideoFileInOneBatchShowTheirOwnFormsOfTheCardLines) {
+    const std::string audio = Write(fkMp3, "tone.mp3");
+    TFixtureParams params;
+    params.Seconds = 4;
+    const std::string video = Write(fkAviMpeg4Mp3, "clip.avi", params);
+    TFailedDialogWatcher watcher;
+    Main().AddFiles({audio, video});
+
+    ASSERT_EQ(List().RowCount(), 2);
+    EXPECT_TRUE(watcher.Dialogs.empty());
+    EXPECT_EQ(Cell(0, icFileFullName), audio);
+    EXPECT_EQ(Cell(1, icFileFullName), video);
+    EXPECT_EQ(Cell(0, icBitrate), "Audio Bit rate: 128 Kbps");
+    EXPECT_EQ(Cell(0, icDimension).rfind("Audio Encoder: mp3", 0), 0u) << Cell(0, icDimension);
+    EXPECT_EQ(Cell(1, icBitrate).rfind("Bit rate: ", 0), 0u) << Cell(1, icBitrate);
+    EXPECT_EQ(Cell(1, icDimension), "Dimension: 160 x 120");
+    EXPECT_EQ(Cell(1, icDuration).rfind("Duration: 00:00:0", 0), 0u) << Cell(1, icDuration);
+    EXPECT_EQ(Cell(1, icWidth), "160");
+    EXPECT_EQ(Cell(1, icHeight), "120");
+    EXPECT_EQ(Cell(1, icFrameRate), "Frame rate: 10.000000");
+    EXPECT_EQ(Cell(1, icAudioSampleRate), "Sample rate: 44100 Hz");
+    // Cell 13 holds the duration in microseconds: about four seconds.
+    const long long us = std::stoll(Cell(1, icRealDuration));
+    EXPECT_GT(us, 3'500'000);
+    EXPECT_LT(us, 4'500'000);
+
+    // The video's thumbnail is its middle picture (second 2), scaled into 128 x 88 keeping
+    // its 4:3 shape; the audio file shows the audio icon.
+    ASSERT_EQ(Main().ThumbnailList.size(), 2u);
+    const QImage thumb = Main().ThumbnailList[1].toImage();
+    EXPECT_EQ(thumb.size(), QSize(117, 88));
+    const QColor c = thumb.pixelColor(thumb.width() / 2, thumb.height() / 2);
+    const TRgb expected = FixtureColour(2);
+    EXPECT_TRUE(ColourNear({c.red(), c.green(), c.blue()}, expected))
+        << c.red() << "," << c.green() << "," << c.blue();
+    EXPECT_FALSE(Main().ThumbnailList[0].isNull());
+    EXPECT_EQ(Main().ThumbnailList[0].toImage(),
+              Main()
+                  .ImageAudioIcon->pixmap()
+                  .scaled(128, 88, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                  .toImage());
+}
+
+TEST_F(ConversionPages, AFileThatCannotBeOpenedIsLoggedAndListedOnceAfterTheBatch) {
+    const std::string first = Write(fkWavPcm, "first.wav");
+    const std::string broken = Media.Path + "broken.avi";
+    std::ofstream(broken) << "this is not a media file at all";
+    const std::string third = Write(fkFlac, "third.flac");
+    TFailedDialogWatcher watcher;
+    Main().AddFiles({first, broken, third});
+
+    ASSERT_EQ(List().RowCount(), 2);
+    EXPECT_EQ(Cell(0, icFileFullName), first);
+    EXPECT_EQ(Cell(1, icFileFullName), third);
+    EXPECT_EQ(LogLinesStartingWith("File load error: " + QString::fromStdString(broken)), 1);
+    ASSERT_EQ(watcher.Dialogs.size(), 1u);
+    ASSERT_EQ(watcher.Dialogs[0].size(), 1u);
+    EXPECT_EQ(watcher.Dialogs[0][0].rfind(broken, 0), 0u) << watcher.Dialogs[0][0];
+    ASSERT_EQ(Form->Vars.FailedList.size(), 1u);
+
+    // A file without duration: the duration line says so and cell 13 holds 0.
+    Main().AddFiles({Write(fkFlacStreamed, "streamed.flac")});
+    ASSERT_EQ(List().RowCount(), 3);
+    EXPECT_EQ(Cell(2, icDuration), "Duration: Duration is not preseted");
+    EXPECT_EQ(Cell(2, icRealDuration), "0");
+    EXPECT_TRUE(Form->Vars.FailedList.empty());
+    EXPECT_EQ(watcher.Dialogs.size(), 1u);
+}
+
+TEST_F(ConversionPages, DroppingAFolderATextAndAnUpperCaseMkvAddsOnlyTheMkv) {
+    const std::string folder = Media.Path + "folder.avi";
+    std::filesystem::create_directory(folder);
+    const std::string text = Media.Path + "notes.txt";
+    std::ofstream(text) << "notes";
+    const std::string mkv = Write(fkMkvTwoAudio, "movie.MKV");
+    Main().DropFiles({folder, text, mkv});
+    ASSERT_EQ(List().RowCount(), 1);
+    EXPECT_EQ(Cell(0, icFileFullName), mkv);
+    EXPECT_TRUE(Form->Desktop.Messages.empty());
+    EXPECT_TRUE(Form->Vars.FailedList.empty());
+}
+
+TEST_F(ConversionPages, ListCommandsFollowTheSelectionAndRowsMoveByCommandAndByDragging) {
+    const std::string a = Write(fkWavPcm, "a.wav");
+    const std::string b = Write(fkMp3, "b.mp3");
+    const std::string c = Write(fkFlac, "c.flac");
+    Main().AddFiles({a, b, c});
+    ASSERT_EQ(List().RowCount(), 3);
+    auto paths = [&] {
+        std::vector<std::string> p;
+        for (int r = 0; r < List().RowCount(); ++r)
+            p.push_back(Cell(r, icFileFullName));
+        return p;
+    };
+
+    Main().NextGrid->clearSelection();
+    Main().ActionListUpdate();
+    EXPECT_FALSE(Main().ActionDelete->isEnabled());
+    EXPECT_FALSE(Main().ActionPlay->isEnabled());
+    EXPECT_TRUE(Main().ActionClear->isEnabled());
+
+    List().SelectRow(0);
+    Main().ActionListUpdate();
+    EXPECT_FALSE(Main().ActionMoveUp->isEnabled());
+    EXPECT_TRUE(Main().ActionMoveDown->isEnabled());
+    List().ActionMoveUpExecute();
+    EXPECT_EQ(paths(), (std::vector<std::string>{a, b, c}));
+
+    List().SelectRow(2);
+    Main().ActionListUpdate();
+    EXPECT_FALSE(Main().ActionMoveDown->isEnabled());
+    List().ActionMoveDownExecute();
+    EXPECT_EQ(paths(), (std::vector<std::string>{a, b, c}));
+
+    Main().ActionMoveUp->trigger();
+    EXPECT_EQ(paths(), (std::vector<std::string>{a, c, b}));
+    EXPECT_EQ(List().SelectedRow(), 1);
+    Main().ActionMoveDown->trigger();
+    EXPECT_EQ(paths(), (std::vector<std::string>{a, b, c}));
+    EXPECT_EQ(List().SelectedRow(), 2);
+
+    // Dragging the first card onto the last moves it there with all its cells.
+    Main().show();
+    ProcessPending();
+    QWidget* viewport = Main().NextGrid->viewport();
+    const QPoint from(200, Main().NextGrid->rowViewportPosition(0) + 40);
+    const QPoint to(200, Main().NextGrid->rowViewportPosition(2) + 40);
+    QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+    EXPECT_EQ(paths(), (std::vector<std::string>{b, c, a}));
+    EXPECT_EQ(Cell(2, icAudioSampleRate), "Sample rate: 22050 Hz");
+    EXPECT_EQ(List().SelectedRow(), 2);
+
+    // Play and double-click open the selected file with the desktop's handler.
+    Main().ActionPlay->trigger();
+    ASSERT_EQ(Form->Desktop.Opened.size(), 1u);
+    EXPECT_EQ(Form->Desktop.Opened[0], a);
+
+    // Delete on the last row selects the new last row.
+    List().ActionDeleteExecute();
+    EXPECT_EQ(paths(), (std::vector<std::string>{b, c}));
+    EXPECT_EQ(List().SelectedRow(), 1);
+    List().SelectRow(0);
+    List().ActionDeleteExecute();
+    EXPECT_EQ(paths(), (std::vector<std::string>{c}));
+    EXPECT_EQ(List().SelectedRow(), 0);
+
+    Main().ActionClear->setEnabled(true);
+    List().ActionClearExecute();
+    EXPECT_EQ(List().RowCount(), 0);
+    Main().ActionListUpdate();
+    EXPECT_FALSE(Main().ActionClear->isEnabled());
+}
+
+TEST(InputListTexts, BitRatesDurationsAndShortenedPaths) {
+    EXPECT_EQ(InputBitRateText(1'500'000), "1500 Kbps");
+    EXPECT_EQ(InputBitRateText(999), "0 Kbps");
+    EXPECT_EQ(InputBitRateText(0), "Bit rate is not preseted");
+    EXPECT_EQ(InputDurationText(-1), "Duration is not preseted");
+    EXPECT_EQ(InputDurationText(205'120'000), "00:03:25.120");
+
+    // A video stream of 0 bit/s: the prefix with the missing-rate text.
+    TFileStreamInfo file;
+    file.Duration = 2'400'000'000;
+    TVideoStreamInfo video;
+    video.BitRate = 0;
+    video.Width = 640;
+    video.Height = 480;
+    video.FrameRateNum = 30000;
+    video.FrameRateDen = 1001;
+    TAudioStreamInfo audio;
+    const TInputRow row = MakeInputRow("/v/a.mp4", 3 * 1048576 + 5, false, file, video, audio);
+    EXPECT_EQ(row.Cells[icBitrate], "Bit rate: Bit rate is not preseted");
+    EXPECT_EQ(row.Cells[icRealDuration], "2400000000");
+    EXPECT_EQ(row.Cells[icFileSize], "File size: 3 M");
+    EXPECT_EQ(row.Cells[icFrameRate], "Frame rate: 29.970030");
+
+    // One pixel per character: folders give way to "..." from the front.
+    auto width = [](const std::string& s) { return int(s.size()); };
+    EXPECT_EQ(ShortenPath("/home/user/clip.mp4", 40, width), "/home/user/clip.mp4");
+    EXPECT_EQ(ShortenPath("/home/user/videos/clip.mp4", 20, width), ".../videos/clip.mp4");
+    EXPECT_EQ(ShortenPath("/home/user/videos/clip.mp4", 5, width), ".../clip.mp4");
+    EXPECT_EQ(ShortenPath("clip.mp4", 3, width), "clip.mp4");
+}
+
+} // namespace
+} // namespace cw::test
