@@ -330,6 +330,7 @@ void TCustomFFmpeg::SetUpRun() {
     if (!Packet || !EncodedPacket || !DecodedFrame)
         Fail("av_mallocz fail");
 
+    JoinInput = 0;
     BuildInputTables(); // 1
     MapStreams();       // 2, with the set-up of every output stream
     // 3, 4: decoders before encoders, since a subtitle encoder takes the header of the
@@ -501,8 +502,18 @@ void TCustomFFmpeg::DumpStreamMapping() {
 // -- the read loop -------------------------------------------------------------------------
 
 int TCustomFFmpeg::ChooseInput() {
-    // Joining inputs reads the current input to its end instead; its input switch attaches
-    // here.
+    if (JoinMode) {
+        // The current input is read to its end; only the frame limits stop it earlier.
+        for (const TOutputStream* ost : OutputStreams) {
+            const AVMediaType type = ost->Type();
+            const int64_t limit = type == AVMEDIA_TYPE_VIDEO   ? MaxVideoFrames
+                                  : type == AVMEDIA_TYPE_AUDIO ? MaxAudioFrames
+                                                               : MaxDataFrames;
+            if (ost->FrameNumber >= limit)
+                return -1;
+        }
+        return JoinInput < InputCount() && !Inputs[JoinInput]->Eof ? JoinInput : -1;
+    }
     double iptsMin = 1e100;
     double optsMin = 1e100;
     int chosen = -1;
@@ -563,6 +574,11 @@ void TCustomFFmpeg::ReadLoop() {
         }
         if (result < 0) {
             input.Eof = true;
+            if (JoinMode) {
+                if (StopRequested || !SwitchJoinInput())
+                    break;
+                continue;
+            }
             if (Shortest)
                 break;
             continue;
@@ -578,6 +594,43 @@ void TCustomFFmpeg::ReadLoop() {
             Report(false, fileIndex);
         }
     }
+}
+
+bool TCustomFFmpeg::SwitchJoinInput() {
+    const int k = JoinInput;
+    const TInputFile& input = *Inputs[k];
+    const bool last = k + 1 >= InputCount();
+    // The decoders of this input give what they still hold. The encoders are drained only
+    // after the last input: a drained encoder takes no further pictures, and opening it anew
+    // would change the stream headers the output has already written. Later inputs of another
+    // picture size, pixel format, sample rate or channel count are converted to the encoder's
+    // by the scaler and the resampler of each output stream.
+    JoinSwitching = !last;
+    int64_t end = 0;
+    for (int s = 0; s < input.StreamCount; ++s) {
+        TInputStream& ist = *InputStreams[input.FirstStream + s];
+        if (ist.NeedsDecoding && !ist.Flushed) {
+            DecodeAndOutput(ist, nullptr);
+            ist.Flushed = true;
+            if (ist.DecoderOpen)
+                ff::avcodec_flush_buffers(ist.Decoder);
+        }
+        if (!ist.Unused && ist.NextPts != NoPtsValue)
+            end = std::max(end, ist.NextPts);
+    }
+    JoinSwitching = false;
+    if (last)
+        return false;
+    // The next input follows the end reached by this one: the end of its longest stream.
+    const int next = k + 1;
+    for (TOutputStream* ost : OutputStreams) {
+        if (ost->JoinSources.size() <= static_cast<size_t>(next))
+            continue;
+        ost->Source = ost->SyncSource = ost->JoinSources[next];
+    }
+    Inputs[next]->TsOffset += end;
+    JoinInput = next;
+    return true;
 }
 
 void TCustomFFmpeg::ProcessPacket(TInputFile& input, int fileIndex, AVPacket* packet) {
@@ -689,6 +742,7 @@ void TCustomFFmpeg::FreeRunTables() {
         ost->Audio.Buffer = nullptr;
         ost->Audio.BufferSamples = 0;
         ost->Source = ost->SyncSource = nullptr;
+        ost->JoinSources.clear();
     }
     OutputStreams.clear();
     InputStreams.clear();

@@ -200,6 +200,9 @@ private:
     void DumpStreamMapping();
     void ReadLoop();
     int ChooseInput();
+    // Joining: input k has ended; flushes its decoders and moves the output streams on to
+    // input k + 1. False when k was the last input.
+    bool SwitchJoinInput();
     void ProcessPacket(TInputFile& input, int fileIndex, AVPacket* packet);
     void EndRun();
     void CloseRunCodecs();
@@ -240,6 +243,8 @@ private:
     int64_t LastReportTime = 0;
     bool ReportDupDrop = false; // frames were duplicated or dropped since the line was logged
     std::vector<int64_t> QpHistogram52;
+    int JoinInput = 0;           // joining: the input being read
+    bool JoinSwitching = false;  // joining: decoders are flushed, the encoders keep running
     bool StopCheckRegistered = false;
     std::atomic<bool> Reading{false}; // a demuxer read is in progress
 

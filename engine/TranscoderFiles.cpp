@@ -595,10 +595,15 @@ void TCustomFFmpeg::NewOutputStream(AVMediaType type) {
 }
 
 void TCustomFFmpeg::SetupJoin() {
-    // Joining several inputs into one output needs the input switch of the read loop and the
-    // re-opening of encoders between inputs; until the job has them, it refuses the join
-    // rather than writing only the first input.
-    throw FFmpegException("Joining several input files is not supported by this engine yet");
+    // The output runs as long as all inputs together. The output streams keep one set of
+    // encoders for the whole run; at the start of the run every output stream is paired with
+    // one stream of each input (MapStreams), and the read loop moves from one input to the
+    // next, shifting the timestamps of each by the end reached before it.
+    int64_t sum = 0;
+    for (const auto& input : Inputs)
+        if (input->Context->duration != AV_NOPTS_VALUE && input->Context->duration > 0)
+            sum += input->Context->duration;
+    TotalDuration = sum > 0 ? sum : -1;
 }
 
 // -- output streams ----------------------------------------------------------------------
@@ -850,6 +855,38 @@ void TCustomFFmpeg::MapStreams() {
         return false;
     };
 
+    // Among the unused streams of the same kind (of input `group` when joining), the one the
+    // probe liked best: the library's choice of the best stream of that kind when it is a
+    // candidate, else the candidate with the most frames known.
+    auto pickSource = [&](const TOutputStream& ost, int group) -> TInputStream* {
+        const AVMediaType type = ost.Type();
+        TInputStream* source = nullptr;
+        std::vector<TInputStream*> candidates;
+        for (const auto& ist : InputStreams)
+            if (ist->Unused && ist->Stream->discard != AVDISCARD_ALL &&
+                ist->Stream->codecpar->codec_type == type && inProgram(*ist) &&
+                (group < 0 || ist->FileIndex == group))
+                candidates.push_back(ist.get());
+        for (TInputStream* candidate : candidates) {
+            AVFormatContext* ic = Inputs[candidate->FileIndex]->Context;
+            int best = ff::av_find_best_stream(ic, type, -1, -1, nullptr, 0);
+            if (best == candidate->StreamIndex) {
+                source = candidate;
+                break;
+            }
+        }
+        if (!source)
+            for (TInputStream* candidate : candidates)
+                if (!source || candidate->Stream->nb_frames > source->Stream->nb_frames)
+                    source = candidate;
+        if (!source && !ProgramID && !JoinMode)
+            for (const auto& ist : InputStreams)
+                if (ist->Stream->discard != AVDISCARD_ALL &&
+                    ist->Stream->codecpar->codec_type == type)
+                    source = ist.get();
+        return source;
+    };
+
     for (size_t i = 0; i < OutputStreams.size(); ++i) {
         TOutputStream& ost = *OutputStreams[i];
         const AVMediaType type = ost.Type();
@@ -868,31 +905,7 @@ void TCustomFFmpeg::MapStreams() {
                     ost.FileIndex, ost.Index, MediaTypeName(type).c_str()));
             }
         } else {
-            // Among the unused streams of the same kind, the one the probe liked best: the
-            // library's choice of the best stream of that kind when it is a candidate, else the
-            // candidate with the most frames known.
-            std::vector<TInputStream*> candidates;
-            for (const auto& ist : InputStreams)
-                if (ist->Unused && ist->Stream->discard != AVDISCARD_ALL &&
-                    ist->Stream->codecpar->codec_type == type && inProgram(*ist))
-                    candidates.push_back(ist.get());
-            for (TInputStream* candidate : candidates) {
-                AVFormatContext* ic = Inputs[candidate->FileIndex]->Context;
-                int best = ff::av_find_best_stream(ic, type, -1, -1, nullptr, 0);
-                if (best == candidate->StreamIndex) {
-                    source = candidate;
-                    break;
-                }
-            }
-            if (!source)
-                for (TInputStream* candidate : candidates)
-                    if (!source || candidate->Stream->nb_frames > source->Stream->nb_frames)
-                        source = candidate;
-            if (!source && !ProgramID && !JoinMode)
-                for (const auto& ist : InputStreams)
-                    if (ist->Stream->discard != AVDISCARD_ALL &&
-                        ist->Stream->codecpar->codec_type == type)
-                        source = ist.get();
+            source = pickSource(ost, JoinMode ? 0 : -1);
             if (!source) {
                 ff::av_dump_format(output.Context, ost.FileIndex, output.FileName.c_str(), 1);
                 throw FFmpegException(
@@ -907,6 +920,25 @@ void TCustomFFmpeg::MapStreams() {
         ost.Report = true;
         source->Outputs.push_back(&ost);
     }
+    // Joining: every further input feeds each output stream with its own stream of the same
+    // kind, taken as for the first input; an input without one cannot be joined.
+    if (JoinMode)
+        for (TOutputStream* ost : OutputStreams) {
+            ost->JoinSources.assign(1, ost->Source);
+            for (int k = 1; k < InputCount(); ++k) {
+                TInputStream* source = pickSource(*ost, k);
+                if (!source) {
+                    const TOutputFile& output = *Outputs[ost->FileIndex];
+                    ff::av_dump_format(output.Context, ost->FileIndex, output.FileName.c_str(), 1);
+                    throw FFmpegException(FormatText(
+                        "Could not find input stream matching output stream #%d.%d (%s)", k,
+                        ost->Index, MediaTypeName(ost->Type()).c_str()));
+                }
+                source->Unused = false;
+                source->Outputs.push_back(ost);
+                ost->JoinSources.push_back(source);
+            }
+        }
 
     for (TOutputStream* ost : OutputStreams) {
         AVStream* out = ost->Stream;

@@ -191,6 +191,8 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
     }
     // Two-pass log files attach here.
     ist.NeedsDecoding = true;
+    for (TInputStream* joined : ost.JoinSources)
+        joined->NeedsDecoding = true;
     ost.NeedsEncoding = true;
 }
 
@@ -314,7 +316,7 @@ int TCustomFFmpeg::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
         OutputFrame(ist, frame);
         ff::av_frame_unref(frame);
     }
-    if (!packet)
+    if (!packet && !JoinSwitching)
         for (TOutputStream* ost : ist.Outputs)
             if (ost->NeedsEncoding)
                 FlushEncoder(*ost);

@@ -135,6 +135,9 @@ struct TOutputStream {
     // Run state.
     TInputStream* Source = nullptr;
     TInputStream* SyncSource = nullptr;
+    // Joining: the stream of every input that feeds this output stream in turn, by input
+    // index; empty outside join mode.
+    std::vector<TInputStream*> JoinSources;
     bool NeedsEncoding = false;
     bool EncoderOpen = false;
     bool EncoderFlushed = false;
