@@ -57,6 +57,10 @@ void TFreeAudioFifo::operator()(AVAudioFifo* fifo) const {
     if (fifo && ff::av_audio_fifo_free)
         ff::av_audio_fifo_free(fifo);
 }
+void TFreeFilterGraph::operator()(AVFilterGraph* graph) const {
+    ff::avfilter_graph_free(&graph);
+}
+
 void TFreeBitstreamFilter::operator()(AVBSFContext* context) const {
     if (context && ff::av_bsf_free)
         ff::av_bsf_free(&context);

@@ -193,6 +193,14 @@ private:
     void SetUpOutputStream(TOutputStream& ost);
     void SetUpStreamCopy(TOutputStream& ost);
     void SetUpEncoding(TOutputStream& ost);
+    // The video filter graph of a source picture stream: deinterlacing, scaling to the
+    // encoder's size, the "vf" filters and the encoder's pixel format. Sets the encoder's
+    // size from what the graph gives.
+    void BuildVideoFilters(TInputStream& ist, TOutputStream& ost);
+    // Hands a decoded picture (null: the end) to the graph and every picture it gives to the
+    // output streams.
+    void FilterVideo(TInputStream& ist, AVFrame* frame);
+    void OutputVideo(TInputStream& ist, AVFrame* frame);
     void OpenEncoders();
     void OpenDecoders();
     void InitBitstreamFilters(TOutputStream& ost);
@@ -243,8 +251,8 @@ private:
     int64_t LastReportTime = 0;
     bool ReportDupDrop = false; // frames were duplicated or dropped since the line was logged
     std::vector<int64_t> QpHistogram52;
-    int JoinInput = 0;           // joining: the input being read
-    bool JoinSwitching = false;  // joining: decoders are flushed, the encoders keep running
+    int JoinInput = 0;          // joining: the input being read
+    bool JoinSwitching = false; // joining: decoders are flushed, the encoders keep running
     bool StopCheckRegistered = false;
     std::atomic<bool> Reading{false}; // a demuxer read is in progress
 

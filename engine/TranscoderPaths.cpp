@@ -157,12 +157,17 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
         if (dec->pix_fmt == AV_PIX_FMT_NONE)
             Fail("Video pixel format is unknown, stream cannot be encoded");
         TVideoOutState& video = ost.Video;
-        video.Resample =
-            dec->width != enc->width || dec->height != enc->height || dec->pix_fmt != enc->pix_fmt;
-        // The video filter graph ("vf") attaches here; without it the scaler does the
-        // conversion.
-        if (!VideoFilters.empty())
-            LogV(llWarning, "Video filters are not applied: " + VideoFilters);
+        // With a filter graph the graph converts the pictures to the encoder's size and
+        // format; without one the scaler does.
+        const bool filtered = !VideoFilters.empty() || DoDeinterlace;
+        if (filtered) {
+            BuildVideoFilters(ist, ost);
+            for (TInputStream* joined : ost.JoinSources)
+                if (joined != &ist && joined->Decoder)
+                    BuildVideoFilters(*joined, ost);
+        }
+        video.Resample = !filtered && (dec->width != enc->width || dec->height != enc->height ||
+                                       dec->pix_fmt != enc->pix_fmt);
         if (video.Resample) {
             video.Picture.reset(ff::av_frame_alloc());
             if (!video.Picture)
@@ -316,6 +321,8 @@ int TCustomFFmpeg::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
         OutputFrame(ist, frame);
         ff::av_frame_unref(frame);
     }
+    if (!packet && ist.FilterSource && !ist.Flushed)
+        FilterVideo(ist, nullptr); // the pictures the graph still holds
     if (!packet && !JoinSwitching)
         for (TOutputStream* ost : ist.Outputs)
             if (ost->NeedsEncoding)
@@ -340,7 +347,7 @@ void TCustomFFmpeg::OutputFrame(TInputStream& ist, AVFrame* frame) {
         ist.NextPts = ist.Pts + duration;
         ++ist.DecodedFrames;
         ist.Quality = frame->quality;
-        // Deinterlacing, the video input hook, frame hooks and the filter graph attach here.
+        // The video input hook and frame hooks attach here.
     } else if (type == AVMEDIA_TYPE_AUDIO) {
         if (frame->sample_rate > 0)
             ist.NextPts = ist.Pts + int64_t(AV_TIME_BASE) * frame->nb_samples / frame->sample_rate;
@@ -358,13 +365,146 @@ void TCustomFFmpeg::OutputFrame(TInputStream& ist, AVFrame* frame) {
     }
     if (StartTime != 0 && ist.Pts < StartTime)
         return;
-    for (TOutputStream* ost : ist.Outputs) {
-        if (!ost->NeedsEncoding)
-            continue;
-        if (type == AVMEDIA_TYPE_VIDEO)
-            DoVideoOut(*ost, ist, frame);
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        if (ist.FilterSource)
+            FilterVideo(ist, frame);
         else
+            OutputVideo(ist, frame);
+        return;
+    }
+    for (TOutputStream* ost : ist.Outputs)
+        if (ost->NeedsEncoding)
             DoAudioOut(*ost, ist, frame);
+}
+
+void TCustomFFmpeg::OutputVideo(TInputStream& ist, AVFrame* frame) {
+    for (TOutputStream* ost : ist.Outputs)
+        if (ost->NeedsEncoding)
+            DoVideoOut(*ost, ist, frame);
+}
+
+void TCustomFFmpeg::FilterVideo(TInputStream& ist, AVFrame* frame) {
+    if (frame && !frame->sample_aspect_ratio.num)
+        frame->sample_aspect_ratio = ist.Decoder->sample_aspect_ratio;
+    if (frame)
+        frame->pts = frame->best_effort_timestamp;
+    if (ff::av_buffersrc_add_frame_flags(ist.FilterSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
+        LogV(llError, "Error feeding the video filters");
+        return;
+    }
+    if (!ist.Filtered) {
+        ist.Filtered.reset(ff::av_frame_alloc());
+        if (!ist.Filtered)
+            Fail("av_mallocz fail");
+    }
+    AVFrame* out = ist.Filtered.get();
+    // Filters may change the time base (a deinterlacer halves it).
+    const AVRational tb = ist.FilterSink->inputs[0]->time_base;
+    while (ff::av_buffersink_get_frame(ist.FilterSink, out) >= 0) {
+        // The picture's time comes from the graph.
+        if (out->pts != AV_NOPTS_VALUE)
+            ist.Pts = ff::av_rescale_q(out->pts, tb, AV_TIME_BASE_Q);
+        if (StartTime == 0 || ist.Pts >= StartTime)
+            OutputVideo(ist, out);
+        ff::av_frame_unref(out);
+    }
+}
+
+void TCustomFFmpeg::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
+    if (ist.FilterGraph)
+        return;
+    const AVCodecContext* dec = ist.Decoder;
+    AVCodecContext* enc = ost.Encoder.get();
+    auto failed = [&](int code) {
+        ist.FilterGraph.reset();
+        ist.FilterSource = ist.FilterSink = nullptr;
+        if (code < 0) {
+            char text[AV_ERROR_MAX_STRING_SIZE] = {};
+            ff::av_strerror(code, text, sizeof text);
+            Fail(std::string("Error opening filters: ") + text);
+        }
+        Fail("Error opening filters!");
+    };
+    ist.FilterGraph.reset(ff::avfilter_graph_alloc());
+    AVFilterGraph* graph = ist.FilterGraph.get();
+    if (!graph)
+        failed(0);
+    AVRational sar = dec->sample_aspect_ratio;
+    if (sar.num <= 0 || sar.den <= 0)
+        sar = AVRational{1, 1};
+    const AVRational tb = ist.Stream->time_base;
+    AVFilterContext* last = nullptr;
+    int result = ff::avfilter_graph_create_filter(
+        &last, ff::avfilter_get_by_name("buffer"), "src",
+        FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", dec->width,
+                   dec->height, static_cast<int>(dec->pix_fmt), tb.num, tb.den, sar.num, sar.den)
+            .c_str(),
+        nullptr, graph);
+    if (result < 0)
+        failed(result);
+    ist.FilterSource = last;
+    auto append = [&](const char* filterName, const char* name, const std::string& args) {
+        AVFilterContext* filter = nullptr;
+        int code = ff::avfilter_graph_create_filter(&filter, ff::avfilter_get_by_name(filterName),
+                                                    name, args.c_str(), nullptr, graph);
+        if (code >= 0)
+            code = ff::avfilter_link(last, 0, filter, 0);
+        if (code < 0)
+            failed(code);
+        last = filter;
+    };
+    if (DoDeinterlace)
+        append("yadif", "deinterlace", "mode=send_frame:deint=all");
+    if (enc->width > 0 && enc->height > 0 &&
+        (dec->width != enc->width || dec->height != enc->height))
+        append("scale", "scale",
+               FormatText("%d:%d:flags=0x%X", enc->width, enc->height,
+                          static_cast<unsigned>(SwsFlags())));
+    AVFilterContext* format = nullptr;
+    const char* pixelFormat = ff::av_get_pix_fmt_name(enc->pix_fmt);
+    result = ff::avfilter_graph_create_filter(
+        &format, ff::avfilter_get_by_name("format"), "format",
+        (std::string("pix_fmts=") + (pixelFormat ? pixelFormat : "yuv420p")).c_str(), nullptr,
+        graph);
+    if (result < 0)
+        failed(result);
+    if (!VideoFilters.empty()) {
+        AVFilterInOut* outputs = ff::avfilter_inout_alloc();
+        AVFilterInOut* inputs = ff::avfilter_inout_alloc();
+        if (!outputs || !inputs) {
+            ff::avfilter_inout_free(&outputs);
+            ff::avfilter_inout_free(&inputs);
+            failed(AVERROR(ENOMEM));
+        }
+        outputs->name = ff::av_strdup("in");
+        outputs->filter_ctx = last;
+        outputs->pad_idx = 0;
+        inputs->name = ff::av_strdup("out");
+        inputs->filter_ctx = format;
+        inputs->pad_idx = 0;
+        result =
+            ff::avfilter_graph_parse_ptr(graph, VideoFilters.c_str(), &inputs, &outputs, nullptr);
+        ff::avfilter_inout_free(&outputs);
+        ff::avfilter_inout_free(&inputs);
+        if (result < 0)
+            failed(result);
+    } else if ((result = ff::avfilter_link(last, 0, format, 0)) < 0) {
+        failed(result);
+    }
+    AVFilterContext* sink = nullptr;
+    result = ff::avfilter_graph_create_filter(&sink, ff::avfilter_get_by_name("buffersink"), "out",
+                                              nullptr, nullptr, graph);
+    if (result >= 0)
+        result = ff::avfilter_link(format, 0, sink, 0);
+    if (result >= 0)
+        result = ff::avfilter_graph_config(graph, nullptr);
+    if (result < 0)
+        failed(result);
+    ist.FilterSink = sink;
+    // The encoder takes the size the graph gives (a crop or a pad changes it).
+    if (&ist == ost.Source) {
+        enc->width = sink->inputs[0]->w;
+        enc->height = sink->inputs[0]->h;
     }
 }
 

@@ -40,6 +40,9 @@ struct TFreeAudioFifo {
 struct TFreeBitstreamFilter {
     void operator()(AVBSFContext* context) const;
 };
+struct TFreeFilterGraph {
+    void operator()(AVFilterGraph* graph) const;
+};
 // Sample planes made by av_samples_alloc: the first plane pointer owns the block.
 struct TFreeSamples {
     void operator()(uint8_t** planes) const;
@@ -51,6 +54,7 @@ using TScalerPtr = std::unique_ptr<SwsContext, TFreeScaler>;
 using TResamplerPtr = std::unique_ptr<SwrContext, TFreeResampler>;
 using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TFreeAudioFifo>;
 using TBitstreamFilterPtr = std::unique_ptr<AVBSFContext, TFreeBitstreamFilter>;
+using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFreeFilterGraph>;
 
 struct TOutputStream;
 
@@ -90,6 +94,12 @@ struct TInputStream {
     int64_t StartWallclock = 0; // "re": wall-clock time at the start of the run
     int64_t DecodedFrames = 0;
     int Quality = 0; // quality of the last decoded picture ("sameq")
+    // Video filter graph ("vf", "deinterlace"): decoded pictures go into FilterSource, the
+    // pictures for the encoders come out of FilterSink.
+    TFilterGraphPtr FilterGraph;
+    AVFilterContext* FilterSource = nullptr;
+    AVFilterContext* FilterSink = nullptr;
+    TFramePtr Filtered;
     // The output streams it feeds, in output order.
     std::vector<TOutputStream*> Outputs;
 };

@@ -244,3 +244,61 @@ TEST_F(JoinTest, ASingleInputWithJoinRequestedConvertsNormally) {
 }
 
 } // namespace
+
+namespace {
+
+class FilterTest : public TranscoderTest {
+protected:
+    // Converts a 160x120 clip to out with the option lines set before the output.
+    void Convert(TRecordedJob& run, const std::string& out,
+                 const std::vector<std::pair<std::string, std::string>>& lines) {
+        const TFixture& source = Source(fkAviMpeg4Mp3, Clip(1, 160, 120));
+        ASSERT_TRUE(run.Job->OpenInput(source.Path)) << run.Job->OpenError;
+        for (const auto& [name, value] : lines)
+            run.Job->SetOption(name, value);
+        ASSERT_EQ(run.Job->OpenOutput(out, false), 1) << run.Job->OpenError;
+        run.Run();
+    }
+};
+
+TEST_F(FilterTest, CropAndPadChangeThePictureSize) {
+    struct TCase {
+        const char* Name;
+        const char* Filters;
+        int Width, Height;
+    };
+    for (const TCase& c : {TCase{"crop.avi", "crop=96:64:8:8", 96, 64},
+                           TCase{"pad.avi", "pad=200:160:20:20:black", 200, 160},
+                           TCase{"scaled-crop.avi", "crop=in_w/2:in_h/2", 80, 60}}) {
+        SCOPED_TRACE(c.Name);
+        TRecordedJob run;
+        Convert(run, Out(c.Name), {{"vcodec", "mpeg4"}, {"an", ""}, {"vf", c.Filters}});
+        ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
+        TScan scan = ScanMedia(Out(c.Name));
+        const TScannedStream* video = scan.First(AVMEDIA_TYPE_VIDEO);
+        ASSERT_TRUE(video);
+        EXPECT_EQ(video->Width, c.Width);
+        EXPECT_EQ(video->Height, c.Height);
+        EXPECT_EQ(video->Frames, 10);
+    }
+}
+
+TEST_F(FilterTest, DeinterlaceAndABadFilterText) {
+    TRecordedJob deinterlaced;
+    Convert(deinterlaced, Out("deint.avi"),
+            {{"vcodec", "mpeg4"}, {"an", ""}, {"deinterlace", ""}, {"s", "120x90"}});
+    ASSERT_FALSE(deinterlaced.Job->Failed) << deinterlaced.Job->ErrorMessage;
+    TScan scan = ScanMedia(Out("deint.avi"));
+    ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO));
+    EXPECT_EQ(scan.First(AVMEDIA_TYPE_VIDEO)->Width, 120);
+    EXPECT_EQ(scan.First(AVMEDIA_TYPE_VIDEO)->Frames, 10);
+
+    TRecordedJob bad;
+    Convert(bad, Out("bad.avi"), {{"vcodec", "mpeg4"}, {"an", ""}, {"vf", "nosuchfilter=1"}});
+    EXPECT_TRUE(bad.Job->Failed);
+    EXPECT_EQ(bad.Job->ErrorMessage.rfind("Error opening filters: ", 0), 0u)
+        << bad.Job->ErrorMessage;
+    EXPECT_EQ(bad.Terminations.load(), 1);
+}
+
+} // namespace
