@@ -7,6 +7,7 @@
 #include "app/Settings.h"
 #include "app/Utils.h"
 #include "base/MainThread.h"
+#include "engine/FFEncoder.h"
 #include "engine/FFLogger.h"
 #include "script/Script.h"
 #include "ui/FormLog.h"
@@ -234,13 +235,15 @@ void TFormMain::LoadMediaLibrariesStep() {
     FFLogger->SetLogLevel(llError);
     FFLogger->OnLog = [this](TFFLogger*, uint32_t threadId, TLogLevel level,
                              const std::string& message) { FFLoggerLog(threadId, level, message); };
-    if (MediaLibrariesLoaded()) {
+    if (!FFEncoder)
+        FFEncoder = std::make_unique<TFFEncoder>();
+    if (MediaLibrariesLoaded(*FFEncoder)) {
         MediaLibrariesReady = true;
         return;
     }
     std::string error;
-    MediaLibrariesReady = LoadMediaLibraries(ExeFolder + "lib", error) ||
-                          LoadMediaLibraries(ExeFolder + "../lib", error);
+    MediaLibrariesReady = LoadMediaLibraries(*FFEncoder, ExeFolder + "lib", error) ||
+                          LoadMediaLibraries(*FFEncoder, ExeFolder + "../lib", error);
     if (!MediaLibrariesReady)
         FormLog.AppendLine(error);
 }
@@ -371,8 +374,10 @@ void TFormMain::TryNextQuality() {
 }
 
 void TFormMain::DetachAndStopEncoder() {
-    // SEAM: detach the encoder's progress, termination and preview handlers, then stop all
-    // conversion tasks and wait for them, once the encoder component exists.
+    if (!FFEncoder)
+        return;
+    FFEncoder->DetachEvents();
+    FFEncoder->Stop(true);
 }
 
 void TFormMain::AbortTransfers() {

@@ -35,6 +35,7 @@ class QTreeWidget;
 
 namespace cw {
 
+class TFFEncoder;
 class TFFLogger;
 class TFormLog;
 class THostScriptlet;
@@ -252,6 +253,8 @@ public:
     TInputListPage* InputList = nullptr;
     // The engine's log lines go to the log window (errors only).
     std::unique_ptr<TFFLogger> FFLogger;
+    // The encoder component: binds the media libraries and runs the conversion tasks.
+    std::unique_ptr<TFFEncoder> FFEncoder;
     // The script host with the items "Form" (this window) and "Host"; the downloader sets the
     // Host item's echo and alert handlers and the host's error handler.
     std::unique_ptr<TJavaScript> ScriptHost;

@@ -1,21 +1,17 @@
 #include "ui/MediaLibraries.h"
 
-#include "engine/FFLoader.h"
+#include "engine/FFEncoder.h"
 
 namespace cw {
 
-// The engine's loader stands here until the encoder component's LoadLibraries and
-// LibrariesLoaded take its place; both bind the same set of libraries.
-bool MediaLibrariesLoaded() {
-    return FFLoader().LibsLoaded(EncoderLibraries);
+bool MediaLibrariesLoaded(const TFFEncoder& encoder) {
+    return encoder.LibrariesLoaded();
 }
 
-bool LoadMediaLibraries(const std::string& folder, std::string& error) {
-    TFFLoader& loader = FFLoader();
-    loader.SetLibraryPath(folder);
-    if (loader.LoadLibs(EncoderLibraries))
+bool LoadMediaLibraries(TFFEncoder& encoder, const std::string& folder, std::string& error) {
+    if (encoder.LoadLibraries(folder))
         return true;
-    error = loader.LastErrorMessage();
+    error = encoder.LastErrMsg();
     return false;
 }
 
