@@ -98,6 +98,13 @@ void TFormatConverter::Reset() {
     HasCurrent = false;
 }
 
+namespace {
+constexpr size_t ScalerOutputPadding = 256;
+// Full chroma interpolation with accurate rounding keeps the scaler off its fast pair-wise
+// path, which leaves the last column of an odd-width picture unwritten.
+constexpr int ToRGBFlags = SWS_BICUBIC | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND;
+}
+
 bool TFormatConverter::GrowBuffer(size_t size) {
     if (size <= BufferSize)
         return true;
@@ -120,14 +127,16 @@ bool TFormatConverter::ToRGB(const TPicture& picture, AVPixelFormat format, bool
                   picture.Linesize[0] == Image.Stride();
     if (!asItIs) {
         int size = ff::av_image_get_buffer_size(Format, width, height, 1);
-        if (size < 0 || !GrowBuffer(static_cast<size_t>(size))) {
+        // The scaler's vector code writes whole blocks and may run past the last row's end:
+        // leave it room.
+        if (size < 0 || !GrowBuffer(static_cast<size_t>(size) + ScalerOutputPadding)) {
             Error = "Cannot allocate the conversion buffer";
             return false;
         }
         ff::av_image_fill_arrays(Converted.Data, Converted.Linesize, Buffer.get(), Format, width,
                                  height, 1);
         ToContext = ff::sws_getCachedContext(ToContext, width, height, format, width, height,
-                                             Format, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                                             Format, ToRGBFlags, nullptr, nullptr, nullptr);
         if (!ToContext) {
             Error = "Cannot initialize the toRGB conversion context";
             return false;

@@ -14,9 +14,10 @@ using namespace cw;
 
 namespace {
 
-// A picture with memory of its own: one plane, rows of rowSize bytes.
+// A picture with memory of its own: one plane, rows of rowSize bytes, with the padding after
+// the last row that the scaler's vector code may read.
 struct TOwnedPicture {
-    TOwnedPicture(int rowSize, int height) : Memory(size_t(rowSize) * height) {
+    TOwnedPicture(int rowSize, int height) : Memory(size_t(rowSize) * height + 64) {
         Picture.Data[0] = Memory.data();
         Picture.Linesize[0] = rowSize;
     }
@@ -234,3 +235,40 @@ TEST(TextTest, LibraryFileNames) {
 }
 
 } // namespace
+
+// Decoded pictures arrive as planar YUV of any width. The scaler's vector code writes whole
+// blocks, so the conversion buffer needs room past the last row; widths that are not a
+// multiple of the block size showed it (valgrind or the sanitizer build see the overrun), and
+// odd widths lost their last column on the scaler's fast path.
+TEST(ConverterPaddingTest, PlanarPicturesOfAwkwardWidthsConvertCompletely) {
+    test::BindEncoderLibraries();
+    for (int width : {200, 202, 198, 130, 17}) {
+        for (int height : {9, 160, 121}) {
+        const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
+        // Rows padded the way decoders pad them.
+        const int lumaStride = (width + 63) / 64 * 64, chromaStride = (chromaWidth + 63) / 64 * 64;
+        // Decoders also leave padding after the planes; the scaler's vector code reads into it.
+        const size_t pad = 64;
+        std::vector<uint8_t> y(size_t(lumaStride) * height + pad, 235),
+            u(size_t(chromaStride) * chromaHeight + pad, 128),
+            v(size_t(chromaStride) * chromaHeight + pad, 128);
+        TPicture picture;
+        picture.Data[0] = y.data();
+        picture.Data[1] = u.data();
+        picture.Data[2] = v.data();
+        picture.Linesize[0] = lumaStride;
+        picture.Linesize[1] = picture.Linesize[2] = chromaStride;
+        for (int round = 0; round < 3; ++round) {
+            TFormatConverter converter;
+            converter.SetBitsPixel(24);
+            ASSERT_TRUE(converter.ToRGB(picture, AV_PIX_FMT_YUV420P, true, height, width))
+                << converter.LastError();
+            const TBitmap& bitmap = converter.Bitmap();
+            // Studio white comes out as full white across the whole last row.
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_GE(bitmap.ScanLine(height - 1)[x * 3 + c], 250) << width << " px " << x;
+        }
+        }
+    }
+}
