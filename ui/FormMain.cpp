@@ -10,6 +10,7 @@
 #include "engine/FFEncoder.h"
 #include "engine/FFLogger.h"
 #include "script/Script.h"
+#include "ui/DownloadPages.h"
 #include "ui/FormLog.h"
 #include "ui/InputListPage.h"
 #include "ui/MediaLibraries.h"
@@ -133,6 +134,7 @@ void TFormMain::FormCreate() {
     UpdatePageTexts();
 
     CreateScriptHost();
+    Downloader = std::make_unique<TDownloadPages>(*this);
     clProgressBar->hide();
     ActionListUpdate();
     ActionListURLUpdate();
@@ -274,6 +276,7 @@ void TFormMain::FormDestroy() {
     for (QObject* child : findChildren<QObject*>())
         disconnect(child, nullptr, this, nullptr);
     ThumbnailList.clear();
+    Downloader.reset(); // its queue uses the script host
     ScriptHost.reset();
     if (FFLogger)
         FFLogger->OnLog = nullptr;
@@ -366,11 +369,13 @@ void TFormMain::ShowConversionSummary() {
 }
 
 void TFormMain::FetchVideoInfo() {
-    // SEAM: the download queue processes its current entry here.
+    if (Downloader)
+        Downloader->FetchVideoInfo();
 }
 
 void TFormMain::TryNextQuality() {
-    // SEAM: the quality preference retries the video with the next quality here.
+    if (Downloader)
+        Downloader->TryNextQuality();
 }
 
 void TFormMain::DetachAndStopEncoder() {
@@ -381,8 +386,10 @@ void TFormMain::DetachAndStopEncoder() {
 }
 
 void TFormMain::AbortTransfers() {
-    // SEAM: abort the three HTTP transfer components (no file deletion, not hard) once the
-    // download queue owns them.
+    // The three transfer components are aborted (no file deletion, not hard); their abort
+    // ends the download run.
+    if (Downloader)
+        Downloader->AbortTransfers();
 }
 
 // --- clipboard, drops ------------------------------------------------------------------------

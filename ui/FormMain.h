@@ -35,6 +35,7 @@ class QTreeWidget;
 
 namespace cw {
 
+class TDownloadPages;
 class TFFEncoder;
 class TFFLogger;
 class TFormLog;
@@ -259,6 +260,9 @@ public:
     // Host item's echo and alert handlers and the host's error handler.
     std::unique_ptr<TJavaScript> ScriptHost;
     std::shared_ptr<THostScriptlet> HostScriptlet;
+    // The downloader's pages (Step5 to Step7) and the download queue with its three transfer
+    // components.
+    std::unique_ptr<TDownloadPages> Downloader;
 
 signals:
     // After the handler of a window message has run.

@@ -2,6 +2,7 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "ui/DownloadPages.h"
 #include "ui/FormAbout.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
@@ -119,7 +120,8 @@ void TFormMain::ActionNextExecute() {
             ActivatePage(wpStep6);
             UpdatePageTexts();
             GlobalState.DownloadedFiles.clear();
-            // SEAM: the download queue's BuildQueue and StartRun follow here.
+            Downloader->BuildQueue();
+            Downloader->StartRun();
         } else {
             Inform(FolderFailed);
         }
@@ -259,7 +261,7 @@ void TFormMain::PrepareDownloadPage() {
     EditURLOutput->setText(QString::fromStdString(GlobalState.OutputURLDir));
     CheckBoxYouTubeQuality->setChecked(GlobalState.PreferYouTubeQuality);
     ButtonYouTubeQualityConfig->setEnabled(CheckBoxYouTubeQuality->isChecked());
-    // SEAM: LabelYouTubeQuality shows the quality preference's summary here.
+    Downloader->ShowQualitySummary();
 }
 
 void TFormMain::ReadDownloadPage() {

@@ -1,0 +1,340 @@
+// The downloader's pages on the real window: pasting links with the not-a-link and duplicate
+// boxes, removing, the folder picker, the quality dialog, and whole runs against the fake
+// video service from Step5 to the summary on Step7, with cancel and the hand-over.
+#include "ui/DownloadPages.h"
+#include "download/Quality.h"
+#include "tests/fixtures/MediaFixtures.h"
+#include "tests/support/FakeVideoService.h"
+#include "ui/FormYouTubeHQ.h"
+#include "ui/Widgets.h"
+#include "ui/WindowMessages.h"
+
+#include "FormSupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace cw;
+using namespace cw::test;
+
+namespace {
+
+class DownloadPagesTest : public ::testing::Test {
+protected:
+    DownloadPagesTest() {
+        F = std::make_unique<TFormFixture>(
+            BrandingText("Ed", true, false, 0, "VideoSiteDomain=" + Service.Domain() + "\r\n"));
+        Pages().Queue().ScriptPause = std::chrono::milliseconds(0);
+        Form().ActionNext->trigger(); // mode page, download chosen: Step5
+    }
+    TFormMain& Form() { return *F->Form; }
+    TDownloadPages& Pages() { return *Form().Downloader; }
+    TRecordingDesktop& Desktop() { return F->Desktop; }
+    std::vector<std::string> Links() {
+        std::vector<std::string> links;
+        for (int i = 0; i < Form().ListViewInputURL->topLevelItemCount(); ++i)
+            links.push_back(Form().ListViewInputURL->topLevelItem(i)->text(0).toStdString());
+        return links;
+    }
+    std::vector<std::string> Messages() {
+        std::vector<std::string> texts;
+        for (const auto& m : Desktop().Messages)
+            texts.push_back(m.Message);
+        return texts;
+    }
+    std::string Link(const std::string& id) { return Service.WatchUrl(id); }
+    std::string Label(QLabel* label) { return label->text().toStdString(); }
+    void AddVideo(const std::string& id, const std::string& title, std::vector<int> itags,
+                  TStreamFault fault = sfNone) {
+        TFakeVideo v;
+        v.Id = id;
+        v.Title = title;
+        for (int itag : itags) {
+            TFakeStream s;
+            s.Itag = itag;
+            s.Body = title + "/" + std::to_string(itag);
+            s.Fault = fault;
+            if (fault == sfSlow) {
+                s.Body.clear();
+                s.GeneratedSize = 50 << 20;
+            }
+            v.Streams.push_back(s);
+        }
+        Service.AddVideo(v);
+    }
+    // Next on Step5 with the folder box set, then the run until Step7.
+    bool Download(const std::string& folder) {
+        Form().EditURLOutput->setText(QString::fromStdString(folder));
+        Form().ActionNext->trigger();
+        return ProcessUntil([&] { return Form().ActivePage() == wpStep7; }, 20000);
+    }
+
+    TFakeVideoService Service;
+    std::unique_ptr<TFormFixture> F;
+};
+
+} // namespace
+
+TEST_F(DownloadPagesTest, PastingReportsEachRefusedLineAndCancelStopsTheRest) {
+    const std::string text = Link("a") + "\r\nnot a link\r\n" + Link("b") + "\r\n";
+    Desktop().Answers = {mrOk};
+    Pages().PasteText(text);
+    EXPECT_EQ(Links(), (std::vector<std::string>{Link("a"), Link("b")}));
+    ASSERT_EQ(Desktop().Messages.size(), 1u);
+    EXPECT_EQ(Desktop().Messages[0].Message, "not a link\n\r\n\rThis is not a YouTube video link.");
+    EXPECT_EQ(Desktop().Messages[0].Caption, "Ed");
+    EXPECT_EQ(Desktop().Messages[0].Buttons, (std::vector<TMsgDlgButton>{mbOK, mbCancel}));
+
+    // The same again: the first is now a duplicate; Cancel there stops the paste.
+    Desktop().Answers = {mrCancel};
+    Pages().PasteText(Link("a") + "\n" + Link("c"));
+    EXPECT_EQ(Messages().back(), Link("a") + "\n\r\n\rThis video is already in the download list.");
+    EXPECT_EQ(Links().size(), 2u);
+
+    // The same link in other letters is a new one.
+    std::string upper = Link("a");
+    upper.replace(upper.find("watch"), 5, "WATCH");
+    Pages().PasteText(upper);
+    EXPECT_EQ(Links().back(), upper);
+}
+
+TEST_F(DownloadPagesTest, PasteTakesTheClipboardText) {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(Link("x") + "\n" + Link("y")));
+    ASSERT_TRUE(ProcessUntil([&] { return Form().ActionURLPaste->isEnabled(); }));
+    Form().ButtonURLPaste->click();
+    EXPECT_EQ(Links(), (std::vector<std::string>{Link("x"), Link("y")}));
+    EXPECT_TRUE(Form().ActionURLEmpty->isEnabled());
+    Form().ButtonURLEmpty->click();
+    EXPECT_TRUE(Links().empty());
+}
+
+TEST_F(DownloadPagesTest, RemoveSelectsTheItemThatTookThePlace) {
+    for (const char* id : {"1", "2", "3", "4", "5"})
+        Pages().AddLink(Link(id));
+    QTreeWidget* list = Form().ListViewInputURL;
+    list->setCurrentItem(list->topLevelItem(4));
+    Form().ActionURLRemove->trigger();
+    ASSERT_EQ(Links().size(), 4u);
+    EXPECT_EQ(list->currentItem()->text(0).toStdString(), Link("4"));
+    EXPECT_TRUE(list->currentItem()->isSelected());
+
+    list->setCurrentItem(list->topLevelItem(1));
+    Form().ActionURLRemove->trigger();
+    EXPECT_EQ(Links(), (std::vector<std::string>{Link("1"), Link("3"), Link("4")}));
+    EXPECT_EQ(list->currentItem()->text(0).toStdString(), Link("3"));
+
+    list->clearSelection();
+    Form().ActionListURLUpdate();
+    EXPECT_FALSE(Form().ActionURLRemove->isEnabled());
+}
+
+TEST_F(DownloadPagesTest, DoubleClickOpensTheLinkAndSelectPicksTheFolder) {
+    Pages().AddLink(Link("a"));
+    emit Form().ListViewInputURL->itemDoubleClicked(Form().ListViewInputURL->topLevelItem(0), 0);
+    EXPECT_EQ(Desktop().Opened, std::vector<std::string>{Link("a")});
+
+    Desktop().FolderAnswer = "/media/videos";
+    Form().ButtonURLSelect->click();
+    EXPECT_EQ(Desktop().FolderTitles, std::vector<std::string>{"Please select a folder"});
+    EXPECT_EQ(Form().EditURLOutput->text(), "/media/videos/");
+    EXPECT_EQ(F->Vars.OutputURLDir, "/media/videos/");
+}
+
+TEST_F(DownloadPagesTest, TheQualityBoxAndTheDialogKeepThePreference) {
+    Form().CheckBoxYouTubeQuality->setChecked(false);
+    EXPECT_FALSE(Form().ButtonYouTubeQualityConfig->isEnabled());
+    EXPECT_EQ(Label(Form().LabelYouTubeQuality), DefaultQualityDescription);
+    Form().CheckBoxYouTubeQuality->setChecked(true);
+    EXPECT_TRUE(Form().ButtonYouTubeQualityConfig->isEnabled());
+    const std::string defaultSummary =
+        "Prefer: [HQ18] > [HQ35] > [HQ22] > [HQ6] > [HQ13] > [HQ17] > [HQ34] > [HQ37]";
+    EXPECT_EQ(Label(Form().LabelYouTubeQuality), defaultSummary);
+
+    // Up on the first row and Down on the last change nothing; Down on the first moves it.
+    std::vector<std::string> rows;
+    QPoint placed;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = Form().findChild<TFormYouTubeHQ*>();
+        ASSERT_TRUE(dialog);
+        placed = dialog->pos() - Form().pos();
+        QTreeWidget* list = dialog->ListViewYouTubeHQ;
+        list->setCurrentItem(list->topLevelItem(0));
+        dialog->ButtonUp->click();
+        list->setCurrentItem(list->topLevelItem(7));
+        dialog->ButtonDown->click();
+        list->setCurrentItem(list->topLevelItem(0));
+        dialog->ButtonDown->click();
+        EXPECT_EQ(list->currentItem()->text(0), "[HQ18]");
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            rows.push_back(list->topLevelItem(i)->text(0).toStdString());
+        EXPECT_EQ(list->topLevelItem(3)->text(2), "480 x 36");
+        dialog->ButtonOK->click();
+    });
+    Form().ButtonYouTubeQualityConfig->click();
+    EXPECT_EQ(rows, (std::vector<std::string>{"[HQ35]", "[HQ18]", "[HQ22]", "[HQ6]", "[HQ13]",
+                                              "[HQ17]", "[HQ34]", "[HQ37]"}));
+    EXPECT_EQ(PreferenceOrder(F->Vars), (TPreferenceOrder{2, 1, 3, 0, 4, 5, 6, 7}));
+    EXPECT_EQ(Label(Form().LabelYouTubeQuality),
+              "Prefer: [HQ35] > [HQ18] > [HQ22] > [HQ6] > [HQ13] > [HQ17] > [HQ34] > [HQ37]");
+    EXPECT_EQ(placed, QPoint((Form().width() - 560) / 2, (Form().height() - 256) / 2));
+
+    // Best Available, then Cancel: the order is changed all the same, the label is not.
+    QTimer::singleShot(0, [&] {
+        auto* dialog = Form().findChild<TFormYouTubeHQ*>();
+        ASSERT_TRUE(dialog);
+        dialog->ButtonBestAvailable->click();
+        dialog->ButtonCancel->click();
+    });
+    Form().ButtonYouTubeQualityConfig->click();
+    EXPECT_EQ(PreferenceOrder(F->Vars), BestAvailablePreferenceOrder);
+    EXPECT_EQ(Label(Form().LabelYouTubeQuality),
+              "Prefer: [HQ35] > [HQ18] > [HQ22] > [HQ6] > [HQ13] > [HQ17] > [HQ34] > [HQ37]");
+    Form().PrepareDownloadPage(); // the next refresh shows it
+    EXPECT_EQ(Label(Form().LabelYouTubeQuality),
+              "Prefer: [HQ37] > [HQ22] > [HQ35] > [HQ18] > [HQ6] > [HQ34] > [HQ13] > [HQ17]");
+}
+
+TEST_F(DownloadPagesTest, ARunGoesFromTheLinksToTheSummary) {
+    AddVideo("a", "Clip: one?", {5, 18});
+    AddVideo("b", "Nothing", {});
+    AddVideo("c", "Clip: one?", {5, 18});
+    for (const char* id : {"a", "b", "c"})
+        Pages().AddLink(Link(id));
+    Form().CheckBoxYouTubeQuality->setChecked(true);
+    const std::string folder = F->Home.Folder.Path + "videos";
+    std::vector<int> rowsSeen;
+    QObject::connect(Form().ListViewURLDownload->model(), &QAbstractItemModel::rowsInserted,
+                     [&] { rowsSeen.push_back(Form().ListViewURLDownload->topLevelItemCount()); });
+    ASSERT_TRUE(Download(folder));
+
+    EXPECT_EQ(rowsSeen.size(), 3u); // the queue showed one row per link
+    EXPECT_EQ(Label(Form().LabelURLTotalFiles), "3");
+    EXPECT_EQ(Label(Form().LabelURLSucedded), "2");
+    EXPECT_EQ(Label(Form().LabelURLFailed), "1");
+    EXPECT_EQ(F->Vars.DownloadedFiles, (std::vector<std::string>{folder + "/Clip_ one_.mp4",
+                                                                 folder + "/Clip_ one_(1).mp4"}));
+    EXPECT_EQ(Form().LabelTitle->text(), "The downloading is finished.");
+    EXPECT_EQ(Form().ListViewInputURL->topLevelItemCount(), 0);
+    EXPECT_EQ(Form().ListViewURLDownload->topLevelItemCount(), 0);
+    for (QLabel* label : {Form().LabelURLCurrentFile, Form().LabelURLStatus, Form().LabelSpeed,
+                          Form().LabelQuality})
+        EXPECT_EQ(Label(label), "...");
+    EXPECT_EQ(Label(Form().LabelProgressBarDownload), "0%");
+    EXPECT_TRUE(Desktop().Messages.empty());
+    const auto handled = [&](int m) { return std::count(F->Handled.begin(), F->Handled.end(), m); };
+    EXPECT_EQ(handled(WM_FETCHVIDEOINFO), 3);
+    EXPECT_EQ(handled(WM_TRYNEXTQUALITY), 8); // the second video's eight qualities
+
+    Form().LabelURLOpenFolder->Clicked();
+    EXPECT_EQ(Desktop().Opened, std::vector<std::string>{folder + "/"});
+    Form().ActionNext->trigger(); // Finish
+    EXPECT_EQ(Form().ActivePage(), wpMode);
+}
+
+TEST_F(DownloadPagesTest, CancelDuringTheSecondDownloadShowsTheSummary) {
+    AddVideo("a", "First", {5});
+    AddVideo("b", "Slow", {5}, sfSlow);
+    AddVideo("c", "Third", {5});
+    for (const char* id : {"a", "b", "c"})
+        Pages().AddLink(Link(id));
+    Form().CheckBoxYouTubeQuality->setChecked(false);
+    Form().EditURLOutput->setText(QString::fromStdString(F->Home.Folder.Path + "v"));
+    Form().ActionNext->trigger();
+    ASSERT_EQ(Form().ActivePage(), wpStep6);
+    // The second video is coming in: the table and the status group show it.
+    ASSERT_TRUE(ProcessUntil([&] {
+        QTreeWidgetItem* row = Form().ListViewURLDownload->topLevelItem(1);
+        return row && row->text(1) == "Downloading...";
+    }));
+    EXPECT_EQ(Form().ListViewURLDownload->topLevelItem(0)->text(1), "Finish.");
+    EXPECT_EQ(Form().ListViewURLDownload->topLevelItem(1)->text(0), "Slow");
+    EXPECT_EQ(Label(Form().LabelURLCurrentFile), "Slow");
+    EXPECT_EQ(Label(Form().LabelQuality), DefaultQualityDescription);
+    EXPECT_EQ(Form().ListViewURLDownload->topLevelItem(1)->text(2), "50.00MB");
+
+    Desktop().Answers = {mrYes};
+    Form().ActionExit->trigger();
+    EXPECT_EQ(Messages().back(), "Do you really want to cancel the downloading?");
+    ASSERT_TRUE(ProcessUntil([&] { return Form().ActivePage() == wpStep7; }));
+    EXPECT_EQ(Label(Form().LabelURLTotalFiles), "3");
+    EXPECT_EQ(Label(Form().LabelURLSucedded), "1");
+    EXPECT_EQ(Label(Form().LabelURLFailed), "2");
+    EXPECT_EQ(Service.StreamRequests("c", 5), 0);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(F->Home.Folder.Path + "v"))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"First.flv"});
+}
+
+TEST_F(DownloadPagesTest, ConvertWithoutDownloadedFilesExplainsAndStays) {
+    Form().ActivatePage(wpStep7);
+    Desktop().Answers = {mrOk};
+    Form().ButtonConvertDownloaded->click();
+    EXPECT_EQ(Messages(), std::vector<std::string>{"No file downloaded! Please try again."});
+    EXPECT_EQ(Desktop().Messages[0].Kind, mtInformation);
+    EXPECT_EQ(Desktop().Messages[0].Caption, "Ed");
+    EXPECT_EQ(Form().ActivePage(), wpStep7);
+}
+
+TEST_F(DownloadPagesTest, DownloadedVideosGoToTheFileListProbed) {
+    // Real media as the streams: two short clips made by the media libraries.
+    std::string error;
+    ASSERT_TRUE(BindFixtureLibraries(&error)) << error;
+    TFixtureParams params;
+    params.Seconds = 2;
+    const std::string media = F->Home.Folder.Path + "media/";
+    std::filesystem::create_directories(media);
+    for (const char* id : {"m1", "m2"}) {
+        WriteFixture(fkMp4H264Aac, media + id + ".mp4", params);
+        std::ifstream in(media + id + ".mp4", std::ios::binary);
+        TFakeVideo v;
+        v.Id = id;
+        v.Title = std::string("Real ") + id;
+        TFakeStream s;
+        s.Itag = 18;
+        s.Body.assign(std::istreambuf_iterator<char>(in), {});
+        v.Streams = {s};
+        Service.AddVideo(v);
+        Pages().AddLink(Link(id));
+    }
+    Form().CheckBoxYouTubeQuality->setChecked(true);
+    const std::string folder = F->Home.Folder.Path + "downloads";
+    ASSERT_TRUE(Download(folder));
+    ASSERT_EQ(F->Vars.DownloadedFiles,
+              (std::vector<std::string>{folder + "/Real m1.mp4", folder + "/Real m2.mp4"}));
+
+    Form().ButtonConvertDownloaded->click();
+    EXPECT_EQ(Form().ActivePage(), wpStep1);
+    EXPECT_EQ(Form().LabelTitle->text().toStdString().rfind("Select the file(s)", 0), 0u);
+    ASSERT_TRUE(ProcessUntil([&] { return Form().NextGrid->rowCount() == 2; }, 20000));
+    EXPECT_TRUE(Desktop().Messages.empty()) << Messages().front();
+}
+
+TEST_F(DownloadPagesTest, AScriptErrorIsShownWithItsLine) {
+    TFakeVideo odd;
+    odd.Id = "n";
+    odd.Title = "Odd";
+    odd.Answer = "url_encoded_fmt_stream_map=" +
+                 TFakeVideoService::Escape("itag=x&url=http%3A%2F%2Fh%2Fv&sig=s");
+    Service.AddVideo(odd);
+    Pages().AddLink(Link("n"));
+    Form().CheckBoxYouTubeQuality->setChecked(false);
+    Desktop().Answers = {mrOk};
+    ASSERT_TRUE(Download(F->Home.Folder.Path + "v"));
+    ASSERT_EQ(Desktop().Messages.size(), 1u);
+    EXPECT_EQ(Desktop().Messages[0].Message.rfind("Error: Line number 49, ", 0), 0u);
+    EXPECT_EQ(Desktop().Messages[0].Kind, mtError);
+    EXPECT_EQ(Label(Form().LabelURLFailed), "1");
+}
