@@ -13,6 +13,7 @@
 #include "ui/DownloadPages.h"
 #include "ui/FormLog.h"
 #include "ui/InputListPage.h"
+#include "ui/OutputPage.h"
 #include "ui/MediaLibraries.h"
 #include "ui/Placement.h"
 #include "ui/SkinLayout.h"
@@ -115,6 +116,7 @@ void TFormMain::FormCreate() {
 
     ThumbnailList.clear();
     InputList = new TInputListPage(*this);
+    OutputPage = new TOutputPage(*this);
     // The preset lists are filled by the output page's catalogue (conversion workflow).
     setAcceptDrops(true);
 

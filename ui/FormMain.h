@@ -44,6 +44,7 @@ class TImage;
 class TJavaScript;
 class TImageButton;
 class TInputListPage;
+class TOutputPage;
 class TLinkLabel;
 struct TGlobalVars;
 
@@ -252,6 +253,8 @@ public:
     std::vector<QPixmap> ThumbnailList;
     // Page Step1: the input list's commands, probing and row dragging.
     TInputListPage* InputList = nullptr;
+    // Page Step2: the preset lists of the formats.
+    TOutputPage* OutputPage = nullptr;
     // The engine's log lines go to the log window (errors only).
     std::unique_ptr<TFFLogger> FFLogger;
     // The encoder component: binds the media libraries and runs the conversion tasks.

@@ -6,6 +6,7 @@
 #include "ui/FormAbout.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
+#include "ui/OutputPage.h"
 #include "ui/Widgets.h"
 #include "ui/WindowMessages.h"
 
@@ -230,7 +231,8 @@ void TFormMain::SelectOutputFormat(int outputClass, int format) {
         break;
     }
     ButtonFormat[outputClass][format]->setChecked(true);
-    // SEAM: the format's preset list comes to the front here once the lists exist.
+    if (OutputPage)
+        OutputPage->ShowPresetList(outputClass, format);
 }
 
 void TFormMain::PrepareOutputPage() {
@@ -239,12 +241,12 @@ void TFormMain::PrepareOutputPage() {
     SelectOutputFormat(2, GlobalState.OutputAudioFormat);
     SelectOutputFormat(0, GlobalState.OutputVideoFormat);
     SelectOutputFormat(1, GlobalState.OutputDeviceFormat);
-    // SEAM: each of the 25 preset lists takes its stored index here.
+    OutputPage->ShowPresets();
 }
 
 void TFormMain::ReadOutputPage() {
     GlobalState.OutputFileDir = AddTrailingBackslash(EditOutputDir->text().toStdString());
-    // SEAM: the 25 preset indices are read back here.
+    OutputPage->ReadPresets();
 }
 
 void TFormMain::ButtonSelectDirClick() {

@@ -6,6 +6,7 @@
 #include "tests/fixtures/MediaFixtures.h"
 #include "ui/FormFailedAddFile.h"
 #include "ui/InputListPage.h"
+#include "ui/OutputPage.h"
 #include "ui/Widgets.h"
 
 #include "FormSupport.h"
@@ -230,6 +231,59 @@ TEST_F(ConversionPages, ListCommandsFollowTheSelectionAndRowsMoveByCommandAndByD
     EXPECT_EQ(List().RowCount(), 0);
     Main().ActionListUpdate();
     EXPECT_FALSE(Main().ActionClear->isEnabled());
+}
+
+TEST(OutputPageTest, ListsShowTheStoredPresetsAndTheChosenFormatsListIsInFront) {
+    TFormFixture f(BrandingText("Clipwright", false, false));
+    TFormMain& form = *f.Form;
+    TOutputPage& page = *form.OutputPage;
+    form.PrepareOutputPage();
+    auto shown = [&](int c) {
+        return qobject_cast<QComboBox*>(page.PresetLists[size_t(c)]->currentWidget());
+    };
+    EXPECT_EQ(form.RzPageControlToFormat->currentIndex(), 0);
+    EXPECT_EQ(shown(0)->objectName(), "ComboBoxPresetAVI");
+    EXPECT_EQ(shown(0)->currentText(),
+              "Video: MPEG4 (DivX, XviD), 1500 kbps, Original; Audio: MP3, 192 kbps");
+    EXPECT_EQ(shown(1)->objectName(), "ComboBoxPresetiPod");
+    EXPECT_EQ(shown(1)->currentIndex(), 5);
+    EXPECT_EQ(shown(2)->currentText(), "HiFi Quality - PCM: 48000Hz, Stereo, 32 bits");
+    EXPECT_EQ(page.ComboBoxPreset[0][6]->currentText(), "Windows Media Video 9 Standard Quality");
+    EXPECT_EQ(page.ComboBoxPreset[2][6]->currentText(), "Compression Level 5 (Default)");
+    EXPECT_EQ(page.ComboBoxPreset[0][0]->count(), 29);
+    EXPECT_EQ(page.ComboBoxPreset[0][0]->maxVisibleItems(), 10);
+
+    // MP3 on the audio panel leaves the video class active until its class button is used.
+    form.ButtonFormat[2][1]->click();
+    EXPECT_EQ(shown(2)->objectName(), "ComboBoxPresetMP3");
+    EXPECT_EQ(OutputExtension(f.Vars), ".avi");
+    form.ButtonToFormat[2]->click();
+    EXPECT_EQ(OutputExtension(f.Vars), ".mp3");
+    EXPECT_EQ(form.RzPageControlToFormat->currentIndex(), 2);
+
+    // A preset changed and left backwards is shown as stored; left forward it is taken.
+    shown(2)->setCurrentIndex(0);
+    form.ReadOutputPage();
+    EXPECT_EQ(f.Vars.OutputMP3Preset, 0);
+    shown(2)->setCurrentIndex(3);
+    form.PrepareOutputPage();
+    EXPECT_EQ(shown(2)->currentIndex(), 0);
+
+    // A stored number outside its list leaves the list without an entry and is taken as -1.
+    f.Vars.OutputAVIPreset = 99;
+    form.PrepareOutputPage();
+    EXPECT_EQ(page.ComboBoxPreset[0][0]->currentIndex(), -1);
+    form.ReadOutputPage();
+    EXPECT_EQ(f.Vars.OutputAVIPreset, -1);
+}
+
+TEST(OutputPageTest, TheForwardButtonReadsJoinNowInTheJoinEditionElseConvert) {
+    for (bool merge : {true, false}) {
+        TFormFixture f(BrandingText("Clipwright", false, merge));
+        f.Form->ActivatePage(wpStep2);
+        f.Form->UpdatePageTexts();
+        EXPECT_EQ(f.Form->ActionNext->text(), merge ? "Join Now" : "Convert");
+    }
 }
 
 TEST(InputListTexts, BitRatesDurationsAndShortenedPaths) {

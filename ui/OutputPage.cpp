@@ -1,0 +1,72 @@
+#include "ui/OutputPage.h"
+
+#include "convert/Catalogue.h"
+#include "ui/FormMain.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStackedWidget>
+
+namespace cw {
+
+TOutputPage::TOutputPage(TFormMain& form) : QObject(&form), Form(form) {
+    for (const TOutputClassInfo& info : OutputClasses()) {
+        const int c = info.Index;
+        QWidget* sheet = Form.TabSheetToFormat[size_t(c)];
+        // Below the second row of format buttons (rows of 60 pixels from the top 5).
+        constexpr int top = 130;
+        auto* label = new QLabel("Presets:", sheet);
+        label->setObjectName("LabelPresets" +
+                             QString::fromUtf8(info.Name.data(), int(info.Name.size())));
+        label->move(10, top);
+        label->adjustSize();
+        auto* stack = new QStackedWidget(sheet);
+        stack->setObjectName("PresetLists" +
+                             QString::fromUtf8(info.Name.data(), int(info.Name.size())));
+        stack->setGeometry(10, top + 22, sheet->width() - 20, 30);
+        for (const TOutputFormat& format : info.Formats) {
+            auto* list = new QComboBox;
+            const QString name = QString::fromUtf8(format.Name.data(), int(format.Name.size()));
+            list->setObjectName("ComboBoxPreset" + name);
+            list->setAccessibleName(name + " presets");
+            list->setMaxVisibleItems(10);
+            for (const char* text : format.Presets)
+                list->addItem(QString::fromUtf8(text));
+            stack->addWidget(list);
+            ComboBoxPreset[size_t(c)].push_back(list);
+        }
+        label->setBuddy(stack);
+        LabelPresets[size_t(c)] = label;
+        PresetLists[size_t(c)] = stack;
+    }
+}
+
+void TOutputPage::ShowPresetList(int outputClass, int format) {
+    if (outputClass < 0 || outputClass >= 3)
+        return;
+    auto& lists = ComboBoxPreset[size_t(outputClass)];
+    if (format < 0 || format >= int(lists.size()))
+        return;
+    PresetLists[size_t(outputClass)]->setCurrentWidget(lists[size_t(format)]);
+}
+
+void TOutputPage::ShowPresets() {
+    const TOutputPageState state = ShowOutputSelection(Form.Vars());
+    for (const TOutputClassInfo& info : OutputClasses())
+        for (const TOutputFormat& format : info.Formats)
+            ComboBoxPreset[size_t(info.Index)][size_t(format.Index)]->setCurrentIndex(
+                state.Preset(format));
+}
+
+void TOutputPage::ReadPresets() {
+    TOutputPageState state = ShowOutputSelection(Form.Vars());
+    state.FolderText = Form.EditOutputDir->text().toStdString();
+    for (const TOutputClassInfo& info : OutputClasses())
+        for (const TOutputFormat& format : info.Formats)
+            state.Preset(format) =
+                ComboBoxPreset[size_t(info.Index)][size_t(format.Index)]->currentIndex();
+    TakeOutputSelection(state, Form.Vars());
+}
+
+} // namespace cw
