@@ -8,6 +8,7 @@
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
 #include "ui/LogindPower.h"
+#include "ui/PreviewWindow.h"
 #include "ui/QtDesktop.h"
 #include "ui/QtMainThread.h"
 
@@ -42,8 +43,10 @@ int main(int argc, char** argv) {
             SetMainThreadDispatcher(d);
             SetDesktop(desk);
             SetPowerService(p);
+            InstallQtPreviewer();
         }
         ~TInstalled() {
+            SetPreviewerFactory(nullptr);
             SetPowerService(nullptr);
             SetDesktop(nullptr);
             SetMainThreadDispatcher(nullptr);

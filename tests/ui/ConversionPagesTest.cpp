@@ -7,6 +7,7 @@
 #include "ui/FormFailedAddFile.h"
 #include "ui/InputListPage.h"
 #include "ui/OutputPage.h"
+#include "ui/PreviewWindow.h"
 #include "ui/Widgets.h"
 
 #include "FormSupport.h"
@@ -22,6 +23,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <thread>
 
 namespace cw::test {
 namespace {
@@ -284,6 +286,42 @@ TEST(OutputPageTest, TheForwardButtonReadsJoinNowInTheJoinEditionElseConvert) {
         f.Form->UpdatePageTexts();
         EXPECT_EQ(f.Form->ActionNext->text(), merge ? "Join Now" : "Convert");
     }
+}
+
+TEST(PreviewWindowTest, ShowsFramesOnTopCaptionedWithTheirTimeUntilTheUserClosesIt) {
+    TQtMainThreadDispatcher dispatcher;
+    IMainThreadDispatcher* previous = SetMainThreadDispatcher(&dispatcher);
+    {
+        TBitmap bitmap;
+        bitmap.SetBitsPixel(24);
+        bitmap.SetSize(64, 48);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                uint8_t* px = bitmap.ScanLine(y) + 3 * x;
+                px[0] = 200, px[1] = 10, px[2] = 20; // B, G, R
+            }
+        TQtPreviewer previewer;
+        // From a worker thread, as a transcoding job calls it.
+        bool shown = false;
+        std::thread job([&] { shown = previewer.ShowFrame(bitmap, 1, 3'723'004'567); });
+        ASSERT_TRUE(ProcessUntil([&] { return previewer.Window() != nullptr; }));
+        job.join();
+        EXPECT_TRUE(shown);
+        TPreviewWindow* window = previewer.Window();
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
+        EXPECT_TRUE(window->windowFlags() & Qt::Tool);
+        EXPECT_EQ(window->size(), QSize(64, 48));
+        EXPECT_EQ(window->windowTitle(), "01:02:03.004");
+        EXPECT_EQ(window->Frame().pixelColor(5, 5), QColor(20, 10, 200));
+
+        EXPECT_TRUE(previewer.ShowFrame(bitmap, 2, 0));
+        EXPECT_EQ(window->windowTitle(), "00:00:00.000");
+        window->close();
+        EXPECT_FALSE(previewer.ShowFrame(bitmap, 3, 100'000));
+        EXPECT_EQ(window->windowTitle(), "00:00:00.000");
+    }
+    SetMainThreadDispatcher(previous);
 }
 
 TEST(InputListTexts, BitRatesDurationsAndShortenedPaths) {
