@@ -22,23 +22,22 @@ void TQueueDispatcher::RunOnMainThread(std::function<void()> fn) {
         return;
     }
     auto done = std::make_shared<TCompletion>();
-    {
-        std::lock_guard<std::mutex> guard(Lock);
-        Queue.push_back({std::move(fn), done});
-    }
-    Queued.notify_all();
+    Enqueue(std::move(fn), done);
     std::unique_lock<std::mutex> wait(done->Lock);
     done->Cond.wait(wait, [&] { return done->Finished; });
     if (done->Error)
         std::rethrow_exception(done->Error);
 }
 
-void TQueueDispatcher::PostToMainThread(std::function<void()> fn) {
+void TQueueDispatcher::PostToMainThread(std::function<void()> fn) { Enqueue(std::move(fn), nullptr); }
+
+void TQueueDispatcher::Enqueue(std::function<void()> fn, std::shared_ptr<TCompletion> done) {
     {
         std::lock_guard<std::mutex> guard(Lock);
-        Queue.push_back({std::move(fn), nullptr});
+        Queue.push_back({std::move(fn), std::move(done)});
     }
     Queued.notify_all();
+    CallQueued();
 }
 
 int TQueueDispatcher::ServePendingCalls() {

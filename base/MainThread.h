@@ -28,10 +28,12 @@ public:
 };
 
 // A plain request queue. The thread that constructs it is the main thread. Blocking calls and
-// posted calls share one queue, so they run in the order they were requested.
+// posted calls share one queue, so they run in the order they were requested. An event loop
+// can drive it by overriding CallQueued, which runs after every request is queued.
 class TQueueDispatcher : public IMainThreadDispatcher {
 public:
     TQueueDispatcher();
+    ~TQueueDispatcher() override = default;
     bool IsMainThread() const override;
     void RunOnMainThread(std::function<void()> fn) override;
     void PostToMainThread(std::function<void()> fn) override;
@@ -40,7 +42,12 @@ public:
     // Waits until a call is queued or the timeout passes, then serves what is queued.
     int WaitAndServe(std::chrono::milliseconds timeout);
 
+protected:
+    // Called on the requesting thread after a request was queued; by default nothing.
+    virtual void CallQueued() {}
+
 private:
+    void Enqueue(std::function<void()> fn, std::shared_ptr<struct TCompletion> done);
     struct TRequest {
         std::function<void()> Fn;
         std::shared_ptr<struct TCompletion> Done; // null for posted calls

@@ -1,5 +1,6 @@
 // The window program's main-thread dispatcher: calls from worker threads become queued calls
-// on the Qt event loop of the thread that created the dispatcher (the GUI thread).
+// on the Qt event loop of the thread that created the dispatcher (the GUI thread). The queue
+// itself is the plain one of base/; this class only wakes the event loop to serve it.
 #pragma once
 
 #include "base/MainThread.h"
@@ -7,13 +8,10 @@
 #include <QObject>
 
 #include <atomic>
-#include <deque>
-#include <memory>
-#include <mutex>
 
 namespace cw {
 
-class TQtMainThreadDispatcher : public QObject, public IMainThreadDispatcher {
+class TQtMainThreadDispatcher : public QObject, public TQueueDispatcher {
     Q_OBJECT
 public:
     // Construct on the GUI thread, after the application object.
@@ -21,22 +19,11 @@ public:
     ~TQtMainThreadDispatcher() override;
 
     bool IsMainThread() const override;
-    // From a worker: queues fn and waits until the event loop (or a wait loop that serves
-    // pending calls) has run it; an exception of fn is rethrown here.
-    void RunOnMainThread(std::function<void()> fn) override;
-    void PostToMainThread(std::function<void()> fn) override;
-    int ServePendingCalls() override;
+
+protected:
+    void CallQueued() override;
 
 private:
-    struct TRequest {
-        std::function<void()> Fn;
-        std::shared_ptr<struct TQtCompletion> Done; // null for posted calls
-    };
-    void Enqueue(TRequest request);
-
-    // Blocking and posted calls share one queue so they run in request order.
-    std::mutex Lock;
-    std::deque<TRequest> Queue;
     std::atomic<bool> DrainScheduled{false};
 };
 
