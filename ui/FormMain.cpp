@@ -14,6 +14,7 @@
 #include "ui/FormLog.h"
 #include "ui/InputListPage.h"
 #include "ui/OutputPage.h"
+#include "ui/ProgressPage.h"
 #include "ui/MediaLibraries.h"
 #include "ui/Placement.h"
 #include "ui/SkinLayout.h"
@@ -23,6 +24,7 @@
 #include <QAction>
 #include <QBitmap>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -117,6 +119,7 @@ void TFormMain::FormCreate() {
     ThumbnailList.clear();
     InputList = new TInputListPage(*this);
     OutputPage = new TOutputPage(*this);
+    Progress = new TProgressPage(*this);
     // The preset lists are filled by the output page's catalogue (conversion workflow).
     setAcceptDrops(true);
 
@@ -278,6 +281,8 @@ void TFormMain::FormDestroy() {
     for (QObject* child : findChildren<QObject*>())
         disconnect(child, nullptr, this, nullptr);
     ThumbnailList.clear();
+    if (Progress)
+        Progress->ReleaseRun(); // before the encoder it drives
     Downloader.reset(); // its queue uses the script host
     ScriptHost.reset();
     if (FFLogger)
@@ -337,18 +342,13 @@ void TFormMain::LoadPromo() {
 }
 
 void TFormMain::StartConversion() {
-    // SEAM: the conversion run of the encoder component builds one task per listed file (or
-    // one joining task) and starts the encoder here. Until it exists no task can be built, so
-    // the run ends at once with a summary of no files.
-    GlobalState.ErrorList.clear();
-    GlobalState.TotalFiles = 0;
-    GlobalState.SucceededFiles = 0;
-    FormLog.AppendLine("Cannot do convert, error: the conversion engine is not available yet");
-    SendMessage(WM_CONVERTFINISHED);
+    QCoreApplication::processEvents();
+    Progress->StartConversion();
 }
 
 void TFormMain::FinishConversion() {
-    // SEAM: the end sound and the shutdown countdown belong to the conversion run.
+    // The run has played the end sound and offered the shutdown countdown before it reports
+    // its end; what is left is the summary.
     ShowConversionSummary();
 }
 
@@ -381,10 +381,8 @@ void TFormMain::TryNextQuality() {
 }
 
 void TFormMain::DetachAndStopEncoder() {
-    if (!FFEncoder)
-        return;
-    FFEncoder->DetachEvents();
-    FFEncoder->Stop(true);
+    if (Progress)
+        Progress->DetachAndStop();
 }
 
 void TFormMain::AbortTransfers() {

@@ -45,6 +45,7 @@ class TJavaScript;
 class TImageButton;
 class TInputListPage;
 class TOutputPage;
+class TProgressPage;
 class TLinkLabel;
 struct TGlobalVars;
 
@@ -70,6 +71,8 @@ public:
     bool ClipboardHasNoText() const { return ClipboardNoText; }
     const TArtwork& Artwork() const { return Art; }
     std::string ResourceFolder() const;
+    // The program's folder, holding the branding file and "sounds/".
+    const std::string& ProgramFolder() const { return ExeFolder; }
 
     // --- window messages (queued calls of this window) ---
     void PostMessage(int message); // runs later on the main thread, in posting order
@@ -255,6 +258,8 @@ public:
     TInputListPage* InputList = nullptr;
     // Page Step2: the preset lists of the formats.
     TOutputPage* OutputPage = nullptr;
+    // Page Step3: the conversion run and its progress.
+    TProgressPage* Progress = nullptr;
     // The engine's log lines go to the log window (errors only).
     std::unique_ptr<TFFLogger> FFLogger;
     // The encoder component: binds the media libraries and runs the conversion tasks.
@@ -315,7 +320,7 @@ private:
     void LoadPromo();
     void ShowMain();
 
-    // Seams for the encoder and the transfer components, which later work fills in.
+    // The close sequence's stops of the encoder and of the transfer components.
     void DetachAndStopEncoder();
     void AbortTransfers();
 

@@ -7,6 +7,7 @@
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
 #include "ui/OutputPage.h"
+#include "ui/ProgressPage.h"
 #include "ui/Widgets.h"
 #include "ui/WindowMessages.h"
 
@@ -180,7 +181,8 @@ void TFormMain::ActionExitExecute() {
         break;
     case wpStep3:
         if (Ask("Do you really want to cancel the conversion?")) {
-            DetachAndStopEncoder();
+            // The stopped tasks still report their end, so the summary follows.
+            Progress->Cancel();
             UpdatePageTexts();
         }
         break;

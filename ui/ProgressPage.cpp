@@ -1,0 +1,218 @@
+#include "ui/ProgressPage.h"
+
+#include "app/GlobalVars.h"
+#include "app/Platform.h"
+#include "app/Utils.h"
+#include "engine/FFEncoder.h"
+#include "ui/FormLog.h"
+#include "ui/FormMain.h"
+#include "ui/FormShutdown.h"
+#include "ui/InputListPage.h"
+#include "ui/SoundPlayer.h"
+#include "ui/Widgets.h"
+#include "ui/WindowMessages.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTreeWidget>
+
+#include <cstdlib>
+
+namespace cw {
+
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+int64_t CellNumber(const std::string& text) {
+    return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+// The local time as a date-time value in days since 1899-12-30, as the state record keeps it.
+double NowInDays() {
+    const QDateTime origin(QDate(1899, 12, 30), QTime(0, 0));
+    return double(origin.msecsTo(QDateTime::currentDateTime())) / 86400000.0;
+}
+
+} // namespace
+
+TProgressPage::TProgressPage(TFormMain& form) : QObject(&form), Form(form) {
+    connect(Form.CheckBoxPlayASound, &QCheckBox::toggled, this,
+            [this] { CheckBoxPlayASoundClick(); });
+    connect(Form.CheckBoxShutdown, &QCheckBox::toggled, this, [this] { CheckBoxShutdownClick(); });
+    connect(Form.CheckBoxPreview, &QCheckBox::toggled, this, [this] { CheckBoxPreviewClick(); });
+    connect(Form.LabelOpenFolder, &TLinkLabel::Clicked, this, [this] { LabelOpenFolderClick(); });
+}
+
+TProgressPage::~TProgressPage() {
+    ReleaseRun();
+}
+
+void TProgressPage::ReleaseRun() {
+    RunObject.reset();
+}
+
+bool TProgressPage::Running() const {
+    return RunObject && RunObject->Running();
+}
+
+std::vector<TRunInput> TProgressPage::ListedInputs() const {
+    std::vector<TRunInput> inputs;
+    const TInputListPage& list = *Form.InputList;
+    for (int row = 0; row < list.RowCount(); ++row) {
+        TRunInput input;
+        input.Path = list.CellText(row, 5);
+        input.Duration = CellNumber(list.CellText(row, 13));
+        input.Width = int(CellNumber(list.CellText(row, 14)));
+        input.Height = int(CellNumber(list.CellText(row, 15)));
+        input.AspectRatio = std::strtod(list.CellText(row, 16).c_str(), nullptr);
+        inputs.push_back(std::move(input));
+    }
+    return inputs;
+}
+
+void TProgressPage::StartConversion() {
+    TGlobalVars& vars = Form.Vars();
+    TFFEncoder* encoder = Form.FFEncoder.get();
+    if (!encoder) {
+        Log("Cannot do convert, error: the media libraries are not loaded");
+        RunFinished(TRunSummary{});
+        return;
+    }
+    // A new run attaches its own handlers; the previous one is over (the page is only entered
+    // from the output page).
+    RunObject.reset();
+    RunObject = std::make_unique<TConversionRun>(*encoder, *this);
+    TConversionRun& run = *RunObject;
+    run.Merge = vars.Merge;
+    run.Selection = CurrentSelection(vars);
+    run.OutputFolder = AddTrailingBackslash(vars.OutputFileDir);
+    run.MaxThreads = 1;
+    run.PlayASoundWhenFinished = vars.PlayASoundWhenFinished;
+    run.ShutDownWhenFinished = vars.ShutDownWhenFinished;
+    run.SoundFolder = AddTrailingBackslash(Form.ProgramFolder()) + "sounds/";
+    // The codecs use every core; the tasks run one at a time.
+    encoder->CodecThreads = 0;
+    vars.ErrorList.clear();
+    vars.SucceededFiles = 0;
+    vars.TotalFiles = 0;
+    vars.ConvertStartTime = NowInDays();
+    try {
+        run.Start(ListedInputs());
+    } catch (const std::exception& e) {
+        Log(std::string("Cannot do convert, error: ") + e.what());
+        RunFinished(run.Summary());
+        return;
+    }
+    if (run.Running())
+        vars.TotalFiles = run.Summary().TotalFiles;
+}
+
+void TProgressPage::Cancel() {
+    if (RunObject)
+        RunObject->Cancel();
+}
+
+void TProgressPage::DetachAndStop() {
+    if (!Form.FFEncoder)
+        return;
+    Form.FFEncoder->DetachEvents();
+    Form.FFEncoder->Stop(true);
+}
+
+void TProgressPage::CheckBoxPlayASoundClick() {
+    const bool on = Form.CheckBoxPlayASound->isChecked();
+    Form.Vars().PlayASoundWhenFinished = on;
+    if (RunObject)
+        RunObject->PlayASoundWhenFinished = on;
+}
+
+void TProgressPage::CheckBoxShutdownClick() {
+    const bool on = Form.CheckBoxShutdown->isChecked();
+    Form.Vars().ShutDownWhenFinished = on;
+    if (RunObject)
+        RunObject->ShutDownWhenFinished = on;
+}
+
+void TProgressPage::CheckBoxPreviewClick() {
+    if (Form.FFEncoder)
+        Form.FFEncoder->SetPreview(Form.CheckBoxPreview->isChecked());
+}
+
+void TProgressPage::LabelOpenFolderClick() {
+    OpenWithShell(Form.Vars().OutputFileDir);
+}
+
+// --- what the run reports -------------------------------------------------------------------
+
+void TProgressPage::Log(const std::string& line) {
+    Form.Log().AppendLine(line);
+}
+
+void TProgressPage::RunStarting(bool merge) {
+    QTreeWidget* list = Form.ListViewConverting;
+    list->clear();
+    QTreeWidgetItem* header = list->headerItem();
+    header->setText(2, merge ? "Width x Height" : "Status");
+    header->setText(3, merge ? "Aspect Ratio" : "Progress");
+    Form.LabelCurrentFileTitle->setText(merge ? "Output file:" : "Current file:");
+    Form.LabelCurrentFile->setText("...");
+    Form.LabelProgress->setText("0%");
+    Form.ProgressBar->setValue(0);
+    for (QLabel* label : {Form.LabelEstimated, Form.LabelElapsed, Form.LabelTimeLeft})
+        label->setText(Q(FormatClock(0)));
+}
+
+void TProgressPage::ItemAdded(int index, const TProgressItem& item) {
+    auto* row = new QTreeWidgetItem(
+        {Q(item.Name), Q(item.DurationText), Q(item.Status), Q(item.Progress), Q(item.PathCell)});
+    Form.ListViewConverting->insertTopLevelItem(index, row);
+}
+
+void TProgressPage::ItemChanged(int index, const TProgressItem& item) {
+    QTreeWidgetItem* row = Form.ListViewConverting->topLevelItem(index);
+    if (!row)
+        return;
+    row->setText(2, Q(item.Status));
+    row->setText(3, Q(item.Progress));
+}
+
+void TProgressPage::ProgressChanged(const TRunProgress& progress) {
+    Form.LabelCurrentFile->setText(Q(progress.CurrentFile));
+    Form.ProgressBar->setValue(progress.Percent);
+    Form.LabelProgress->setText(QString::number(progress.Percent) + "%");
+    Form.LabelEstimated->setText(Q(FormatClock(progress.EstimatedSeconds)));
+    Form.LabelElapsed->setText(Q(FormatClock(progress.ElapsedSeconds)));
+    Form.LabelTimeLeft->setText(Q(FormatClock(progress.TimeLeftSeconds)));
+}
+
+void TProgressPage::PlaySound(const std::string& path) {
+    PlaySoundFile(path);
+}
+
+bool TProgressPage::ShutdownCountdown() {
+    TFormShutdown dialog(Form.Title(), &Form);
+    dialog.adjustSize();
+    const QRect frame = Form.frameGeometry();
+    dialog.move(frame.center() - QPoint(dialog.width() / 2, dialog.height() / 2));
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void TProgressPage::ShutdownComputer(int mode) {
+    cw::ShutdownComputer(mode);
+}
+
+void TProgressPage::RunFinished(const TRunSummary& summary) {
+    TGlobalVars& vars = Form.Vars();
+    vars.TotalFiles = summary.TotalFiles;
+    vars.SucceededFiles = summary.SucceededFiles;
+    vars.ErrorList = summary.ErrorList;
+    Form.SendMessage(WM_CONVERTFINISHED);
+}
+
+} // namespace cw
