@@ -30,6 +30,10 @@ TFFmpeg::~TFFmpeg() {
     OnProgress = nullptr;
     OnTerminate = nullptr;
     OnBeforeFindStreamInfo = nullptr;
+    OnVideoInputHook = nullptr;
+    OnVideoOutputHook = nullptr;
+    OnAudioHook = nullptr;
+    OnPreviewBitmap = nullptr;
     Decoders.clear();
     InputCopies.clear();
     OutputCopies.clear();
@@ -104,7 +108,8 @@ void TFFmpegList::StopAll(bool wait) {
 
 void TFFmpegList::SetPreviewFlags(bool preview, bool previewBitmap) {
     for (auto& task : Tasks)
-        task->PreviewFlags = (preview ? 1 : 0) | (previewBitmap ? 2 : 0);
+        task->SetPreviewFlags((preview ? PreviewWindowFlag : 0) |
+                              (previewBitmap ? PreviewBitmapFlag : 0));
 }
 
 // -- TFFEncoder ------------------------------------------------------------------------------
@@ -128,6 +133,8 @@ TFFEncoder::~TFFEncoder() {
     // A dispatcher still inside one of the locks finishes first.
     { std::lock_guard<std::mutex> guard(ProgressLock); }
     { std::lock_guard<std::mutex> guard(PreviewLock); }
+    { std::lock_guard<std::mutex> guard(VideoHookLock); }
+    { std::lock_guard<std::mutex> guard(AudioHookLock); }
     { std::lock_guard<std::recursive_mutex> guard(TerminateLock); }
 }
 
@@ -137,6 +144,9 @@ void TFFEncoder::DetachEvents() {
     OnTerminate = nullptr;
     OnPreviewBitmap = nullptr;
     OnBeforeFindStreamInfo = nullptr;
+    OnVideoInputHook = nullptr;
+    OnVideoOutputHook = nullptr;
+    OnAudioHook = nullptr;
 }
 
 bool TFFEncoder::LoadLibraries(const std::string& folder) {
@@ -158,13 +168,13 @@ void TFFEncoder::CheckBusy(const char* operation) const {
 }
 
 void TFFEncoder::SetPreview(bool value) {
-    Tasks.SetPreviewFlags(value, PreviewBitmapFlag);
-    PreviewFlag = value;
+    Tasks.SetPreviewFlags(value, PreviewBitmapOn);
+    PreviewOn = value;
 }
 
 void TFFEncoder::SetPreviewBitmap(bool value) {
-    Tasks.SetPreviewFlags(PreviewFlag, value);
-    PreviewBitmapFlag = value;
+    Tasks.SetPreviewFlags(PreviewOn, value);
+    PreviewBitmapOn = value;
 }
 
 void TFFEncoder::SetProgressInterval(int milliseconds) {
@@ -178,10 +188,25 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
         task = std::make_unique<TFFmpeg>(MaxFiles, this);
         task->StrictOptions = StrictOptions;
         task->Verbose = Verbosity;
-        task->PreviewFlags = (PreviewFlag ? 1 : 0) | (PreviewBitmapFlag ? 2 : 0);
+        task->SetPreviewFlags((PreviewOn ? PreviewWindowFlag : 0) |
+                              (PreviewBitmapOn ? PreviewBitmapFlag : 0));
         task->OnBeforeFindStreamInfo = [this](TCustomFFmpeg* job, AVFormatContext* context) {
             if (OnBeforeFindStreamInfo)
                 OnBeforeFindStreamInfo(this, job, context);
+        };
+        task->OnPreviewBitmap = [this](TCustomFFmpeg* job, const TBitmap& bitmap,
+                                       int64_t frameNumber, int64_t pts) {
+            DoPreviewBitmap(job, &bitmap, static_cast<int>(frameNumber), pts);
+        };
+        task->OnVideoInputHook = [this](TCustomFFmpeg* job, TJobHookFrame& frame) {
+            DoVideoInputHook(job, frame);
+        };
+        task->OnVideoOutputHook = [this](TCustomFFmpeg* job, TJobHookFrame& frame) {
+            DoVideoOutputHook(job, frame);
+        };
+        task->OnAudioHook = [this](TCustomFFmpeg* job, int64_t pts, uint8_t* samples, int size,
+                                   int sampleRate, int channels, int sampleFormat) {
+            DoAudioHook(job, pts, samples, size, sampleRate, channels, sampleFormat);
         };
         if (CodecThreads >= 0)
             task->SetOption("threads", std::to_string(CodecThreads));
@@ -452,6 +477,38 @@ void TFFEncoder::DoPreviewBitmap(TCustomFFmpeg* task, const TBitmap* bitmap, int
         if (OnPreviewBitmap)
             OnPreviewBitmap(this, record);
     });
+}
+
+void TFFEncoder::DoVideoInputHook(TCustomFFmpeg* task, TJobHookFrame& frame) {
+    DoVideoHook(OnVideoInputHook, task, frame);
+}
+
+void TFFEncoder::DoVideoOutputHook(TCustomFFmpeg* task, TJobHookFrame& frame) {
+    DoVideoHook(OnVideoOutputHook, task, frame);
+}
+
+void TFFEncoder::DoVideoHook(const TVideoHookEvent& event, TCustomFFmpeg* task,
+                             TJobHookFrame& frame) {
+    std::lock_guard<std::mutex> guard(VideoHookLock);
+    if (!event) {
+        // Nobody looks at the picture: it goes on as it was.
+        frame.Update = false;
+        return;
+    }
+    HookRecord = THookInfo{Tasks.IndexOf(task), frame.Bitmap, static_cast<int>(frame.FrameNumber),
+                           frame.PTS,           true,         false};
+    // A handler's error reaches the task, which logs it; the flags count as left unchanged.
+    event(this, &HookRecord);
+    frame.Update = HookRecord.Update;
+    frame.StopHook = HookRecord.StopHook;
+}
+
+void TFFEncoder::DoAudioHook(TCustomFFmpeg* task, int64_t pts, uint8_t* samples, int size,
+                             int sampleRate, int channels, int sampleFormat) {
+    std::lock_guard<std::mutex> guard(AudioHookLock);
+    if (OnAudioHook)
+        OnAudioHook(this, Tasks.IndexOf(task), pts, samples, size, sampleRate, channels,
+                    sampleFormat);
 }
 
 } // namespace cw

@@ -67,9 +67,29 @@ struct TPreviewInfo {
     int64_t PTS = 0;     // µs
 };
 
+// What a video hook handler receives: the task, the picture as a bitmap, its frame number
+// (from 1) and time stamp (µs). Update (true on entry) has the bitmap copied back into the
+// picture after the handler returns; StopHook (false on entry) ends the hook's calls for the
+// task.
+struct THookInfo {
+    int TaskIndex = -1;
+    TBitmap* Bitmap = nullptr;
+    int FrameNumber = 0;
+    int64_t PTS = 0;
+    bool Update = true;
+    bool StopHook = false;
+};
+using PHookInfo = THookInfo*;
+
 using TProgressEvent = std::function<void(TFFEncoder* sender, PProgressInfo info)>;
 using TTerminateEvent = std::function<void(TFFEncoder* sender, const TTerminateInfo& info)>;
 using TPreviewBitmapEvent = std::function<void(TFFEncoder* sender, const TPreviewInfo& info)>;
+using TVideoHookEvent = std::function<void(TFFEncoder* sender, PHookInfo info)>;
+// Decoded audio of a task: time stamp (µs), interleaved samples the handler may change in
+// place, their size in bytes, sample rate, channels and sample format (AVSampleFormat).
+using TAudioHookEvent =
+    std::function<void(TFFEncoder* sender, int taskIndex, int64_t pts, uint8_t* samples, int size,
+                       int sampleRate, int channels, int sampleFormat)>;
 using TBeforeFindStreamInfoEvent =
     std::function<void(TFFEncoder* sender, TCustomFFmpeg* task, AVFormatContext* context)>;
 
@@ -89,9 +109,6 @@ public:
 
     // Asks a run to stop and waits until its worker has ended.
     void StopAndWait();
-
-    // Bit 0: preview window, bit 1: preview bitmap.
-    int PreviewFlags = 0;
 
 private:
     friend class TFFEncoder;
@@ -162,9 +179,9 @@ public:
     const std::string& LastErrMsg() const { return LastError; }
     TFFDecoder& Decoder() { return *DecoderComponent; }
 
-    bool Preview() const { return PreviewFlag; }
+    bool Preview() const { return PreviewOn; }
     void SetPreview(bool value);
-    bool PreviewBitmap() const { return PreviewBitmapFlag; }
+    bool PreviewBitmap() const { return PreviewBitmapOn; }
     void SetPreviewBitmap(bool value);
     int ProgressInterval() const { return ProgressIntervalMs; }
     // Stores max(value, 100).
@@ -184,6 +201,11 @@ public:
     TTerminateEvent OnTerminate;
     TPreviewBitmapEvent OnPreviewBitmap;
     TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+    // Hooks, on the task's thread: a task calls them when its output record switched them on
+    // (VideoInputHook, VideoOutputHook, AudioHook), with the bitmap depth HookBitsPixel.
+    TVideoHookEvent OnVideoInputHook;
+    TVideoHookEvent OnVideoOutputHook;
+    TAudioHookEvent OnAudioHook;
 
     // Clears every event handler; no handler runs after this returns, except one already
     // running on another thread.
@@ -192,6 +214,10 @@ public:
     // Dispatchers the tasks call back.
     void DoProgress(TCustomFFmpeg* task, const TJobProgress& progress);
     void DoPreviewBitmap(TCustomFFmpeg* task, const TBitmap* bitmap, int frameNumber, int64_t pts);
+    void DoVideoInputHook(TCustomFFmpeg* task, TJobHookFrame& frame);
+    void DoVideoOutputHook(TCustomFFmpeg* task, TJobHookFrame& frame);
+    void DoAudioHook(TCustomFFmpeg* task, int64_t pts, uint8_t* samples, int size, int sampleRate,
+                     int channels, int sampleFormat);
     // task null: the all-done step.
     void DoTerminate(TCustomFFmpeg* task);
 
@@ -199,14 +225,15 @@ private:
     void CheckBusy(const char* operation) const;
     void StartNextTask();
     void AllDoneStep();
+    void DoVideoHook(const TVideoHookEvent& event, TCustomFFmpeg* task, TJobHookFrame& frame);
     // Runs OnTerminate with the record on a delivery thread, after every earlier delivery.
     void Deliver(const TTerminateInfo& info);
 
     std::unique_ptr<TFFDecoder> DecoderComponent;
     TFFmpegList Tasks;
     std::string LastError;
-    bool PreviewFlag = false;
-    bool PreviewBitmapFlag = false;
+    bool PreviewOn = false;
+    bool PreviewBitmapOn = false;
     int ProgressIntervalMs = 500;
 
     // Run state.
@@ -220,9 +247,12 @@ private:
     // One lock per event kind.
     std::mutex ProgressLock;
     std::mutex PreviewLock;
+    std::mutex VideoHookLock;
+    std::mutex AudioHookLock;
     std::recursive_mutex TerminateLock; // re-entered when a task fails inside Start
     TProgressInfo ProgressRecord;
     TPreviewInfo PreviewRecord;
+    THookInfo HookRecord;
 
     // Termination deliveries: numbered in the order the terminations happened, run in that
     // order, counted while alive.

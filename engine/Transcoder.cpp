@@ -29,10 +29,17 @@ std::mutex& CodecListLock() {
     return lock;
 }
 
+std::mutex& PreviewLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 // -- owners of library objects -------------------------------------------------------------
 
 void TFreeCodecContext::operator()(AVCodecContext* context) const {
     if (context && ff::avcodec_free_context) {
+        // The two-pass statistics given to an encoder are ours to free.
+        ff::av_freep(&context->stats_in);
         TCodecLock lock;
         ff::avcodec_free_context(&context);
     }
@@ -136,6 +143,10 @@ TCustomFFmpeg::TCustomFFmpeg(int maxFiles) : MaxFiles(maxFiles) {
 TCustomFFmpeg::~TCustomFFmpeg() {
     OnProgress = nullptr;
     OnBeforeFindStreamInfo = nullptr;
+    OnVideoInputHook = nullptr;
+    OnVideoOutputHook = nullptr;
+    OnAudioHook = nullptr;
+    OnPreviewBitmap = nullptr;
     RequestStop(true);
     DoneEvent.Wait(-1);
     WaitServing([this] { return TerminateEvent.IsSet(); });
@@ -279,6 +290,23 @@ bool TCustomFFmpeg::StopCheck(void*) {
     return StopRequested && Reading;
 }
 
+void TCustomFFmpeg::SetPreviewFlags(int flags) {
+    std::shared_ptr<TPreviewer> closed;
+    {
+        std::lock_guard<std::mutex> guard(PreviewLock());
+        PreviewFlagBits = flags & (PreviewWindowFlag | PreviewBitmapFlag);
+        PreviewFlagsChanged = true;
+        if (!(PreviewFlagBits & PreviewWindowFlag))
+            closed = std::move(Previewer);
+    }
+    // The window goes away outside the lock: closing it may wait for the main thread.
+}
+
+int TCustomFFmpeg::PreviewFlags() const {
+    std::lock_guard<std::mutex> guard(PreviewLock());
+    return PreviewFlagBits;
+}
+
 void TCustomFFmpeg::Fail(const std::string& text) {
     throw FFmpegException(text);
 }
@@ -335,6 +363,10 @@ void TCustomFFmpeg::SetUpRun() {
         Fail("av_mallocz fail");
 
     JoinInput = 0;
+    // The bitmaps of the hooks and the preview take the depth the output record asked for.
+    InputHookConverter.SetBitsPixel(HookBitsPixel);
+    OutputHookConverter.SetBitsPixel(HookBitsPixel);
+    LastPreviewTime = INT64_MIN;
     BuildInputTables(); // 1
     MapStreams();       // 2, with the set-up of every output stream
     // 3, 4: decoders before encoders, since a subtitle encoder takes the header of the
@@ -348,12 +380,7 @@ void TCustomFFmpeg::SetUpRun() {
         ist->NextPts = NoPtsValue;
         ist->IsStart = true;
     }
-    // 6: the first input's global tags go to every output. Metadata and chapter maps, and
-    // the copying of chapters, attach here.
-    if (MetadataGlobalAutoCopy && !Inputs.empty())
-        for (auto& output : Outputs)
-            ff::av_dict_copy(&output->Context->metadata, Inputs[0]->Context->metadata,
-                             AV_DICT_DONT_OVERWRITE);
+    ApplyMetadataMaps();           // 6
     WriteHeaders();                // 7
     DumpStreamMapping();           // 8
     TimerStart = ff::av_gettime(); // 9
@@ -747,6 +774,14 @@ void TCustomFFmpeg::FreeRunTables() {
         ost->Audio.BufferSamples = 0;
         ost->Source = ost->SyncSource = nullptr;
         ost->JoinSources.clear();
+        if (ost->PassLog) {
+            std::fclose(ost->PassLog);
+            ost->PassLog = nullptr;
+        }
+    }
+    if (VStatsFile) {
+        std::fclose(VStatsFile);
+        VStatsFile = nullptr;
     }
     OutputStreams.clear();
     InputStreams.clear();
@@ -757,6 +792,37 @@ void TCustomFFmpeg::FreeRunTables() {
 }
 
 // -- the report ----------------------------------------------------------------------------
+
+namespace {
+
+double Psnr(double d) {
+    return -10.0 * std::log10(d);
+}
+
+// "PSNR=" with the Y, U, V and whole-picture figures: of the last picture, or of all pictures
+// for the last report.
+std::string PsnrText(const TOutputStream& ost, bool last) {
+    const AVCodecContext* enc = ost.Encoder.get();
+    const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_get(enc->pix_fmt);
+    const double frames = last ? static_cast<double>(std::max<int64_t>(ost.EncodedFrames, 1)) : 1;
+    const uint64_t* error = last ? ost.TotalError : ost.LastError;
+    std::string text = "PSNR=";
+    double errorSum = 0;
+    double scaleSum = 0;
+    static const char Planes[] = "YUV";
+    for (int j = 0; j < 3 && j < ost.ErrorPlanes; ++j) {
+        double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0 * frames;
+        if (j && desc)
+            scale /= static_cast<double>(1 << (desc->log2_chroma_w + desc->log2_chroma_h));
+        errorSum += static_cast<double>(error[j]);
+        scaleSum += scale;
+        text += FormatText("%c:%2.2f ", Planes[j], Psnr(static_cast<double>(error[j]) / scale));
+    }
+    text += FormatText("*:%2.2f ", Psnr(errorSum / scaleSum));
+    return text;
+}
+
+} // namespace
 
 void TCustomFFmpeg::Report(bool last, int fileIndex) {
     if (Outputs.empty())
@@ -798,6 +864,8 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
                         line += FormatText(
                             "%X", static_cast<int>(std::lrint(std::log2(QpHistogram52[j] + 1))));
                 }
+                if ((ost->Encoder->flags & AV_CODEC_FLAG_PSNR) && ost->ErrorPlanes > 0)
+                    line += PsnrText(*ost, last);
                 videoSeen = true;
             } else {
                 line += FormatText("q=%2.1f ", q);
@@ -871,6 +939,15 @@ void TCustomFFmpeg::Cleanup() {
             std::filesystem::remove(path, error);
     }
     Outputs.clear();
+    std::shared_ptr<TPreviewer> previewer;
+    {
+        std::lock_guard<std::mutex> guard(PreviewLock());
+        previewer = std::move(Previewer);
+        PreviewFlagsChanged = true;
+    }
+    previewer.reset(); // outside the lock: the window may be closed on the main thread
+    AudioHookBuffer.clear();
+    AudioHookBuffer.shrink_to_fit();
     for (auto& input : Inputs) {
         input->Decoders.clear();
         if (input->Context)

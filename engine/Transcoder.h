@@ -14,12 +14,15 @@
 #pragma once
 
 #include "engine/FFLogger.h"
+#include "engine/FFUtils.h"
+#include "engine/Previewer.h"
 #include "engine/TranscoderOptions.h"
 #include "engine/TranscoderStreams.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -86,6 +89,29 @@ using TBeforeFindStreamInfoCallback = std::function<void(TCustomFFmpeg* job, AVF
 using TJobProgressCallback = std::function<void(TCustomFFmpeg* job, const TJobProgress&)>;
 using TJobTerminateCallback = std::function<void(TCustomFFmpeg* job)>;
 
+// What a video hook handler receives and may change: the picture as a bitmap, the frame
+// number (from 1) and its time (µs); Update (true on entry) copies the bitmap back into the
+// picture afterwards, StopHook (false on entry) ends the calls of that hook for the job.
+struct TJobHookFrame {
+    TBitmap* Bitmap = nullptr;
+    int64_t FrameNumber = 0;
+    int64_t PTS = 0;
+    bool Update = true;
+    bool StopHook = false;
+};
+using TJobVideoHookCallback = std::function<void(TCustomFFmpeg* job, TJobHookFrame& frame)>;
+// Decoded audio as interleaved samples: time stamp (µs), the samples (the handler may change
+// them in place), their size in bytes, rate, channels and sample format (AVSampleFormat).
+using TJobAudioHookCallback =
+    std::function<void(TCustomFFmpeg* job, int64_t pts, uint8_t* samples, int size, int sampleRate,
+                       int channels, int sampleFormat)>;
+using TJobPreviewCallback = std::function<void(TCustomFFmpeg* job, const TBitmap& bitmap,
+                                               int64_t frameNumber, int64_t pts)>;
+
+// Bits of the preview flags.
+constexpr int PreviewWindowFlag = 1;
+constexpr int PreviewBitmapFlag = 2;
+
 class TCustomFFmpeg : public TTranscoderOptions {
 public:
     // maxFiles: capacity of the input and of the output table, 1..512 (std::out_of_range
@@ -125,6 +151,10 @@ public:
     void Stop(bool wait);
     // Releases every file and table the job holds; nothing when the libraries are unbound.
     void Cleanup();
+    // Bit 0: show the pictures in a preview window, bit 1: hand them to OnPreviewBitmap.
+    // Changed under the process-wide preview lock; switching the window off closes it.
+    void SetPreviewFlags(int flags);
+    int PreviewFlags() const;
 
     // Interrupt checks the libraries call through the engine's registry.
     bool TimeoutCheck(void* opaque);
@@ -161,6 +191,12 @@ public:
     TBeforeFindStreamInfoCallback OnBeforeFindStreamInfo;
     TJobProgressCallback OnProgress;
     TJobTerminateCallback OnTerminate;
+    // Hooks and preview, on the running thread. A video or audio hook is called only when the
+    // output record switched it on (VideoInputHook, VideoOutputHook, AudioHook).
+    TJobVideoHookCallback OnVideoInputHook;
+    TJobVideoHookCallback OnVideoOutputHook;
+    TJobAudioHookCallback OnAudioHook;
+    TJobPreviewCallback OnPreviewBitmap;
 
     // The termination notice: Running false, Terminated true, worker none, then OnTerminate.
     // Delivered once per job; later calls do nothing.
@@ -225,6 +261,21 @@ private:
     void DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* picture);
     void DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* frame);
     void DoSubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle& subtitle);
+    // Hooks and preview of one picture.
+    void PrepareVideoInput(TInputStream& ist, AVFrame* frame);
+    void RunAudioHook(TInputStream& ist, AVFrame* frame);
+    // Runs a video hook over the picture (which must be writable); false when the hook asked
+    // to stop or failed, which removes it from the job.
+    bool RunVideoHook(TJobVideoHookCallback& handler, TFormatConverter& converter, AVFrame* picture,
+                      int64_t frameNumber, int64_t pts, bool& converted);
+    void Preview(AVFrame* picture, int64_t frameNumber, int64_t pts, bool converted);
+    // Two-pass log files and the video statistics file.
+    void OpenPassLog(TOutputStream& ost, int index);
+    void WritePassLog(TOutputStream& ost);
+    void WriteVideoStats(TOutputStream& ost, const AVPacket* packet);
+    // Metadata and chapter maps at the start of a run.
+    void ApplyMetadataMaps();
+    void CopyChapters(int inputIndex, int outputIndex);
     void ApplyVolume(AVFrame* frame);
     void BuildResampler(TOutputStream& ost, const AVFrame* frame);
     void GrowAudioBuffer(TOutputStream& ost, int samples);
@@ -260,6 +311,16 @@ private:
     std::vector<TOutputStream*> OpenedEncoders;
     std::vector<TInputStream*> OpenedDecoders;
 
+    // Hooks and preview.
+    TFormatConverter InputHookConverter;
+    TFormatConverter OutputHookConverter; // also makes the preview bitmaps
+    int PreviewFlagBits = 0;              // guarded by the preview lock
+    bool PreviewFlagsChanged = false;
+    int64_t LastPreviewTime = INT64_MIN;
+    std::shared_ptr<TPreviewer> Previewer; // shared with a frame being shown
+    std::vector<uint8_t> AudioHookBuffer;  // planar samples interleaved for the audio hook
+    std::FILE* VStatsFile = nullptr;
+
     std::mutex WorkerLock;
     TConvertThread* Worker = nullptr;
     std::atomic<uint32_t> RunThread{0}; // the thread running Run, 0 when none
@@ -267,5 +328,7 @@ private:
 
 // The process-wide lock around every job's opened-codec lists.
 std::mutex& CodecListLock();
+// The process-wide lock around preview flags and the making of one preview picture.
+std::mutex& PreviewLock();
 
 } // namespace cw

@@ -13,7 +13,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -91,6 +94,59 @@ std::string CreationTimeText(int64_t seconds) {
     char text[32] = {};
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc);
     return text;
+}
+
+// "rc_override": entries "start,end,q" separated by "/", the numbers separated by any
+// single character. A positive q fixes the quantiser of those frames; zero or less scales
+// their quality by -q / 100.
+void SetRcOverride(AVCodecContext* enc, const std::string& text) {
+    if (text.empty())
+        return;
+    std::vector<RcOverride> entries;
+    const char* p = text.c_str();
+    auto readInt = [&](int& value) {
+        char* end = nullptr;
+        const long number = std::strtol(p, &end, 10);
+        if (end == p || number < INT_MIN || number > INT_MAX)
+            throw FFmpegException("error parsing rc_override");
+        value = static_cast<int>(number);
+        p = end;
+    };
+    auto skipOne = [&] {
+        if (!*p)
+            throw FFmpegException("error parsing rc_override");
+        ++p;
+    };
+    for (;;) {
+        int start = 0, end = 0, q = 0;
+        readInt(start);
+        skipOne();
+        readInt(end);
+        skipOne();
+        readInt(q);
+        RcOverride entry{};
+        entry.start_frame = start;
+        entry.end_frame = end;
+        if (q > 0) {
+            entry.qscale = q;
+            entry.quality_factor = 1.0f;
+        } else {
+            entry.qscale = 0;
+            entry.quality_factor = static_cast<float>(-q) / 100.0f;
+        }
+        entries.push_back(entry);
+        p = std::strchr(p, '/');
+        if (!p)
+            break;
+        ++p;
+    }
+    auto* table = static_cast<RcOverride*>(ff::av_mallocz(sizeof(RcOverride) * entries.size()));
+    if (!table)
+        throw FFmpegException("error parsing rc_override");
+    std::copy(entries.begin(), entries.end(), table);
+    ff::av_freep(&enc->rc_override);
+    enc->rc_override = table;
+    enc->rc_override_count = static_cast<int>(entries.size());
 }
 
 } // namespace
@@ -717,12 +773,22 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* context, int outputIndex) {
         };
         enc->intra_matrix = copyMatrix(IntraMatrix);
         enc->inter_matrix = copyMatrix(InterMatrix);
-        // Rate-control overrides, two-pass and forced key frames attach here.
+        SetRcOverride(enc, VideoRcOverride);
         if (enc->rc_initial_buffer_occupancy == 0)
             enc->rc_initial_buffer_occupancy = enc->rc_buffer_size * 3 / 4;
         enc->intra_dc_precision = IntraDcPrecision - 8;
         if (DoPsnr)
             enc->flags |= AV_CODEC_FLAG_PSNR;
+        if (DoPass == 1)
+            enc->flags |= AV_CODEC_FLAG_PASS1;
+        else if (DoPass == 2)
+            enc->flags |= AV_CODEC_FLAG_PASS2;
+        if (!ForcedKeyFrames.empty()) {
+            for (int64_t time : ParseForcedKeyFrames(ForcedKeyFrames))
+                ost.ForcedKeyFrames.push_back(
+                    ff::av_rescale_q(time, AV_TIME_BASE_Q, enc->time_base));
+            std::sort(ost.ForcedKeyFrames.begin(), ost.ForcedKeyFrames.end());
+        }
     }
     if (!VideoLanguage.empty())
         ff::av_dict_set(&stream->metadata, "language", VideoLanguage.c_str(), 0);
@@ -930,9 +996,9 @@ void TCustomFFmpeg::MapStreams() {
                 if (!source) {
                     const TOutputFile& output = *Outputs[ost->FileIndex];
                     ff::av_dump_format(output.Context, ost->FileIndex, output.FileName.c_str(), 1);
-                    throw FFmpegException(FormatText(
-                        "Could not find input stream matching output stream #%d.%d (%s)", k,
-                        ost->Index, MediaTypeName(ost->Type()).c_str()));
+                    throw FFmpegException(
+                        FormatText("Could not find input stream matching output stream #%d.%d (%s)",
+                                   k, ost->Index, MediaTypeName(ost->Type()).c_str()));
                 }
                 source->Unused = false;
                 source->Outputs.push_back(ost);
@@ -949,6 +1015,125 @@ void TCustomFFmpeg::MapStreams() {
         ost->Encoder->bits_per_raw_sample = in->codecpar->bits_per_raw_sample;
         ost->Encoder->chroma_sample_location = in->codecpar->chroma_location;
         SetUpOutputStream(*ost);
+    }
+}
+
+// -- metadata and chapters -----------------------------------------------------------------
+
+void TCustomFFmpeg::ApplyMetadataMaps() {
+    // The tag set one side of a map names; raises for an index outside its file.
+    auto slot = [this](AVFormatContext* context, const TMetadataMapSide& side) -> AVDictionary** {
+        auto invalid = [this](const char* kind, int index) {
+            const std::string text =
+                FormatText("Invalid %s index %d while processing metadata maps", kind, index);
+            LogV(llError, text);
+            Fail(text);
+        };
+        const int index = side.Index;
+        switch (side.Type) {
+        case 's':
+            if (index < 0 || index >= static_cast<int>(context->nb_streams))
+                invalid("stream", index);
+            return &context->streams[index]->metadata;
+        case 'c':
+            if (index < 0 || index >= static_cast<int>(context->nb_chapters))
+                invalid("chapter", index);
+            return &context->chapters[index]->metadata;
+        case 'p':
+            if (index < 0 || index >= static_cast<int>(context->nb_programs))
+                invalid("program", index);
+            return &context->programs[index]->metadata;
+        default:
+            return &context->metadata;
+        }
+    };
+    for (const TMetadataMap& map : MetadataMaps) {
+        if (map.Output.FileIndex < 0 || map.Output.FileIndex >= OutputCount()) {
+            const std::string text =
+                FormatText("Invalid %s index %d while processing metadata maps", "output file",
+                           map.Output.FileIndex);
+            LogV(llError, text);
+            Fail(text);
+        }
+        // A negative input only keeps the automatic copying away from the output.
+        if (map.Input.FileIndex < 0)
+            continue;
+        if (map.Input.FileIndex >= InputCount()) {
+            const std::string text =
+                FormatText("Invalid %s index %d while processing metadata maps", "input file",
+                           map.Input.FileIndex);
+            LogV(llError, text);
+            Fail(text);
+        }
+        AVDictionary** target = slot(Outputs[map.Output.FileIndex]->Context, map.Output);
+        AVDictionary** source = slot(Inputs[map.Input.FileIndex]->Context, map.Input);
+        ff::av_dict_copy(target, *source, AV_DICT_DONT_OVERWRITE);
+    }
+    if (MetadataGlobalAutoCopy && !Inputs.empty())
+        for (auto& output : Outputs)
+            ff::av_dict_copy(&output->Context->metadata, Inputs[0]->Context->metadata,
+                             AV_DICT_DONT_OVERWRITE);
+
+    for (const TChapterMap& map : ChapterMaps) {
+        if (map.InputFile < 0 || map.InputFile >= InputCount()) {
+            const std::string text =
+                FormatText("Invalid input file index %d in chapter mapping.", map.InputFile);
+            LogV(llError, text);
+            Fail(text);
+        }
+        if (map.OutputFile < 0 || map.OutputFile >= OutputCount()) {
+            const std::string text =
+                FormatText("Invalid output file index %d in chapter mapping.", map.OutputFile);
+            LogV(llError, text);
+            Fail(text);
+        }
+        CopyChapters(map.InputFile, map.OutputFile);
+    }
+    if (ChapterMaps.empty())
+        for (int i = 0; i < InputCount(); ++i) {
+            if (!Inputs[i]->Context->nb_chapters)
+                continue;
+            for (int o = 0; o < OutputCount(); ++o)
+                CopyChapters(i, o);
+            break;
+        }
+}
+
+void TCustomFFmpeg::CopyChapters(int inputIndex, int outputIndex) {
+    const TInputFile& input = *Inputs[inputIndex];
+    AVFormatContext* is = input.Context;
+    AVFormatContext* os = Outputs[outputIndex]->Context;
+    for (unsigned i = 0; i < is->nb_chapters; ++i) {
+        const AVChapter* in = is->chapters[i];
+        // The output starts at the start position of the input's own time line and lasts the
+        // recording time.
+        const int64_t offset =
+            ff::av_rescale_q(StartTime - input.TsOffset, AV_TIME_BASE_Q, in->time_base);
+        const int64_t limit = RecordingTime == INT64_MAX
+                                  ? INT64_MAX
+                                  : ff::av_rescale_q(RecordingTime, AV_TIME_BASE_Q, in->time_base);
+        if (in->end < offset)
+            continue;
+        if (limit != INT64_MAX && in->start > offset + limit)
+            break;
+        auto* out = static_cast<AVChapter*>(ff::av_mallocz(sizeof(AVChapter)));
+        if (!out)
+            Fail("av_mallocz fail");
+        out->id = in->id;
+        out->time_base = in->time_base;
+        out->start = std::max<int64_t>(0, in->start - offset);
+        out->end = std::min(limit, in->end - offset);
+        if (MetadataChaptersAutoCopy)
+            ff::av_dict_copy(&out->metadata, in->metadata, 0);
+        auto** chapters = static_cast<AVChapter**>(
+            ff::av_realloc_array(os->chapters, os->nb_chapters + 1, sizeof(AVChapter*)));
+        if (!chapters) {
+            ff::av_dict_free(&out->metadata);
+            ff::av_free(out);
+            Fail("av_realloc fail");
+        }
+        os->chapters = chapters;
+        os->chapters[os->nb_chapters++] = out;
     }
 }
 

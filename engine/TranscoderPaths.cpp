@@ -83,6 +83,8 @@ void TCustomFFmpeg::SetUpStreamCopy(TOutputStream& ost) {
             Fail("-vcodec copy and VideoHook are incompatible (frames are not decoded)");
         if (!FrameHooks.Empty())
             Fail("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        if (PreviewFlags())
+            Fail("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
         break;
     case AVMEDIA_TYPE_SUBTITLE:
         break;
@@ -194,7 +196,10 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
     default:
         Fail("invalid codec_type of output stream");
     }
-    // Two-pass log files attach here.
+    if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+        const auto at = std::find(OutputStreams.begin(), OutputStreams.end(), &ost);
+        OpenPassLog(ost, static_cast<int>(at - OutputStreams.begin()));
+    }
     ist.NeedsDecoding = true;
     for (TInputStream* joined : ost.JoinSources)
         joined->NeedsDecoding = true;
@@ -347,11 +352,11 @@ void TCustomFFmpeg::OutputFrame(TInputStream& ist, AVFrame* frame) {
         ist.NextPts = ist.Pts + duration;
         ++ist.DecodedFrames;
         ist.Quality = frame->quality;
-        // The video input hook and frame hooks attach here.
+        PrepareVideoInput(ist, frame);
     } else if (type == AVMEDIA_TYPE_AUDIO) {
         if (frame->sample_rate > 0)
             ist.NextPts = ist.Pts + int64_t(AV_TIME_BASE) * frame->nb_samples / frame->sample_rate;
-        // The audio hook attaches here.
+        RunAudioHook(ist, frame);
         if (AudioVolume != 256)
             ApplyVolume(frame);
     } else {
@@ -656,9 +661,29 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* d
     }
 
     for (int64_t i = 0; i < copies; ++i) {
-        // The video output hook and the preview attach here.
+        const int64_t frameNumber = ost.FrameNumber + 1;
+        const int64_t pts = ff::av_rescale_q(ost.SyncOpts, enc->time_base, AV_TIME_BASE_Q);
+        bool converted = false;
+        if (VideoOutputHook && OnVideoOutputHook) {
+            // The hook paints into the picture: it must not share its memory with the
+            // decoder's reference pictures or with a picture the encoder still holds.
+            if (ff::av_frame_make_writable(picture) < 0)
+                LogV(llError, "hook buf malloc error.");
+            else if (!RunVideoHook(OnVideoOutputHook, OutputHookConverter, picture, frameNumber,
+                                   pts, converted))
+                VideoOutputHook = false;
+        }
+        Preview(picture, frameNumber, pts, converted);
         picture->pts = ost.SyncOpts;
-        picture->pict_type = AV_PICTURE_TYPE_NONE; // forced key frames attach here
+        picture->pict_type = AV_PICTURE_TYPE_NONE;
+        if (ost.NextForcedKeyFrame < ost.ForcedKeyFrames.size() &&
+            ost.SyncOpts >= ost.ForcedKeyFrames[ost.NextForcedKeyFrame]) {
+            picture->pict_type = AV_PICTURE_TYPE_I;
+            // Times already passed (several within one picture) are used up together.
+            while (ost.NextForcedKeyFrame < ost.ForcedKeyFrames.size() &&
+                   ost.SyncOpts >= ost.ForcedKeyFrames[ost.NextForcedKeyFrame])
+                ++ost.NextForcedKeyFrame;
+        }
         picture->quality = SameQuality ? ist.Quality : enc->global_quality;
         if (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
             picture->top_field_first =
@@ -952,16 +977,31 @@ void TCustomFFmpeg::EncodeFrame(TOutputStream& ost, AVFrame* frame) {
             Fail(failure);
         if (video) {
             VideoBytes += packet->size;
+            ++ost.EncodedFrames;
             size_t size = 0;
+            // Quality, picture type and the squared error of each plane, as the encoder
+            // reports them.
             if (const uint8_t* stats =
                     ff::av_packet_get_side_data(packet, AV_PKT_DATA_QUALITY_STATS, &size);
                 stats && size >= 4) {
                 int32_t quality = 0;
                 std::memcpy(&quality, stats, sizeof quality);
                 ost.Quality = static_cast<double>(quality) / FF_QP2LAMBDA;
+                if (size >= 5)
+                    ost.PictureType = stats[4];
+                const int planes = size >= 6 ? std::min<int>(stats[5], 3) : 0;
+                for (int j = 0; j < planes && 8 + 8 * (j + 1) <= static_cast<int>(size); ++j) {
+                    uint64_t error = 0;
+                    std::memcpy(&error, stats + 8 + 8 * j, sizeof error);
+                    ost.LastError[j] = error;
+                    ost.TotalError[j] += error;
+                    ost.ErrorPlanes = std::max(ost.ErrorPlanes, j + 1);
+                }
             }
             if (packet->duration <= 0)
                 packet->duration = 1;
+            WritePassLog(ost);
+            WriteVideoStats(ost, packet);
         } else {
             AudioBytes += packet->size;
         }
@@ -1057,6 +1097,246 @@ void TCustomFFmpeg::MuxPacket(TOutputStream& ost, AVPacket* packet) {
     const int result = ff::av_interleaved_write_frame(Outputs[ost.FileIndex]->Context, packet);
     if (result < 0)
         Fail(ErrorText("av_interleaved_write_frame()", result));
+}
+
+// -- hooks and preview ---------------------------------------------------------------------
+
+void TCustomFFmpeg::PrepareVideoInput(TInputStream& ist, AVFrame* frame) {
+    const bool inputHook = VideoInputHook && OnVideoInputHook;
+    const bool frameHooks = UsingVhook && !FrameHooks.Empty();
+    if (!inputHook && !frameHooks)
+        return;
+    // The hooks work on a picture of their own, not on the decoder's reference pictures.
+    if (ff::av_frame_make_writable(frame) < 0) {
+        LogV(llError, "hook buf malloc error.");
+        return;
+    }
+    bool converted = false;
+    if (inputHook && !RunVideoHook(OnVideoInputHook, InputHookConverter, frame, ist.DecodedFrames,
+                                   ist.Pts, converted))
+        VideoInputHook = false;
+    if (frameHooks) {
+        TPicture picture = PictureOf(frame);
+        RunFrameHooks(FrameHooks, picture, frame->format, frame->width, frame->height, ist.Pts);
+    }
+}
+
+bool TCustomFFmpeg::RunVideoHook(TJobVideoHookCallback& handler, TFormatConverter& converter,
+                                 AVFrame* picture, int64_t frameNumber, int64_t pts,
+                                 bool& converted) {
+    const auto format = static_cast<AVPixelFormat>(picture->format);
+    const int width = picture->width;
+    const int height = picture->height;
+    const TPicture planes = PictureOf(picture);
+    if (!converter.ToRGB(planes, format, true, height, width)) {
+        LogV(llError, converter.LastError());
+        return false;
+    }
+    converted = true;
+    TBitmap& bitmap = converter.Bitmap();
+    const int bitsPixel = bitmap.BitsPixel();
+    TJobHookFrame frame{&bitmap, frameNumber, pts, true, false};
+    try {
+        handler(this, frame);
+    } catch (const std::exception& e) {
+        LogV(llError, std::string("Error occurs VideoHook event: ") + e.what());
+        frame.Update = false;
+    } catch (...) {
+        LogV(llError, "Error occurs VideoHook event: Unknown error");
+        frame.Update = false;
+    }
+    // A bitmap of another shape cannot go back into the picture.
+    if (frame.Update &&
+        (bitmap.Width() != width || bitmap.Height() != height || bitmap.BitsPixel() != bitsPixel)) {
+        LogV(llError, "Error occurs VideoHook event: the bitmap's size or depth was changed");
+        frame.Update = false;
+        converted = false;
+    }
+    if (frame.Update) {
+        converter.BitmapToPicture();
+        if (converter.WorkedOnCopy() && !converter.FromRGB(planes, format, height, width)) {
+            LogV(llError, converter.LastError());
+            frame.StopHook = true;
+        }
+    }
+    return !frame.StopHook;
+}
+
+void TCustomFFmpeg::Preview(AVFrame* picture, int64_t frameNumber, int64_t pts, bool converted) {
+    bool deliverBitmap = false;
+    std::shared_ptr<TPreviewer> previewer;
+    {
+        std::lock_guard<std::mutex> guard(PreviewLock());
+        const int flags = PreviewFlagBits;
+        if (!flags)
+            return;
+        const int64_t now = ff::av_gettime();
+        if (!PreviewFlagsChanged && LastPreviewTime != INT64_MIN &&
+            now - LastPreviewTime < PreviewIntervalUs)
+            return;
+        const bool changed = PreviewFlagsChanged;
+        PreviewFlagsChanged = false;
+        LastPreviewTime = now;
+        int flag = 0;
+        if ((flags & PreviewBitmapFlag) && OnPreviewBitmap) {
+            deliverBitmap = true;
+            flag = PreviewBitmapFlag;
+        } else if (flags & PreviewWindowFlag) {
+            flag = PreviewWindowFlag;
+        } else {
+            return;
+        }
+        if (!converted || changed) {
+            TFormatConverter& converter = OutputHookConverter;
+            if (!converter.ToRGB(PictureOf(picture), static_cast<AVPixelFormat>(picture->format),
+                                 true, picture->height, picture->width)) {
+                LogV(llError, converter.LastError());
+                PreviewFlagBits &= ~flag;
+                return;
+            }
+        }
+        if (!deliverBitmap) {
+            if (!Previewer)
+                Previewer = CreatePreviewer();
+            previewer = Previewer;
+        }
+    }
+    // Delivered outside the lock: the owner may hand the picture to the main thread and wait,
+    // while the main thread changes the flags.
+    const TBitmap& bitmap = OutputHookConverter.Bitmap();
+    if (deliverBitmap) {
+        OnPreviewBitmap(this, bitmap, frameNumber, pts);
+    } else if (!previewer->ShowFrame(bitmap, frameNumber, pts)) {
+        std::lock_guard<std::mutex> guard(PreviewLock());
+        PreviewFlagBits &= ~PreviewWindowFlag;
+    }
+}
+
+void TCustomFFmpeg::RunAudioHook(TInputStream& ist, AVFrame* frame) {
+    if (!AudioHook || !OnAudioHook || frame->nb_samples <= 0)
+        return;
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const int channels = frame->ch_layout.nb_channels;
+    const int bytes = ff::av_get_bytes_per_sample(format);
+    if (channels <= 0 || bytes <= 0 || ff::av_frame_make_writable(frame) < 0)
+        return;
+    const size_t size = static_cast<size_t>(frame->nb_samples) * channels * bytes;
+    // The handler sees the samples one after the other, channel by channel; planar samples
+    // are interleaved for it and its changes are taken back.
+    const bool planar = ff::av_sample_fmt_is_planar(format) && channels > 1;
+    uint8_t* samples = frame->extended_data[0];
+    if (planar) {
+        AudioHookBuffer.resize(size);
+        for (int n = 0; n < frame->nb_samples; ++n)
+            for (int c = 0; c < channels; ++c)
+                std::memcpy(&AudioHookBuffer[(static_cast<size_t>(n) * channels + c) * bytes],
+                            frame->extended_data[c] + static_cast<size_t>(n) * bytes, bytes);
+        samples = AudioHookBuffer.data();
+    }
+    try {
+        OnAudioHook(this, ist.Pts, samples, static_cast<int>(size), frame->sample_rate, channels,
+                    ff::av_get_packed_sample_fmt(format));
+    } catch (const std::exception& e) {
+        LogV(llError, std::string("Error occurs AudioHook event: ") + e.what());
+        return;
+    } catch (...) {
+        LogV(llError, "Error occurs AudioHook event: Unknown error");
+        return;
+    }
+    if (planar)
+        for (int n = 0; n < frame->nb_samples; ++n)
+            for (int c = 0; c < channels; ++c)
+                std::memcpy(frame->extended_data[c] + static_cast<size_t>(n) * bytes,
+                            &AudioHookBuffer[(static_cast<size_t>(n) * channels + c) * bytes],
+                            bytes);
+}
+
+// -- two-pass log files and video statistics ----------------------------------------------
+
+void TCustomFFmpeg::OpenPassLog(TOutputStream& ost, int index) {
+    AVCodecContext* enc = ost.Encoder.get();
+    const bool pass1 = enc->flags & AV_CODEC_FLAG_PASS1;
+    const bool pass2 = enc->flags & AV_CODEC_FLAG_PASS2;
+    if (!pass1 && !pass2)
+        return;
+    std::string name = (PassLogFileName.empty() ? std::string("ffmpeg2pass") : PassLogFileName) +
+                       "-" + std::to_string(index) + ".log";
+    if (name.size() > 1023)
+        name.resize(1023);
+    // Encoders that keep their statistics in a file of their own are pointed at the same one.
+    if (enc->priv_data &&
+        ff::av_opt_find(enc->priv_data, "stats", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+        ff::av_opt_set(enc->priv_data, "stats", name.c_str(), 0);
+    if (pass1) {
+        ost.PassLog = std::fopen(name.c_str(), "wb");
+        if (!ost.PassLog)
+            Fail(FormatText("Cannot write log file %s for pass-1 encoding", name.c_str()));
+        return;
+    }
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    std::string text;
+    if (file) {
+        char chunk[65536];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+            text.append(chunk, got);
+        const bool failed = std::ferror(file);
+        std::fclose(file);
+        if (failed)
+            file = nullptr;
+    }
+    if (!file)
+        Fail(FormatText("Cannot read file: Error reading log file \"%s\" for pass-2 encoding",
+                        name.c_str()));
+    auto* stats = static_cast<char*>(ff::av_malloc(text.size() + 1));
+    if (!stats)
+        Fail(FormatText(
+            "Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding",
+            name.c_str()));
+    std::memcpy(stats, text.c_str(), text.size() + 1);
+    ff::av_freep(&enc->stats_in);
+    enc->stats_in = stats;
+}
+
+void TCustomFFmpeg::WritePassLog(TOutputStream& ost) {
+    const AVCodecContext* enc = ost.Encoder.get();
+    if (ost.PassLog && enc->stats_out)
+        std::fputs(enc->stats_out, ost.PassLog);
+}
+
+void TCustomFFmpeg::WriteVideoStats(TOutputStream& ost, const AVPacket* packet) {
+    if (VStatsFileName.empty())
+        return;
+    if (!VStatsFile) {
+        VStatsFile = std::fopen(VStatsFileName.c_str(), "w");
+        if (!VStatsFile)
+            Fail("fopen fail: " + VStatsFileName);
+    }
+    const AVCodecContext* enc = ost.Encoder.get();
+    std::string line =
+        FormatText("frame= %5d q= %2.1f ", static_cast<int>(ost.EncodedFrames), ost.Quality);
+    if ((enc->flags & AV_CODEC_FLAG_PSNR) && ost.ErrorPlanes > 0) {
+        const double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
+        line += FormatText("PSNR= %6.2f ",
+                           -10.0 * std::log10(static_cast<double>(ost.LastError[0]) / scale));
+    }
+    line += FormatText("f_size= %6d ", packet->size);
+    // The packet still counts in the encoder's time base here.
+    double time = packet->pts != AV_NOPTS_VALUE
+                      ? static_cast<double>(packet->pts) * av_q2d(enc->time_base)
+                      : 0.0;
+    if (time < 0.01)
+        time = 0.01;
+    const double frameRate = 1.0 / av_q2d(enc->time_base);
+    const double bitrate = packet->size * 8.0 * frameRate / 1000.0;
+    const double average = static_cast<double>(VideoBytes) * 8.0 / time / 1000.0;
+    line += FormatText("s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                       static_cast<double>(VideoBytes) / 1024, time, bitrate, average);
+    const char type =
+        ost.PictureType ? ff::av_get_picture_type_char(static_cast<AVPictureType>(ost.PictureType))
+                        : '?';
+    line += FormatText("type= %c\n", type);
+    std::fputs(line.c_str(), VStatsFile);
 }
 
 } // namespace cw

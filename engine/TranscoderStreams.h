@@ -12,6 +12,7 @@
 #include "engine/TranscoderOptions.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -157,6 +158,18 @@ struct TOutputStream {
     int64_t EndTime = 0;     // µs: the end of the last packet written
     double Quality = -1;     // quantiser of the last coded picture; -1 none
     std::vector<TBitstreamFilterPtr> Filters;
+    // Forced key frames: times in the encoder's time base, and the next one due.
+    std::vector<int64_t> ForcedKeyFrames;
+    size_t NextForcedKeyFrame = 0;
+    // Two-pass: the log file written in pass 1.
+    std::FILE* PassLog = nullptr;
+    // Encoded pictures, and the squared errors per plane of the last one and of all so far
+    // (when the encoder computes them).
+    int64_t EncodedFrames = 0;
+    int PictureType = 0; // AVPictureType of the last one
+    int ErrorPlanes = 0;
+    uint64_t LastError[3] = {0, 0, 0};
+    uint64_t TotalError[3] = {0, 0, 0};
     TVideoOutState Video;
     TAudioOutState Audio;
 
