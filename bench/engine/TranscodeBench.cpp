@@ -11,95 +11,19 @@
 //   AVI 3   MPEG-4 (XVID tag) 1500 kbit/s + MP3 192 kbit/s in AVI
 //   MP4 3   H.264 with the device option block, 640x420, 30 fps + AAC 128 kbit/s in MP4
 // Goals: at most 5 % slower and at most 20 MB more peak memory than the tool.
+#include "bench/BenchSupport.h"
 #include "tests/fixtures/MediaFixtures.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 using namespace cw;
+using namespace cw::bench;
 namespace fs = std::filesystem;
-
-namespace {
-
-using TClock = std::chrono::steady_clock;
-
-struct TMeasure {
-    bool Ok = false;
-    double Seconds = 0;
-    double CpuSeconds = 0; // user + system time of the process
-    double PeakMiB = 0;
-};
-
-// Runs a program with its output discarded and measures it.
-TMeasure Measure(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    TMeasure m;
-    const auto start = TClock::now();
-    pid_t pid = 0;
-    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0)
-        return m;
-    int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    m.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
-    m.PeakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    m.CpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    m.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return m;
-}
-
-bool HaveProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "/usr/bin:/bin";
-    for (size_t at = 0; at <= folders.size();) {
-        size_t end = folders.find(':', at);
-        if (end == std::string::npos)
-            end = folders.size();
-        if (::access((fs::path(folders.substr(at, end - at)) / name).c_str(), X_OK) == 0)
-            return true;
-        at = end + 1;
-    }
-    return false;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
-struct TCase {
-    const char* Name;
-    const char* Format;
-    const char* Preset;
-    const char* Extension;
-    std::vector<std::string> ToolArguments; // between the input and the output
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     int runs = 3;
@@ -143,70 +67,7 @@ int main(int argc, char** argv) {
     const std::string clip = (folder / "clip.avi").string();
     test::WriteFixture(test::fkAviMpeg4Mp3, clip, params);
 
-    const std::vector<TCase> cases = {
-        {"MPEG-4 1500k + MP3 192k, AVI",
-         "AVI",
-         "3",
-         ".avi",
-         {"-c:v", "mpeg4", "-vtag", "XVID", "-b:v", "1500k", "-c:a", "libmp3lame", "-b:a", "192k",
-          "-ar", "44100", "-ac", "2"}},
-        {"H.264 640x420 30 fps + AAC 128k, MP4",
-         "MP4",
-         "3",
-         ".mp4",
-         {"-c:v",
-          "libx264",
-          "-b:v",
-          "640k",
-          "-crf",
-          "24",
-          "-refs",
-          "1",
-          "-coder",
-          "0",
-          "-me_range",
-          "16",
-          "-subq",
-          "5",
-          "-partitions",
-          "+parti4x4+parti8x8+partp8x8",
-          "-g",
-          "250",
-          "-keyint_min",
-          "25",
-          "-level",
-          "30",
-          "-qmin",
-          "10",
-          "-qmax",
-          "51",
-          "-trellis",
-          "2",
-          "-sc_threshold",
-          "40",
-          "-i_qfactor",
-          "0.71",
-          "-bf",
-          "0",
-          "-x264-params",
-          "8x8dct=0:weightp=0",
-          "-deblock",
-          "0:0",
-          "-s",
-          "640x420",
-          "-r",
-          "30",
-          "-fps_mode",
-          "cfr",
-          "-c:a",
-          "aac",
-          "-b:a",
-          "128k",
-          "-ar",
-          "44100",
-          "-ac",
-          "2"}},
-    };
+    const std::vector<TPresetCase>& cases = MatchedPresets();
 
     std::printf("clip %.0f s 640x480 25 fps, MPEG-4 + MP3 stereo 44.1 kHz; %d run(s), median "
                 "time, largest peak resident memory\n",
@@ -214,7 +75,7 @@ int main(int argc, char** argv) {
     std::printf("%-40s %-8s %9s %9s %10s %10s\n", "case", "tool", "seconds", "cpu s", "peak MiB",
                 "out KiB");
     int status = 0;
-    for (const TCase& c : cases) {
+    for (const TPresetCase& c : cases) {
         std::vector<double> jobTimes, toolTimes, jobCpu, toolCpu;
         double jobPeak = 0, toolPeak = 0;
         const std::string jobOut = (folder / (std::string("job") + c.Extension)).string();
@@ -225,7 +86,7 @@ int main(int argc, char** argv) {
         toolArgs.push_back(toolOut);
         bool failed = false;
         auto runJob = [&] {
-            TMeasure job = Measure({CW_RUNNER, c.Format, c.Preset, clip, jobOut});
+            TMeasure job = RunMeasured({CW_RUNNER, c.Format, c.Preset, clip, jobOut});
             if (!job.Ok) {
                 std::fprintf(stderr, "bench_transcode: the job failed for %s\n", c.Name);
                 failed = true;
@@ -238,7 +99,7 @@ int main(int argc, char** argv) {
         auto runTool = [&] {
             if (!haveTool)
                 return;
-            TMeasure tool = Measure(toolArgs);
+            TMeasure tool = RunMeasured(toolArgs);
             if (!tool.Ok) {
                 std::fprintf(stderr, "bench_transcode: ffmpeg failed for %s\n", c.Name);
                 failed = true;

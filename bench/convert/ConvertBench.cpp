@@ -1,0 +1,295 @@
+// Conversion speed of the program as people use it: `clipwright-cli convert` (the window's
+// conversion run, with the codecs threaded as they like, CodecThreads 0), beside the ffmpeg
+// tool doing the same conversion with its default threading, in the same run.
+//
+//   bench_convert [--runs N] [--seconds S] [--batch-seconds S] [--keep]
+// (other arguments are ignored; --keep leaves the clips and the outputs in the temporary
+// folder it names)
+//
+// Cases:
+//   one file     a 60 s 640x480 25 fps clip with stereo 44.1 kHz audio to AVI preset 3
+//                (MPEG-4 + MP3) and to MP4 preset 3 (H.264 + AAC); aim: at most 1.05 times
+//                the tool's wall time
+//   ten files    ten 20 s clips of the same kind to AVI preset 3 with --jobs 2, against ten
+//                runs of the tool one after the other; aim: at least 1.7 times faster
+// The figures are medians over the runs; the program and the tool take turns at going first.
+// Exit code 1 only when something fails to run; a missed aim is printed as MISSED.
+#include "bench/BenchSupport.h"
+#include "tests/fixtures/MediaFixtures.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace cw;
+using namespace cw::bench;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double SingleFileAim = 1.05; // program time / tool time, at most
+constexpr double BatchAim = 1.7;       // tool time / program time, at least
+
+struct TSide {
+    std::vector<double> Times, Cpu;
+    double PeakMiB = 0;
+    void Add(const TMeasure& m) {
+        Times.push_back(m.Seconds);
+        Cpu.push_back(m.CpuSeconds);
+        PeakMiB = std::max(PeakMiB, m.PeakMiB);
+    }
+};
+
+std::vector<std::string> ConvertArguments(const TPresetCase& c, const fs::path& out, int jobs) {
+    return {CW_CLI,     "convert", "--class", c.Class,      "--format", c.Format,
+            "--preset", c.Preset,  "--out",   out.string(), "--jobs",   std::to_string(jobs)};
+}
+
+std::vector<std::string> ToolArguments(const TPresetCase& c, const std::string& input,
+                                       const std::string& output) {
+    std::vector<std::string> args = {"ffmpeg", "-nostdin", "-y", "-i", input};
+    args.insert(args.end(), c.ToolArguments.begin(), c.ToolArguments.end());
+    args.push_back(output);
+    return args;
+}
+
+// A fresh, empty output folder, so that the program never has to pick "(1)" names.
+void Recreate(const fs::path& folder) {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    fs::create_directories(folder, ec);
+}
+
+double KiB(const fs::path& file) {
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    return ec ? 0 : double(size) / 1024;
+}
+
+void PrintRow(const char* name, const char* who, const TSide& side, double outKiB) {
+    std::printf("%-40s %-14s %9.2f %9.2f %10.1f %10.0f\n", name, who, Median(side.Times),
+                Median(side.Cpu), side.PeakMiB, outKiB);
+}
+
+const char* Verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int runs = std::max(1, int(NumberArgument(argc, argv, "--runs", 3)));
+    const double seconds = std::max(1.0, NumberArgument(argc, argv, "--seconds", 60));
+    const double batchSeconds = std::max(1.0, NumberArgument(argc, argv, "--batch-seconds", 20));
+    const bool keep = FlagArgument(argc, argv, "--keep");
+    constexpr int BatchFiles = 10;
+
+    std::string error;
+    if (!test::BindFixtureLibraries(&error)) {
+        std::fprintf(stderr, "bench_convert: %s\n", error.c_str());
+        return 1;
+    }
+    if (!HaveProgram("ffmpeg")) {
+        std::fprintf(stderr, "bench_convert: the ffmpeg tool is missing (Debian package ffmpeg): "
+                             "nothing to compare with\n");
+        return 1;
+    }
+    char pattern[] = "/tmp/cw-bench-convert-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        std::perror("bench_convert: mkdtemp");
+        return 1;
+    }
+    const fs::path folder = pattern;
+
+    test::TFixtureParams params;
+    params.Width = 640;
+    params.Height = 480;
+    params.FrameRateNum = 25;
+    params.FrameRateDen = 1;
+    params.GopSize = 12;
+    params.VideoBitRate = 2000000;
+    params.SampleRate = 44100;
+    params.Channels = 2;
+    params.AudioBitRate = 128000;
+    const std::string clip = (folder / "clip.avi").string();
+    std::vector<std::string> batch;
+    try {
+        params.Seconds = seconds;
+        test::WriteFixture(test::fkAviMpeg4Mp3, clip, params);
+        // Ten files of the same content under their own names.
+        params.Seconds = batchSeconds;
+        const fs::path first = folder / "batch" / "clip01.avi";
+        fs::create_directories(first.parent_path());
+        test::WriteFixture(test::fkAviMpeg4Mp3, first.string(), params);
+        batch.push_back(first.string());
+        for (int i = 2; i <= BatchFiles; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "clip%02d.avi", i);
+            const fs::path copy = first.parent_path() / name;
+            fs::copy_file(first, copy, fs::copy_options::overwrite_existing);
+            batch.push_back(copy.string());
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_convert: cannot write the clips: %s\n", e.what());
+        return 1;
+    }
+
+    const unsigned cores = std::thread::hardware_concurrency();
+    std::printf("clip %.0f s 640x480 25 fps, MPEG-4 + MP3 stereo 44.1 kHz; %u core(s); %d run(s), "
+                "median time, largest peak resident memory\n",
+                seconds, cores, runs);
+    std::printf("program: clipwright-cli convert (codec threads 0); tool: ffmpeg, default "
+                "threading\n");
+    std::printf("%-40s %-14s %9s %9s %10s %10s\n", "case", "who", "seconds", "cpu s", "peak MiB",
+                "out KiB");
+    bool failed = false;
+    std::vector<std::string> missed;
+
+    // -- one file ------------------------------------------------------------------------------
+    for (const TPresetCase& c : MatchedPresets()) {
+        const fs::path appFolder = folder / (std::string("app-") + c.Format);
+        const fs::path appOut = appFolder / (std::string("clip") + c.Extension);
+        const std::string toolOut = (folder / (std::string("tool") + c.Extension)).string();
+        TSide app, tool;
+        bool caseFailed = false;
+        auto runApp = [&] {
+            Recreate(appFolder);
+            std::vector<std::string> args = ConvertArguments(c, appFolder, 1);
+            args.push_back(clip);
+            const TMeasure m = RunMeasured(args);
+            if (!m.Ok || !fs::exists(appOut)) {
+                std::fprintf(stderr, "bench_convert: clipwright-cli failed for %s (exit %d)\n",
+                             c.Name, m.ExitCode);
+                caseFailed = true;
+                return;
+            }
+            app.Add(m);
+        };
+        auto runTool = [&] {
+            const TMeasure m = RunMeasured(ToolArguments(c, clip, toolOut));
+            if (!m.Ok) {
+                std::fprintf(stderr, "bench_convert: ffmpeg failed for %s (exit %d)\n", c.Name,
+                             m.ExitCode);
+                caseFailed = true;
+                return;
+            }
+            tool.Add(m);
+        };
+        for (int r = 0; r < runs && !caseFailed; ++r) {
+            if (r % 2 == 0) {
+                runApp();
+                runTool();
+            } else {
+                runTool();
+                runApp();
+            }
+        }
+        if (caseFailed) {
+            failed = true;
+            continue;
+        }
+        PrintRow(c.Name, "clipwright-cli", app, KiB(appOut));
+        PrintRow("", "ffmpeg", tool, KiB(toolOut));
+        const double ratio = Median(app.Times) / Median(tool.Times);
+        std::printf("aim: one file %s %s, time <= %.2f x ffmpeg: %.2f %s (processor time %.2f x)\n",
+                    c.Format, c.Preset, SingleFileAim, ratio, Verdict(ratio <= SingleFileAim),
+                    Median(app.Cpu) / Median(tool.Cpu));
+        if (ratio > SingleFileAim)
+            missed.push_back(std::string("one file ") + c.Format + " " + c.Preset);
+        const std::string appSettings = X264SettingsOf(appOut.string());
+        if (!appSettings.empty()) {
+            const std::string difference =
+                FirstSettingDifference(appSettings, X264SettingsOf(toolOut));
+            std::printf("     H.264 settings of the two outputs: %s\n",
+                        difference.empty() ? "the same" : ("differ, first " + difference).c_str());
+        }
+    }
+
+    // -- ten files, two at a time ----------------------------------------------------------------
+    {
+        const TPresetCase& c = MatchedPresets().front(); // AVI 3
+        const fs::path appFolder = folder / "batch-app";
+        const fs::path toolFolder = folder / "batch-tool";
+        TSide app, tool;
+        bool caseFailed = false;
+        auto runApp = [&] {
+            Recreate(appFolder);
+            std::vector<std::string> args = ConvertArguments(c, appFolder, 2);
+            args.insert(args.end(), batch.begin(), batch.end());
+            const TMeasure m = RunMeasured(args);
+            if (!m.Ok) {
+                std::fprintf(stderr, "bench_convert: clipwright-cli --jobs 2 failed (exit %d)\n",
+                             m.ExitCode);
+                caseFailed = true;
+                return;
+            }
+            app.Add(m);
+        };
+        auto runTool = [&] {
+            Recreate(toolFolder);
+            TMeasure sum;
+            sum.Ok = true;
+            const auto start = TClock::now();
+            for (const std::string& input : batch) {
+                const TMeasure m = RunMeasured(
+                    ToolArguments(c, input, (toolFolder / fs::path(input).filename()).string()));
+                if (!m.Ok) {
+                    std::fprintf(stderr, "bench_convert: ffmpeg failed for %s (exit %d)\n",
+                                 input.c_str(), m.ExitCode);
+                    caseFailed = true;
+                    return;
+                }
+                sum.CpuSeconds += m.CpuSeconds;
+                sum.PeakMiB = std::max(sum.PeakMiB, m.PeakMiB);
+            }
+            sum.Seconds = SecondsSince(start);
+            tool.Add(sum);
+        };
+        for (int r = 0; r < runs && !caseFailed; ++r) {
+            if (r % 2 == 0) {
+                runApp();
+                runTool();
+            } else {
+                runTool();
+                runApp();
+            }
+        }
+        if (caseFailed) {
+            failed = true;
+        } else {
+            double appKiB = 0, toolKiB = 0;
+            for (const std::string& input : batch) {
+                appKiB += KiB(appFolder / fs::path(input).filename());
+                toolKiB += KiB(toolFolder / fs::path(input).filename());
+            }
+            char name[64];
+            std::snprintf(name, sizeof name, "%d x %.0f s to AVI 3", BatchFiles, batchSeconds);
+            PrintRow(name, "cli --jobs 2", app, appKiB);
+            PrintRow("", "ffmpeg x10", tool, toolKiB);
+            const double speedup = Median(tool.Times) / Median(app.Times);
+            std::printf("aim: ten files with --jobs 2 >= %.1f x faster than ten ffmpeg runs: "
+                        "%.2f %s\n",
+                        BatchAim, speedup, Verdict(speedup >= BatchAim));
+            if (speedup < BatchAim)
+                missed.push_back("ten files --jobs 2");
+        }
+    }
+
+    if (missed.empty() && !failed) {
+        std::printf("every aim met\n");
+    } else if (!missed.empty()) {
+        std::printf("aims missed:");
+        for (const std::string& name : missed)
+            std::printf(" [%s]", name.c_str());
+        std::printf("\n");
+    }
+    std::error_code ec;
+    if (keep)
+        std::printf("files kept in %s\n", folder.c_str());
+    else
+        fs::remove_all(folder, ec);
+    return failed ? 1 : 0;
+}
