@@ -15,9 +15,11 @@
 // The figures are medians over the runs; the program and the tool take turns at going first.
 // Exit code 1 only when something fails to run; a missed aim is printed as MISSED.
 #include "bench/BenchSupport.h"
+#include "engine/FFDecoder.h"
 #include "tests/fixtures/MediaFixtures.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +69,21 @@ double KiB(const fs::path& file) {
     std::error_code ec;
     const auto size = fs::file_size(file, ec);
     return ec ? 0 : double(size) / 1024;
+}
+
+// Empty when the file opens with the decoder component with a video and an audio stream and
+// the expected length (within 10 %), else what is wrong: a fast but broken output must not
+// pass for a result.
+std::string CheckOutput(const fs::path& file, double seconds) {
+    TFFDecoder decoder;
+    if (!decoder.LoadFile(file.string()))
+        return decoder.LastErrMsg();
+    const double length = double(decoder.GetFileStreamInfo().Duration) / 1e6;
+    if (decoder.VideoStreamCount() < 1 || decoder.AudioStreamCount() < 1)
+        return "a video or an audio stream is missing";
+    if (std::fabs(length - seconds) > seconds * 0.1)
+        return "length " + std::to_string(length) + " s instead of " + std::to_string(seconds);
+    return {};
 }
 
 void PrintRow(const char* name, const char* who, const TSide& side, double outKiB) {
@@ -187,6 +204,14 @@ int main(int argc, char** argv) {
                 runApp();
             }
         }
+        if (!caseFailed) {
+            const std::string problem = CheckOutput(appOut, seconds);
+            if (!problem.empty()) {
+                std::fprintf(stderr, "bench_convert: the output of %s is not valid: %s\n", c.Name,
+                             problem.c_str());
+                caseFailed = true;
+            }
+        }
         if (caseFailed) {
             failed = true;
             continue;
@@ -255,6 +280,15 @@ int main(int argc, char** argv) {
             } else {
                 runTool();
                 runApp();
+            }
+        }
+        for (size_t i = 0; i < batch.size() && !caseFailed; ++i) {
+            const fs::path output = appFolder / fs::path(batch[i]).filename();
+            const std::string problem = CheckOutput(output, batchSeconds);
+            if (!problem.empty()) {
+                std::fprintf(stderr, "bench_convert: %s is not valid: %s\n", output.c_str(),
+                             problem.c_str());
+                caseFailed = true;
             }
         }
         if (caseFailed) {
