@@ -28,29 +28,6 @@
 namespace cw::test {
 namespace {
 
-// Closes every failed-files dialog that comes up, keeping the entries it listed.
-class TFailedDialogWatcher {
-public:
-    TFailedDialogWatcher() {
-        Timer.setInterval(5);
-        QObject::connect(&Timer, &QTimer::timeout, [this] {
-            auto* dialog = qobject_cast<TFormFailedAddFile*>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->isVisible())
-                return;
-            std::vector<std::string> entries;
-            for (int i = 0; i < dialog->ListViewFiles->topLevelItemCount(); ++i)
-                entries.push_back(dialog->ListViewFiles->topLevelItem(i)->text(0).toStdString());
-            Dialogs.push_back(entries);
-            dialog->reject();
-        });
-        Timer.start();
-    }
-    std::vector<std::vector<std::string>> Dialogs;
-
-private:
-    QTimer Timer;
-};
-
 class ConversionPages : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -2,13 +2,19 @@
 #pragma once
 
 #include "app/GlobalVars.h"
+#include "ui/FormFailedAddFile.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
 #include "ui/QtMainThread.h"
 
 #include "UiTestSupport.h"
 
+#include <QTimer>
+#include <QTreeWidget>
+
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace cw::test {
 
@@ -47,6 +53,29 @@ public:
 
 private:
     IMainThreadDispatcher* PreviousDispatcher = nullptr;
+};
+
+// Closes every failed-files dialog that comes up, keeping the entries it listed.
+class TFailedDialogWatcher {
+public:
+    TFailedDialogWatcher() {
+        Timer.setInterval(5);
+        QObject::connect(&Timer, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<TFormFailedAddFile*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            std::vector<std::string> entries;
+            for (int i = 0; i < dialog->ListViewFiles->topLevelItemCount(); ++i)
+                entries.push_back(dialog->ListViewFiles->topLevelItem(i)->text(0).toStdString());
+            Dialogs.push_back(entries);
+            dialog->reject();
+        });
+        Timer.start();
+    }
+    std::vector<std::vector<std::string>> Dialogs;
+
+private:
+    QTimer Timer;
 };
 
 } // namespace cw::test

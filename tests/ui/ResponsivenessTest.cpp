@@ -1,0 +1,77 @@
+// The window while a real conversion runs: the event loop keeps turning (no wait of the main
+// thread longer than 50 ms between two turns), and closing the window in the middle of the run
+// asks nothing, stops the run and still saves the settings and both placements. This program
+// runs on its own (not beside other tests), so that other processes do not steal its turns.
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "ui/Widgets.h"
+
+#include "RunSupport.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+namespace cw::test {
+namespace {
+
+class ResponsivenessTest : public TRunFixture {};
+
+TEST_F(ResponsivenessTest, TheEventLoopKeepsTurningDuringARunAndClosingStopsItQuietly) {
+    Make(false);
+    TFixtureParams clip;
+    clip.Seconds = 30;
+    clip.Width = 320;
+    clip.Height = 240;
+    clip.FrameRateNum = 25;
+    const std::string input = Write(fkAviMpeg4Mp3, "long.avi", clip);
+    StartRun({input}, ocVideo, "MP4", 3);
+    ASSERT_TRUE(ProcessUntil([&] { return Cell(0, 2) == "Converting..."; }, 60000));
+
+    // A 5 ms timer: the longest gap between two of its ticks is the longest time the main
+    // thread was kept from its events.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.elapsed();
+    qint64 longest = 0;
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+        ++ticks;
+    });
+    timer.start();
+    // Measure over 1.5 s of the run, through several progress events.
+    ProcessUntil([&] { return clock.elapsed() > 1500 || !Main().FFEncoder->Working(); }, 5000);
+    timer.stop();
+    ASSERT_TRUE(Main().FFEncoder->Working()) << "the run ended before the measurement did";
+    EXPECT_GT(ticks, 50);
+    EXPECT_LT(longest, 50) << "the event loop stood still for " << longest << " ms";
+    std::printf("event loop: %d ticks, longest gap %lld ms\n", ticks, (long long)longest);
+
+    // Closing now: no question, the run stops, the settings and placements are written.
+    Main().move(123, 45);
+    F->Vars.OutputMP3Preset = 2;
+    Main().ButtonClose->click();
+    EXPECT_TRUE(F->Desktop.Messages.empty()) << F->Desktop.Messages[0].Message;
+    EXPECT_EQ(F->ClosedCount, 1);
+    // Every task has ended (the encoder stays marked busy until the detached run would have
+    // cleared it), and the stopped output is finished and playable or not there at all.
+    EXPECT_TRUE(Main().FFEncoder->AllDone());
+    if (fs::exists(Out + "long.mp4"))
+        EXPECT_GT(OutputDuration(Out + "long.mp4"), 0);
+    TIniFile saved;
+    ASSERT_TRUE(saved.Load(SettingsFilePath(F->Vars)));
+    EXPECT_EQ(saved.ReadInteger("System", "OutputMP3Preset", -1), 2);
+    EXPECT_EQ(saved.ReadInteger("Form", "x", -1), 123);
+    EXPECT_EQ(saved.ReadInteger("Form", "y", -1), 45);
+    EXPECT_GE(saved.ReadInteger("FormLog", "x", -1), 0);
+    // No summary comes to a closing window.
+    ProcessPending();
+    EXPECT_EQ(Main().ActivePage(), wpStep3);
+}
+
+} // namespace
+} // namespace cw::test
