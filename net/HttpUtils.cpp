@@ -262,6 +262,14 @@ TDateTime ParseHttpDate(const std::string& text) {
 }
 
 int64_t RoundHalfEven(double value) {
+    // Values beyond the 64-bit range (a server may announce any size) saturate; NaN is 0.
+    constexpr double Limit = 9223372036854775808.0; // 2^63
+    if (std::isnan(value))
+        return 0;
+    if (value >= Limit)
+        return std::numeric_limits<int64_t>::max();
+    if (value < -Limit)
+        return std::numeric_limits<int64_t>::min();
     const double floorValue = std::floor(value);
     const double diff = value - floorValue;
     auto result = int64_t(floorValue);
@@ -283,16 +291,20 @@ std::string RealmFromChallenge(const std::string& header) {
 TProgressFigures ComputeProgress(int64_t bytesRead, int64_t contentLength, int64_t resumeOffset,
                                  int64_t elapsedMs) {
     TProgressFigures f;
-    const int64_t divisor = contentLength + resumeOffset;
+    // Sums in floating point: a announced length near the 64-bit limit must not overflow.
+    const double divisor = double(contentLength) + double(resumeOffset);
     if (divisor > 0) {
         const int64_t percent =
-            RoundHalfEven(double(bytesRead + resumeOffset) * 100.0 / double(divisor));
+            RoundHalfEven((double(bytesRead) + double(resumeOffset)) * 100.0 / divisor);
         f.PercentsDone = uint8_t(std::clamp<int64_t>(percent, 0, 255));
     }
     f.ElapsedTime = elapsedMs / 1000;
     const double estimate =
         bytesRead > 0 ? double(contentLength) / double(bytesRead) * double(f.ElapsedTime) : 0.0;
-    f.EstimatedTimeLeft = RoundHalfEven(estimate) - f.ElapsedTime;
+    const int64_t estimated = RoundHalfEven(estimate);
+    f.EstimatedTimeLeft = estimated == std::numeric_limits<int64_t>::max()
+                              ? estimated
+                              : estimated - f.ElapsedTime;
     f.TransferRate = float(double(bytesRead) / 1024.0);
     if (f.ElapsedTime != 0)
         f.TransferRate = float(double(bytesRead) / 1024.0 / double(f.ElapsedTime));

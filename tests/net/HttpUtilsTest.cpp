@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 
 using namespace cw;
 
@@ -96,6 +98,20 @@ TEST(HttpUtilsTest, RoundingRealmAndProgressFigures) {
     f = ComputeProgress(5000, 0, 0, 4200);
     EXPECT_EQ(f.PercentsDone, 0);
     EXPECT_EQ(f.EstimatedTimeLeft, -4);
+}
+
+TEST(HttpUtilsTest, ProgressOfLengthsNearTheLimitSaturates) {
+    // A server may announce any length; a resumed transfer adds the local part to it.
+    constexpr int64_t Max = std::numeric_limits<int64_t>::max();
+    auto f = ComputeProgress(1, Max, Max, 10'000);
+    EXPECT_EQ(f.PercentsDone, 50);
+    EXPECT_EQ(f.ElapsedTime, 10);
+    // One byte of an endless transfer in ten seconds: the time left is as large as it gets.
+    f = ComputeProgress(1, Max, 0, 10'000);
+    EXPECT_EQ(f.EstimatedTimeLeft, Max);
+    EXPECT_EQ(RoundHalfEven(1e300), Max);
+    EXPECT_EQ(RoundHalfEven(-1e300), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(RoundHalfEven(std::nan("")), 0);
 }
 
 TEST(HttpUtilsTest, StoredCredentialsAndSubObjectDefaults) {
