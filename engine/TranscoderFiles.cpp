@@ -128,7 +128,8 @@ void SetRcOverride(AVCodecContext* enc, const std::string& text) {
         entry.start_frame = start;
         entry.end_frame = end;
         if (q > 0) {
-            entry.qscale = q;
+            // The rate control of this library generation reads the override in lambda units.
+            entry.qscale = q > INT_MAX / FF_QP2LAMBDA ? INT_MAX : q * FF_QP2LAMBDA;
             entry.quality_factor = 1.0f;
         } else {
             entry.qscale = 0;

@@ -1285,7 +1285,9 @@ void TCustomFFmpeg::OpenPassLog(TOutputStream& ost, int index) {
         if (failed)
             file = nullptr;
     }
-    if (!file)
+    // A log without statistics counts as unreadable: the encoder's rate control would fail on
+    // it while opening.
+    if (!file || text.find_first_not_of(" \t\r\n") == std::string::npos)
         Fail(FormatText("Cannot read file: Error reading log file \"%s\" for pass-2 encoding",
                         name.c_str()));
     auto* stats = static_cast<char*>(ff::av_malloc(text.size() + 1));
