@@ -8,7 +8,7 @@ build=${1:-${CLIPWRIGHT_BUILD_DIR:-$root/build}}
 out=$root/docs/screenshots
 
 command -v Xvfb >/dev/null || { echo "Xvfb is missing: apt-get install xvfb" >&2; exit 1; }
-cmake --build "$build" --target clipwright-screenshots clipwright-screenshots-download clipwright-cli artwork branding data_files
+cmake --build "$build" --target clipwright-screenshots clipwright-screenshots-download clipwright-screenshots-convert clipwright-cli artwork branding data_files
 
 display=:97
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp &
@@ -22,6 +22,8 @@ export DISPLAY=$display QT_QPA_PLATFORM=xcb
 "$shots" "$build/bin" "$out" default
 # The downloader's pages during a run against the fake video service.
 "$build/tools/bin/clipwright-screenshots-download" "$build/bin" "$out" download
+# The conversion pages with generated files and a real run.
+"$build/tools/bin/clipwright-screenshots-convert" "$build/bin" "$out" convert
 
 # The join edition: the same program folder with the join branding file.
 for item in sounds docs icon.ico; do ln -s "$build/bin/$item" "$join/$item"; done

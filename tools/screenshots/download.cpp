@@ -18,6 +18,8 @@
 #include "ui/QtDesktop.h"
 #include "ui/QtMainThread.h"
 
+#include "Shots.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -38,42 +40,9 @@
 
 namespace {
 
-void Settle(int ms = 300) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-bool Shoot(QWidget& window, const QString& path) {
-    window.raise();
-    window.activateWindow();
-    Settle();
-    const QRect frame = window.frameGeometry();
-    QPixmap shot =
-        window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
-    if (shot.isNull() || !shot.save(path)) {
-        std::fprintf(stderr, "clipwright-screenshots-download: cannot write %s\n",
-                     qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
+using shots::Settle;
+using shots::Shoot;
+using shots::WaitFor;
 
 cw::test::TFakeVideo Video(const std::string& id, const std::string& title, int itag, uint64_t size,
                            cw::test::TStreamFault fault = cw::test::sfNone) {

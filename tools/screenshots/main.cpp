@@ -15,6 +15,8 @@
 #include "ui/QtDesktop.h"
 #include "ui/QtMainThread.h"
 
+#include "Shots.h"
+
 #include <QApplication>
 #include <QDate>
 #include <QDir>
@@ -25,34 +27,8 @@
 
 #include <cstdio>
 
-namespace {
-
-void Settle(int ms = 300) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-}
-
-bool Shoot(QWidget& window, const QString& path) {
-    window.raise();
-    window.activateWindow();
-    Settle();
-    // The screen as the X server has it, cut to the window's frame.
-    const QRect frame = window.frameGeometry();
-    QPixmap shot =
-        window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
-    if (shot.isNull() || !shot.save(path)) {
-        std::fprintf(stderr, "clipwright-screenshots: cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
-} // namespace
+using shots::Settle;
+using shots::Shoot;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
