@@ -107,8 +107,10 @@ inline TMeasure RunMeasured(const std::vector<std::string>& args, const TRunOpti
         ::wait4(pid, &status, 0, &usage);
     } else {
         // Polls for the end often, so that the wall time stays close; samples on schedule.
-        const auto interval = std::chrono::duration<double>(options.SampleSeconds);
-        auto next = start;
+        // The first sample comes one interval in: before that the program is still loading.
+        const auto interval = std::chrono::duration_cast<TClock::duration>(
+            std::chrono::duration<double>(options.SampleSeconds));
+        auto next = start + interval;
         for (;;) {
             const pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
             if (done == pid || done < 0)
@@ -123,7 +125,7 @@ inline TMeasure RunMeasured(const std::vector<std::string>& args, const TRunOpti
                         options.OnSample(sample);
                 }
                 while (next <= now)
-                    next += std::chrono::duration_cast<TClock::duration>(interval);
+                    next += interval;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }

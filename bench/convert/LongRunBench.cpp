@@ -13,9 +13,10 @@
 // them. The peak resident memory of the whole run (the kernel's high-water mark, which no
 // sample can miss) may exceed the quarter run's by at most 10 % + 4 MiB. A leak of 100 KiB per
 // task shows as 15 MiB over 150 more files. Beside it, for the long run, the largest sample of
-// the first and of the last quarter of its converting time (after every task has been queued)
-// are printed; those quarters hold about the first and the last N/4 files, the files being
-// alike.
+// the first and of the last quarter of its converting time (from the moment every task has
+// been queued to the summary) are printed; those quarters hold about the first and the last
+// N/4 files, the files being alike. The run builds every task before the first one starts, so
+// what a queued task holds shows in the rule but not in the quarters.
 //
 // Every output of both runs is opened again with the decoder component: one video and one
 // audio stream, 160x120, a length within 10 % of the input's, and every picture decoded.
@@ -45,14 +46,16 @@ constexpr int ClipWidth = 160;
 constexpr int ClipHeight = 120;
 constexpr double AllowedGrowth = 0.10; // of the quarter run's peak
 constexpr double AllowedGrowthMiB = 4;
+// The log line of every queued task (stderr) and the first line of the summary (stdout).
 const char* const QueuedLine = "File has been added to convert list.";
+const char* const SummaryLine = "Total files: ";
 
 int CountLines(const fs::path& file, const std::string& text) {
     std::ifstream in(file);
     int count = 0;
     std::string line;
     while (std::getline(in, line))
-        count += line == text ? 1 : 0;
+        count += line.rfind(text, 0) == 0 ? 1 : 0;
     return count;
 }
 
@@ -60,13 +63,15 @@ struct TRunResult {
     bool Ok = false;
     int Files = 0;
     TMeasure Measure;
-    std::vector<int> QueuedAt; // per sample: tasks queued by then
+    std::vector<int> QueuedAt;    // per sample: tasks queued by then
+    std::vector<bool> FinishedAt; // per sample: the summary was out (the run is tearing down)
     std::vector<fs::path> Outputs;
 };
 
 // One run of the command line over the first `files` inputs, sampled.
 TRunResult RunConvert(const std::vector<std::string>& inputs, int files, int jobs,
-                      double sampleSeconds, const fs::path& outFolder, const fs::path& logFile) {
+                      double sampleSeconds, const fs::path& outFolder, const fs::path& logFile,
+                      const fs::path& summaryFile) {
     TRunResult result;
     result.Files = files;
     std::error_code ec;
@@ -78,9 +83,11 @@ TRunResult RunConvert(const std::vector<std::string>& inputs, int files, int job
     args.insert(args.end(), inputs.begin(), inputs.begin() + files);
     TRunOptions options;
     options.StderrPath = logFile.string();
+    options.StdoutPath = summaryFile.string();
     options.SampleSeconds = sampleSeconds;
     options.OnSample = [&](const TMemorySample&) {
         result.QueuedAt.push_back(CountLines(logFile, QueuedLine));
+        result.FinishedAt.push_back(CountLines(summaryFile, SummaryLine) > 0);
     };
     result.Measure = RunMeasured(args, options);
     for (int i = 0; i < files; ++i)
@@ -200,10 +207,11 @@ int main(int argc, char** argv) {
     std::printf("%d files of %.0f s %dx%d %d fps MPEG-4 + MP3 to AVI 3, clipwright-cli convert "
                 "--jobs %d, memory sampled every %.2g s\n",
                 files, clipSeconds, ClipWidth, ClipHeight, ClipFrameRate, jobs, sampleSeconds);
-    const TRunResult small = RunConvert(inputs, quarter, jobs, sampleSeconds,
-                                        folder / "out-quarter", folder / "quarter.log");
-    const TRunResult full =
-        RunConvert(inputs, files, jobs, sampleSeconds, folder / "out-all", folder / "all.log");
+    const TRunResult small =
+        RunConvert(inputs, quarter, jobs, sampleSeconds, folder / "out-quarter",
+                   folder / "quarter.log", folder / "quarter.out");
+    const TRunResult full = RunConvert(inputs, files, jobs, sampleSeconds, folder / "out-all",
+                                       folder / "all.log", folder / "all.out");
     if (!small.Ok || !full.Ok) {
         std::printf("files kept in %s\n", folder.c_str());
         return 1;
@@ -215,20 +223,26 @@ int main(int argc, char** argv) {
 
     // The long run sample by sample, once all of its tasks were queued.
     const auto& samples = full.Measure.Samples;
-    size_t converting = 0;
+    size_t converting = 0, finished = 0;
     while (converting < full.QueuedAt.size() && full.QueuedAt[converting] < files)
         ++converting;
+    while (finished < full.FinishedAt.size() && !full.FinishedAt[finished])
+        ++finished;
     if (converting < samples.size()) {
         std::printf("memory of the %d-file run (MiB at each sample; | once every task was "
-                    "queued):\n ",
+                    "queued, ] once the summary was out):\n ",
                     files);
         for (size_t i = 0; i < samples.size(); ++i)
-            std::printf("%s%.0f", i == converting ? " | " : " ", samples[i].RssMiB);
+            std::printf("%s%.0f",
+                        i == converting ? " | "
+                        : i == finished ? " ] "
+                                        : " ",
+                        samples[i].RssMiB);
         std::printf("\n");
-        const size_t span = samples.size() - converting;
+        const size_t span = std::max(finished, converting) - converting;
         if (span >= 4) {
             const double firstQuarter = MaxRss(samples, converting, converting + span / 4);
-            const double lastQuarter = MaxRss(samples, samples.size() - span / 4, samples.size());
+            const double lastQuarter = MaxRss(samples, finished - span / 4, finished);
             std::printf("largest sample, first quarter of the converting time %.1f MiB, last "
                         "quarter %.1f MiB (%+.1f MiB)\n",
                         firstQuarter, lastQuarter, lastQuarter - firstQuarter);
