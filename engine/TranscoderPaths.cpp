@@ -1264,8 +1264,7 @@ void TCustomFFmpeg::OpenPassLog(TOutputStream& ost, int index) {
     if (name.size() > 1023)
         name.resize(1023);
     // Encoders that keep their statistics in a file of their own are pointed at the same one.
-    if (enc->priv_data &&
-        ff::av_opt_find(enc->priv_data, "stats", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+    if (enc->priv_data && ff::av_opt_find(enc->priv_data, "stats", nullptr, 0, 0))
         ff::av_opt_set(enc->priv_data, "stats", name.c_str(), 0);
     if (pass1) {
         ost.PassLog = std::fopen(name.c_str(), "wb");

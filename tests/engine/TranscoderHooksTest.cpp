@@ -335,24 +335,4 @@ TEST_F(HooksTest, PreviewWindowShowsFramesUntilItIsClosed) {
     EXPECT_EQ(run.Job->PreviewFlags(), 0);
 }
 
-TEST_F(HooksTest, StreamCopyRefusesHooksAndPreview) {
-    for (int kind = 0; kind < 2; ++kind) {
-        TRecordedJob run;
-        ASSERT_TRUE(run.Job->OpenInput(Clip().Path)) << run.Job->OpenError;
-        run.Job->SetOption("vcodec", "copy");
-        run.Job->SetOption("an", "1");
-        run.Job->VideoOutputHook = kind == 0;
-        ASSERT_EQ(run.Job->OpenOutput(Out("copy" + std::to_string(kind) + ".avi"), false), 1)
-            << run.Job->OpenError;
-        if (kind == 1)
-            run.Job->SetPreviewFlags(PreviewBitmapFlag);
-        run.Run();
-        EXPECT_TRUE(run.Job->Failed);
-        EXPECT_EQ(run.Job->ErrorMessage,
-                  kind == 0 ? "-vcodec copy and VideoHook are incompatible (frames are not decoded)"
-                            : "-vcodec copy and PostHooks are incompatible (frames are not "
-                              "decoded)");
-    }
-}
-
 } // namespace
