@@ -1,6 +1,7 @@
 // Whole conversions through the window on real generated media: Step1 to Step4 in per-file
 // and in join editions, a file that fails in the run, cancelling during the second file, the
 // end sound (recorded, never heard) and the shutdown countdown with a recording power service.
+#include "ui/PreviewWindow.h"
 #include "ui/Widgets.h"
 
 #include "RunSupport.h"
@@ -189,8 +190,26 @@ TEST_F(ProgressPageTest, CancelDuringTheSecondFileCountsItAsFailedAndShowsTheSum
     const std::string second = Write(fkAviMpeg4Mp3, "second.avi", longClip);
     F->Vars.PlayASoundWhenFinished = true;
 
+    InstallQtPreviewer();
     StartRun({first, second}, ocVideo, "MP4", 3);
     ASSERT_TRUE(ProcessUntil([&] { return Cell(0, 2) == "Finish."; }, 60000));
+    ASSERT_EQ(Main().ActivePage(), wpStep3) << "the second file finished before the cancel";
+    // Preview switched on during the run: the running task shows the pictures it encodes
+    // (640 x 420 for this preset) in a window captioned with the frame time.
+    Main().CheckBoxPreview->setChecked(true);
+    TPreviewWindow* preview = nullptr;
+    EXPECT_TRUE(ProcessUntil(
+        [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* p = qobject_cast<TPreviewWindow*>(w); p && p->isVisible())
+                    preview = p;
+            return preview != nullptr;
+        },
+        20000));
+    if (preview) {
+        EXPECT_EQ(preview->Frame().size(), QSize(640, 420));
+        EXPECT_FALSE(preview->windowTitle().isEmpty());
+    }
     ASSERT_EQ(Main().ActivePage(), wpStep3) << "the second file finished before the cancel";
     F->Desktop.Answers.push_back(mrYes);
     Main().ActionExit->trigger();
@@ -203,6 +222,7 @@ TEST_F(ProgressPageTest, CancelDuringTheSecondFileCountsItAsFailedAndShowsTheSum
     EXPECT_EQ(Sound.Played, (std::vector<std::string>{Main().ProgramFolder() + "sounds/fail.wav"}));
     EXPECT_FALSE(Main().FFEncoder->Working());
     EXPECT_EQ(Main().FFEncoder->TasksCount(), 0);
+    SetPreviewerFactory(nullptr);
     EXPECT_GT(OutputDuration(Out + "first.mp4"), 800'000);
     // The stopped output is either finished and playable or gone: never an empty shell.
     if (fs::exists(Out + "second.mp4")) {
