@@ -59,6 +59,12 @@ std::string Title(const std::string& path) {
     return title;
 }
 
+std::string FormatChapter(double start, double end, const std::string& title) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f-%.1f ", start, end);
+    return text + title;
+}
+
 class SideRoadsTest : public TranscoderTest {
 protected:
     static TFixtureParams Params(double seconds, int rate) {
@@ -222,6 +228,39 @@ TEST_F(SideRoadsTest, MetadataMapsChooseWhereTheTitleComesFrom) {
             EXPECT_EQ(Title(out), c.Title);
         }
     }
+}
+
+TEST_F(SideRoadsTest, ChaptersOfTheFirstInputWithChaptersAreCutToTheOutput) {
+    const std::string source = Source(fkAviMpeg4Mp3, Params(3, 10)).Path;
+    // A second input that only brings chapters: 0-1 s, 1-2 s, 2-3 s.
+    std::ofstream(Out("chapters.txt"))
+        << ";FFMETADATA1\n"
+           "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=One\n"
+           "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Two\n"
+           "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=3000\ntitle=Three\n";
+    TRecordedJob run;
+    ASSERT_TRUE(run.Job->OpenInput(source)) << run.Job->OpenError;
+    run.Job->SetOption("f", "ffmetadata");
+    ASSERT_TRUE(run.Job->OpenInput(Out("chapters.txt"))) << run.Job->OpenError;
+    run.Job->SetOption("an", "1");
+    run.Job->SetOption("t", "1.5");
+    ASSERT_EQ(run.Job->OpenOutput(Out("chapters.mkv"), false), 1) << run.Job->OpenError;
+    run.Run();
+    ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
+
+    AVFormatContext* context = nullptr;
+    ASSERT_GE(ff::avformat_open_input(&context, Out("chapters.mkv").c_str(), nullptr, nullptr), 0);
+    std::vector<std::string> chapters;
+    for (unsigned i = 0; i < context->nb_chapters; ++i) {
+        const AVChapter* chapter = context->chapters[i];
+        const AVDictionaryEntry* title = ff::av_dict_get(chapter->metadata, "title", nullptr, 0);
+        chapters.push_back(FormatChapter(chapter->start * av_q2d(chapter->time_base),
+                                         chapter->end * av_q2d(chapter->time_base),
+                                         title ? title->value : ""));
+    }
+    ff::avformat_close_input(&context);
+    // The output lasts 1.5 s: the second chapter is cut there, the third is left out.
+    EXPECT_EQ(chapters, (std::vector<std::string>{"0.0-1.0 One", "1.0-1.5 Two"}));
 }
 
 TEST_F(SideRoadsTest, StatisticsFileAndPsnr) {
