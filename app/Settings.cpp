@@ -4,6 +4,8 @@
 #include "app/IniFile.h"
 #include "app/Utils.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <variant>
 
 namespace cw {
@@ -146,10 +148,11 @@ TWindowPlacement ClampPlacement(TWindowPlacement p, int screenWidth, int screenH
         p.Width = screenWidth;
     if (p.Height > screenHeight)
         p.Height = screenHeight;
-    if (p.Left + p.Width > screenWidth)
-        p.Left = screenWidth - p.Width;
-    if (p.Top + p.Height > screenHeight)
-        p.Top = screenHeight - p.Height;
+    // The stored numbers are whatever the file holds: the sums are taken in 64 bits.
+    if (int64_t(p.Left) + p.Width > screenWidth)
+        p.Left = int(std::max<int64_t>(int64_t(screenWidth) - p.Width, 0));
+    if (int64_t(p.Top) + p.Height > screenHeight)
+        p.Top = int(std::max<int64_t>(int64_t(screenHeight) - p.Height, 0));
     if (p.Left < 0)
         p.Left = 0;
     if (p.Top < 0)

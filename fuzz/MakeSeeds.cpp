@@ -77,6 +77,11 @@ void IniSeeds(const fs::path& branding) {
     Seed("ini", "settings", 1, settings);
     Seed("ini", "document", 0, settings);
     Seed("ini", "branding", 2, FileText(branding));
+    // Numbers at the ends of their ranges where the program indexes or adds with them.
+    Seed("ini", "extremes", 1,
+         "[System]\r\nOutputFormatClass=255\r\nOutputVideoFormat=-1\r\nOutputAVIPreset="
+         "2147483647\r\nPreferYouTube1=200\r\nPreferYouTubeQuality=0x80000000\r\n[Form]\r\n"
+         "x=2147483647\r\ny=-2147483648\r\nwidth=-2147483648\r\nheight=$7FFFFFFF\r\n");
 }
 
 void DownloadSeeds() {

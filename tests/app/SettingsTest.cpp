@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+
 using namespace cw;
 
 namespace {
@@ -191,6 +193,13 @@ TEST(Placement, ClampingKeepsTheWindowOnScreen) {
     EXPECT_TRUE(p.Maximized);
     p = ClampPlacement({0, 900, 772, 547, false}, 1280, 1024);
     EXPECT_EQ(p.Top, 1024 - 547);
+    // A hand-edited file may hold any integer: the far ends of the range still land on screen.
+    p = ClampPlacement({INT_MAX, INT_MAX, 772, 547, false}, 1280, 1024);
+    EXPECT_EQ(p.Left, 1280 - 772);
+    EXPECT_EQ(p.Top, 1024 - 547);
+    p = ClampPlacement({INT_MIN, INT_MAX, INT_MIN, INT_MAX, false}, 1280, 1024);
+    EXPECT_EQ(p.Left, 0);
+    EXPECT_EQ(p.Top, 0);
 }
 
 TEST(Placement, SavedPlacementRestoresAndMissingSectionKeepsCurrent) {
