@@ -2,8 +2,15 @@
 // grabbing a window as the X server shows it.
 #pragma once
 
+#include "app/Platform.h"
+#include "base/MainThread.h"
+#include "ui/QtDesktop.h"
+#include "ui/QtMainThread.h"
+
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
@@ -11,6 +18,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 
 namespace shots {
 
@@ -52,5 +60,46 @@ inline bool Shoot(QWidget& window, const QString& path) {
     std::printf("%s\n", qPrintable(path));
     return true;
 }
+
+// What every screenshot program sets up: its three arguments (EXE_FOLDER OUTPUT_FOLDER
+// PREFIX), the output folder, a temporary home so that a user's own settings are never
+// touched, and the window's main-thread dispatcher and desktop for the program's lifetime.
+class TSession {
+public:
+    TSession(int argc, char** argv, const char* program) {
+        if (argc != 4) {
+            std::fprintf(stderr, "usage: %s EXE_FOLDER OUTPUT_FOLDER PREFIX\n", program);
+            return;
+        }
+        ExeFolder = argv[1];
+        Out = QString::fromLocal8Bit(argv[2]);
+        Prefix = QString::fromLocal8Bit(argv[3]);
+        QDir().mkpath(Out);
+        QDir().mkpath(Home.path() + "/config");
+        qputenv("XDG_CONFIG_HOME", (Home.path() + "/config").toLocal8Bit());
+        qputenv("HOME", Home.path().toLocal8Bit());
+        cw::SetMainThreadDispatcher(&Dispatcher);
+        cw::SetDesktop(&Desktop);
+        Valid = true;
+    }
+    ~TSession() {
+        if (!Valid)
+            return;
+        cw::SetDesktop(nullptr);
+        cw::SetMainThreadDispatcher(nullptr);
+    }
+    // OUTPUT_FOLDER/PREFIX-name.png
+    QString File(const QString& name) const { return QString("%1/%2-%3.png").arg(Out, Prefix, name); }
+
+    bool Valid = false;
+    std::string ExeFolder;
+    QString Out;
+    QString Prefix;
+    QTemporaryDir Home;
+
+private:
+    cw::TQtMainThreadDispatcher Dispatcher;
+    cw::TQtDesktop Desktop;
+};
 
 } // namespace shots

@@ -33,16 +33,12 @@ using shots::WaitFor;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: clipwright-screenshots-convert EXE_FOLDER OUTPUT_FOLDER PREFIX\n");
+    shots::TSession session(argc, argv, "clipwright-screenshots-convert");
+    if (!session.Valid)
         return 2;
-    }
-    const std::string exeFolder = argv[1];
-    const QString out = QString::fromLocal8Bit(argv[2]);
-    const QString prefix = QString::fromLocal8Bit(argv[3]);
-    QDir().mkpath(out);
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const std::string& exeFolder = session.ExeFolder;
+    const QString& out = session.Out;
+    const QString& prefix = session.Prefix;
     QTemporaryDir media;
     const std::string folder = media.path().toStdString() + "/";
 
@@ -76,11 +72,6 @@ int main(int argc, char** argv) {
     big.FrameRateNum = 25;
     WriteFixture(fkAviMpeg4Mp3, folder + "Long walk.avi", big);
     WriteFixture(fkMkvNoDecoder, folder + "Old camera.mkv", p);
-
-    TQtMainThreadDispatcher dispatcher;
-    SetMainThreadDispatcher(&dispatcher);
-    TQtDesktop desktop;
-    SetDesktop(&desktop);
 
     bool ok = true;
     {
@@ -128,7 +119,5 @@ int main(int argc, char** argv) {
         ok = Shoot(form, QString("%1/%2-TabSheetStep4-failure.png").arg(out, prefix)) && ok;
         form.close();
     }
-    SetDesktop(nullptr);
-    SetMainThreadDispatcher(nullptr);
     return ok ? 0 : 1;
 }

@@ -61,20 +61,15 @@ cw::test::TFakeVideo Video(const std::string& id, const std::string& title, int 
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr,
-                     "usage: clipwright-screenshots-download EXE_FOLDER OUTPUT_FOLDER PREFIX\n");
+    shots::TSession session(argc, argv, "clipwright-screenshots-download");
+    if (!session.Valid)
         return 2;
-    }
     using namespace cw;
     namespace fs = std::filesystem;
-    const std::string source = argv[1];
-    const QString out = QString::fromLocal8Bit(argv[2]);
-    const QString prefix = QString::fromLocal8Bit(argv[3]);
-    QDir().mkpath(out);
-    QTemporaryDir temp;
-    qputenv("XDG_CONFIG_HOME", (temp.path() + "/config").toLocal8Bit());
-    qputenv("HOME", temp.path().toLocal8Bit());
+    const std::string& source = session.ExeFolder;
+    const QString& out = session.Out;
+    const QString& prefix = session.Prefix;
+    const QTemporaryDir& temp = session.Home;
 
     test::TFakeVideoService service;
     service.AddVideo(Video("Jx8s2Qk", "Sunset over the harbour", 18, 6 << 20));
@@ -94,11 +89,6 @@ int main(int argc, char** argv) {
     TIniFile branding = LoadBrandingFile(source + "/" + BrandingFileName);
     branding.WriteString(BrandingSection, "VideoSiteDomain", service.Domain());
     std::ofstream(exeFolder + BrandingFileName, std::ios::binary) << ScrambleText(branding.Text());
-
-    TQtMainThreadDispatcher dispatcher;
-    SetMainThreadDispatcher(&dispatcher);
-    TQtDesktop desktop;
-    SetDesktop(&desktop);
 
     bool ok = true;
     {
@@ -134,7 +124,5 @@ int main(int argc, char** argv) {
         ok = Shoot(form, QString("%1/%2-TabSheetStep7.png").arg(out, prefix)) && ok;
         form.hide();
     }
-    SetDesktop(nullptr);
-    SetMainThreadDispatcher(nullptr);
     return ok ? 0 : 1;
 }

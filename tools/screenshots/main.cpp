@@ -32,22 +32,13 @@ using shots::Shoot;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: clipwright-screenshots EXE_FOLDER OUTPUT_FOLDER PREFIX\n");
+    shots::TSession session(argc, argv, "clipwright-screenshots");
+    if (!session.Valid)
         return 2;
-    }
-    const std::string exeFolder = argv[1];
-    const QString out = QString::fromLocal8Bit(argv[2]);
-    const QString prefix = QString::fromLocal8Bit(argv[3]);
-    QDir().mkpath(out);
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-
+    const std::string& exeFolder = session.ExeFolder;
+    const QString& out = session.Out;
+    const QString& prefix = session.Prefix;
     using namespace cw;
-    TQtMainThreadDispatcher dispatcher;
-    SetMainThreadDispatcher(&dispatcher);
-    TQtDesktop desktop;
-    SetDesktop(&desktop);
 
     bool ok = true;
     {
@@ -96,7 +87,5 @@ int main(int argc, char** argv) {
         ok = Shoot(failed, QString("%1/%2-failed.png").arg(out, prefix)) && ok;
         failed.hide();
     }
-    SetDesktop(nullptr);
-    SetMainThreadDispatcher(nullptr);
     return ok ? 0 : 1;
 }
