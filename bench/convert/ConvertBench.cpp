@@ -12,7 +12,9 @@
 //                the tool's wall time
 //   ten files    ten 20 s clips of the same kind to AVI preset 3 with --jobs 2, against ten
 //                runs of the tool one after the other; aim: at least 1.7 times faster
-// The figures are medians over the runs; the program and the tool take turns at going first.
+// The figures are medians over the runs (the aims are judged on them; the ratio of the best
+// runs is printed beside them, as a hint when the machine is busy); the program and the tool
+// take turns at going first.
 // Exit code 1 only when something fails to run; a missed aim is printed as MISSED.
 #include "bench/BenchSupport.h"
 #include "engine/FFDecoder.h"
@@ -90,6 +92,11 @@ std::string CheckOutput(const fs::path& file, double seconds) {
 void PrintRow(const char* name, const char* who, const TSide& side, double outKiB) {
     std::printf("%-40s %-14s %9.2f %9.2f %10.1f %10.0f\n", name, who, Median(side.Times),
                 Median(side.Cpu), side.PeakMiB, outKiB);
+}
+
+// The quickest run: the one least disturbed by other work on the machine.
+double Best(const std::vector<double>& times) {
+    return times.empty() ? 0 : *std::min_element(times.begin(), times.end());
 }
 
 const char* Verdict(bool met) {
@@ -224,9 +231,10 @@ int main(int argc, char** argv) {
         PrintRow(c.Name, "clipwright-cli", app, KiB(appOut));
         PrintRow("", "ffmpeg", tool, KiB(toolOut));
         const double ratio = Median(app.Times) / Median(tool.Times);
-        std::printf("aim: one file %s %s, time <= %.2f x ffmpeg: %.2f %s (processor time %.2f x)\n",
+        std::printf("aim: one file %s %s, time <= %.2f x ffmpeg: %.2f %s (best runs %.2f x, "
+                    "processor time %.2f x)\n",
                     c.Format, c.Preset, SingleFileAim, ratio, Verdict(ratio <= SingleFileAim),
-                    Median(app.Cpu) / Median(tool.Cpu));
+                    Best(app.Times) / Best(tool.Times), Median(app.Cpu) / Median(tool.Cpu));
         if (ratio > SingleFileAim)
             missed.push_back(std::string("one file ") + c.Format + " " + c.Preset);
         const std::string appSettings = X264SettingsOf(appOut.string());
@@ -311,8 +319,9 @@ int main(int argc, char** argv) {
             PrintRow("", "ffmpeg x10", tool, toolKiB);
             const double speedup = Median(tool.Times) / Median(app.Times);
             std::printf("aim: ten files with --jobs 2 >= %.1f x faster than ten ffmpeg runs: "
-                        "%.2f %s\n",
-                        BatchAim, speedup, Verdict(speedup >= BatchAim));
+                        "%.2f %s (best runs %.2f x)\n",
+                        BatchAim, speedup, Verdict(speedup >= BatchAim),
+                        Best(tool.Times) / Best(app.Times));
             if (speedup < BatchAim)
                 missed.push_back("ten files --jobs 2");
         }
