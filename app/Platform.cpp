@@ -1,6 +1,9 @@
 #include "app/Platform.h"
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <climits>
 
 namespace cw {
 
@@ -65,6 +68,19 @@ void ShutdownComputer(int mode) {
         if (auto* p = PowerService())
             p->Request(actions[mode]);
     SetProcessPrivilege(privilege, false);
+}
+
+long RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return -1;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? LONG_MAX : long(limit.rlim_cur);
 }
 
 } // namespace cw

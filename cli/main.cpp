@@ -1,3 +1,4 @@
+#include "app/Platform.h"
 #include "base/MainThread.h"
 #include "cli/Commands.h"
 
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
     using namespace cw::cli;
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+
+    // Queued tasks hold their files open: a large batch needs more than the default limit.
+    cw::RaiseOpenFileLimit();
 
     cw::TQueueDispatcher dispatcher;
     cw::SetMainThreadDispatcher(&dispatcher);

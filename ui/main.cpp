@@ -32,6 +32,8 @@ int StartupFailed(const std::string& text) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Queued tasks hold their files open: a large batch needs more than the default limit.
+    cw::RaiseOpenFileLimit();
     using namespace cw;
 
     TQtMainThreadDispatcher dispatcher;

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <vector>
+
 using namespace cw;
 
 namespace {
@@ -70,4 +76,28 @@ TEST(BusyCursor, NestsAndIgnoresExtraEnds) {
     SetDesktop(previous);
     // Shown busy twice (each BeginBusy), restored once, when the count reached zero.
     EXPECT_EQ(desktop.Cursor, (std::vector<bool>{true, true, false}));
+}
+
+TEST(OpenFiles, ALowSoftLimitIsRaisedSoThatManyFilesCanBeOpenAtOnce) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 512)
+        GTEST_SKIP() << "the hard limit of this machine is only " << saved.rlim_max;
+    rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const long raised = RaiseOpenFileLimit();
+    EXPECT_GE(raised, 512);
+    // Far more descriptors than the lowered limit allowed are open at once.
+    std::vector<int> open;
+    for (int i = 0; i < 300; ++i) {
+        const int fd = ::open("/dev/null", O_RDONLY);
+        if (fd < 0)
+            break;
+        open.push_back(fd);
+    }
+    EXPECT_EQ(open.size(), 300u);
+    for (int fd : open)
+        ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved);
 }
