@@ -4,6 +4,8 @@
 #include "base/MainThread.h"
 #include "engine/FFLoader.h"
 
+#include <malloc.h>
+
 #include <chrono>
 #include <thread>
 
@@ -368,6 +370,9 @@ void TFFEncoder::Stop(bool wait) {
 }
 
 void TFFEncoder::DoTerminate(TCustomFFmpeg* task) {
+    // Each task runs on a thread of its own, and the memory it freed stays in that thread's
+    // allocator pool; handing it back keeps a long batch from growing with every task.
+    ::malloc_trim(0);
     std::lock_guard<std::recursive_mutex> guard(TerminateLock);
     if (!task) {
         AllDoneStep();
