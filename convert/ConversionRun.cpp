@@ -3,6 +3,7 @@
 
 #include "app/Utils.h"
 #include "base/MainThread.h"
+#include "engine/FFApi.h"
 
 #include <algorithm>
 #include <chrono>
@@ -238,6 +239,17 @@ void TConversionRun::EncoderTerminate(const TTerminateInfo& info) {
     if (info.TaskIndex >= 0) {
         TProgressItem* item =
             info.TaskIndex < int(ItemList.size()) ? &ItemList[info.TaskIndex] : nullptr;
+        // A task can reach its end without one picture or sound decoded (an input damaged
+        // all through): an output without media is a failure, not a finished file.
+        if (info.Finished && !MergeRun && item && !HoldsMedia(item->OutputPath)) {
+            TTerminateInfo failed = info;
+            failed.Finished = false;
+            failed.Failed = true;
+            failed.ErrorMessage = "Nothing could be decoded from the input; the output holds no "
+                                  "media.";
+            EncoderTerminate(failed);
+            return;
+        }
         if (info.Finished) {
             ++RunSummary.SucceededFiles;
             if (MergeRun)
@@ -277,6 +289,22 @@ void TConversionRun::EncoderTerminate(const TTerminateInfo& info) {
     }
 }
 
+bool TConversionRun::HoldsMedia(const std::string& path) {
+    std::error_code ec;
+    if (path.empty() || std::filesystem::file_size(path, ec) == 0 || ec)
+        return false;
+    TFFDecoder probe;
+    bool media = probe.LoadFile(path) && probe.StreamCount() > 0;
+    if (media && probe.GetFileStreamInfo().Duration <= 0) {
+        // Containers that do not state their length: at least one packet with data.
+        AVPacket* packet = ff::av_packet_alloc();
+        media = packet && ff::av_read_frame(probe.Context(), packet) >= 0 && packet->size > 0;
+        ff::av_packet_free(&packet);
+    }
+    probe.CloseFile();
+    return media;
+}
+
 void TConversionRun::RemoveEmptyOutputs() {
     // A task that never ran (or failed before writing) leaves an output without media; the
     // output of a task stopped while running is finished and kept.
@@ -284,11 +312,7 @@ void TConversionRun::RemoveEmptyOutputs() {
         std::error_code ec;
         if (path.empty() || !std::filesystem::exists(path, ec))
             continue;
-        TFFDecoder probe;
-        const bool playable = std::filesystem::file_size(path, ec) > 0 && probe.LoadFile(path) &&
-                              probe.StreamCount() > 0 && probe.GetFileStreamInfo().Duration > 0;
-        probe.CloseFile();
-        if (!playable)
+        if (!HoldsMedia(path))
             std::filesystem::remove(path, ec);
     }
     UnfinishedOutputs.clear();

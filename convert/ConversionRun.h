@@ -135,6 +135,8 @@ private:
     void FinishConversion();
     // Removes outputs of tasks that did not finish and hold no playable media.
     void RemoveEmptyOutputs();
+    // The file opens as media with at least one stream, and states a length or holds a packet.
+    static bool HoldsMedia(const std::string& path);
     double Elapsed() const;
 
     TFFEncoder& Encoder;
