@@ -302,9 +302,8 @@ TProgressFigures ComputeProgress(int64_t bytesRead, int64_t contentLength, int64
     const double estimate =
         bytesRead > 0 ? double(contentLength) / double(bytesRead) * double(f.ElapsedTime) : 0.0;
     const int64_t estimated = RoundHalfEven(estimate);
-    f.EstimatedTimeLeft = estimated == std::numeric_limits<int64_t>::max()
-                              ? estimated
-                              : estimated - f.ElapsedTime;
+    f.EstimatedTimeLeft =
+        estimated == std::numeric_limits<int64_t>::max() ? estimated : estimated - f.ElapsedTime;
     f.TransferRate = float(double(bytesRead) / 1024.0);
     if (f.ElapsedTime != 0)
         f.TransferRate = float(double(bytesRead) / 1024.0 / double(f.ElapsedTime));
