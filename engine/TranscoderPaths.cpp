@@ -596,7 +596,16 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* d
             else if (vdelta > 0.6)
                 ost.SyncOpts = std::llround(syncIpts);
         } else if (vdelta > 1.1) {
-            copies = std::llround(vdelta);
+            // A gap beyond the discontinuity threshold is a broken timestamp, not pictures
+            // that went missing: filling it would turn a damaged second into hours of copies.
+            // The picture takes the next place instead, and the timeline goes on from there.
+            const double gapSeconds = vdelta * av_q2d(enc->time_base);
+            if (gapSeconds > DtsDeltaThreshold) {
+                LogV(llWarning,
+                     FormatText("timestamp jump of %.1f s in the pictures ignored", gapSeconds));
+            } else {
+                copies = std::llround(vdelta);
+            }
         }
         if (copies == 0) {
             ++DropFrames;
@@ -661,6 +670,8 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* d
     }
 
     for (int64_t i = 0; i < copies; ++i) {
+        if (StopRequested)
+            break; // a stop is not kept waiting by a long run of repeated pictures
         const int64_t frameNumber = ost.FrameNumber + 1;
         const int64_t pts = ff::av_rescale_q(ost.SyncOpts, enc->time_base, AV_TIME_BASE_Q);
         bool converted = false;

@@ -37,6 +37,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QWindow>
 
@@ -280,6 +281,9 @@ void TFormMain::FormDestroy() {
     // The controls go away after this object's own part: no signal of theirs may reach it.
     for (QObject* child : findChildren<QObject*>())
         disconnect(child, nullptr, this, nullptr);
+    // The list page watches the grid's viewport; the grid outlives this object's own part.
+    if (InputList && NextGrid)
+        NextGrid->viewport()->removeEventFilter(InputList);
     ThumbnailList.clear();
     if (Progress)
         Progress->ReleaseRun(); // before the encoder it drives
