@@ -5,6 +5,8 @@
 // settings.
 #pragma once
 
+#include "tests/fixtures/MediaFixtures.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -215,6 +217,23 @@ struct TPresetCase {
 //   MP4 3   H.264 with the device option block, 640x420, 30 fps + AAC 128 kbit/s in MP4
 // For H.264 the settings text the encoder writes into both outputs is the same (the
 // benchmarks print it when it is not).
+// The conversion benchmarks' clip: 640x480 at 25 fps, MPEG-4 at 2 Mbit/s with a key picture
+// every 12, and stereo 44.1 kHz audio at 128 kbit/s.
+inline test::TFixtureParams BenchClipParams(double seconds) {
+    test::TFixtureParams params;
+    params.Seconds = seconds;
+    params.Width = 640;
+    params.Height = 480;
+    params.FrameRateNum = 25;
+    params.FrameRateDen = 1;
+    params.GopSize = 12;
+    params.VideoBitRate = 2000000;
+    params.SampleRate = 44100;
+    params.Channels = 2;
+    params.AudioBitRate = 128000;
+    return params;
+}
+
 inline const std::vector<TPresetCase>& MatchedPresets() {
     static const std::vector<TPresetCase> cases = {
         {"MPEG-4 1500k + MP3 192k, AVI",

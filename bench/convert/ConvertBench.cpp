@@ -129,20 +129,10 @@ int main(int argc, char** argv) {
     }
     const fs::path folder = pattern;
 
-    test::TFixtureParams params;
-    params.Width = 640;
-    params.Height = 480;
-    params.FrameRateNum = 25;
-    params.FrameRateDen = 1;
-    params.GopSize = 12;
-    params.VideoBitRate = 2000000;
-    params.SampleRate = 44100;
-    params.Channels = 2;
-    params.AudioBitRate = 128000;
+    test::TFixtureParams params = BenchClipParams(seconds);
     const std::string clip = (folder / "clip.avi").string();
     std::vector<std::string> batch;
     try {
-        params.Seconds = seconds;
         test::WriteFixture(test::fkAviMpeg4Mp3, clip, params);
         // Ten files of the same content under their own names.
         params.Seconds = batchSeconds;

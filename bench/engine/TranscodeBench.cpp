@@ -53,17 +53,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const fs::path folder = pattern;
-    test::TFixtureParams params;
-    params.Seconds = seconds;
-    params.Width = 640;
-    params.Height = 480;
-    params.FrameRateNum = 25;
-    params.FrameRateDen = 1;
-    params.GopSize = 12;
-    params.VideoBitRate = 2000000;
-    params.SampleRate = 44100;
-    params.Channels = 2;
-    params.AudioBitRate = 128000;
+    const test::TFixtureParams params = BenchClipParams(seconds);
     const std::string clip = (folder / "clip.avi").string();
     test::WriteFixture(test::fkAviMpeg4Mp3, clip, params);
 
