@@ -75,8 +75,18 @@ TConversionRun::TConversionRun(TFFEncoder& encoder, TConversionHost& host)
 
 TConversionRun::~TConversionRun() {
     Encoder.DetachEvents();
-    if (RunningFlag)
-        Encoder.Stop(true);
+    if (!RunningFlag)
+        return;
+    Encoder.Stop(true);
+    // The notices of this run no longer come here, so the outputs of the tasks that never
+    // ran (created when they were queued) are cleared now; a stopped output holding media
+    // stays.
+    for (const TProgressItem& item : ItemList)
+        if (item.Status != "Finish." &&
+            std::find(UnfinishedOutputs.begin(), UnfinishedOutputs.end(), item.OutputPath) ==
+                UnfinishedOutputs.end())
+            UnfinishedOutputs.push_back(item.OutputPath);
+    RemoveEmptyOutputs();
 }
 
 void TConversionRun::AddItem(TProgressItem item) {

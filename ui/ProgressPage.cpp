@@ -121,6 +121,9 @@ void TProgressPage::Cancel() {
 void TProgressPage::DetachAndStop() {
     if (!Form.FFEncoder)
         return;
+    // The run goes first: it stops the encoder and clears the outputs its unstarted tasks
+    // had created, since no notice of this run will reach the page any more.
+    ReleaseRun();
     Form.FFEncoder->DetachEvents();
     Form.FFEncoder->Stop(true);
 }
