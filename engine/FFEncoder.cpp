@@ -7,6 +7,7 @@
 #include <malloc.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace cw {
@@ -37,6 +38,9 @@ TFFmpeg::~TFFmpeg() {
     OnAudioHook = nullptr;
     OnPreviewBitmap = nullptr;
     Decoders.clear();
+    // A task that never ran holds its outputs' empty files only by name.
+    if (ParkedFlag)
+        RemoveEmptyReservedOutputs(0);
     InputCopies.clear();
     OutputCopies.clear();
 }
@@ -65,6 +69,94 @@ void TFFmpeg::StoreInputOptions(int index, const TInputOptions* options) {
 
 void TFFmpeg::StoreOutputOptions(int index, const TOutputOptions* options) {
     OutputCopies.at(index) = options ? std::make_unique<TOutputOptions>(*options) : nullptr;
+}
+
+void TFFmpeg::RecordOpen(bool output, const std::string& fileName) {
+    OpenSteps.push_back(TOpenStep{output, fileName});
+}
+
+bool TFFmpeg::Park() {
+    if (ParkedFlag)
+        return true;
+    if (OpenFailed || OpenSteps.empty() || Running || Terminated)
+        return false;
+    // The decoders look at the input containers: they go first.
+    for (auto& decoder : Decoders)
+        decoder.reset();
+    ReleaseFiles();
+    ParkedFlag = true;
+    return true;
+}
+
+bool TFFmpeg::Unpark() {
+    if (!ParkedFlag)
+        return true;
+    ParkedFlag = false;
+    int inputs = 0;
+    int outputs = 0;
+    try {
+        ResetOptions();
+        if (!ThreadsValue.empty())
+            SetOption("threads", ThreadsValue);
+        for (const TOpenStep& step : OpenSteps) {
+            if (step.Output) {
+                // The name was taken with an empty file when the task was queued; anything
+                // written there since is not ours to overwrite.
+                std::error_code ec;
+                if (std::filesystem::is_regular_file(step.FileName, ec) &&
+                    std::filesystem::file_size(step.FileName, ec) > 0 && !ec) {
+                    OpenError = "The output file was changed while the task waited: " +
+                                step.FileName;
+                    break;
+                }
+                if (OpenOutputWithOptions(step.FileName, OutputOptions(outputs)) < 0)
+                    break;
+                ++outputs;
+            } else {
+                if (!OpenInputWithOptions(step.FileName, InputOptions(inputs)))
+                    break;
+                AttachDecoder(inputs++);
+            }
+        }
+    } catch (const std::exception& e) {
+        OpenError = e.what();
+    }
+    int expectedOutputs = 0;
+    for (const TOpenStep& step : OpenSteps)
+        expectedOutputs += step.Output ? 1 : 0;
+    if (outputs == expectedOutputs && inputs == int(OpenSteps.size()) - expectedOutputs)
+        return true;
+    // What was opened again is closed by the run's clean-up; the outputs not reached are
+    // removed here while they are still the empty files of the queueing.
+    OpenFailed = true;
+    RemoveEmptyReservedOutputs(outputs);
+    if (OpenError.empty())
+        OpenError = "Cannot open the task's files again";
+    return false;
+}
+
+bool TFFmpeg::ReopenFiles() {
+    if (!ParkedFlag)
+        return true;
+    OpenError.clear();
+    if (Unpark())
+        return true;
+    ErrorMessage = OpenError;
+    return false;
+}
+
+void TFFmpeg::RemoveEmptyReservedOutputs(int fromOutput) {
+    int index = 0;
+    for (const TOpenStep& step : OpenSteps) {
+        if (!step.Output)
+            continue;
+        if (index++ < fromOutput)
+            continue;
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(step.FileName, ec) &&
+            std::filesystem::file_size(step.FileName, ec) == 0 && !ec)
+            std::filesystem::remove(step.FileName, ec);
+    }
 }
 
 // -- TFFmpegList -----------------------------------------------------------------------------
@@ -185,6 +277,9 @@ void TFFEncoder::SetProgressInterval(int milliseconds) {
 
 int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* options) {
     CheckBusy("AddTask");
+    // The tasks queued before this one close their files until their turn.
+    for (int i = 0; i < Tasks.Count(); ++i)
+        Tasks.Get(i)->Park();
     std::unique_ptr<TFFmpeg> task;
     try {
         task = std::make_unique<TFFmpeg>(MaxFiles, this);
@@ -210,8 +305,10 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
                                    int sampleRate, int channels, int sampleFormat) {
             DoAudioHook(job, pts, samples, size, sampleRate, channels, sampleFormat);
         };
-        if (CodecThreads >= 0)
-            task->SetOption("threads", std::to_string(CodecThreads));
+        if (CodecThreads >= 0) {
+            task->ThreadsValue = std::to_string(CodecThreads);
+            task->SetOption("threads", task->ThreadsValue);
+        }
         TInputOptions record;
         if (options) {
             record = *options;
@@ -225,6 +322,7 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
             return -1;
         }
         task->AttachDecoder(0);
+        task->RecordOpen(false, fileName);
         task->OnProgress = [this](TCustomFFmpeg* job, const TJobProgress& progress) {
             DoProgress(job, progress);
         };
@@ -242,6 +340,10 @@ bool TFFEncoder::AddInputFile(int taskIndex, const std::string& fileName,
                               const TInputOptions* options) {
     CheckBusy("AddInputFile");
     TFFmpeg* task = Tasks.Get(taskIndex);
+    if (!task->Unpark()) {
+        LastError = task->OpenError;
+        return false;
+    }
     if (task->InputCount() >= MaxFiles) {
         LastError = "max input files " + std::to_string(MaxFiles) + " reached";
         return false;
@@ -259,6 +361,7 @@ bool TFFEncoder::AddInputFile(int taskIndex, const std::string& fileName,
         task->TimeoutMs = TimeoutMs;
         if (task->OpenInputWithOptions(fileName, options ? &record : nullptr)) {
             task->AttachDecoder(index);
+            task->RecordOpen(false, fileName);
             return true;
         }
         LastError = task->OpenError;
@@ -268,6 +371,7 @@ bool TFFEncoder::AddInputFile(int taskIndex, const std::string& fileName,
         LastError = "Unknown error";
     }
     task->StoreInputOptions(index, nullptr);
+    task->OpenFailed = true;
     return false;
 }
 
@@ -275,6 +379,10 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
                                const TOutputOptions* options) {
     CheckBusy("SetOutputFile");
     TFFmpeg* task = Tasks.Get(taskIndex);
+    if (!task->Unpark()) {
+        LastError = task->OpenError;
+        return false;
+    }
     if (task->OutputCount() >= MaxFiles) {
         LastError = "max output files " + std::to_string(MaxFiles) + " reached";
         return false;
@@ -290,8 +398,10 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
         }
         task->StoreOutputOptions(index, options ? &record : nullptr);
         task->TimeoutMs = TimeoutMs;
-        if (task->OpenOutputWithOptions(fileName, options ? &record : nullptr) >= 0)
+        if (task->OpenOutputWithOptions(fileName, options ? &record : nullptr) >= 0) {
+            task->RecordOpen(true, fileName);
             return true;
+        }
         LastError = task->OpenError;
     } catch (const std::exception& e) {
         LastError = e.what();
@@ -299,6 +409,7 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
         LastError = "Unknown error";
     }
     task->StoreOutputOptions(index, nullptr);
+    task->OpenFailed = true;
     return false;
 }
 

@@ -110,16 +110,45 @@ public:
     // Asks a run to stop and waits until its worker has ended.
     void StopAndWait();
 
+    // A task waiting in the list holds no open file: its inputs and outputs are opened when
+    // it is queued (so a bad file is reported at once), closed again while it waits, and
+    // opened once more, in the same order and with the same records, when its run starts.
+    // The memory of a long list then stays that of the tasks running.
+    bool Parked() const { return ParkedFlag; }
+
+protected:
+    bool FilesReleased() const override { return ParkedFlag; }
+    bool ReopenFiles() override;
+
 private:
     friend class TFFEncoder;
     void AttachDecoder(int index);
     void StoreInputOptions(int index, const TInputOptions* options);
     void StoreOutputOptions(int index, const TOutputOptions* options);
+    // Records a successful open, in order, for the reopening.
+    void RecordOpen(bool output, const std::string& fileName);
+    // Closes the files of a task that waits; false (and nothing done) when it cannot be
+    // opened again the same way (an open of it failed, and a failed open may have consumed
+    // options) or when it is not idle.
+    bool Park();
+    // Opens the files of a parked task again; false with OpenError set.
+    bool Unpark();
+    // The outputs a parked task created when it was queued, removed while still empty.
+    void RemoveEmptyReservedOutputs(int fromOutput);
+
+    struct TOpenStep {
+        bool Output = false;
+        std::string FileName;
+    };
 
     TFFEncoder* OwnerEncoder;
     std::vector<std::unique_ptr<TFFDecoder>> Decoders;
     std::vector<std::unique_ptr<TInputOptions>> InputCopies;
     std::vector<std::unique_ptr<TOutputOptions>> OutputCopies;
+    std::vector<TOpenStep> OpenSteps;
+    std::string ThreadsValue; // "threads" given before the first input, empty when none
+    bool OpenFailed = false;
+    bool ParkedFlag = false;
 };
 
 // The ordered task list; it owns the tasks.
@@ -200,6 +229,8 @@ public:
     TProgressEvent OnProgress;
     TTerminateEvent OnTerminate;
     TPreviewBitmapEvent OnPreviewBitmap;
+    // Before an input is probed: when it is added, and again when a task that waited opens
+    // its inputs at its start (then on the task's thread).
     TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
     // Hooks, on the task's thread: a task calls them when its output record switched them on
     // (VideoInputHook, VideoOutputHook, AudioHook), with the bitmap depth HookBitsPixel.

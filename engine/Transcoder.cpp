@@ -150,7 +150,8 @@ TCustomFFmpeg::~TCustomFFmpeg() {
     RequestStop(true);
     DoneEvent.Wait(-1);
     WaitServing([this] { return TerminateEvent.IsSet(); });
-    Cleanup();
+    if (FFLoader().LibsLoaded(EncoderLibraries))
+        CloseFiles(true);
 }
 
 void TCustomFFmpeg::LogV(TLogLevel level, const std::string& text) const {
@@ -160,11 +161,11 @@ void TCustomFFmpeg::LogV(TLogLevel level, const std::string& text) const {
 TConvertThread* TCustomFFmpeg::Start(bool threaded, TConvertPriority priority) {
     if (Running || Terminated)
         return nullptr;
-    const char* missing = Outputs.empty()  ? "At least one output file must be specified"
-                          : Inputs.empty() ? "At least one input file must be specified"
-                                           : nullptr;
+    // A job with released files is checked in its run, once they are open again.
+    const char* missing = FilesReleased() ? nullptr : MissingFileText();
     if (missing) {
-        Cleanup();
+        CloseFiles(true);
+        ReleaseOptions();
         LogV(llQuiet, missing);
         Failed = true;
         ErrorMessage = missing;
@@ -204,7 +205,18 @@ void TCustomFFmpeg::Run() {
             ErrorMessage = "Unknown error";
         }
     };
-    guarded([this] { Transcode(); });
+    bool ready = false;
+    guarded([this, &ready] {
+        ready = ReopenFiles();
+        if (!ready) {
+            LogV(llQuiet, ErrorMessage);
+            Failed = true;
+        } else if (const char* missing = MissingFileText()) {
+            Fail(missing);
+        }
+    });
+    if (ready && !Failed)
+        guarded([this] { Transcode(); });
     guarded([this] {
         std::lock_guard<std::mutex> guard(CodecListLock());
         for (TOutputStream* ost : OpenedEncoders) {
@@ -222,7 +234,12 @@ void TCustomFFmpeg::Run() {
         }
         OpenedDecoders.clear();
     });
-    guarded([this] { Cleanup(); });
+    // A job that has run is not run again: its option state is freed rather than made
+    // anew, so the finished tasks of a long list hold next to nothing.
+    guarded([this] {
+        CloseFiles(true);
+        ReleaseOptions();
+    });
     RunThread = 0;
     guarded([this] { NotifyTerminate(); });
 }
@@ -918,9 +935,35 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
 
 // -- clean-up ------------------------------------------------------------------------------
 
+const char* TCustomFFmpeg::MissingFileText() const {
+    return Outputs.empty()  ? "At least one output file must be specified"
+           : Inputs.empty() ? "At least one input file must be specified"
+                            : nullptr;
+}
+
 void TCustomFFmpeg::Cleanup() {
     if (!FFLoader().LibsLoaded(EncoderLibraries))
         return;
+    CloseFiles(true);
+    ResetOptions();
+}
+
+void TCustomFFmpeg::ReleaseFiles() {
+    if (!FFLoader().LibsLoaded(EncoderLibraries))
+        return;
+    CloseFiles(false);
+    ReleaseOptions();
+    // What opening the files and the output record set on the job is set again when they
+    // are opened once more.
+    JoinMode = false;
+    TotalDuration = -1;
+    AudioHook = false;
+    VideoInputHook = false;
+    VideoOutputHook = false;
+    HookBitsPixel = 24;
+}
+
+void TCustomFFmpeg::CloseFiles(bool removeEmptyOutputs) {
     FreeRunTables();
     for (auto& output : Outputs) {
         AVFormatContext* context = output->Context;
@@ -934,7 +977,8 @@ void TCustomFFmpeg::Cleanup() {
         ff::avformat_free_context(context);
         output->Context = nullptr;
         std::error_code error;
-        if (writesFile && !path.empty() && std::filesystem::is_regular_file(path, error) &&
+        if (removeEmptyOutputs && writesFile && !path.empty() &&
+            std::filesystem::is_regular_file(path, error) &&
             std::filesystem::file_size(path, error) == 0)
             std::filesystem::remove(path, error);
     }
@@ -954,7 +998,6 @@ void TCustomFFmpeg::Cleanup() {
             CloseInputFile(&input->Context);
     }
     Inputs.clear();
-    ResetOptions();
 }
 
 } // namespace cw

@@ -151,6 +151,10 @@ public:
     void Stop(bool wait);
     // Releases every file and table the job holds; nothing when the libraries are unbound.
     void Cleanup();
+    // For a job waiting its turn: closes its inputs and outputs (the outputs' files stay in
+    // place, empty, so their names stay taken), empties the tables and frees the option
+    // state. The job is opened again by whoever parked it (ReopenFiles).
+    void ReleaseFiles();
     // Bit 0: show the pictures in a preview window, bit 1: hand them to OnPreviewBitmap.
     // Changed under the process-wide preview lock; switching the window off closes it.
     void SetPreviewFlags(int flags);
@@ -202,9 +206,17 @@ public:
     // Delivered once per job; later calls do nothing.
     void NotifyTerminate();
 
-    // Run body, on the running thread: transcode, close what is still open, clean up,
-    // deliver the notice.
+    // Run body, on the running thread: open the files again when they were released,
+    // transcode, close what is still open, clean up, deliver the notice.
     void Run();
+
+protected:
+    // True while the job's files are released: Start then leaves the check for an input and
+    // an output to the run, after ReopenFiles.
+    virtual bool FilesReleased() const { return false; }
+    // Called first in a run, on the running thread: opens released files again. False (or
+    // an exception) with ErrorMessage set fails the run.
+    virtual bool ReopenFiles() { return true; }
 
 private:
     friend class TConvertThread;
@@ -251,6 +263,11 @@ private:
     void EndRun();
     void CloseRunCodecs();
     void FreeRunTables();
+    // Closes the inputs and outputs and empties the tables; an output left empty is removed
+    // when asked.
+    void CloseFiles(bool removeEmptyOutputs);
+    // The failure of a job without an input or an output (null when it has both).
+    const char* MissingFileText() const;
     void Report(bool last, int fileIndex);
     void Fail(const std::string& text);
 

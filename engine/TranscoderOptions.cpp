@@ -86,6 +86,13 @@ void TTranscoderOptions::ResetOptions() {
     Generic.Reset();
 }
 
+void TTranscoderOptions::ReleaseOptions() {
+    static_cast<TTranscoderOptionValues&>(*this) = TTranscoderOptionValues{};
+    FreeMetadataTags();
+    FreeFrameHooks(FrameHooks);
+    Generic.Clear();
+}
+
 void TTranscoderOptions::FreeMetadataTags() {
     if (MetadataTags)
         ff::av_dict_free(&MetadataTags);

@@ -161,6 +161,10 @@ public:
 
     // Every option back to its default: empty maps, tags, filters and hooks, new templates.
     void ResetOptions();
+    // Frees the option state ResetOptions restores (values, tags, frame hooks, option
+    // templates): for a job that has run or waits its turn; ResetOptions makes it usable
+    // again.
+    void ReleaseOptions();
 
     // Sets one option by name (exact, case-sensitive); names the transcoder does not know go to
     // SetGenericOption. Throws FFmpegException with the option's error text, and for a

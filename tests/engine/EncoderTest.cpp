@@ -1,6 +1,7 @@
 // The encoder component against generated media files: task list limits and failures, the
 // order and threads of its events, busy errors, stopping a run, running without threads.
 #include "engine/FFEncoder.h"
+#include "engine/FFDecoder.h"
 
 #include "EngineTestSupport.h"
 #include "base/MainThread.h"
@@ -10,6 +11,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -141,7 +145,7 @@ TEST_F(EncoderTest, ThreadedRunEventOrderAndBusyErrors) {
         ASSERT_TRUE(encoder.SetOutputFile(i, Out("out" + std::to_string(i) + ".wav"), &options))
             << encoder.LastErrMsg();
     }
-    EXPECT_EQ(encoder.Task(0)->ThreadCount, 0);
+    EXPECT_EQ(encoder.Task(2)->ThreadCount, 0);
     ASSERT_NE(encoder.Task(2)->OutputOptions(0), nullptr);
     EXPECT_EQ(encoder.Task(2)->OutputOptions(0)->FileName, Out("out2.wav"));
 
@@ -280,6 +284,108 @@ TEST_F(EncoderTest, EmptyRunEndsAtOnce) {
     ASSERT_EQ(Terminations.size(), 1u);
     EXPECT_EQ(Terminations[0].TaskIndex, -1);
     encoder.ClearTasks();
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(EncoderTest, QueuedTasksHoldNoFileOpenUntilTheirTurnAndThenConvertAsQueued) {
+    TFFEncoder encoder;
+    encoder.CodecThreads = 0;
+    Record(encoder);
+    TOutputOptions options;
+    options.AudioSampleRate = 8000;
+    const int before = OpenDescriptors();
+    const int count = 12;
+    for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(encoder.AddTask(Files->Short), i) << encoder.LastErrMsg();
+        ASSERT_TRUE(encoder.SetOutputFile(i, Out("queued" + std::to_string(i) + ".wav"), &options))
+            << encoder.LastErrMsg();
+    }
+    // Only the newest task keeps its input and output open; every name is taken by an
+    // empty file.
+    EXPECT_LE(OpenDescriptors() - before, 3);
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(encoder.Task(i)->Parked(), i < count - 1) << i;
+        const std::string out = Out("queued" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(std::filesystem::exists(out)) << out;
+        EXPECT_EQ(std::filesystem::file_size(out), 0u) << out;
+    }
+    // A waiting task takes a second output: it is opened again for that.
+    ASSERT_TRUE(encoder.SetOutputFile(3, Out("second.wav"), &options)) << encoder.LastErrMsg();
+    EXPECT_FALSE(encoder.Task(3)->Parked());
+    EXPECT_EQ(encoder.Task(3)->OutputCount(), 2);
+
+    encoder.StartTask(2);
+    WaitRunOver();
+    ASSERT_EQ(int(Terminations.size()), count + 1);
+    for (const TTerminateInfo& info : Terminations)
+        EXPECT_FALSE(info.Failed) << info.TaskIndex << ": " << info.ErrorMessage;
+    std::vector<std::string> outputs{Out("second.wav")};
+    for (int i = 0; i < count; ++i)
+        outputs.push_back(Out("queued" + std::to_string(i) + ".wav"));
+    for (const std::string& out : outputs) {
+        TFFDecoder check;
+        ASSERT_TRUE(check.LoadFile(out)) << out << ": " << check.LastErrMsg();
+        EXPECT_EQ(check.AudioStreamCount(), 1) << out;
+        EXPECT_EQ(check.GetAudioStreamInfo(check.FirstAudioStream()).SampleRate, 8000) << out;
+        EXPECT_NEAR(double(check.GetFileStreamInfo().Duration) / 1e6, 1.0, 0.1) << out;
+    }
+    encoder.ClearTasks();
+    EXPECT_LE(OpenDescriptors() - before, 0);
+}
+
+TEST_F(EncoderTest, AWaitingTaskWhoseFilesChangedFailsAtItsTurnAndNothingOfTheUsersIsLost) {
+    TFFEncoder encoder;
+    Record(encoder);
+    const std::string vanishing = Out("vanishing.wav");
+    std::filesystem::copy_file(Files->Short, vanishing);
+    ASSERT_EQ(encoder.AddTask(vanishing), 0);
+    ASSERT_TRUE(encoder.SetOutputFile(0, Out("fromvanished.wav")));
+    ASSERT_EQ(encoder.AddTask(Files->Short), 1);
+    ASSERT_TRUE(encoder.SetOutputFile(1, Out("taken.wav")));
+    ASSERT_EQ(encoder.AddTask(Files->Short), 2);
+    ASSERT_TRUE(encoder.SetOutputFile(2, Out("fine.wav")));
+    // While they wait, the first task's input goes away and someone writes into the second
+    // task's output.
+    std::filesystem::remove(vanishing);
+    {
+        std::ofstream notes(Out("taken.wav"), std::ios::binary);
+        notes << "the user's notes";
+    }
+    encoder.StartTask(1);
+    WaitRunOver();
+    ASSERT_EQ(Terminations.size(), 4u);
+    EXPECT_TRUE(Terminations[0].Failed);
+    EXPECT_NE(Terminations[0].ErrorMessage.find("vanishing.wav"), std::string::npos)
+        << Terminations[0].ErrorMessage;
+    EXPECT_FALSE(std::filesystem::exists(Out("fromvanished.wav")));
+    EXPECT_TRUE(Terminations[1].Failed);
+    EXPECT_EQ(Terminations[1].ErrorMessage,
+              "The output file was changed while the task waited: " + Out("taken.wav"));
+    EXPECT_EQ(ReadText(Out("taken.wav")), "the user's notes");
+    EXPECT_TRUE(Terminations[2].Finished);
+    EXPECT_FALSE(Terminations[2].Failed) << Terminations[2].ErrorMessage;
+    EXPECT_GT(std::filesystem::file_size(Out("fine.wav")), 44u);
+    encoder.ClearTasks();
+
+    // Tasks freed without running leave none of the empty files that held their names.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(encoder.AddTask(Files->Short), i);
+        ASSERT_TRUE(encoder.SetOutputFile(i, Out("unrun" + std::to_string(i) + ".wav")));
+    }
+    encoder.ClearTasks();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(std::filesystem::exists(Out("unrun" + std::to_string(i) + ".wav"))) << i;
 }
 
 } // namespace

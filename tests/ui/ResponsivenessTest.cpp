@@ -69,8 +69,9 @@ TEST_F(ResponsivenessTest, TheEventLoopKeepsTurningDuringARunAndClosingStopsItQu
     EXPECT_TRUE(Main().FFEncoder->AllDone());
     for (int i = 1; i <= 4; ++i) {
         const std::string output = Out + "long" + std::to_string(i) + ".mp4";
-        if (fs::exists(output))
+        if (fs::exists(output)) {
             EXPECT_GT(OutputDuration(output), 0) << output;
+        }
     }
     TIniFile saved;
     ASSERT_TRUE(saved.Load(SettingsFilePath(F->Vars)));
