@@ -61,10 +61,11 @@ bool SetProcessPrivilege(const std::string& name, bool enable);
 // 4 hibernate, 5 suspend; other modes do nothing. Failures are not reported.
 void ShutdownComputer(int mode);
 
-// Raises the process's soft limit of open files to its hard limit. Every queued conversion task
-// keeps its input and output open until it has run, so a batch of some hundred files would
-// otherwise meet the usual soft limit of 1024 descriptors and the rest of the batch would be
-// refused. Returns the soft limit in force afterwards (-1 when it cannot be read).
+// Raises the process's soft limit of open files to its hard limit. A waiting conversion task
+// closes its files, but the running ones, a join (every input open at once), the probing of
+// the input list and the transfers all hold descriptors side by side; the raised limit keeps
+// a large batch clear of the usual soft limit of 1024. Returns the soft limit in force
+// afterwards (-1 when it cannot be read).
 long RaiseOpenFileLimit();
 
 } // namespace cw

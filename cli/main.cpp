@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
-    // Queued tasks hold their files open: a large batch needs more than the default limit.
+    // Running tasks, joins and transfers hold files side by side: room beyond the usual limit.
     cw::RaiseOpenFileLimit();
 
     cw::TQueueDispatcher dispatcher;

@@ -32,7 +32,7 @@ int StartupFailed(const std::string& text) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    // Queued tasks hold their files open: a large batch needs more than the default limit.
+    // Running tasks, joins and transfers hold files side by side: room beyond the usual limit.
     cw::RaiseOpenFileLimit();
     using namespace cw;
 
