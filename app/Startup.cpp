@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/Utils.h"
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace cw {
@@ -16,7 +17,17 @@ TStartupState PrepareApplication(TGlobalVars& vars, const std::string& exeFolder
     state.Title = state.Branding.Name;
 
     ApplyBrandingToGlobals(state.Branding, vars);
-    vars.DataDir = PrepareDataDir(state.Title, ShellFolder("AppData"));
+    // The application-data folder is taken to exist, as it always does on the system the
+    // settings scheme comes from. A fresh account here may lack its config folder, and then
+    // no setting could ever be saved: it is made (private to the user) before the data
+    // folder is prepared in it.
+    const std::string appData = ShellFolder("AppData");
+    std::error_code ec;
+    if (!std::filesystem::is_directory(appData, ec) &&
+        std::filesystem::create_directories(appData, ec))
+        std::filesystem::permissions(appData, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace, ec);
+    vars.DataDir = PrepareDataDir(state.Title, appData);
     SetDefaultUserSettings(vars, ShellFolder("Personal"));
     try {
         state.FirstRun = !LoadSettings(vars);

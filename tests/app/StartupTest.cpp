@@ -63,6 +63,20 @@ TEST(Startup, FirstRunWritesSettingsAndStoredChoicesWinOverBrandingDefaults) {
     EXPECT_EQ(next.OutputVideoFormat, 1);
 }
 
+TEST(Startup, AnAccountWithoutAConfigFolderGetsOneAndKeepsItsSettings) {
+    TTempHome home;
+    std::filesystem::remove_all(home.Dir.Path + ".config");
+    TTempDir exe;
+    exe.Write("lamecore.dll", ScrambleText("[SYSTEM]\r\nName=Tool\r\n"));
+    TGlobalVars vars;
+    auto state = PrepareApplication(vars, exe.Path);
+    EXPECT_TRUE(state.SettingsError.empty()) << state.SettingsError;
+    EXPECT_EQ(vars.DataDir, home.Dir.Path + ".config/Tool/");
+    EXPECT_TRUE(std::filesystem::exists(vars.DataDir + "~system2.dat"));
+    const auto perms = std::filesystem::status(home.Dir.Path + ".config").permissions();
+    EXPECT_EQ(perms & std::filesystem::perms::all, std::filesystem::perms::owner_all);
+}
+
 TEST(Startup, MissingBrandingFileStopsWithItsNameAndChangesNothing) {
     TTempHome home;
     TTempDir exe;
