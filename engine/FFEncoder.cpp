@@ -92,39 +92,40 @@ bool TFFmpeg::Unpark() {
     if (!ParkedFlag)
         return true;
     ParkedFlag = false;
-    int inputs = 0;
     int outputs = 0;
-    try {
+    auto openAll = [&] {
         ResetOptions();
         if (!ThreadsValue.empty())
             SetOption("threads", ThreadsValue);
+        int inputs = 0;
         for (const TOpenStep& step : OpenSteps) {
-            if (step.Output) {
-                // The name was taken with an empty file when the task was queued; anything
-                // written there since is not ours to overwrite.
-                std::error_code ec;
-                if (std::filesystem::is_regular_file(step.FileName, ec) &&
-                    std::filesystem::file_size(step.FileName, ec) > 0 && !ec) {
-                    OpenError = "The output file was changed while the task waited: " +
-                                step.FileName;
-                    break;
-                }
-                if (OpenOutputWithOptions(step.FileName, OutputOptions(outputs)) < 0)
-                    break;
-                ++outputs;
-            } else {
+            if (!step.Output) {
                 if (!OpenInputWithOptions(step.FileName, InputOptions(inputs)))
-                    break;
+                    return false;
                 AttachDecoder(inputs++);
+                continue;
             }
+            // The name was taken with an empty file when the task was queued; anything
+            // written there since is not ours to overwrite.
+            std::error_code ec;
+            if (std::filesystem::is_regular_file(step.FileName, ec) &&
+                std::filesystem::file_size(step.FileName, ec) > 0 && !ec) {
+                OpenError = "The output file was changed while the task waited: " + step.FileName;
+                return false;
+            }
+            if (OpenOutputWithOptions(step.FileName, OutputOptions(outputs)) < 0)
+                return false;
+            ++outputs;
         }
+        return true;
+    };
+    bool opened = false;
+    try {
+        opened = openAll();
     } catch (const std::exception& e) {
         OpenError = e.what();
     }
-    int expectedOutputs = 0;
-    for (const TOpenStep& step : OpenSteps)
-        expectedOutputs += step.Output ? 1 : 0;
-    if (outputs == expectedOutputs && inputs == int(OpenSteps.size()) - expectedOutputs)
+    if (opened)
         return true;
     // What was opened again is closed by the run's clean-up; the outputs not reached are
     // removed here while they are still the empty files of the queueing.

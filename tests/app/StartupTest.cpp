@@ -1,8 +1,8 @@
+#include "app/Startup.h"
 #include "TempDir.h"
 #include "app/Branding.h"
 #include "app/GlobalVars.h"
 #include "app/IniFile.h"
-#include "app/Startup.h"
 
 #include <gtest/gtest.h>
 

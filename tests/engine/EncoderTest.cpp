@@ -1,7 +1,7 @@
 // The encoder component against generated media files: task list limits and failures, the
 // order and threads of its events, busy errors, stopping a run, running without threads.
-#include "engine/FFEncoder.h"
 #include "engine/FFDecoder.h"
+#include "engine/FFEncoder.h"
 
 #include "EngineTestSupport.h"
 #include "base/MainThread.h"
