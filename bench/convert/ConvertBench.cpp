@@ -103,6 +103,21 @@ const char* Verdict(bool met) {
     return met ? "met" : "MISSED";
 }
 
+// The program and the tool take turns at going first, so that neither always meets a cold
+// or a warm cache; a failed run ends the case.
+template <typename TApp, typename TTool>
+void TakeTurns(int runs, const bool& failed, TApp& runApp, TTool& runTool) {
+    for (int r = 0; r < runs && !failed; ++r) {
+        if (r % 2 == 0) {
+            runApp();
+            runTool();
+        } else {
+            runTool();
+            runApp();
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -197,15 +212,7 @@ int main(int argc, char** argv) {
             }
             tool.Add(m);
         };
-        for (int r = 0; r < runs && !caseFailed; ++r) {
-            if (r % 2 == 0) {
-                runApp();
-                runTool();
-            } else {
-                runTool();
-                runApp();
-            }
-        }
+        TakeTurns(runs, caseFailed, runApp, runTool);
         if (!caseFailed) {
             const std::string problem = CheckOutput(appOut, seconds);
             if (!problem.empty()) {
@@ -277,15 +284,7 @@ int main(int argc, char** argv) {
             sum.Seconds = SecondsSince(start);
             tool.Add(sum);
         };
-        for (int r = 0; r < runs && !caseFailed; ++r) {
-            if (r % 2 == 0) {
-                runApp();
-                runTool();
-            } else {
-                runTool();
-                runApp();
-            }
-        }
+        TakeTurns(runs, caseFailed, runApp, runTool);
         for (size_t i = 0; i < batch.size() && !caseFailed; ++i) {
             const fs::path output = appFolder / fs::path(batch[i]).filename();
             const std::string problem = CheckOutput(output, batchSeconds);
