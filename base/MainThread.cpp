@@ -23,10 +23,17 @@ void TQueueDispatcher::RunOnMainThread(std::function<void()> fn) {
     }
     auto done = std::make_shared<TCompletion>();
     Enqueue(std::move(fn), done);
-    std::unique_lock<std::mutex> wait(done->Lock);
-    done->Cond.wait(wait, [&] { return done->Finished; });
-    if (done->Error)
-        std::rethrow_exception(done->Error);
+    std::exception_ptr error;
+    {
+        std::unique_lock<std::mutex> wait(done->Lock);
+        done->Cond.wait(wait, [&] { return done->Finished; });
+        // Taken out of the shared record: the main thread may drop the record at any time,
+        // and the error must then belong to this thread alone.
+        error = std::move(done->Error);
+        done->Error = nullptr;
+    }
+    if (error)
+        std::rethrow_exception(error);
 }
 
 void TQueueDispatcher::PostToMainThread(std::function<void()> fn) { Enqueue(std::move(fn), nullptr); }
@@ -62,7 +69,7 @@ int TQueueDispatcher::ServePendingCalls() {
         ++served;
         if (request.Done) {
             std::lock_guard<std::mutex> guard(request.Done->Lock);
-            request.Done->Error = error;
+            request.Done->Error = std::move(error);
             request.Done->Finished = true;
             request.Done->Cond.notify_all();
         }
