@@ -109,8 +109,9 @@ int CodecLockManager(void** slot, int operation) {
             Logger().Log(llError, "error, codec mutex not available.");
             return -1;
         }
-        mutex->Obtain();
+        // Logged before the wait: nothing is logged while the mutex is held.
         Logger().LogF(llDebug, "obtain codec mutex [%d].", mutex->Handle);
+        mutex->Obtain();
         return 0;
     }
     case lmRelease: {
@@ -144,9 +145,10 @@ int CodecLockManager(void** slot, int operation) {
 }
 
 void RegisterCodecLockManager() {
-    // Registering again replaces the mutex, as the libraries' own registration did.
-    if (EngineSlot)
-        CodecLockManager(&EngineSlot, lmDestroy);
+    // Once: a second mutex made while a thread holds the first would let two threads into
+    // codec set-up at once.
+    if (MutexOfSlot(&EngineSlot))
+        return;
     CodecLockManager(&EngineSlot, lmCreate);
 }
 

@@ -13,7 +13,7 @@ enum TLockOperation : int { lmCreate = 0, lmObtain = 1, lmRelease = 2, lmDestroy
 int CodecLockManager(void** slot, int operation);
 
 // The slot the engine's own registration uses.
-void RegisterCodecLockManager();   // (re)creates the engine's codec mutex
+void RegisterCodecLockManager();   // creates the engine's codec mutex unless it exists
 void UnregisterCodecLockManager(); // destroys it
 // Set at process end: from then on every lock-manager call returns 0 and does nothing.
 void SetCodecLockFinalizing(bool finalizing);

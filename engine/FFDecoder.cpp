@@ -201,16 +201,17 @@ void TCustomDecoder::RefreshInfo() {
 
     // The container's own idea of the size first; a local file's size on disk when it has
     // none (containers without file access, such as image sequences, report nothing).
+    // Pipes and other unseekable inputs have no size: 0, never the library's error code.
     int64_t containerSize = Input->pb ? ff::avio_size(Input->pb) : 0;
     if (containerSize > 0) {
         Size = containerSize;
     } else {
         struct stat st {};
         std::string name = FromLibraryFileName(Input->url ? Input->url : "");
-        if (!name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+        if (!name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             Size = static_cast<int64_t>(st.st_size);
         else
-            Size = containerSize;
+            Size = 0;
     }
 
     Streams = static_cast<int>(Input->nb_streams);

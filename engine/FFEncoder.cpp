@@ -6,6 +6,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -46,7 +47,15 @@ TFFmpeg::~TFFmpeg() {
 }
 
 TFFDecoder* TFFmpeg::InputDecoder(int index) const {
+    std::lock_guard<std::mutex> guard(DecoderLock);
     return index >= 0 && index < int(Decoders.size()) ? Decoders[index].get() : nullptr;
+}
+
+void TFFmpeg::DropClosedDecoders() {
+    std::lock_guard<std::mutex> guard(DecoderLock);
+    for (size_t i = 0; i < Decoders.size(); ++i)
+        if (Decoders[i] && InputContext(static_cast<int>(i)) == nullptr)
+            Decoders[i].reset();
 }
 
 const TInputOptions* TFFmpeg::InputOptions(int index) const {
@@ -60,6 +69,7 @@ const TOutputOptions* TFFmpeg::OutputOptions(int index) const {
 void TFFmpeg::AttachDecoder(int index) {
     auto decoder = std::make_unique<TFFDecoder>();
     decoder->AttachContext(InputContext(index));
+    std::lock_guard<std::mutex> guard(DecoderLock);
     Decoders.at(index) = std::move(decoder);
 }
 
@@ -72,7 +82,7 @@ void TFFmpeg::StoreOutputOptions(int index, const TOutputOptions* options) {
 }
 
 void TFFmpeg::RecordOpen(bool output, const std::string& fileName) {
-    OpenSteps.push_back(TOpenStep{output, fileName});
+    OpenSteps.push_back(TOpenStep{output, fileName, StrictOptions, TimeoutMs});
 }
 
 bool TFFmpeg::Park() {
@@ -81,8 +91,11 @@ bool TFFmpeg::Park() {
     if (OpenFailed || OpenSteps.empty() || Running || Terminated)
         return false;
     // The decoders look at the input containers: they go first.
-    for (auto& decoder : Decoders)
-        decoder.reset();
+    {
+        std::lock_guard<std::mutex> guard(DecoderLock);
+        for (auto& decoder : Decoders)
+            decoder.reset();
+    }
     ReleaseFiles();
     ParkedFlag = true;
     return true;
@@ -94,11 +107,15 @@ bool TFFmpeg::Unpark() {
     ParkedFlag = false;
     int outputs = 0;
     auto openAll = [&] {
+        // The settings are those the task was queued with, whatever the component's are now.
         ResetOptions();
+        Verbose = QueuedVerbose;
         if (!ThreadsValue.empty())
             SetOption("threads", ThreadsValue);
         int inputs = 0;
         for (const TOpenStep& step : OpenSteps) {
+            StrictOptions = step.StrictOptions;
+            TimeoutMs = step.TimeoutMs;
             if (!step.Output) {
                 if (!OpenInputWithOptions(step.FileName, InputOptions(inputs)))
                     return false;
@@ -209,22 +226,104 @@ void TFFmpegList::SetPreviewFlags(bool preview, bool previewBitmap) {
 
 // -- TFFEncoder ------------------------------------------------------------------------------
 
-TFFEncoder::TFFEncoder() : DecoderComponent(std::make_unique<TFFDecoder>()) {
+struct TFFEncoder::THandlerState {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    uint64_t Generation = 0;                // moves on with every DetachEvents
+    std::vector<std::thread::id> InHandler; // one entry per handler running now
+    uint64_t Queued = 0;                    // termination deliveries numbered so far
+    uint64_t Done = 0;                      // deliveries that have had their turn
+    int Alive = 0;                          // delivery threads not yet ended
+};
+
+// A progress or preview report waiting for the main thread. The worker waits until the
+// handler has run, or until Stop with wait inside the handler releases it; the record (and a
+// copy of the preview picture then) lives here, so the handler may go on after the worker.
+struct TFFEncoder::TMainCall {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Done = false;
+    bool Released = false;
+    std::exception_ptr Error;
+    TProgressInfo Progress;
+    TPreviewInfo Preview;
+    std::unique_ptr<TBitmap> PictureCopy;
+};
+
+namespace {
+
+// The handlers running on this thread, innermost last: which component, for which task, and
+// the main-thread call whose worker waits for it (null when the handler runs on the task's
+// own thread or inside a run without threads).
+struct THandlerFrame {
+    const TFFEncoder* Owner;
+    const TCustomFFmpeg* Task;
+    void* Call;
+};
+thread_local std::vector<THandlerFrame> HandlerFrames;
+
+} // namespace
+
+// Marks this thread as running a handler of the component (the frame and the handler count)
+// for its lifetime.
+class TFFEncoder::THandlerScope {
+public:
+    THandlerScope(TFFEncoder& owner, const TCustomFFmpeg* task, TMainCall* call, bool counted)
+        : Owner(owner), Counted(counted) {
+        HandlerFrames.push_back({&owner, task, call});
+    }
+    ~THandlerScope() {
+        HandlerFrames.pop_back();
+        if (!Counted)
+            return;
+        THandlerState& state = *Owner.Handlers;
+        std::lock_guard<std::mutex> guard(state.Lock);
+        auto it =
+            std::find(state.InHandler.begin(), state.InHandler.end(), std::this_thread::get_id());
+        if (it != state.InHandler.end())
+            state.InHandler.erase(it);
+        state.Changed.notify_all();
+    }
+    THandlerScope(const THandlerScope&) = delete;
+    THandlerScope& operator=(const THandlerScope&) = delete;
+
+private:
+    TFFEncoder& Owner;
+    bool Counted;
+};
+
+template <class F> F TFFEncoder::EnterHandler(const F& field) {
+    std::lock_guard<std::mutex> guard(Handlers->Lock);
+    F copy = field;
+    if (copy)
+        Handlers->InHandler.push_back(std::this_thread::get_id());
+    return copy;
+}
+
+TFFEncoder::TFFEncoder()
+    : DecoderComponent(std::make_unique<TFFDecoder>()),
+      Handlers(std::make_shared<THandlerState>()) {
     Version = "3.9";
 }
 
 TFFEncoder::~TFFEncoder() {
     DetachEvents();
+    StopAll = true;
     {
         std::lock_guard<std::recursive_mutex> guard(TerminateLock);
         Remaining = 0;
     }
     // Each task stops with wait and cleans up.
     Tasks.Clear();
-    WaitServing([this] {
-        std::lock_guard<std::mutex> guard(DeliveryLock);
-        return DeliveriesAlive == 0;
+    // The delivery threads hold the shared state only; they are let finish so that none
+    // outlives the program's own threads.
+    auto state = Handlers;
+    WaitServing([&state] {
+        std::lock_guard<std::mutex> guard(state->Lock);
+        return state->Alive == 0;
     });
+    if (CountedWork)
+        FFLoader().EndWork();
     // A dispatcher still inside one of the locks finishes first.
     { std::lock_guard<std::mutex> guard(ProgressLock); }
     { std::lock_guard<std::mutex> guard(PreviewLock); }
@@ -234,17 +333,33 @@ TFFEncoder::~TFFEncoder() {
 }
 
 void TFFEncoder::DetachEvents() {
-    std::lock_guard<std::mutex> guard(DeliveryLock);
-    OnProgress = nullptr;
-    OnTerminate = nullptr;
-    OnPreviewBitmap = nullptr;
-    OnBeforeFindStreamInfo = nullptr;
-    OnVideoInputHook = nullptr;
-    OnVideoOutputHook = nullptr;
-    OnAudioHook = nullptr;
+    THandlerState& state = *Handlers;
+    {
+        std::lock_guard<std::mutex> guard(state.Lock);
+        OnProgress = nullptr;
+        OnTerminate = nullptr;
+        OnPreviewBitmap = nullptr;
+        OnBeforeFindStreamInfo = nullptr;
+        OnVideoInputHook = nullptr;
+        OnVideoOutputHook = nullptr;
+        OnAudioHook = nullptr;
+        ++state.Generation;
+    }
+    // A handler running on another thread ends before the owner may go; one running on this
+    // thread (the caller is inside it) cannot be waited for.
+    const auto self = std::this_thread::get_id();
+    WaitServing([&state, self] {
+        std::lock_guard<std::mutex> guard(state.Lock);
+        return std::all_of(state.InHandler.begin(), state.InHandler.end(),
+                           [self](std::thread::id id) { return id == self; });
+    });
 }
 
 bool TFFEncoder::LoadLibraries(const std::string& folder) {
+    if (WorkingFlag && !AllDoneFlag) {
+        LastError = "Cannot LoadLibraries while working.";
+        return false;
+    }
     TFFLoader& loader = FFLoader();
     loader.SetLibraryPath(folder);
     if (loader.LoadLibs(EncoderLibraries))
@@ -286,6 +401,7 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
         task = std::make_unique<TFFmpeg>(MaxFiles, this);
         task->StrictOptions = StrictOptions;
         task->Verbose = Verbosity;
+        task->QueuedVerbose = Verbosity;
         task->SetPreviewFlags((PreviewOn ? PreviewWindowFlag : 0) |
                               (PreviewBitmapOn ? PreviewBitmapFlag : 0));
         task->OnBeforeFindStreamInfo = [this](TCustomFFmpeg* job, AVFormatContext* context) {
@@ -432,6 +548,11 @@ void TFFEncoder::ClearTasks() {
     AllDoneFlag = false;
     Threaded = false;
     WorkingFlag = false;
+    StopAll = false;
+    if (CountedWork) {
+        FFLoader().EndWork();
+        CountedWork = false;
+    }
 }
 
 void TFFEncoder::StartTask(int maxThreads) {
@@ -441,50 +562,121 @@ void TFFEncoder::StartTask(int maxThreads) {
     NextTaskIndex = 0;
     Remaining = Tasks.Count();
     AllDoneFlag = false;
+    StopAll = false;
     Threaded = maxThreads > 0;
     WorkingFlag = true;
+    // The libraries stay bound as they are until the tasks are cleared.
+    if (!CountedWork) {
+        FFLoader().BeginWork();
+        CountedWork = true;
+    }
     if (Tasks.Count() == 0) {
         // Nothing to run: the run is over at once, so its end is still reported.
         AllDoneStep();
         return;
     }
-    while (Remaining > 0) {
+    if (!Threaded)
+        InlineRunner = std::this_thread::get_id();
+    while (Remaining > 0 && !StopAll) {
         StartNextTask();
         if (Threaded && --maxThreads <= 0)
             break;
     }
+    // A stop asked for while the tasks were being started finds nothing running here.
+    FinishRun();
+    InlineRunner = std::thread::id();
 }
 
 void TFFEncoder::StartNextTask() {
-    if (Remaining <= 0)
+    if (Remaining <= 0 || StopAll)
         return;
     --Remaining;
     // The index moves on before the task starts: a task that fails inside Start delivers its
     // notice at once, and that notice may start the next task.
     TFFmpeg* task = Tasks.Get(NextTaskIndex++);
-    task->Verbose = Verbosity;
+    // Its own verbosity again (a reopened task gets it back from its queueing as well).
+    task->Verbose = task->QueuedVerbose;
     task->ProgressIntervalUs = int64_t(ProgressIntervalMs) * 1000;
     if (Threaded) {
-        if (TConvertThread* worker = task->Start(true, ThreadPriority))
+        if (TConvertThread* worker = task->Start(true, ThreadPriority)) {
+            // Start clears the task's stop request: a stop asked for meanwhile is repeated.
+            if (StopAll)
+                task->RequestStop(false);
             worker->Resume();
+        }
     } else {
         task->Start(false);
     }
 }
 
 void TFFEncoder::Stop(bool wait) {
-    {
-        std::lock_guard<std::recursive_mutex> guard(TerminateLock);
-        Remaining = 0;
+    // No further task starts; the tasks that never ran are terminated by FinishRun once the
+    // running ones have ended, by whoever holds the terminate lock then.
+    StopAll = true;
+    if (!WorkingFlag)
+        return;
+    for (int i = 0; i < Tasks.Count(); ++i) {
+        TFFmpeg* task = Tasks.Get(i);
+        if (task->Running)
+            task->RequestStop(false);
     }
-    if (WorkingFlag)
-        Tasks.StopAll(wait);
+    {
+        std::unique_lock<std::recursive_mutex> guard(TerminateLock, std::try_to_lock);
+        if (guard.owns_lock()) {
+            Remaining = 0;
+            FinishRun();
+        }
+    }
+    if (!wait)
+        return;
+    auto allEnded = [this] {
+        for (int i = 0; i < Tasks.Count(); ++i) {
+            TFFmpeg* task = Tasks.Get(i);
+            if (!task->Terminated || !task->DoneEvent.IsSet())
+                return false;
+        }
+        return true;
+    };
+    // A handler whose worker waits on the main thread lets it go, so its task can end while
+    // this call waits; a handler on the task's own thread, or any handler of a run without
+    // threads, is part of the run it would wait for.
+    bool canWait = InlineRunner.load() != std::this_thread::get_id();
+    for (const THandlerFrame& frame : HandlerFrames) {
+        if (frame.Owner != this || !frame.Task)
+            continue;
+        if (!frame.Call) {
+            canWait = false;
+            continue;
+        }
+        auto* call = static_cast<TMainCall*>(frame.Call);
+        std::lock_guard<std::mutex> guard(call->Lock);
+        if (call->Released || call->Done)
+            continue;
+        // The worker frees its picture once it goes on; the handler keeps a copy.
+        if (call->Preview.Bitmap) {
+            call->PictureCopy = std::make_unique<TBitmap>(*call->Preview.Bitmap);
+            call->Preview.Bitmap = call->PictureCopy.get();
+        }
+        call->Released = true;
+        call->Changed.notify_all();
+    }
+    if (!canWait) {
+        if (allEnded())
+            return;
+        throw TEncoderBusyError("Cannot Stop with wait while working.");
+    }
+    WaitServing(allEnded);
 }
 
 void TFFEncoder::DoTerminate(TCustomFFmpeg* task) {
     // Each task runs on a thread of its own, and the memory it freed stays in that thread's
     // allocator pool; handing it back keeps a long batch from growing with every task.
     ::malloc_trim(0);
+    // An unfinished library line of the task's thread is its own line, not the next task's.
+    TFFLogger::FlushThread();
+    // The run closed the task's inputs: their decoders go with them.
+    if (auto* job = dynamic_cast<TFFmpeg*>(task))
+        job->DropClosedDecoders();
     std::lock_guard<std::recursive_mutex> guard(TerminateLock);
     if (!task) {
         AllDoneStep();
@@ -493,18 +685,33 @@ void TFFEncoder::DoTerminate(TCustomFFmpeg* task) {
     TTerminateInfo info{Tasks.IndexOf(task), task->Finished, task->Failed, task->ErrorMessage};
     if (Threaded || !WorkingFlag) {
         Deliver(info);
-    } else {
-        TTerminateEvent handler = OnTerminate;
-        if (handler)
+    } else if (TTerminateEvent handler = EnterHandler(OnTerminate)) {
+        THandlerScope scope(*this, nullptr, nullptr, true);
+        try {
             handler(this, info);
+        } catch (const TEncoderBusyError&) {
+            // Stop with wait inside the run: the stop stands, the notice goes on.
+        }
     }
     ++FinishedCount;
-    if (Remaining < 1) {
-        if (FinishedCount >= Tasks.Count())
-            AllDoneStep();
-    } else if (Threaded) {
+    if (Remaining >= 1 && Threaded && !StopAll)
         StartNextTask();
+    FinishRun();
+}
+
+void TFFEncoder::FinishRun() {
+    if (Sweeping || !WorkingFlag)
+        return;
+    if (StopAll && FinishedCount >= NextTaskIndex && NextTaskIndex < Tasks.Count()) {
+        // Every started task has ended: the others end now, in order, each with its notice.
+        Sweeping = true;
+        Remaining = 0;
+        while (NextTaskIndex < Tasks.Count())
+            Tasks.Get(NextTaskIndex++)->NotifyTerminate();
+        Sweeping = false;
     }
+    if (FinishedCount >= Tasks.Count() && (Remaining < 1 || StopAll) && !AllDoneFlag)
+        AllDoneStep();
 }
 
 void TFFEncoder::AllDoneStep() {
@@ -514,43 +721,83 @@ void TFFEncoder::AllDoneStep() {
         AllDoneFlag = true;
         Deliver(info);
     } else {
-        TTerminateEvent handler = OnTerminate;
-        if (handler)
-            handler(this, info);
+        if (TTerminateEvent handler = EnterHandler(OnTerminate)) {
+            THandlerScope scope(*this, nullptr, nullptr, true);
+            try {
+                handler(this, info);
+            } catch (const TEncoderBusyError&) {
+            }
+        }
         AllDoneFlag = true;
     }
 }
 
 void TFFEncoder::Deliver(const TTerminateInfo& info) {
+    std::shared_ptr<THandlerState> state = Handlers;
     uint64_t ticket;
+    uint64_t generation;
     {
-        std::lock_guard<std::mutex> guard(DeliveryLock);
-        ticket = DeliveriesQueued++;
-        ++DeliveriesAlive;
+        std::lock_guard<std::mutex> guard(state->Lock);
+        ticket = state->Queued++;
+        generation = state->Generation;
+        ++state->Alive;
     }
-    std::thread([this, info, ticket] {
+    std::thread([this, state, info, ticket, generation] {
         TTerminateEvent handler;
         {
-            std::unique_lock<std::mutex> lock(DeliveryLock);
-            DeliveryTurn.wait(lock, [&] { return DeliveriesDone == ticket; });
-            handler = OnTerminate;
+            std::unique_lock<std::mutex> lock(state->Lock);
+            state->Changed.wait(lock, [&] { return state->Done == ticket; });
+            // Detached (or destroyed, which detaches first) since the notice was queued: it
+            // belongs to an owner that is gone. Otherwise the component lives at least until
+            // this handler has returned, since DetachEvents waits for it.
+            if (state->Generation == generation) {
+                handler = OnTerminate;
+                if (handler)
+                    state->InHandler.push_back(std::this_thread::get_id());
+            }
         }
         if (handler) {
+            THandlerScope scope(*this, nullptr, nullptr, true);
             try {
                 handler(this, info);
             } catch (...) {
                 // A handler's error must not end the process from a delivery thread.
             }
         }
-        std::lock_guard<std::mutex> guard(DeliveryLock);
-        ++DeliveriesDone;
-        --DeliveriesAlive;
-        DeliveryTurn.notify_all();
+        std::lock_guard<std::mutex> guard(state->Lock);
+        ++state->Done;
+        --state->Alive;
+        state->Changed.notify_all();
     }).detach();
 }
 
+void TFFEncoder::CallOnMainThread(TCustomFFmpeg* task, const std::shared_ptr<TMainCall>& call,
+                                  std::function<void()> body) {
+    PostToMainThread([this, task, call, body = std::move(body)] {
+        std::exception_ptr error;
+        {
+            THandlerScope scope(*this, task, call.get(), false);
+            try {
+                body();
+            } catch (const TEncoderBusyError&) {
+                // Stop with wait inside the handler: the stop stands.
+            } catch (...) {
+                error = std::current_exception();
+            }
+        }
+        std::lock_guard<std::mutex> guard(call->Lock);
+        call->Error = error;
+        call->Done = true;
+        call->Changed.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(call->Lock);
+    call->Changed.wait(lock, [&] { return call->Done || call->Released; });
+    if (call->Done && !call->Released && call->Error)
+        std::rethrow_exception(call->Error);
+}
+
 void TFFEncoder::DoProgress(TCustomFFmpeg* task, const TJobProgress& progress) {
-    TProgressInfo record;
+    auto call = std::make_shared<TMainCall>();
     {
         std::lock_guard<std::mutex> guard(ProgressLock);
         ProgressRecord.TaskIndex = Tasks.IndexOf(task);
@@ -563,69 +810,94 @@ void TFFEncoder::DoProgress(TCustomFFmpeg* task, const TJobProgress& progress) {
         ProgressRecord.CurrentDuration = progress.CurrentDuration;
         ProgressRecord.TotalDuration = progress.TotalDuration;
         if (!TriggerEventInMainThread || IsMainThread()) {
-            if (OnProgress)
-                OnProgress(this, &ProgressRecord);
+            if (TProgressEvent handler = EnterHandler(OnProgress)) {
+                THandlerScope scope(*this, task, nullptr, true);
+                try {
+                    handler(this, &ProgressRecord);
+                } catch (const TEncoderBusyError&) {
+                }
+            }
             return;
         }
-        record = ProgressRecord;
+        call->Progress = ProgressRecord;
     }
     // The lock is not held while the worker waits for the main thread: the main thread may
     // be freeing the component, which enters every lock.
-    RunOnMainThread([this, &record] {
-        if (OnProgress)
-            OnProgress(this, &record);
+    CallOnMainThread(task, call, [this, call] {
+        if (TProgressEvent handler = EnterHandler(OnProgress)) {
+            THandlerScope scope(*this, nullptr, nullptr, true);
+            handler(this, &call->Progress);
+        }
     });
 }
 
 void TFFEncoder::DoPreviewBitmap(TCustomFFmpeg* task, const TBitmap* bitmap, int frameNumber,
                                  int64_t pts) {
-    TPreviewInfo record;
+    auto call = std::make_shared<TMainCall>();
     {
         std::lock_guard<std::mutex> guard(PreviewLock);
         PreviewRecord = TPreviewInfo{Tasks.IndexOf(task), bitmap, frameNumber, pts};
         if (!TriggerEventInMainThread || IsMainThread()) {
-            if (OnPreviewBitmap)
-                OnPreviewBitmap(this, PreviewRecord);
+            if (TPreviewBitmapEvent handler = EnterHandler(OnPreviewBitmap)) {
+                THandlerScope scope(*this, task, nullptr, true);
+                try {
+                    handler(this, PreviewRecord);
+                } catch (const TEncoderBusyError&) {
+                }
+            }
             return;
         }
-        record = PreviewRecord;
+        call->Preview = PreviewRecord;
     }
-    RunOnMainThread([this, &record] {
-        if (OnPreviewBitmap)
-            OnPreviewBitmap(this, record);
+    CallOnMainThread(task, call, [this, call] {
+        if (TPreviewBitmapEvent handler = EnterHandler(OnPreviewBitmap)) {
+            THandlerScope scope(*this, nullptr, nullptr, true);
+            handler(this, call->Preview);
+        }
     });
 }
 
 void TFFEncoder::DoVideoInputHook(TCustomFFmpeg* task, TJobHookFrame& frame) {
-    DoVideoHook(OnVideoInputHook, task, frame);
+    DoVideoHook(EnterHandler(OnVideoInputHook), task, frame);
 }
 
 void TFFEncoder::DoVideoOutputHook(TCustomFFmpeg* task, TJobHookFrame& frame) {
-    DoVideoHook(OnVideoOutputHook, task, frame);
+    DoVideoHook(EnterHandler(OnVideoOutputHook), task, frame);
 }
 
 void TFFEncoder::DoVideoHook(const TVideoHookEvent& event, TCustomFFmpeg* task,
                              TJobHookFrame& frame) {
-    std::lock_guard<std::mutex> guard(VideoHookLock);
     if (!event) {
         // Nobody looks at the picture: it goes on as it was.
         frame.Update = false;
         return;
     }
+    // The handler was entered by the caller; the scope leaves it whatever happens.
+    THandlerScope scope(*this, task, nullptr, true);
+    std::lock_guard<std::mutex> guard(VideoHookLock);
     HookRecord = THookInfo{Tasks.IndexOf(task), frame.Bitmap, static_cast<int>(frame.FrameNumber),
                            frame.PTS,           true,         false};
     // A handler's error reaches the task, which logs it; the flags count as left unchanged.
-    event(this, &HookRecord);
+    try {
+        event(this, &HookRecord);
+    } catch (const TEncoderBusyError&) {
+        // Stop with wait from the task's own thread: the stop stands, the picture goes on.
+    }
     frame.Update = HookRecord.Update;
     frame.StopHook = HookRecord.StopHook;
 }
 
 void TFFEncoder::DoAudioHook(TCustomFFmpeg* task, int64_t pts, uint8_t* samples, int size,
                              int sampleRate, int channels, int sampleFormat) {
+    TAudioHookEvent handler = EnterHandler(OnAudioHook);
+    if (!handler)
+        return;
+    THandlerScope scope(*this, task, nullptr, true);
     std::lock_guard<std::mutex> guard(AudioHookLock);
-    if (OnAudioHook)
-        OnAudioHook(this, Tasks.IndexOf(task), pts, samples, size, sampleRate, channels,
-                    sampleFormat);
+    try {
+        handler(this, Tasks.IndexOf(task), pts, samples, size, sampleRate, channels, sampleFormat);
+    } catch (const TEncoderBusyError&) {
+    }
 }
 
 } // namespace cw

@@ -27,6 +27,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace cw {
@@ -101,7 +102,8 @@ public:
     ~TFFmpeg() override;
 
     TFFEncoder* Owner() const { return OwnerEncoder; }
-    // The decoder attached to an opened input (null when none).
+    // The decoder attached to an opened input (null when none, and once the run has closed
+    // the inputs).
     TFFDecoder* InputDecoder(int index) const;
     // Stored records (null when none was given for that index).
     const TInputOptions* InputOptions(int index) const;
@@ -125,8 +127,11 @@ private:
     void AttachDecoder(int index);
     void StoreInputOptions(int index, const TInputOptions* options);
     void StoreOutputOptions(int index, const TOutputOptions* options);
-    // Records a successful open, in order, for the reopening.
+    // Records a successful open, in order, with the settings it was made with, for the
+    // reopening.
     void RecordOpen(bool output, const std::string& fileName);
+    // Frees the decoders whose input the run has closed.
+    void DropClosedDecoders();
     // Closes the files of a task that waits; false (and nothing done) when it cannot be
     // opened again the same way (an open of it failed, and a failed open may have consumed
     // options) or when it is not idle.
@@ -139,6 +144,8 @@ private:
     struct TOpenStep {
         bool Output = false;
         std::string FileName;
+        bool StrictOptions = true;
+        int TimeoutMs = 0;
     };
 
     TFFEncoder* OwnerEncoder;
@@ -146,7 +153,9 @@ private:
     std::vector<std::unique_ptr<TInputOptions>> InputCopies;
     std::vector<std::unique_ptr<TOutputOptions>> OutputCopies;
     std::vector<TOpenStep> OpenSteps;
-    std::string ThreadsValue; // "threads" given before the first input, empty when none
+    std::string ThreadsValue;       // "threads" given before the first input, empty when none
+    int QueuedVerbose = 1;          // the verbosity the task was queued with
+    mutable std::mutex DecoderLock; // the decoder table: the run's end frees entries
     bool OpenFailed = false;
     bool ParkedFlag = false;
 };
@@ -176,7 +185,7 @@ public:
     TFFEncoder& operator=(const TFFEncoder&) = delete;
 
     // Binds the encoder's library set from the folder (empty: the system's); false with
-    // LastErrMsg set to the loader's text.
+    // LastErrMsg set to the loader's text. Refused while tasks run (false, worded LastErrMsg).
     bool LoadLibraries(const std::string& folder);
     bool LibrariesLoaded() const;
 
@@ -198,8 +207,14 @@ public:
     // Runs every task: at most maxThreads at a time on worker threads, or, with maxThreads 0
     // or less, one after another inside this call.
     void StartTask(int maxThreads);
-    // No further task starts; when working, every task is stopped (with wait: returns once
-    // each has ended, serving main-thread calls meanwhile).
+    // No further task starts; when working, every task is stopped. A task that never ran
+    // delivers its termination after those of the tasks that ran, in task order, and the
+    // final notice comes last. With wait, returns once every task has ended, serving
+    // main-thread calls meanwhile; called from a main-thread progress or preview handler it
+    // lets that handler's task go on to its end. Where the caller is part of the run itself (a
+    // handler of a run without threads, a handler on a task's own thread) the stop is asked
+    // for, and TEncoderBusyError ("Cannot Stop with wait while working.") says that the call
+    // could not wait.
     void Stop(bool wait);
 
     bool Working() const { return WorkingFlag; }
@@ -238,8 +253,9 @@ public:
     TVideoHookEvent OnVideoOutputHook;
     TAudioHookEvent OnAudioHook;
 
-    // Clears every event handler; no handler runs after this returns, except one already
-    // running on another thread.
+    // Clears every event handler. No handler runs after this returns: it waits (serving
+    // main-thread calls) for a handler running on another thread, and a termination notice
+    // still queued is dropped. Called from inside a handler, that handler may finish.
     void DetachEvents();
 
     // Dispatchers the tasks call back.
@@ -253,9 +269,23 @@ public:
     void DoTerminate(TCustomFFmpeg* task);
 
 private:
+    struct THandlerState;
+    struct TMainCall;
+    class THandlerScope;
     void CheckBusy(const char* operation) const;
     void StartNextTask();
     void AllDoneStep();
+    // Under the terminate lock, after a termination or a stop: once a stop was asked for and
+    // every started task has ended, the tasks that never ran are terminated in order; the
+    // final notice follows when every task has ended.
+    void FinishRun();
+    // Copies a handler under the handler lock; when set, this thread counts as running it
+    // until the matching THandlerScope ends.
+    template <class F> F EnterHandler(const F& field);
+    // Runs body on the main thread and waits until it has run, or until Stop with wait inside
+    // it lets the task go on.
+    void CallOnMainThread(TCustomFFmpeg* task, const std::shared_ptr<TMainCall>& call,
+                          std::function<void()> body);
     void DoVideoHook(const TVideoHookEvent& event, TCustomFFmpeg* task, TJobHookFrame& frame);
     // Runs OnTerminate with the record on a delivery thread, after every earlier delivery.
     void Deliver(const TTerminateInfo& info);
@@ -285,13 +315,16 @@ private:
     TPreviewInfo PreviewRecord;
     THookInfo HookRecord;
 
-    // Termination deliveries: numbered in the order the terminations happened, run in that
-    // order, counted while alive.
-    std::mutex DeliveryLock;
-    std::condition_variable DeliveryTurn;
-    uint64_t DeliveriesQueued = 0;
-    uint64_t DeliveriesDone = 0;
-    int DeliveriesAlive = 0;
+    std::atomic<bool> StopAll{false};          // a stop was asked for in this run
+    bool CountedWork = false;                  // counted in at the loader from start to clear
+    bool Sweeping = false;                     // the unstarted tasks are being terminated
+    std::atomic<std::thread::id> InlineRunner; // the thread inside a run without threads
+
+    // The handlers' guard, shared with the delivery threads so that a notice outliving the
+    // component finds it detached: generation, threads running a handler, and the
+    // termination deliveries (numbered in the order the terminations happened, run in that
+    // order, counted while alive).
+    std::shared_ptr<THandlerState> Handlers;
 };
 
 } // namespace cw

@@ -174,6 +174,12 @@ void TFFLoader::AfterBind(TLibraryId id) {
 
 bool TFFLoader::LoadLib(TLibraryId id) {
     TStatus& status = Status[id];
+    if (status.Bound && status.Module.Handle)
+        return true;
+    if (Working()) {
+        LastError = "Cannot LoadLibraries while working.";
+        return false;
+    }
     const TLibraryItem& item = LibraryTable[id];
     std::string fileName = LibFileName(id);
     if (!status.Module.Handle) {
@@ -202,7 +208,7 @@ bool TFFLoader::LoadLib(TLibraryId id) {
         }
     }
     if (!status.Bound) {
-        UnloadLib(id);
+        Unload(id);
         return false;
     }
     AfterBind(id);
@@ -212,6 +218,13 @@ bool TFFLoader::LoadLib(TLibraryId id) {
 bool TFFLoader::LoadLibs(TLibraryIds ids) {
     if (ids.Empty())
         throw std::logic_error("LoadLibs needs a library set");
+    if (Working()) {
+        if (LibsLoaded(ids))
+            return true;
+        // Nothing is bound or unbound under a run: a failure would unload the whole set.
+        LastError = "Cannot LoadLibraries while working.";
+        return false;
+    }
     for (int i = 0; i < LibraryCount; ++i) {
         auto id = static_cast<TLibraryId>(i);
         if (ids.Contains(id) && !LoadLib(id)) {
@@ -236,6 +249,14 @@ bool TFFLoader::LibsLoaded(TLibraryIds ids) const {
 }
 
 void TFFLoader::UnloadLib(TLibraryId id) {
+    if (Working()) {
+        LastError = "Cannot UnloadLibraries while working.";
+        return;
+    }
+    Unload(id);
+}
+
+void TFFLoader::Unload(TLibraryId id) {
     TStatus& status = Status[id];
     if (status.Bound) {
         if (id == libAVCodec)
@@ -252,6 +273,10 @@ void TFFLoader::UnloadLib(TLibraryId id) {
 void TFFLoader::UnloadLibs(TLibraryIds ids) {
     if (ids.Empty())
         throw std::logic_error("UnloadLibs needs a library set");
+    if (Working()) {
+        LastError = "Cannot UnloadLibraries while working.";
+        return;
+    }
     for (int i = 0; i < LibraryCount; ++i)
         if (ids.Contains(static_cast<TLibraryId>(i)))
             UnloadLib(static_cast<TLibraryId>(i));

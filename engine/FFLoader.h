@@ -4,6 +4,7 @@
 // library's registration call, and installs the engine's hooks (codec lock, log callback).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -75,6 +76,10 @@ public:
     // search); empty when it is not loaded.
     std::string LoadedFrom(TLibraryId id) const;
 
+    // Loading binds a library and runs its registration once; loading it again while it is
+    // bound does nothing. While work is counted in (BeginWork), loading a library that is not
+    // bound and unloading are refused: false (or nothing done) with LastErrorMessage
+    // "Cannot LoadLibraries while working." / "Cannot UnloadLibraries while working.".
     bool LoadLib(TLibraryId id);
     // Loads the members in identifier order; at the first failure unloads the whole set.
     bool LoadLibs(TLibraryIds ids);
@@ -82,6 +87,11 @@ public:
     bool LibsLoaded(TLibraryIds ids) const;
     void UnloadLib(TLibraryId id);
     void UnloadLibs(TLibraryIds ids);
+
+    // A run that uses the bound libraries counts itself in and out; calls nest.
+    void BeginWork() { ++Work; }
+    void EndWork() { --Work; }
+    bool Working() const { return Work.load() > 0; }
 
 private:
     struct TStatus {
@@ -91,9 +101,12 @@ private:
     void Bind(TLibraryId id, const std::string& fileName, void* handle);
     void AfterBind(TLibraryId id);
 
+    void Unload(TLibraryId id);
+
     std::string Path;
     std::string LastError;
     TStatus Status[LibraryCount];
+    std::atomic<int> Work{0};
 };
 
 // The process's loader.

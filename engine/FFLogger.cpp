@@ -28,7 +28,8 @@ struct TLogState {
 
     // Guards the pending texts, the previous piece and the repeat counter.
     std::mutex LogLock;
-    std::unordered_map<uint32_t, std::string> Pending; // per thread: text since its last line
+    // Per thread (by ThreadKey, never reused): text since its last line, and its level.
+    std::unordered_map<uint64_t, std::pair<std::string, TLogLevel>> Pending;
     std::string PreviousPiece;
     int RepeatCount = 0;
 
@@ -63,6 +64,14 @@ struct TLine {
     TLogLevel Level;
     std::string Text;
 };
+
+// A key for the calling thread that no later thread gets: the system reuses thread ids, and a
+// new thread must not inherit the unfinished line of one that has ended.
+uint64_t ThreadKey() {
+    static std::atomic<uint64_t> last{0};
+    thread_local const uint64_t key = ++last;
+    return key;
+}
 
 const char* ItemName(void* object) {
     const AVClass* cls = *static_cast<const AVClass**>(object);
@@ -230,20 +239,64 @@ void TFFLogger::LogF(TLogLevel level, const char* format, ...) {
 
 void TFFLogger::Deliver(uint32_t threadId, TLogLevel level, const std::string& text,
                         bool fromLibrary) {
+    // Library lines, and any line of another thread, are queued for the main thread and the
+    // caller goes on: it may hold the codec lock or the interrupt registry's lock, which the
+    // main thread may be waiting for. The handler then runs with neither held. Engine lines
+    // of the main thread itself are delivered at once.
+    if (TriggerEventInMainThread && (fromLibrary || !IsMainThread())) {
+        PostToMainThread([this, threadId, level, text] {
+            {
+                // The logger may have gone while the line waited.
+                auto& state = State();
+                std::lock_guard lock(state.InstanceLock);
+                if (state.Current != this)
+                    return;
+            }
+            TLogEvent handler = OnLog;
+            if (!handler)
+                return;
+            try {
+                handler(this, threadId, level, text);
+            } catch (...) {
+                // Nobody waits for a queued line: its handler's error goes nowhere.
+            }
+        });
+        return;
+    }
     TLogEvent handler = OnLog;
     if (!handler)
         return;
-    auto call = [&] { handler(this, threadId, level, text); };
     try {
-        if (TriggerEventInMainThread && !IsMainThread())
-            RunOnMainThread(call);
-        else
-            call();
+        handler(this, threadId, level, text);
     } catch (...) {
         // A handler's error must not unwind through the library's C frames.
         if (!fromLibrary)
             throw;
     }
+}
+
+void TFFLogger::FlushThread() {
+    auto& state = State();
+    std::string text;
+    TLogLevel level = llInfo;
+    {
+        std::lock_guard lock(state.LogLock);
+        auto it = state.Pending.find(ThreadKey());
+        if (it == state.Pending.end())
+            return;
+        text = std::move(it->second.first);
+        level = it->second.second;
+        state.Pending.erase(it);
+    }
+    if (text.empty())
+        return;
+    TFFLogger* logger;
+    {
+        std::lock_guard lock(state.InstanceLock);
+        logger = state.Current;
+    }
+    if (logger)
+        logger->Deliver(CurrentThreadId(), level, text, true);
 }
 
 void TFFLogger::LibraryCallback(void* context, int level, const char* format, va_list args) {
@@ -253,18 +306,22 @@ void TFFLogger::LibraryCallback(void* context, int level, const char* format, va
         return;
 
     uint32_t threadId = CurrentThreadId();
+    const uint64_t key = ThreadKey();
     TLogLevel lineLevel = LogLevelFromLibrary(plainLevel);
     std::vector<TLine> lines;
     {
         std::lock_guard lock(state.LogLock);
         std::string prefix = ContextPrefix(context);
         std::string message = FormatLibraryMessage(format, args);
-        std::string& pending = state.Pending[threadId];
+        auto& entry = state.Pending[key];
+        std::string& pending = entry.first;
+        if (pending.empty())
+            entry.second = lineLevel;
         std::string piece = pending.empty() ? prefix + message : message;
         if (!piece.empty() && piece.back() == '\n' && piece == state.PreviousPiece) {
             ++state.RepeatCount;
             if (pending.empty())
-                state.Pending.erase(threadId);
+                state.Pending.erase(key);
             return;
         }
         pending += piece;
@@ -280,11 +337,10 @@ void TFFLogger::LibraryCallback(void* context, int level, const char* format, va
             pending.erase(0, feed + 1);
         }
         if (pending.empty())
-            state.Pending.erase(threadId); // same as an item with no text; keeps the map small
+            state.Pending.erase(key); // same as an item with no text; keeps the map small
     }
 
-    // Delivered after the lock is released: a delivery may wait for the main thread, which
-    // may itself be logging through this callback.
+    // Handed on after the lock is released.
     if (lines.empty())
         return;
     TFFLogger* logger;

@@ -2,7 +2,9 @@
 // media libraries' messages, which arrive through the callback that InstallLibraryHook puts
 // into libavutil. Library messages come in fragments; they are collected per thread and cut
 // into whole lines, runs of the same line are folded into a "repeated" line, and every line
-// reaches OnLog, on the main thread unless TriggerEventInMainThread is cleared.
+// reaches OnLog, on the main thread unless TriggerEventInMainThread is cleared. Lines for the
+// main thread are queued there (base/MainThread.h) without the logging thread waiting, except
+// the engine's own lines logged on the main thread, which arrive at once.
 #pragma once
 
 #include "engine/FFBaseComponent.h"
@@ -74,6 +76,10 @@ public:
     static int LibraryLevel();
     // The callback handed to av_log_set_callback.
     static void LibraryCallback(void* context, int level, const char* format, va_list args);
+    // Delivers the calling thread's unfinished library line, if any, as a line of its own;
+    // called when a task ends on its thread, so the text is neither lost nor glued to a
+    // later line.
+    static void FlushThread();
 
 private:
     struct TAutoTag {};

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -41,8 +42,25 @@ std::string TrimBlanks(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
-// Names whose part before the first colon is one of these are protocol addresses, not files.
+// Names whose part before the first colon is one of these, or one of the protocols the bound
+// libraries list, are protocol addresses, not files.
 constexpr const char* ProtocolNames = ":unicode:stream:gopher:http:pipe:rtp:tcp:udp:";
+
+// ":name:" for every protocol the libraries can read or write, asked once they are bound.
+std::string LibraryProtocolNames() {
+    static std::mutex lock;
+    static std::string names;
+    std::lock_guard<std::mutex> guard(lock);
+    if (names.empty() && ff::avio_enum_protocols) {
+        for (int output = 0; output < 2; ++output) {
+            void* cursor = nullptr;
+            while (const char* name = ff::avio_enum_protocols(&cursor, output))
+                if (names.find(":" + std::string(name) + ":") == std::string::npos)
+                    names += ":" + std::string(name) + ":";
+        }
+    }
+    return names;
+}
 constexpr const char* UnicodePrefix = "unicode:utf8:";
 
 } // namespace
@@ -184,12 +202,14 @@ bool TFormatConverter::FromRGB(const TPicture& destination, AVPixelFormat format
 std::string TimeText(int64_t microseconds) {
     if (microseconds == AV_NOPTS_VALUE)
         return "N/A";
-    int64_t t = microseconds;
+    // A time before the start reads as the same text with a minus sign in front.
+    const char* sign = microseconds < 0 ? "-" : "";
+    int64_t t = microseconds < 0 ? -microseconds : microseconds;
     long long hours = t / 1000000 / 60 / 60;
     long long minutes = (t / 1000000 / 60) % 60;
     long long seconds = (t / 1000000) % 60;
     long long milliseconds = (t % 1000000) * 1000 / 1000000;
-    return FormatText("%.2lld:%.2lld:%.2lld.%.3lld", hours, minutes, seconds, milliseconds);
+    return FormatText("%s%.2lld:%.2lld:%.2lld.%.3lld", sign, hours, minutes, seconds, milliseconds);
 }
 
 std::string ErrorText(const std::string& name, int code) {
@@ -262,7 +282,8 @@ std::string ToLibraryFileName(const std::string& fileName) {
     size_t colon = fileName.find(':');
     if (colon != std::string::npos) {
         std::string protocol = ":" + fileName.substr(0, colon) + ":";
-        if (std::strstr(ProtocolNames, protocol.c_str()))
+        if (colon > 0 && (std::strstr(ProtocolNames, protocol.c_str()) ||
+                          LibraryProtocolNames().find(protocol) != std::string::npos))
             return fileName;
     }
     bool plain = std::all_of(fileName.begin(), fileName.end(),

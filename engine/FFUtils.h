@@ -86,7 +86,7 @@ private:
     std::string Error;
 };
 
-// "N/A" for AV_NOPTS_VALUE, else hh:mm:ss.mmm.
+// "N/A" for AV_NOPTS_VALUE, else hh:mm:ss.mmm, with a leading "-" for negative times.
 std::string TimeText(int64_t microseconds);
 // name + ": " + the text of a library error code.
 std::string ErrorText(const std::string& name, int code);
@@ -99,7 +99,8 @@ std::string MetadataValue(const AVDictionary* metadata, const std::string& key,
                           const std::string& defaultValue);
 
 // The name handed to the libraries for a file name. Names are UTF-8; a name of plain 7-bit
-// characters, or one naming a network or stream protocol, is handed over as it is, any other
+// characters, or one naming a protocol (the engine's own list and every protocol the bound
+// libraries list, such as https or rtmp), is handed over as it is, any other
 // becomes "unicode:utf8:" + the name and is opened through the engine's own file access
 // (UnicodeIO.h).
 std::string ToLibraryFileName(const std::string& fileName);

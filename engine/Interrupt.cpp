@@ -49,11 +49,19 @@ void TInterruptCB::RemoveCallback(uint32_t threadId, TInterruptCallback callback
 }
 
 bool TInterruptCB::CheckInterrupt(uint32_t threadId) {
-    std::lock_guard lock(Lock);
-    for (const auto& e : Entries)
-        if (e.ThreadId == threadId)
-            return e.Callback.Code && e.Callback.Code(e.Callback.Context, e.Opaque);
-    return false;
+    TEntry entry{};
+    {
+        std::lock_guard lock(Lock);
+        auto it = std::find_if(Entries.begin(), Entries.end(),
+                               [threadId](const TEntry& e) { return e.ThreadId == threadId; });
+        if (it == Entries.end())
+            return false;
+        entry = *it;
+    }
+    // Asked outside the lock: the answer may log, and the other threads' checks must not wait
+    // for it. The entries of a thread are removed by that thread only, which is the caller
+    // here, so the entry stays valid meanwhile.
+    return entry.Callback.Code && entry.Callback.Code(entry.Callback.Context, entry.Opaque);
 }
 
 void TInterruptCB::Clear() {

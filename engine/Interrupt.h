@@ -35,7 +35,7 @@ public:
     // Removes the first entry with the same thread, opaque pointer and code.
     void RemoveCallback(uint32_t threadId, TInterruptCallback callback, void* opaque);
     // What the first entry of the thread answers; false when the thread has none. The callback
-    // runs under the registry's lock and must not add or remove entries.
+    // runs without the registry's lock held.
     bool CheckInterrupt(uint32_t threadId);
     void Clear();
     size_t Count() const;

@@ -2,6 +2,7 @@
 // order and threads of its events, busy errors, stopping a run, running without threads.
 #include "engine/FFDecoder.h"
 #include "engine/FFEncoder.h"
+#include "engine/FFLoader.h"
 
 #include "EngineTestSupport.h"
 #include "base/MainThread.h"
@@ -276,6 +277,188 @@ TEST_F(EncoderTest, StopWithWaitDuringThreeTasks) {
     EXPECT_FALSE(encoder.Working());
 }
 
+// Stop with wait from inside the run's own handlers: on the main thread of a threaded run it
+// returns once every task has ended; in a run without threads it cannot wait and says so. In
+// both the run ends, with one notice per task in task order and the final one last.
+TEST_F(EncoderTest, StopFromTheRunsOwnHandlersNeverHangs) {
+    struct TCase {
+        const char* Name;
+        int Threads;
+        bool FromPreview;
+        bool Wait;
+    };
+    const TCase cases[] = {
+        {"threaded, progress", 1, false, true},           {"threaded, preview", 1, true, true},
+        {"no threads, progress", 0, false, true},         {"no threads, preview", 0, true, true},
+        {"threaded, progress, no wait", 1, false, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Terminations.clear();
+        TerminateOnMain.clear();
+        TFFEncoder encoder;
+        Record(encoder);
+        encoder.SetProgressInterval(100);
+        encoder.SetPreviewBitmap(c.FromPreview);
+        bool called = false;
+        bool allEndedOnReturn = false;
+        std::string refusal;
+        auto stopHere = [&](TFFEncoder* sender, int taskIndex) {
+            if (called || taskIndex != 0)
+                return;
+            called = true;
+            EXPECT_TRUE(IsMainThread());
+            try {
+                sender->Stop(c.Wait);
+                allEndedOnReturn = true;
+                for (int i = 0; i < sender->TasksCount(); ++i)
+                    allEndedOnReturn = allEndedOnReturn && sender->Task(i)->Terminated;
+            } catch (const TEncoderBusyError& e) {
+                refusal = e.what();
+            }
+        };
+        if (c.FromPreview)
+            encoder.OnPreviewBitmap = [&](TFFEncoder* sender, const TPreviewInfo& info) {
+                stopHere(sender, info.TaskIndex);
+                // The picture stays readable after the wait let the task go on.
+                ASSERT_NE(info.Bitmap, nullptr);
+                EXPECT_GT(info.Bitmap->Width(), 0);
+                volatile uint8_t first = info.Bitmap->Data()[0];
+                (void)first;
+            };
+        else
+            encoder.OnProgress = [&](TFFEncoder* sender, PProgressInfo info) {
+                if (info->FileIndex >= 0)
+                    stopHere(sender, info->TaskIndex);
+            };
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(encoder.AddTask(Files->Long), i) << encoder.LastErrMsg();
+            ASSERT_TRUE(encoder.SetOutputFile(i, Out("self" + std::to_string(i) + ".avi")));
+        }
+        const auto start = std::chrono::steady_clock::now();
+        encoder.StartTask(c.Threads);
+        WaitRunOver();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+        EXPECT_TRUE(called);
+        if (c.Threads > 0 && c.Wait) {
+            EXPECT_EQ(refusal, "");
+            EXPECT_TRUE(allEndedOnReturn);
+        } else if (c.Wait) {
+            EXPECT_EQ(refusal, "Cannot Stop with wait while working.");
+        }
+        std::lock_guard<std::mutex> guard(Lock);
+        ASSERT_EQ(Terminations.size(), 4u);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(Terminations[i].TaskIndex, i);
+            EXPECT_FALSE(Terminations[i].Finished) << i;
+            EXPECT_FALSE(Terminations[i].Failed) << i << ": " << Terminations[i].ErrorMessage;
+        }
+        EXPECT_EQ(Terminations[3].TaskIndex, -1);
+        encoder.ClearTasks();
+    }
+}
+
+// A handler never runs on an owner that has gone: DetachEvents (and the component's end)
+// waits for a handler running on another thread and drops the notices still queued.
+TEST_F(EncoderTest, DetachingOrDestroyingDuringARunRunsNoHandlerAfterwards) {
+    struct TOwner {
+        std::atomic<int> Calls{0};
+    };
+    enum TKind { kDetachInTermination, kDestroyInTermination, kDetachInDirectProgress };
+    for (TKind kind : {kDetachInTermination, kDestroyInTermination, kDetachInDirectProgress}) {
+        SCOPED_TRACE(int(kind));
+        auto owner = std::make_unique<TOwner>();
+        TOwner* seen = owner.get();
+        std::atomic<bool> entered{false};
+        std::atomic<bool> detaching{false};
+        std::atomic<bool> gone{false};
+        std::atomic<int> callsAfterGone{0};
+        // The first call holds its thread until the owner is being let go, then touches the
+        // owner a while longer.
+        auto touch = [&] {
+            if (gone)
+                ++callsAfterGone;
+            ++seen->Calls;
+            if (entered.exchange(true))
+                return;
+            while (!detaching)
+                std::this_thread::sleep_for(1ms);
+            std::this_thread::sleep_for(50ms);
+            ++seen->Calls;
+        };
+        auto encoder = std::make_unique<TFFEncoder>();
+        if (kind == kDetachInDirectProgress) {
+            encoder->TriggerEventInMainThread = false;
+            encoder->SetProgressInterval(100);
+            encoder->OnProgress = [&](TFFEncoder*, PProgressInfo) { touch(); };
+        } else {
+            encoder->OnTerminate = [&](TFFEncoder*, const TTerminateInfo&) { touch(); };
+        }
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(encoder->AddTask(Files->Short), i);
+            ASSERT_TRUE(encoder->SetOutputFile(i, Out("detach" + std::to_string(i) + ".wav")));
+        }
+        encoder->StartTask(1);
+        ASSERT_TRUE(WaitServing([&] { return entered.load(); }, 60s));
+        detaching = true;
+        if (kind == kDestroyInTermination) {
+            encoder.reset();
+        } else {
+            encoder->DetachEvents();
+        }
+        owner.reset();
+        gone = true;
+        if (encoder) {
+            encoder->Stop(true);
+            WaitServing([&] { return encoder->AllDone(); }, 60s);
+            encoder.reset();
+        }
+        // Anything still queued had its chance to run by now.
+        WaitServing([] { return false; }, 100ms);
+        EXPECT_EQ(callsAfterGone.load(), 0);
+    }
+}
+
+TEST_F(EncoderTest, BindingChangesOnlyWhenIdle) {
+    TFFEncoder encoder;
+    Record(encoder);
+    encoder.SetProgressInterval(100);
+    encoder.TriggerEventInMainThread = false;
+    std::atomic<bool> running{false};
+    encoder.OnProgress = [&](TFFEncoder* sender, PProgressInfo info) {
+        if (info->FileIndex < 0)
+            return;
+        running = true;
+        while (!sender->Task(0)->StopRequested)
+            std::this_thread::sleep_for(1ms);
+    };
+    ASSERT_EQ(encoder.AddTask(Files->Long), 0);
+    ASSERT_TRUE(encoder.SetOutputFile(0, Out("bound.avi")));
+    encoder.StartTask(1);
+    ASSERT_TRUE(WaitServing([&] { return running.load(); }, 60s));
+
+    EXPECT_FALSE(encoder.LoadLibraries(""));
+    EXPECT_EQ(encoder.LastErrMsg(), "Cannot LoadLibraries while working.");
+    TFFLoader& loader = FFLoader();
+    loader.UnloadLibs(EncoderLibraries);
+    EXPECT_EQ(loader.LastErrorMessage(), "Cannot UnloadLibraries while working.");
+    EXPECT_TRUE(loader.LibsLoaded(EncoderLibraries));
+    loader.UnloadLib(libAVCodec);
+    EXPECT_TRUE(loader.LibLoaded(libAVCodec));
+    // Asking for what is bound is harmless and binds nothing again.
+    EXPECT_TRUE(loader.LoadLibs(EncoderLibraries));
+    EXPECT_FALSE(loader.LoadLib(libAVDevice));
+    EXPECT_EQ(loader.LastErrorMessage(), "Cannot LoadLibraries while working.");
+
+    encoder.Stop(true);
+    WaitRunOver();
+    // The run is over but its tasks still hold library objects until they are cleared.
+    loader.UnloadLib(libAVCodec);
+    EXPECT_TRUE(loader.LibLoaded(libAVCodec));
+    encoder.ClearTasks();
+    EXPECT_TRUE(encoder.LoadLibraries("")) << encoder.LastErrMsg();
+}
+
 TEST_F(EncoderTest, EmptyRunEndsAtOnce) {
     TFFEncoder encoder;
     Record(encoder);
@@ -306,7 +489,14 @@ TEST_F(EncoderTest, QueuedTasksHoldNoFileOpenUntilTheirTurnAndThenConvertAsQueue
     options.AudioSampleRate = 8000;
     const int before = OpenDescriptors();
     const int count = 12;
+    // Each task is queued with settings of its own; they hold when it is opened again.
+    auto verbosityOf = [](int i) { return i % 3; };
+    auto strictOf = [](int i) { return i % 2 == 0; };
+    auto timeoutOf = [](int i) { return 2000 + i; };
     for (int i = 0; i < count; ++i) {
+        encoder.Verbosity = verbosityOf(i);
+        encoder.StrictOptions = strictOf(i);
+        encoder.TimeoutMs = timeoutOf(i);
         ASSERT_EQ(encoder.AddTask(Files->Short), i) << encoder.LastErrMsg();
         ASSERT_TRUE(encoder.SetOutputFile(i, Out("queued" + std::to_string(i) + ".wav"), &options))
             << encoder.LastErrMsg();
@@ -325,8 +515,30 @@ TEST_F(EncoderTest, QueuedTasksHoldNoFileOpenUntilTheirTurnAndThenConvertAsQueue
     EXPECT_FALSE(encoder.Task(3)->Parked());
     EXPECT_EQ(encoder.Task(3)->OutputCount(), 2);
 
+    encoder.Verbosity = 5;
+    encoder.StrictOptions = false;
+    encoder.TimeoutMs = 1;
+    struct TSeen {
+        int Verbose = -1;
+        bool Strict = false;
+        int TimeoutMs = -1;
+    };
+    std::vector<TSeen> seen(count);
+    encoder.OnProgress = [&](TFFEncoder* sender, PProgressInfo info) {
+        const TFFmpeg* task = sender->Task(info->TaskIndex);
+        seen[info->TaskIndex] = TSeen{task->Verbose, task->StrictOptions, task->TimeoutMs};
+    };
     encoder.StartTask(2);
     WaitRunOver();
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(seen[i].Verbose, verbosityOf(i)) << i;
+        // Task 3 took its second output after the last task was queued.
+        const int settingsOf = i == 3 ? count - 1 : i;
+        EXPECT_EQ(seen[i].Strict, strictOf(settingsOf)) << i;
+        EXPECT_EQ(seen[i].TimeoutMs, timeoutOf(settingsOf)) << i;
+        // Its inputs are closed: no decoder looks at them any more.
+        EXPECT_EQ(encoder.Task(i)->InputDecoder(0), nullptr) << i;
+    }
     ASSERT_EQ(int(Terminations.size()), count + 1);
     for (const TTerminateInfo& info : Terminations)
         EXPECT_FALSE(info.Failed) << info.TaskIndex << ": " << info.ErrorMessage;

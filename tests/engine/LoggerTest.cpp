@@ -4,6 +4,7 @@
 #include "EngineTestSupport.h"
 
 #include "base/MainThread.h"
+#include "engine/CodecLock.h"
 #include "engine/FFLogger.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
@@ -219,7 +220,7 @@ TEST_F(LoggerTest, MessageOf5000CharactersArrivesWhole) {
     EXPECT_EQ(Lines[0].Level, llWarning);
 }
 
-TEST_F(LoggerTest, WorkerLinesAreDeliveredOnTheMainThreadWhileItLogsToo) {
+TEST_F(LoggerTest, WorkerLinesAreQueuedForTheMainThreadWithoutTheWorkerWaiting) {
     TQueueDispatcher dispatcher;
     IMainThreadDispatcher* previous = SetMainThreadDispatcher(&dispatcher);
     Logger->TriggerEventInMainThread = true;
@@ -228,8 +229,7 @@ TEST_F(LoggerTest, WorkerLinesAreDeliveredOnTheMainThreadWhileItLogsToo) {
     Logger->OnLog = [&](TFFLogger* sender, uint32_t threadId, TLogLevel level,
                         const std::string& text) {
         collect(sender, threadId, level, text);
-        // The worker waits for this delivery. A library message from the main thread now must
-        // not wait for the worker.
+        // A library message from the main thread inside a delivery is queued behind it.
         if (!answered) {
             answered = true;
             ff::av_log(nullptr, AV_LOG_ERROR, "main answers\n");
@@ -237,18 +237,39 @@ TEST_F(LoggerTest, WorkerLinesAreDeliveredOnTheMainThreadWhileItLogsToo) {
     };
     std::atomic<uint32_t> workerId{0};
     std::atomic<bool> done{false};
+    // The worker logs while holding the codec lock; the main thread, not serving, waits for
+    // it. A worker that waited for its line's delivery would never get there.
     std::thread worker([&] {
         workerId = CurrentThreadId();
+        TCodecLock codec;
         ff::av_log(nullptr, AV_LOG_ERROR, "from the worker\n");
         done = true;
     });
-    bool finished = WaitServing([&] { return done.load(); }, 20s);
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (!done && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    const bool finished = done;
     worker.join();
+    EXPECT_TRUE(Lines.empty());
+    WaitServing([&] { return Texts().size() >= 2; }, 20s);
     SetMainThreadDispatcher(previous);
     ASSERT_TRUE(finished);
     ASSERT_EQ(Lines.size(), 2u);
     EXPECT_EQ(Lines[0], (TLine{workerId.load(), llError, "from the worker", true}));
     EXPECT_EQ(Lines[1], (TLine{CurrentThreadId(), llError, "main answers", true}));
+}
+
+TEST_F(LoggerTest, AThreadsUnfinishedLineIsFlushedAndNeverGluedToAnotherThreads) {
+    // Flushed when its work ends: the text arrives as a line of its own.
+    std::thread([] {
+        ff::av_log(nullptr, AV_LOG_ERROR, "task ended mid-line ");
+        TFFLogger::FlushThread();
+        TFFLogger::FlushThread(); // nothing left the second time
+    }).join();
+    // Not flushed: the thread's text stays its own, whatever id the next thread gets.
+    std::thread([] { ff::av_log(nullptr, AV_LOG_ERROR, "left over "); }).join();
+    std::thread([] { ff::av_log(nullptr, AV_LOG_ERROR, "fresh line\n"); }).join();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"task ended mid-line ", "fresh line"}));
 }
 
 TEST(LoggerInstanceTest, ExplicitLoggerReplacesTheAutoCreatedOneAndStaysSingle) {

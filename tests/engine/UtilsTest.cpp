@@ -2,13 +2,19 @@
 // texts, codec descriptions and library file names.
 #include "EngineTestSupport.h"
 
+#include "engine/FFDecoder.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <thread>
+#include <vector>
 
 using namespace cw;
 
@@ -175,6 +181,10 @@ TEST(TextTest, TimeTexts) {
     EXPECT_EQ(TimeText(AV_NOPTS_VALUE), "N/A");
     EXPECT_EQ(TimeText(0), "00:00:00.000");
     EXPECT_EQ(TimeText(3723004567), "01:02:03.004");
+    // Times before the start: the same figures behind a minus sign.
+    EXPECT_EQ(TimeText(-1500000), "-00:00:01.500");
+    EXPECT_EQ(TimeText(-3723004567), "-01:02:03.004");
+    EXPECT_EQ(TimeText(-1), "-00:00:00.000");
 }
 
 TEST(TextTest, ErrorTextsFromTheTableAndFromTheLibrary) {
@@ -232,6 +242,61 @@ TEST(TextTest, LibraryFileNames) {
     EXPECT_EQ(ToLibraryFileName("udp://host:1234/é"), "udp://host:1234/é");
     EXPECT_EQ(ToLibraryFileName("unicode:utf8:/a/é"), "unicode:utf8:/a/é");
     EXPECT_EQ(FromLibraryFileName("unicode:utf8:"), "unicode:utf8:");
+    // Every protocol the libraries know is an address, never a local name.
+    test::BindEncoderLibraries();
+    EXPECT_EQ(ToLibraryFileName("https://host/Grüße.mp4"), "https://host/Grüße.mp4");
+    int listed = 0;
+    for (int output = 0; output < 2; ++output) {
+        void* cursor = nullptr;
+        while (const char* name = ff::avio_enum_protocols(&cursor, output)) {
+            const std::string url = std::string(name) + "://host/é";
+            EXPECT_EQ(ToLibraryFileName(url), url);
+            ++listed;
+        }
+    }
+    EXPECT_GT(listed, 5);
+    EXPECT_EQ(ToLibraryFileName(":/é"), "unicode:utf8::/é");
+}
+
+// An input that cannot seek has no size: 0, not the library's error code.
+TEST(TextTest, PipeInputHasSizeZero) {
+    test::BindEncoderLibraries();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([fd = fds[1]] {
+        // A WAV header for 8000 Hz 16-bit mono PCM and a tenth of a second of silence.
+        const uint32_t dataBytes = 1600;
+        std::vector<uint8_t> wav(44 + dataBytes, 0);
+        auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&wav[at], &v, 4); };
+        auto put16 = [&](size_t at, uint16_t v) { std::memcpy(&wav[at], &v, 2); };
+        std::memcpy(&wav[0], "RIFF", 4);
+        put32(4, 36 + dataBytes);
+        std::memcpy(&wav[8], "WAVEfmt ", 8);
+        put32(16, 16);
+        put16(20, 1);
+        put16(22, 1);
+        put32(24, 8000);
+        put32(28, 16000);
+        put16(32, 2);
+        put16(34, 16);
+        std::memcpy(&wav[36], "data", 4);
+        put32(40, dataBytes);
+        size_t done = 0;
+        while (done < wav.size()) {
+            ssize_t n = ::write(fd, wav.data() + done, wav.size() - done);
+            if (n <= 0)
+                break;
+            done += size_t(n);
+        }
+        ::close(fd);
+    });
+    TFFDecoder decoder;
+    const bool loaded = decoder.LoadFile("pipe:" + std::to_string(fds[0]));
+    writer.join();
+    ASSERT_TRUE(loaded) << decoder.LastErrMsg();
+    EXPECT_EQ(decoder.FileSize(), 0);
+    decoder.CloseFile();
+    ::close(fds[0]);
 }
 
 } // namespace
