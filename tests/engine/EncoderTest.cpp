@@ -346,14 +346,17 @@ TEST_F(EncoderTest, StopFromTheRunsOwnHandlersNeverHangs) {
         } else if (c.Wait) {
             EXPECT_EQ(refusal, "Cannot Stop with wait while working.");
         }
-        std::lock_guard<std::mutex> guard(Lock);
-        ASSERT_EQ(Terminations.size(), 4u);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(Terminations[i].TaskIndex, i);
-            EXPECT_FALSE(Terminations[i].Finished) << i;
-            EXPECT_FALSE(Terminations[i].Failed) << i << ": " << Terminations[i].ErrorMessage;
+        {
+            // Not held into ClearTasks: the terminate handler takes it under the encoder's lock.
+            std::lock_guard<std::mutex> guard(Lock);
+            ASSERT_EQ(Terminations.size(), 4u);
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_EQ(Terminations[i].TaskIndex, i);
+                EXPECT_FALSE(Terminations[i].Finished) << i;
+                EXPECT_FALSE(Terminations[i].Failed) << i << ": " << Terminations[i].ErrorMessage;
+            }
+            EXPECT_EQ(Terminations[3].TaskIndex, -1);
         }
-        EXPECT_EQ(Terminations[3].TaskIndex, -1);
         encoder.ClearTasks();
     }
 }
