@@ -281,17 +281,23 @@ TEST_F(EncoderTest, StopWithWaitDuringThreeTasks) {
 // returns once every task has ended; in a run without threads it cannot wait and says so. In
 // both the run ends, with one notice per task in task order and the final one last.
 TEST_F(EncoderTest, StopFromTheRunsOwnHandlersNeverHangs) {
+    enum THandler { hProgress, hPreview, hHook };
     struct TCase {
         const char* Name;
         int Threads;
-        bool FromPreview;
+        THandler From;
         bool Wait;
     };
+    // clang-format off
     const TCase cases[] = {
-        {"threaded, progress", 1, false, true},           {"threaded, preview", 1, true, true},
-        {"no threads, progress", 0, false, true},         {"no threads, preview", 0, true, true},
-        {"threaded, progress, no wait", 1, false, false},
+        {"threaded, progress", 1, hProgress, true},
+        {"threaded, preview", 1, hPreview, true},
+        {"no threads, progress", 0, hProgress, true},
+        {"no threads, preview", 0, hPreview, true},
+        {"threaded, progress, no wait", 1, hProgress, false},
+        {"threaded, video hook on the task's thread", 1, hHook, true},
     };
+    // clang-format on
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         Terminations.clear();
@@ -299,7 +305,7 @@ TEST_F(EncoderTest, StopFromTheRunsOwnHandlersNeverHangs) {
         TFFEncoder encoder;
         Record(encoder);
         encoder.SetProgressInterval(100);
-        encoder.SetPreviewBitmap(c.FromPreview);
+        encoder.SetPreviewBitmap(c.From == hPreview);
         bool called = false;
         bool allEndedOnReturn = false;
         std::string refusal;
@@ -307,7 +313,7 @@ TEST_F(EncoderTest, StopFromTheRunsOwnHandlersNeverHangs) {
             if (called || taskIndex != 0)
                 return;
             called = true;
-            EXPECT_TRUE(IsMainThread());
+            EXPECT_EQ(IsMainThread(), c.From != hHook);
             try {
                 sender->Stop(c.Wait);
                 allEndedOnReturn = true;
@@ -317,7 +323,11 @@ TEST_F(EncoderTest, StopFromTheRunsOwnHandlersNeverHangs) {
                 refusal = e.what();
             }
         };
-        if (c.FromPreview)
+        if (c.From == hHook)
+            encoder.OnVideoInputHook = [&](TFFEncoder* sender, PHookInfo info) {
+                stopHere(sender, info->TaskIndex);
+            };
+        else if (c.From == hPreview)
             encoder.OnPreviewBitmap = [&](TFFEncoder* sender, const TPreviewInfo& info) {
                 stopHere(sender, info.TaskIndex);
                 // The picture stays readable after the wait let the task go on.
@@ -331,16 +341,19 @@ TEST_F(EncoderTest, StopFromTheRunsOwnHandlersNeverHangs) {
                 if (info->FileIndex >= 0)
                     stopHere(sender, info->TaskIndex);
             };
+        TOutputOptions output;
+        output.VideoInputHook = c.From == hHook;
         for (int i = 0; i < 3; ++i) {
             ASSERT_EQ(encoder.AddTask(Files->Long), i) << encoder.LastErrMsg();
-            ASSERT_TRUE(encoder.SetOutputFile(i, Out("self" + std::to_string(i) + ".avi")));
+            ASSERT_TRUE(encoder.SetOutputFile(i, Out("self" + std::to_string(i) + ".avi"), &output))
+                << encoder.LastErrMsg();
         }
         const auto start = std::chrono::steady_clock::now();
         encoder.StartTask(c.Threads);
         WaitRunOver();
         EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
         EXPECT_TRUE(called);
-        if (c.Threads > 0 && c.Wait) {
+        if (c.Threads > 0 && c.Wait && c.From != hHook) {
             EXPECT_EQ(refusal, "");
             EXPECT_TRUE(allEndedOnReturn);
         } else if (c.Wait) {
