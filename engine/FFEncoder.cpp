@@ -269,14 +269,15 @@ thread_local std::vector<THandlerFrame> HandlerFrames;
 class TFFEncoder::THandlerScope {
 public:
     THandlerScope(TFFEncoder& owner, const TCustomFFmpeg* task, TMainCall* call, bool counted)
-        : Owner(owner), Counted(counted) {
+        : State(owner.Handlers), Counted(counted) {
         HandlerFrames.push_back({&owner, task, call});
     }
     ~THandlerScope() {
         HandlerFrames.pop_back();
         if (!Counted)
             return;
-        THandlerState& state = *Owner.Handlers;
+        // The state is held here: once the entry is gone the component may go at once.
+        THandlerState& state = *State;
         std::lock_guard<std::mutex> guard(state.Lock);
         auto it =
             std::find(state.InHandler.begin(), state.InHandler.end(), std::this_thread::get_id());
@@ -288,7 +289,7 @@ public:
     THandlerScope& operator=(const THandlerScope&) = delete;
 
 private:
-    TFFEncoder& Owner;
+    std::shared_ptr<THandlerState> State;
     bool Counted;
 };
 
