@@ -321,6 +321,11 @@ void TScriptRunner::Serve() {
             Changed.wait(lock);
             continue;
         }
+        // Once the host has said no, the script is only waited for: it is asked no more.
+        if (Interrupted) {
+            Changed.wait(lock);
+            continue;
+        }
         if (nextPoll == Clock::time_point{})
             nextPoll = RunStart + Owner.QueryContinueInterval;
         if (Clock::now() < nextPoll) {
