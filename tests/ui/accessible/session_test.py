@@ -21,13 +21,36 @@ import subprocess
 import sys
 import tempfile
 import time
+import warnings
 import wave
+
+# The interface getters of the client library are marked old but are what Debian 12 has.
+warnings.simplefilter("ignore", DeprecationWarning)
 
 STEP_TIMEOUT = 30  # seconds for any one thing to appear
 
 
+LAST_APP = []
+
+
+def dump(acc, depth=0, out=None):
+    """The showing objects below acc as an indented list of role and name."""
+    out = [] if out is None else out
+    for i in range(acc.get_child_count()):
+        child = acc.get_child_at_index(i)
+        if child is not None and showing(child):
+            out.append("  " * depth + f"{child.get_role_name()}: {child.get_name()!r}")
+            dump(child, depth + 1, out)
+    return out
+
+
 def fail(text):
     print("FAILED: " + text, flush=True)
+    if LAST_APP:
+        try:
+            print("\n".join(dump(LAST_APP[-1])), flush=True)
+        except Exception:
+            pass
     sys.exit(1)
 
 
@@ -89,6 +112,9 @@ def inner(bin_dir):
     A = Atspi
     Atspi.init()
     work = tempfile.mkdtemp(prefix="cw-a11y-")
+    global RUNTIME_DIR
+    RUNTIME_DIR = os.path.join(work, "runtime")
+    os.makedirs(RUNTIME_DIR, mode=0o700)
     try:
         scenarios(bin_dir, work)
     finally:
@@ -121,7 +147,7 @@ def program_folder(bin_dir, folder, branding=None):
 def start(folder, home):
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
                QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
-               XDG_RUNTIME_DIR=home)
+               XDG_RUNTIME_DIR=RUNTIME_DIR)
     env.pop("QT_QPA_PLATFORMTHEME", None)
     p = subprocess.Popen([os.path.join(folder, "clipwright")], env=env, cwd=home)
     RUNNING.append(p)
@@ -163,6 +189,7 @@ def application(p):
     for i in range(desktop.get_child_count()):
         app = desktop.get_child_at_index(i)
         if app is not None and app.get_process_id() == p.pid:
+            LAST_APP.append(app)
             return app
     return None
 
@@ -191,15 +218,15 @@ def find(root, name=None, roles=None, text=None):
 
 def label_text(acc):
     try:
-        t = acc.get_text_iface()
-        if t is not None:
-            return t.get_text(0, t.get_character_count())
+        if acc.is_text():
+            return A.Text.get_text(acc, 0, A.Text.get_character_count(acc))
     except Exception:
         pass
     return acc.get_name() or ""
 
 
-BUTTON = ("push button", "toggle button", "button")
+# Checkable buttons (class and format choices) are check boxes on the bus.
+BUTTON = ("push button", "toggle button", "button", "check box")
 
 
 def button(app, name):
@@ -264,7 +291,7 @@ def read_ini(path):
 
 
 def add_file_on_step1(app, path):
-    click(button(app, "Add File(s)..."))
+    click(button(app, "Add File(s)"))
     name_box = wait_for("the file name box of the add dialog",
                         lambda: find(app, "File name:", ("text", "entry")))
     type_into(name_box, path)
@@ -351,7 +378,7 @@ def scenarios(bin_dir, work):
     skinned = program_folder(bin_dir, os.path.join(work, "skin1"), "\n".join(lines))
     p = start(skinned, home)
     app = wait_for("the program on the accessibility bus", lambda: application(p))
-    frame = wait_for("the main window", lambda: find(app, roles=("frame", "window")))
+    frame = wait_for("the main window", lambda: find(app, "Clipwright", ("frame", "window", "filler")))
     wait_for("the mode page", lambda: find(app, "Download video from YouTube", ("radio button",)))
     fx, fy, fw, fh = extents(frame)
     for name in ("Next", "Back", "Exit", "Close"):
