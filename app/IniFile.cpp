@@ -93,8 +93,8 @@ std::string ResolveSymlinks(const std::string& path) {
             return current;
         if (next[0] != '/') {
             const auto slash = current.rfind('/');
-            next = (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) +
-                   next;
+            next =
+                (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + next;
         }
         current = next;
     }

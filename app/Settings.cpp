@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <cstdint>
 #include <variant>
 
 namespace cw {
@@ -116,8 +116,8 @@ std::string SettingsDamage(const std::string& text) {
     if (text.back() != '\n') {
         const auto nl = text.rfind('\n');
         std::string last = Trim(text.substr(nl == std::string::npos ? 0 : nl + 1));
-        const bool section = last.size() >= 2 && last.front() == '[' &&
-                             last.find(']') != std::string::npos;
+        const bool section =
+            last.size() >= 2 && last.front() == '[' && last.find(']') != std::string::npos;
         const auto eq = last.find('=');
         if (!section && (eq == std::string::npos || Trim(last.substr(0, eq)).empty()))
             return "it ends in the middle of a line";
@@ -132,8 +132,8 @@ std::string SettingsDamage(const std::string& text) {
 bool LoadSettings(TGlobalVars& vars, std::string* problem) {
     const std::string path = SettingsFilePath(vars);
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || (S_ISLNK(st.st_mode) && !FileExists(path) &&
-                                           !DirectoryExists(path))) {
+    if (::lstat(path.c_str(), &st) != 0 ||
+        (S_ISLNK(st.st_mode) && !FileExists(path) && !DirectoryExists(path))) {
         SaveSettings(vars);
         return false;
     }
@@ -157,8 +157,8 @@ bool LoadSettings(TGlobalVars& vars, std::string* problem) {
         if (::rename(target.c_str(), aside.c_str()) == 0)
             line += " and the file was kept as \"" + aside + "\".";
         else
-            line += "; it could not be kept aside as \"" + aside + "\" (" +
-                    std::strerror(errno) + ").";
+            line +=
+                "; it could not be kept aside as \"" + aside + "\" (" + std::strerror(errno) + ").";
         if (problem)
             *problem = line;
         SaveSettings(vars);

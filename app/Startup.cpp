@@ -39,8 +39,8 @@ TStartupState PrepareApplication(TGlobalVars& vars, const std::string& exeFolder
         state.SettingsError = e.what();
     }
     if (!damage.empty())
-        state.SettingsError = state.SettingsError.empty() ? damage
-                                                          : damage + " " + state.SettingsError;
+        state.SettingsError =
+            state.SettingsError.empty() ? damage : damage + " " + state.SettingsError;
     return state;
 }
 

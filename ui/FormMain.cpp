@@ -24,8 +24,8 @@
 #include <QAction>
 #include <QBitmap>
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -220,8 +220,7 @@ void TFormMain::FitWindowToLayout() {
     for (QWidget* w : {static_cast<QWidget*>(ButtonMin), static_cast<QWidget*>(ButtonClose),
                        static_cast<QWidget*>(ButtonHelp), static_cast<QWidget*>(ButtonLog),
                        static_cast<QWidget*>(ButtonBack), static_cast<QWidget*>(ButtonNext),
-                       static_cast<QWidget*>(ButtonExit),
-                       static_cast<QWidget*>(PageControlMain)}) {
+                       static_cast<QWidget*>(ButtonExit), static_cast<QWidget*>(PageControlMain)}) {
         if (w->isHidden())
             continue;
         right = std::max(right, w->geometry().right() + 1);
@@ -520,7 +519,8 @@ void TFormMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!FormShown) {
         FormShown = true;
-        RunGuarded("showing the window", [this] { FormShow(); }, false);
+        RunGuarded(
+            "showing the window", [this] { FormShow(); }, false);
     }
 }
 
@@ -529,7 +529,8 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     // a message box of the sequence) finds it under way and waits for it to finish.
     if (!CloseDone && !Closing) {
         Closing = true;
-        RunGuarded("closing", [this] { FormCloseQuery(); }, false);
+        RunGuarded(
+            "closing", [this] { FormCloseQuery(); }, false);
         FormClose();
         CloseDone = true;
         Closing = false;

@@ -211,8 +211,8 @@ void TFormMain::BindListShortcutsToStep1() {
     // Step1 page (and its buttons) the list's keys are dead on every other page, so Del in
     // a folder box or Ctrl+O on the downloader's page never reaches the file list. Del and
     // Shift+Del also need the focus inside the page.
-    for (QAction* a : {ActionAdd, ActionDelete, ActionClear, ActionMoveUp, ActionMoveDown,
-                       ActionPlay}) {
+    for (QAction* a :
+         {ActionAdd, ActionDelete, ActionClear, ActionMoveUp, ActionMoveDown, ActionPlay}) {
         removeAction(a);
         Pages[wpStep1]->addAction(a);
     }

@@ -3,10 +3,10 @@
 #include "app/Platform.h"
 #include "app/Utils.h"
 #include "ui/DownloadPages.h"
-#include "ui/InputListPage.h"
 #include "ui/FormAbout.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
+#include "ui/InputListPage.h"
 #include "ui/OutputPage.h"
 #include "ui/ProgressPage.h"
 #include "ui/Widgets.h"
@@ -14,7 +14,6 @@
 
 #include <QAction>
 
-#include <algorithm>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -28,6 +27,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace cw {
 
@@ -268,10 +268,10 @@ void TFormMain::FitSelectionToEdition() {
             *formats[c] = uint8_t(first);
     }
     const int stored = GlobalState.OutputFormatClass;
-    const bool keepClass = stored >= OutputClassCount ||
-                              std::any_of(edition.Formats[size_t(stored)].begin(),
-                                          edition.Formats[size_t(stored)].end(),
-                                          [](bool on) { return on; });
+    const bool keepClass =
+        stored >= OutputClassCount ||
+        std::any_of(edition.Formats[size_t(stored)].begin(), edition.Formats[size_t(stored)].end(),
+                    [](bool on) { return on; });
     if (!keepClass && firstClass >= 0)
         GlobalState.OutputFormatClass = uint8_t(firstClass);
 }

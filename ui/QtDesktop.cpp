@@ -2,11 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialogButtonBox>
-#include <QLayout>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
 

@@ -70,8 +70,9 @@ TSessionEndings::TSessionEndings(TFormMain& form) : Form(form) {
         ::sigaction(HandledSignals[i], &action, &Previous[i]);
 
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(app, &QGuiApplication::commitDataRequest, this,
-                [this](QSessionManager&) { CommitData(); }, Qt::DirectConnection);
+        connect(
+            app, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { CommitData(); }, Qt::DirectConnection);
         connect(app, &QCoreApplication::aboutToQuit, this, &TSessionEndings::AboutToQuit,
                 Qt::DirectConnection);
     }

@@ -198,7 +198,8 @@ TEST(DamagedSettings, AnExceptionInAHandlerBecomesAMessageAndALogLine) {
     EXPECT_EQ(f.Desktop.Messages[0].Kind, mtError);
     EXPECT_TRUE(f.Log->Lines().last().contains("the disk went away"));
     // Handlers that nobody asked for (showing, closing) only log.
-    f.Form->RunGuarded("showing", [] { throw std::runtime_error("no screen"); }, false);
+    f.Form->RunGuarded(
+        "showing", [] { throw std::runtime_error("no screen"); }, false);
     EXPECT_EQ(f.Desktop.Messages.size(), 1u);
     EXPECT_TRUE(f.Log->Lines().last().contains("no screen"));
 }

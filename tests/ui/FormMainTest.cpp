@@ -9,15 +9,15 @@
 
 #include "FormSupport.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAction>
 #include <QClipboard>
 #include <QComboBox>
-#include <QLineEdit>
-#include <QAbstractItemView>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -282,10 +282,11 @@ TEST(FormMainSkin, EveryControlOfEveryPageLiesInsideTheWindowAndTakesTheMouseInE
                 if (!control || !w->isVisible() || w->window() != &form)
                     continue;
                 SCOPED_TRACE(WizardPageName(TWizardPage(page)) + std::string(" ") +
-                             w->objectName().toStdString() + " " + w->accessibleName().toStdString());
+                             w->objectName().toStdString() + " " +
+                             w->accessibleName().toStdString());
                 const QRect r(w->mapTo(&form, QPoint(0, 0)), w->size());
-                EXPECT_TRUE(form.rect().contains(r)) << r.x() << "," << r.y() << " " << r.width()
-                                                     << "x" << r.height();
+                EXPECT_TRUE(form.rect().contains(r))
+                    << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
                 const QPoint middle = r.center();
                 EXPECT_TRUE(mask.contains(middle));
                 QWidget* hit = form.childAt(middle);
