@@ -4,6 +4,7 @@
 #include "app/Utils.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -66,11 +67,36 @@ const std::vector<std::string>& FormatKeys(int outputClass) {
     return outputClass >= 0 && outputClass < OutputClassCount ? keys[outputClass] : none;
 }
 
+bool LooksLikeHost(const std::string& value) {
+    // The part before the first "/", ":", "?" or "#": two or more dot-separated labels of
+    // letters, digits and hyphens, the last one letters only ("www.example.com").
+    const std::string host = value.substr(0, value.find_first_of("/:?#"));
+    const auto labels = SplitText(host, ".");
+    if (labels.size() < 2)
+        return false;
+    for (const auto& label : labels) {
+        if (label.empty() || label.front() == '-' || label.back() == '-')
+            return false;
+        for (char c : label)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-')
+                return false;
+    }
+    const std::string& top = labels.back();
+    return top.size() >= 2 && std::all_of(top.begin(), top.end(), [](char c) {
+               return std::isalpha(static_cast<unsigned char>(c)) != 0;
+           });
+}
+
 std::string ResolveLink(const std::string& value, const std::string& base) {
     if (value.empty() || value.find("://") != std::string::npos || value[0] == '/' ||
         value.rfind("mailto:", 0) == 0)
         return value;
-    return AddTrailingBackslash(base) + value;
+    const std::string local = AddTrailingBackslash(base) + value;
+    // A web address written without its scheme; a file of that name beside the program
+    // (such as "index.html") stays a file.
+    if (LooksLikeHost(value) && !FileExists(local.substr(0, local.find_first_of("?#"))))
+        return "https://" + value;
+    return local;
 }
 
 namespace {

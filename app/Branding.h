@@ -61,9 +61,11 @@ struct TBrandingConfig {
 // the edition can point at its own help pages.
 TBrandingConfig ReadBrandingConfig(const TIniFile& ini, const std::string& linkBase);
 
-// A link value as the window opens it: absolute addresses and paths as they are, anything
-// else below base.
+// A link value as the window opens it: absolute addresses and paths as they are, a host name
+// without a scheme ("www.example.com/x") as an https address, anything else below base.
 std::string ResolveLink(const std::string& value, const std::string& base);
+// True when the text starts with something shaped like a host name.
+bool LooksLikeHost(const std::string& value);
 
 // Stores the branding values in the state record and applies the default output choices
 // (DefaultClass only when it is 0, 1 or 2).

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace cw {
 
@@ -75,15 +77,55 @@ std::string ReadFileText(const std::string& path) {
     return text;
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& content) {
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
+std::string ResolveSymlinks(const std::string& path) {
+    // Followed by hand, so that a link whose target does not exist yet still names it.
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::vector<char> target(size_t(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size() - 1);
+        if (n < 0)
+            return current;
+        std::string next(target.data(), size_t(n));
+        if (next.empty())
+            return current;
+        if (next[0] != '/') {
+            const auto slash = current.rfind('/');
+            next =
+                (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + next;
+        }
+        current = next;
+    }
+    return current;
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& content,
+                         unsigned newFileMode) {
+    // A link is written through: the file it names is replaced, the link stays.
+    const std::string target = ResolveSymlinks(path);
+    const std::string temp = target + ".tmp" + std::to_string(::getpid());
     auto fail = [&](int err) {
         ::unlink(temp.c_str());
         throw std::runtime_error("Cannot write file \"" + path + "\". " + std::strerror(err));
     };
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // An existing file keeps its permission bits (and, where we may, its owner); a new one
+    // gets newFileMode whatever the umask.
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const mode_t mode = existed ? (old.st_mode & 07777) : mode_t(newFileMode);
+    ::unlink(temp.c_str());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         throw std::runtime_error("Cannot write file \"" + path + "\". " + std::strerror(errno));
+    if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+        (void)!::fchown(fd, old.st_uid, old.st_gid);
+    if (::fchmod(fd, mode) != 0) {
+        int err = errno;
+        ::close(fd);
+        fail(err);
+    }
     size_t done = 0;
     while (done < content.size()) {
         ssize_t w = ::write(fd, content.data() + done, content.size() - done);
@@ -103,7 +145,7 @@ void WriteFileAtomically(const std::string& path, const std::string& content) {
     }
     if (::close(fd) != 0)
         fail(errno);
-    if (::rename(temp.c_str(), path.c_str()) != 0)
+    if (::rename(temp.c_str(), target.c_str()) != 0)
         fail(errno);
 }
 
@@ -182,7 +224,9 @@ std::string TIniFile::Text() const {
     return out;
 }
 
-void TIniFile::Save(const std::string& path) const { WriteFileAtomically(path, Text()); }
+void TIniFile::Save(const std::string& path, unsigned newFileMode) const {
+    WriteFileAtomically(path, Text(), newFileMode);
+}
 
 int TIniFile::FindSection(const std::string& section) const {
     std::string name;

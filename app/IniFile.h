@@ -18,9 +18,9 @@ public:
     void LoadFromLines(const std::vector<std::string>& lines);
     void LoadFromText(const std::string& text);
 
-    // Writes the document to a temporary file beside path and renames it over path, so the
-    // old file stays whole when writing fails. Throws std::runtime_error naming the file.
-    void Save(const std::string& path) const;
+    // Writes the document as WriteFileAtomically does; a new file is private to the user
+    // unless newFileMode says otherwise. Throws std::runtime_error naming the file.
+    void Save(const std::string& path, unsigned newFileMode = 0600) const;
     std::string Text() const;
 
     bool SectionExists(const std::string& section) const;
@@ -56,8 +56,15 @@ std::vector<std::string> SplitLines(const std::string& text);
 // Reads a whole file; throws std::runtime_error naming the file when it cannot be read.
 std::string ReadFileText(const std::string& path);
 
-// Writes through a temporary file in the same folder and renames it over path.
-// Throws std::runtime_error naming the file.
-void WriteFileAtomically(const std::string& path, const std::string& content);
+// The file a path names once every symbolic link on its last part is followed; the path
+// itself when it is no link. A dangling link gives the file it would name.
+std::string ResolveSymlinks(const std::string& path);
+
+// Writes through a temporary file beside the file and renames it over it, so the old file
+// stays whole when writing fails or the program is stopped meanwhile. A symbolic link is
+// written through to its target; an existing file keeps its permissions, a new one gets
+// newFileMode. Throws std::runtime_error naming the file.
+void WriteFileAtomically(const std::string& path, const std::string& content,
+                         unsigned newFileMode = 0644);
 
 } // namespace cw

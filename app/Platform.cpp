@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <climits>
+#include <exception>
 
 namespace cw {
 
@@ -11,7 +12,13 @@ namespace {
 std::atomic<IDesktop*> InstalledDesktop{nullptr};
 std::atomic<IPowerService*> InstalledPower{nullptr};
 int BusyCounter = 0;
+std::function<void()> BeforePowerRequest;
 } // namespace
+
+std::function<void()> SetBeforePowerRequest(std::function<void()> save) {
+    std::swap(BeforePowerRequest, save);
+    return save;
+}
 
 IDesktop* SetDesktop(IDesktop* desktop) { return InstalledDesktop.exchange(desktop); }
 IDesktop* Desktop() { return InstalledDesktop.load(); }
@@ -65,8 +72,18 @@ void ShutdownComputer(int mode) {
                                            TPowerAction::Suspend};
     SetProcessPrivilege(privilege, true);
     if (mode >= 0 && mode <= 5)
-        if (auto* p = PowerService())
+        if (auto* p = PowerService()) {
+            // Ending the application runs its own close sequence; the other modes end the
+            // session from outside, so the saves come first.
+            if (mode > 0 && BeforePowerRequest) {
+                try {
+                    BeforePowerRequest();
+                } catch (const std::exception&) {
+                    // The saves word their own failures; the request goes on regardless.
+                }
+            }
             p->Request(actions[mode]);
+        }
     SetProcessPrivilege(privilege, false);
 }
 

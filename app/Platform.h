@@ -4,6 +4,7 @@
 // powered off by a test.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,11 @@ public:
 
 IPowerService* SetPowerService(IPowerService* service);
 IPowerService* PowerService();
+
+// Runs before the power service is asked to power off, restart, hibernate or suspend, so
+// that what the user would lose with the session is saved first (the window installs its
+// saves here). Returns the previous one; an empty function removes it.
+std::function<void()> SetBeforePowerRequest(std::function<void()> save);
 
 bool SetProcessPrivilege(const std::string& name, bool enable);
 // Modes: 0 end the application, 1 shut down and power off, 2 power off, 3 restart,

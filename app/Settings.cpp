@@ -5,7 +5,11 @@
 #include "app/Utils.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <sys/stat.h>
 #include <variant>
 
 namespace cw {
@@ -101,19 +105,67 @@ void SetDefaultUserSettings(TGlobalVars& vars, const std::string& personalFolder
         url.clear();
 }
 
-bool LoadSettings(TGlobalVars& vars) {
+std::string SettingsDamage(const std::string& text) {
+    if (text.empty())
+        return "it is empty";
+    for (unsigned char c : text)
+        if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F)
+            return "it holds binary data";
+    // Every file written here ends in a line break; a last line that is neither a section
+    // nor a key is what is left of a write that was cut short.
+    if (text.back() != '\n') {
+        const auto nl = text.rfind('\n');
+        std::string last = Trim(text.substr(nl == std::string::npos ? 0 : nl + 1));
+        const bool section =
+            last.size() >= 2 && last.front() == '[' && last.find(']') != std::string::npos;
+        const auto eq = last.find('=');
+        if (!section && (eq == std::string::npos || Trim(last.substr(0, eq)).empty()))
+            return "it ends in the middle of a line";
+    }
+    TIniFile ini;
+    ini.LoadFromText(text);
+    if (!ini.SectionExists(SettingsSection))
+        return std::string("it has no section ") + SettingsSection;
+    return "";
+}
+
+bool LoadSettings(TGlobalVars& vars, std::string* problem) {
     const std::string path = SettingsFilePath(vars);
-    if (!FileExists(path)) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 ||
+        (S_ISLNK(st.st_mode) && !FileExists(path) && !DirectoryExists(path))) {
+        SaveSettings(vars);
+        return false;
+    }
+    std::string reason;
+    std::string text;
+    try {
+        if (DirectoryExists(path))
+            throw std::runtime_error("it is a folder");
+        text = ReadFileText(path);
+        reason = SettingsDamage(text);
+    } catch (const std::exception& e) {
+        reason = std::string("it cannot be read: ") + e.what();
+    }
+    if (!reason.empty()) {
+        // The damaged file is set aside, not overwritten, and the defaults stand; a fresh
+        // file is written as on the first run.
+        const std::string target = ResolveSymlinks(path);
+        const std::string aside = target + ".bad";
+        std::string line = "The settings file \"" + path + "\" could not be used (" + reason +
+                           "); the defaults are used instead";
+        if (::rename(target.c_str(), aside.c_str()) == 0)
+            line += " and the file was kept as \"" + aside + "\".";
+        else
+            line +=
+                "; it could not be kept aside as \"" + aside + "\" (" + std::strerror(errno) + ").";
+        if (problem)
+            *problem = line;
         SaveSettings(vars);
         return false;
     }
     TIniFile ini;
-    try {
-        ini.Load(path);
-    } catch (const std::exception&) {
-        // An unreadable file is left alone and every value keeps its default.
-        return true;
-    }
+    ini.LoadFromText(text);
     const char* s = SettingsSection;
     for (const auto& row : SettingRows) {
         std::visit(TOverload{[&](std::string G::*f) { vars.*f = ini.ReadString(s, row.Key, vars.*f); },
@@ -124,6 +176,10 @@ bool LoadSettings(TGlobalVars& vars) {
                              [&](bool G::*f) { vars.*f = ini.ReadBool(s, row.Key, vars.*f); }},
                    row.Field);
     }
+    // Folders typed or edited by hand mean what the folder boxes make of them.
+    for (std::string* folder : {&vars.LastOpenDir, &vars.OutputFileDir, &vars.OutputURLDir})
+        if (!Trim(*folder).empty())
+            *folder = ExpandUserFolder(*folder);
     return true;
 }
 
@@ -164,7 +220,11 @@ TWindowPlacement RestorePlacement(const std::string& section, const TWindowPlace
                                   int screenWidth, int screenHeight, const TGlobalVars& vars,
                                   const std::string& file) {
     TIniFile ini;
-    ini.Load(PathFor(vars, file));
+    try {
+        ini.Load(PathFor(vars, file));
+    } catch (const std::exception&) {
+        // A file that cannot be read places nothing: the window stays where it is.
+    }
     TWindowPlacement p;
     p.Maximized = ini.ReadBool(section, "maximized", false);
     p.Left = ini.ReadInteger(section, "x", current.Left);
@@ -172,6 +232,16 @@ TWindowPlacement RestorePlacement(const std::string& section, const TWindowPlace
     p.Height = ini.ReadInteger(section, "height", current.Height);
     p.Width = ini.ReadInteger(section, "width", current.Width);
     return ClampPlacement(p, screenWidth, screenHeight);
+}
+
+bool PlacementStored(const std::string& section, const TGlobalVars& vars) {
+    TIniFile ini;
+    try {
+        ini.Load(SettingsFilePath(vars));
+    } catch (const std::exception&) {
+        return false;
+    }
+    return ini.ValueExists(section, "x") && ini.ValueExists(section, "y");
 }
 
 void SavePlacement(const std::string& section, const TWindowPlacement& window,

@@ -19,7 +19,12 @@ void SetDefaultUserSettings(TGlobalVars& vars, const std::string& personalFolder
 
 // Reads every key over the current values. When the file does not exist it is written with
 // the current values and false is returned. Unreadable values keep the current value.
-bool LoadSettings(TGlobalVars& vars);
+// A file that cannot be read, is empty, holds binary data, ends in the middle of a line or
+// lacks section "System" is renamed to "<file>.bad", the current values are written as on
+// the first run, false is returned and problem (when given) tells what happened.
+bool LoadSettings(TGlobalVars& vars, std::string* problem = nullptr);
+// Why a settings text cannot be a file this program wrote, worded; empty when it can.
+std::string SettingsDamage(const std::string& text);
 // Writes every key of section "System", keeping the file's other sections. Throws
 // std::runtime_error naming the file when it cannot be written; the old file then stays.
 void SaveSettings(const TGlobalVars& vars);
@@ -44,5 +49,7 @@ TWindowPlacement RestorePlacement(const std::string& section, const TWindowPlace
                                   const std::string& file = "");
 void SavePlacement(const std::string& section, const TWindowPlacement& window,
                    const TGlobalVars& vars, const std::string& file = "");
+// True when the settings file holds a position for the section's window.
+bool PlacementStored(const std::string& section, const TGlobalVars& vars);
 
 } // namespace cw

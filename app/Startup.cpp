@@ -29,14 +29,18 @@ TStartupState PrepareApplication(TGlobalVars& vars, const std::string& exeFolder
                                      std::filesystem::perm_options::replace, ec);
     vars.DataDir = PrepareDataDir(state.Title, appData);
     SetDefaultUserSettings(vars, ShellFolder("Personal"));
+    std::string damage;
     try {
-        state.FirstRun = !LoadSettings(vars);
+        state.FirstRun = !LoadSettings(vars, &damage);
     } catch (const std::runtime_error& e) {
         // The first-run write failed (the data folder is not writable): run on with the
         // defaults and let the caller tell the user.
         state.FirstRun = true;
         state.SettingsError = e.what();
     }
+    if (!damage.empty())
+        state.SettingsError =
+            state.SettingsError.empty() ? damage : damage + " " + state.SettingsError;
     return state;
 }
 

@@ -15,7 +15,9 @@ struct TStartupState {
     std::string Title;       // the application title from the branding file
     TBrandingConfig Branding;
     bool FirstRun = false;   // no settings file existed; one was written with the defaults
-    std::string SettingsError; // a settings file that could not be written, worded; else empty
+    // What went wrong with the settings file (damaged and set aside, or not writable),
+    // worded for the log; else empty.
+    std::string SettingsError;
 };
 
 // Throws std::runtime_error naming the branding file when it is missing or unreadable;

@@ -289,6 +289,17 @@ std::string ShellFolder(const std::string& valueName) {
     return path;
 }
 
+std::string ExpandUserFolder(const std::string& text) {
+    if (text.empty() || text[0] == '/')
+        return text;
+    const std::string home = AddTrailingBackslash(HomeFolder());
+    if (text == "~")
+        return HomeFolder();
+    if (text.compare(0, 2, "~/") == 0)
+        return home + text.substr(2);
+    return home + text;
+}
+
 std::string ExecutableFolder() {
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);

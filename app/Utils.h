@@ -49,6 +49,10 @@ std::string DecodeHtmlEntities(const std::string& text);
 // "Personal" the documents folder. The home folder when the value cannot be found.
 std::string ShellFolder(const std::string& valueName);
 
+// A folder as the user typed or stored it: "~" is the home folder, "~/..." lies below it,
+// and a relative folder is taken below the home folder. Absolute and empty texts stay.
+std::string ExpandUserFolder(const std::string& text);
+
 // The folder of the running executable, with trailing separator.
 std::string ExecutableFolder();
 

@@ -103,6 +103,7 @@ bool TFormLog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFormLog::FormShow() {
+    Shown = true;
     RestoreWindowPlacement(*this, "FormLog", Vars);
     PanelBottomResize();
 }

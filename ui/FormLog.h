@@ -22,6 +22,8 @@ public:
     void AppendLine(const std::string& line);
     QStringList Lines() const;
 
+    // True once the window has been shown in this session.
+    bool WasShown() const { return Shown; }
     void FormShow();
     void FormClose();
     void PanelBottomResize();
@@ -45,6 +47,7 @@ protected:
 
 private:
     const TGlobalVars& Vars;
+    bool Shown = false;
 };
 
 } // namespace cw

@@ -24,8 +24,8 @@
 #include <QAction>
 #include <QBitmap>
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -35,12 +35,14 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QWindow>
 
+#include <cstdio>
 #include <filesystem>
 
 namespace cw {
@@ -168,10 +170,8 @@ void TFormMain::ApplyBrandingConfig() {
     ButtonClose->SetPictures(Art.Close[0], Art.Close[1], Art.Close[2]);
     for (TImageButton* b : {ButtonHelp, ButtonLog, ButtonBack, ButtonNext, ButtonExit})
         b->SetPictures(Art.Bottom[0], Art.Bottom[1], Art.Bottom[2], Art.Bottom[3]);
-    if (!Art.Frame.isNull())
-        setMask(Art.Frame.mask());
-
     ApplySkinLayout(GlobalState.Skin);
+    FitWindowToLayout();
     PlaceFormatButtons();
 }
 
@@ -210,6 +210,35 @@ void TFormMain::ApplySkinLayout(int skin) {
     if (layout->TransparentBottomButtons)
         for (TImageButton* b : {ButtonHelp, ButtonLog, ButtonBack, ButtonNext, ButtonExit})
             b->SetTransparent(true, Qt::white);
+}
+
+void TFormMain::FitWindowToLayout() {
+    // The designed size holds layout 0; a layout that places a control further out gets a
+    // window that reaches 8 pixels beyond it.
+    constexpr int margin = 8;
+    int right = MainWindowWidth - margin, bottom = MainWindowHeight - margin;
+    for (QWidget* w : {static_cast<QWidget*>(ButtonMin), static_cast<QWidget*>(ButtonClose),
+                       static_cast<QWidget*>(ButtonHelp), static_cast<QWidget*>(ButtonLog),
+                       static_cast<QWidget*>(ButtonBack), static_cast<QWidget*>(ButtonNext),
+                       static_cast<QWidget*>(ButtonExit), static_cast<QWidget*>(PageControlMain)}) {
+        if (w->isHidden())
+            continue;
+        right = std::max(right, w->geometry().right() + 1);
+        bottom = std::max(bottom, w->geometry().bottom() + 1);
+    }
+    const QSize size(right + margin, bottom + margin);
+    setFixedSize(size);
+    // The title line ends inside the window, clear of the window buttons.
+    int titleRight = size.width() - 8;
+    if (!ButtonMin->isHidden() && ButtonMin->y() + ButtonMin->height() > LabelTitle->y())
+        titleRight = std::min(titleRight, ButtonMin->x() - 4);
+    LabelTitle->resize(std::max(40, titleRight - LabelTitle->x()), LabelTitle->height());
+    if (!Art.Frame.isNull()) {
+        // A layout larger than the frame picture stretches the picture over the window.
+        if (Art.Frame.size() != size)
+            Art.Frame = Art.Frame.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        setMask(Art.Frame.mask());
+    }
 }
 
 void TFormMain::PlaceFormatButtons() {
@@ -299,7 +328,8 @@ void TFormMain::FormDestroy() {
 
 void TFormMain::PostMessage(int message) {
     QMetaObject::invokeMethod(
-        this, [this, message] { HandleMessage(message); }, Qt::QueuedConnection);
+        this, [this, message] { RunGuarded("window message", [&] { HandleMessage(message); }); },
+        Qt::QueuedConnection);
 }
 
 void TFormMain::SendMessage(int message) {
@@ -404,18 +434,35 @@ void TFormMain::ClipboardChanged() {
     ActionListURLUpdate();
 }
 
+bool TFormMain::AcceptsDrops() const {
+    // Files join the list where it can be seen: on Step1, or from the mode page, which
+    // then leads to Step1. Elsewhere (the output page, a run, the downloader) a drop would
+    // change a list that has already been taken, or one the user is not looking at.
+    const TWizardPage page = ActivePage();
+    return !CloseDone && !Closing && (page == wpStep1 || page == wpMode);
+}
+
 void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls())
+    if (event->mimeData()->hasUrls() && AcceptsDrops())
         event->acceptProposedAction();
 }
 
 void TFormMain::dropEvent(QDropEvent* event) {
+    if (!AcceptsDrops())
+        return;
     std::vector<std::string> paths;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile())
             paths.push_back(url.toLocalFile().toStdString());
     event->acceptProposedAction();
-    DropFiles(paths);
+    RunGuarded("adding dropped files", [&] {
+        if (ActivePage() == wpMode) {
+            RadioButtonConvertVideo->setChecked(true);
+            ActivatePage(wpStep1);
+            UpdatePageTexts();
+        }
+        DropFiles(paths);
+    });
     emit MessageHandled(WM_DROPFILES);
 }
 
@@ -423,7 +470,7 @@ void TFormMain::DropFiles(const std::vector<std::string>& paths) {
     BeginBusy();
     std::vector<std::string> kept;
     for (const auto& path : paths) {
-        if (path.size() > 255 || DirectoryExists(path))
+        if (DirectoryExists(path))
             continue;
         if (IsMediaExtension(ExtractFileExt(path)))
             kept.push_back(path);
@@ -457,7 +504,7 @@ bool TFormMain::CheckMediaLibraries() {
 
 void TFormMain::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (!Art.Frame.isNull()) {
+    if (!Art.Frame.isNull() && Art.Frame.size() == size()) {
         p.drawPixmap(0, 0, Art.Frame);
         return;
     }
@@ -472,21 +519,54 @@ void TFormMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!FormShown) {
         FormShown = true;
-        FormShow();
+        RunGuarded(
+            "showing the window", [this] { FormShow(); }, false);
     }
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
-    if (!CloseDone) {
-        if (!FormCloseQuery()) {
-            event->ignore();
-            return;
-        }
+    // One close sequence per window: an ending that arrives while it runs (a signal during
+    // a message box of the sequence) finds it under way and waits for it to finish.
+    if (!CloseDone && !Closing) {
+        Closing = true;
+        RunGuarded(
+            "closing", [this] { FormCloseQuery(); }, false);
         FormClose();
         CloseDone = true;
+        Closing = false;
         emit Closed();
     }
     event->accept();
+}
+
+void TFormMain::EndSession(const std::string& why) {
+    if (CloseDone || Closing)
+        return;
+    FormLog.AppendLine("The session ends (" + why + "): closing.");
+    QuietClose = true;
+    close();
+    if (!CloseDone) {
+        // The window was never shown, or Qt refused the close: run the sequence directly.
+        QCloseEvent event;
+        closeEvent(&event);
+    }
+}
+
+void TFormMain::RunGuarded(const char* where, const std::function<void()>& work, bool tell) {
+    std::string error;
+    try {
+        work();
+        return;
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "unknown error";
+    }
+    const std::string line = std::string("Error while ") + where + ": " + error;
+    FormLog.AppendLine(line);
+    std::fprintf(stderr, "clipwright: %s\n", line.c_str());
+    if (tell && !QuietClose && !CloseDone)
+        ShowCustomMessage(error, AppTitle, mtError, {mbOK});
 }
 
 bool TFormMain::FormCloseQuery() {
@@ -502,7 +582,13 @@ bool TFormMain::FormCloseQuery() {
 }
 
 void TFormMain::FormClose() {
-    // Each step runs even when an earlier one failed; every distinct failure is shown once.
+    SaveSettingsAndPlacements(!QuietClose);
+}
+
+std::vector<std::string> TFormMain::SaveSettingsAndPlacements(bool interactive) {
+    // Each step runs even when an earlier one failed; every distinct failure is told once.
+    // Every step replaces the whole file at once, so a save that is repeated or cut short
+    // leaves a complete file.
     std::vector<std::string> errors;
     auto attempt = [&](const std::function<void()>& step) {
         try {
@@ -514,9 +600,20 @@ void TFormMain::FormClose() {
     };
     attempt([&] { SaveSettings(GlobalState); });
     attempt([&] { SaveWindowPlacement(*this, "Form", GlobalState); });
-    attempt([&] { SaveWindowPlacement(FormLog, "FormLog", GlobalState); });
-    for (const auto& error : errors)
-        ShowCustomMessage(error, AppTitle, mtError, {mbOK});
+    // A log window that was not opened in this session keeps the place stored for it.
+    attempt([&] {
+        if (FormLog.WasShown() || !PlacementStored("FormLog", GlobalState))
+            SaveWindowPlacement(FormLog, "FormLog", GlobalState);
+    });
+    for (const auto& error : errors) {
+        if (interactive) {
+            ShowCustomMessage(error, AppTitle, mtError, {mbOK});
+        } else {
+            FormLog.AppendLine(error);
+            std::fprintf(stderr, "clipwright: %s\n", error.c_str());
+        }
+    }
+    return errors;
 }
 
 void TFormMain::StartWindowDrag(QPoint globalPos) {

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,6 +102,17 @@ public:
     // The close sequence: true when the window may close (always).
     bool FormCloseQuery();
     void FormClose();
+    // The close sequence for an ending that no one may be watching (a signal, the session
+    // manager, the program's own power request): failures go to the log and to stderr
+    // instead of a message box. Does nothing once the window has closed.
+    void EndSession(const std::string& why);
+    // The saves of the close sequence: settings and both placements. With interactive,
+    // failures are shown in a box, else logged. Returns the worded failures.
+    std::vector<std::string> SaveSettingsAndPlacements(bool interactive);
+    bool CloseFinished() const { return CloseDone; }
+    // Runs a handler's work so that no exception leaves it: a failure becomes a log line,
+    // and with tell also a message to the user.
+    void RunGuarded(const char* where, const std::function<void()>& work, bool tell = true);
 
     // --- window commands ---
     void ActionHelpExecute();
@@ -121,6 +133,8 @@ public:
     bool CheckMediaLibraries();
     // Files dropped on the window: folders and non-media files are left out.
     void DropFiles(const std::vector<std::string>& paths);
+    // Drops are taken on Step1 and on the mode page (which then leads to Step1).
+    bool AcceptsDrops() const;
     void AddFiles(const std::vector<std::string>& paths);
 
     // --- the form's controls, named as in the form definition ---
@@ -331,6 +345,13 @@ private:
     // Creates folder with its missing parents; false when that fails or folder is empty.
     static bool ForceDirectories(const std::string& folder);
     void ClearInputList();
+    // The class and format the output page shows: a stored choice that the edition does
+    // not offer gives way to the first class and format it does offer.
+    void FitSelectionToEdition();
+    // The window's size follows the skin layout, so that every control lies inside it.
+    void FitWindowToLayout();
+    // Step1's list shortcuts are bound to the page, so they act only while it is shown.
+    void BindListShortcutsToStep1();
     void ClearLinkList();
 
     std::string ExeFolder;
@@ -343,7 +364,9 @@ private:
     bool ClipboardNoText = true;
     bool ClipboardWatched = false;
     bool FormShown = false;
+    bool Closing = false;
     bool CloseDone = false;
+    bool QuietClose = false;
     int HelpMenuOffset = 0;
     QPoint DragOffset;
     bool Dragging = false;

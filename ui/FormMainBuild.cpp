@@ -124,6 +124,7 @@ void TFormMain::BuildForm() {
     }
     BuildModePage(Pages[wpMode]);
     BuildStep1(Pages[wpStep1]);
+    BindListShortcutsToStep1();
     BuildStep2(Pages[wpStep2]);
     BuildStep3(Pages[wpStep3]);
     BuildStep4(Pages[wpStep4]);
@@ -172,9 +173,6 @@ void TFormMain::BuildActions() {
     ActionURLRemove = MakeAction(this, "ActionURLRemove", "&Remove");
     ActionURLEmpty = MakeAction(this, "ActionURLEmpty", "&Empty");
     ActionURLSelect = MakeAction(this, "ActionURLSelect", "Select...");
-    // The list shortcuts act only where their list has the focus.
-    for (QAction* a : {ActionDelete, ActionClear})
-        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
 
     PopupMenuHelp = Named(new QMenu(this), "PopupMenuHelp");
     PopupMenuHelp->addAction(ActionHelpContent);
@@ -206,6 +204,20 @@ void TFormMain::BuildActions() {
     connect(ActionExit, &QAction::triggered, this, &TFormMain::ActionExitExecute);
     connect(ActionBack, &QAction::triggered, this, &TFormMain::ActionBackExecute);
     connect(ActionNext, &QAction::triggered, this, &TFormMain::ActionNextExecute);
+}
+
+void TFormMain::BindListShortcutsToStep1() {
+    // Qt offers a shortcut only while a widget that carries its action is visible: on the
+    // Step1 page (and its buttons) the list's keys are dead on every other page, so Del in
+    // a folder box or Ctrl+O on the downloader's page never reaches the file list. Del and
+    // Shift+Del also need the focus inside the page.
+    for (QAction* a :
+         {ActionAdd, ActionDelete, ActionClear, ActionMoveUp, ActionMoveDown, ActionPlay}) {
+        removeAction(a);
+        Pages[wpStep1]->addAction(a);
+    }
+    for (QAction* a : {ActionDelete, ActionClear})
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
 }
 
 void TFormMain::BuildChrome() {

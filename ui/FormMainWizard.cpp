@@ -6,12 +6,14 @@
 #include "ui/FormAbout.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
+#include "ui/InputListPage.h"
 #include "ui/OutputPage.h"
 #include "ui/ProgressPage.h"
 #include "ui/Widgets.h"
 #include "ui/WindowMessages.h"
 
 #include <QAction>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -25,6 +27,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace cw {
 
@@ -48,7 +51,9 @@ void TFormMain::UpdatePageTexts() {
         PageTexts(ActivePage(), GlobalState.Download, GlobalState.Merge, AppTitle);
     LabelTitle->setText(QString::fromStdString(texts.Title));
     ActionNext->setText(QString::fromStdString(texts.Next));
-    ActionNext->setEnabled(texts.NextEnabled);
+    // While files are still being probed, the list is not ready to be converted.
+    const bool probing = ActivePage() == wpStep1 && InputList && InputList->Adding();
+    ActionNext->setEnabled(texts.NextEnabled && !probing);
     ActionBack->setText(QString::fromStdString(texts.Back));
     ActionBack->setEnabled(texts.BackEnabled);
     ActionExit->setText(QString::fromStdString(texts.Exit));
@@ -61,6 +66,9 @@ void TFormMain::GoToFirstPage() {
 }
 
 void TFormMain::ClearInputList() {
+    // A batch still being probed ends with the list: none of its rows arrive later.
+    if (InputList)
+        InputList->StopAdding();
     NextGrid->setRowCount(0);
 }
 
@@ -83,6 +91,8 @@ void TFormMain::ActionNextExecute() {
         }
         break;
     case wpStep1:
+        if (InputList && InputList->Adding())
+            break; // the list is complete once the batch is done
         if (NextGrid->rowCount() > 0) {
             ActivatePage(wpStep2);
             UpdatePageTexts();
@@ -237,7 +247,37 @@ void TFormMain::SelectOutputFormat(int outputClass, int format) {
         OutputPage->ShowPresetList(outputClass, format);
 }
 
+void TFormMain::FitSelectionToEdition() {
+    const TBrandingConfig& edition = StartupState.Branding;
+    uint8_t* formats[OutputClassCount] = {&GlobalState.OutputVideoFormat,
+                                          &GlobalState.OutputDeviceFormat,
+                                          &GlobalState.OutputAudioFormat};
+    auto offered = [&](int c, size_t f) { return bool(edition.Formats[size_t(c)][f]); };
+    int firstClass = -1;
+    for (int c = 0; c < OutputClassCount; ++c) {
+        int first = -1;
+        for (size_t f = 0; f < edition.Formats[size_t(c)].size() && first < 0; ++f)
+            if (edition.Formats[size_t(c)][f])
+                first = int(f);
+        if (first < 0)
+            continue; // a class without formats keeps its stored format for other editions
+        if (firstClass < 0)
+            firstClass = c;
+        // A number outside the class stays as read: it selects nothing, as it always has.
+        if (*formats[c] < edition.Formats[size_t(c)].size() && !offered(c, *formats[c]))
+            *formats[c] = uint8_t(first);
+    }
+    const int stored = GlobalState.OutputFormatClass;
+    const bool keepClass =
+        stored >= OutputClassCount ||
+        std::any_of(edition.Formats[size_t(stored)].begin(), edition.Formats[size_t(stored)].end(),
+                    [](bool on) { return on; });
+    if (!keepClass && firstClass >= 0)
+        GlobalState.OutputFormatClass = uint8_t(firstClass);
+}
+
 void TFormMain::PrepareOutputPage() {
+    FitSelectionToEdition();
     EditOutputDir->setText(QString::fromStdString(GlobalState.OutputFileDir));
     SelectOutputClass(GlobalState.OutputFormatClass);
     SelectOutputFormat(2, GlobalState.OutputAudioFormat);
@@ -247,7 +287,11 @@ void TFormMain::PrepareOutputPage() {
 }
 
 void TFormMain::ReadOutputPage() {
-    GlobalState.OutputFileDir = AddTrailingBackslash(EditOutputDir->text().toStdString());
+    // "~", "~/..." and relative folders are taken below the home folder; the box then shows
+    // the folder that is used.
+    const std::string typed = EditOutputDir->text().toStdString();
+    if (!Trim(typed).empty())
+        EditOutputDir->setText(QString::fromStdString(ExpandUserFolder(typed)));
     OutputPage->ReadPresets();
 }
 
@@ -255,7 +299,7 @@ void TFormMain::ButtonSelectDirClick() {
     std::string folder = GlobalState.OutputFileDir;
     if (!BrowseForFolder(folder, "Please select a folder"))
         return;
-    EditOutputDir->setText(QString::fromStdString(AddTrailingBackslash(folder)));
+    EditOutputDir->setText(QString::fromStdString(AddTrailingBackslash(ExpandUserFolder(folder))));
     GlobalState.OutputFileDir = EditOutputDir->text().toStdString();
 }
 
@@ -269,6 +313,9 @@ void TFormMain::PrepareDownloadPage() {
 }
 
 void TFormMain::ReadDownloadPage() {
+    const std::string typed = EditURLOutput->text().toStdString();
+    if (!Trim(typed).empty())
+        EditURLOutput->setText(QString::fromStdString(ExpandUserFolder(typed)));
     GlobalState.OutputURLDir = AddTrailingBackslash(EditURLOutput->text().toStdString());
     GlobalState.PreferYouTubeQuality = CheckBoxYouTubeQuality->isChecked();
 }

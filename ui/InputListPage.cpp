@@ -133,6 +133,8 @@ void TInputListPage::AddFiles(const std::vector<std::string>& paths) {
         WorkerDone = false;
     }
     BatchRunning = true;
+    // Next waits for the batch: the list is converted as a whole or not at all.
+    Form.UpdatePageTexts();
     QEventLoop loop;
     BatchLoop = &loop;
     Worker = std::thread([this] { WorkerLoop(); });
@@ -140,8 +142,11 @@ void TInputListPage::AddFiles(const std::vector<std::string>& paths) {
     BatchLoop = nullptr;
     JoinWorker();
     BatchRunning = false;
+    Form.UpdatePageTexts();
 
-    if (!Vars.FailedList.empty() && !Stopping) {
+    // The failed files are told where they were added; a batch that was stopped, or a user
+    // who has left the page, is not interrupted by the list.
+    if (!Vars.FailedList.empty() && !Stopping && Form.ActivePage() == wpStep1) {
         TFormFailedAddFile dialog(Vars.FailedList, Vars.HelpSupportLink, &Form);
         dialog.adjustSize();
         dialog.move(Form.geometry().center() - QPoint(dialog.width() / 2, dialog.height() / 2));
@@ -204,6 +209,12 @@ void TInputListPage::StopAdding() {
 }
 
 void TInputListPage::AddRow(const TProbeResult& result) {
+    {
+        // Probed before the batch was stopped, delivered after: the list has moved on.
+        std::lock_guard lock(Lock);
+        if (Stopping)
+            return;
+    }
     const std::string& path = result.Row.Path();
     if (!result.Opened) {
         const std::string line = "File load error: " + result.Error;

@@ -3,10 +3,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace cw {
 
@@ -56,17 +60,29 @@ std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const std::string&
     box->setWindowTitle(QString::fromStdString(caption));
     box->setText(QString::fromStdString(message));
     box->setTextFormat(Qt::PlainText);
-    size_t i = 0;
-    for (TMsgDlgButton b : buttons) {
-        for (const auto& row : ButtonRows) {
-            if (row.Button != b)
-                continue;
-            QAbstractButton* button = box->addButton(row.Standard);
-            if (i < captions.size() && !captions[i].empty())
-                button->setText(QString::fromStdString(captions[i]));
-            ++i;
-        }
+    std::vector<QAbstractButton*> added;
+    for (TMsgDlgButton b : buttons)
+        for (const auto& row : ButtonRows)
+            if (row.Button == b)
+                added.push_back(box->addButton(row.Standard));
+    // The captions go to the buttons in the order the user sees them, left to right: the
+    // desktop's button order (Yes, No, Cancel or Cancel, No, Yes) decides, not the order of
+    // the set.
+    std::vector<QAbstractButton*> onScreen;
+    if (auto* row = box->findChild<QDialogButtonBox*>(); row && row->layout()) {
+        QLayout* layout = row->layout();
+        for (int i = 0; i < layout->count(); ++i)
+            if (auto* button = qobject_cast<QAbstractButton*>(layout->itemAt(i)->widget()))
+                if (std::find(added.begin(), added.end(), button) != added.end())
+                    onScreen.push_back(button);
+        if (row->layoutDirection() == Qt::RightToLeft)
+            std::reverse(onScreen.begin(), onScreen.end());
     }
+    if (onScreen.size() != added.size())
+        onScreen = added;
+    for (size_t i = 0; i < onScreen.size() && i < captions.size(); ++i)
+        if (!captions[i].empty())
+            onScreen[i]->setText(QString::fromStdString(captions[i]));
     return box;
 }
 

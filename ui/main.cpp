@@ -5,12 +5,14 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "ui/Application.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
 #include "ui/LogindPower.h"
 #include "ui/PreviewWindow.h"
 #include "ui/QtDesktop.h"
 #include "ui/QtMainThread.h"
+#include "ui/SessionEndings.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -31,7 +33,7 @@ int StartupFailed(const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    cw::TApplication app(argc, argv);
     // Running tasks, joins and transfers hold files side by side: room beyond the usual limit.
     cw::RaiseOpenFileLimit();
     using namespace cw;
@@ -84,8 +86,19 @@ int main(int argc, char** argv) {
         QApplication::setQuitOnLastWindowClosed(false);
         QObject::connect(main.get(), &TFormMain::Closed, &app, &QApplication::quit,
                          Qt::QueuedConnection);
+        app.OnError = [&log](const std::string& line) { log.AppendLine(line); };
+        // From here on a signal, the session manager or a power request ends the program
+        // through the close sequence.
+        std::unique_ptr<TSessionEndings> endings;
+        try {
+            endings = std::make_unique<TSessionEndings>(*main);
+        } catch (const std::exception& e) {
+            log.AppendLine(e.what());
+        }
         main->show();
         result = QApplication::exec();
+        endings.reset();
+        app.OnError = nullptr;
     }
     return result;
 }

@@ -77,6 +77,27 @@ TEST(Branding, FlagsIntegersLinksAndUnreadableLines) {
     EXPECT_EQ(v.OutputFormatClass, 2);
 }
 
+TEST(Branding, LinksWithoutSchemeOpenAsWebAddressesAndLocalPagesStayLocal) {
+    TTempDir base;
+    base.Write("index.html", "<html></html>");
+    const std::pair<const char*, std::string> cases[] = {
+        {"www.example.com", "https://www.example.com"},
+        {"www.example.com/support?x=1", "https://www.example.com/support?x=1"},
+        {"example.org:8080/x", "https://example.org:8080/x"},
+        {"http://www.example.com", "http://www.example.com"},
+        {"mailto:help@example.com", "mailto:help@example.com"},
+        {"docs/help.html", base.Path + "docs/help.html"},
+        {"docs/help.html#start", base.Path + "docs/help.html#start"},
+        {"index.html", base.Path + "index.html"}, // a file of that name lies beside the program
+        {"help", base.Path + "help"},
+        {"1.2.3.4", base.Path + "1.2.3.4"},
+        {"/usr/share/doc/x.html", "/usr/share/doc/x.html"},
+        {"", ""},
+    };
+    for (const auto& [value, expected] : cases)
+        EXPECT_EQ(ResolveLink(value, base.Path), expected) << value;
+}
+
 TEST(Branding, ShippedEditionsReadAsIntended) {
     const std::string root = CW_SOURCE_DIR;
     for (const auto& [file, download, merge] :

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
+#include <filesystem>
 
 using namespace cw;
 
@@ -98,33 +100,123 @@ TEST(Settings, NumbersBytesAndBooleansAsStored) {
     EXPECT_FALSE(v.PreferYouTubeQuality);
 }
 
-TEST(Settings, DamagedFilesLoadWithDefaultsForWhatCannotBeRead) {
+TEST(Settings, DamagedLinesAndValuesLoadWithDefaultsForWhatCannotBeRead) {
     TTempDir dir;
     TGlobalVars defaults = FreshVars(dir);
-    const std::string damaged[] = {
-        // BOM, CR LF, garbage lines, non-numeric values, truncated last line
-        "\xEF\xBB\xBF[System]\r\nOutputMP3Preset=abc\r\n%%%garbage\r\n=5\r\n"
-        "OutputOGGPreset=\r\nOutputFLACPreset=9999999999999\r\nOutputAACPreset=1",
-        // no section at all
-        "OutputAACPreset=1\nOutputMP3Preset=7\n",
-        // binary noise
-        std::string("\0\x01\xff[Sys\ntem]\n\x80=\x81\n", 16),
-        "",
-    };
-    for (const auto& content : damaged) {
-        dir.Write("~system2.dat", content);
-        TGlobalVars v = FreshVars(dir);
-        EXPECT_TRUE(LoadSettings(v));
-        EXPECT_EQ(v.OutputMP3Preset, defaults.OutputMP3Preset);
-        EXPECT_EQ(v.OutputOGGPreset, defaults.OutputOGGPreset);
-        EXPECT_EQ(v.OutputFLACPreset, defaults.OutputFLACPreset);
-        EXPECT_EQ(v.OutputFileDir, defaults.OutputFileDir);
-    }
-    // Only the first file had a readable AAC preset in section System.
-    dir.Write("~system2.dat", damaged[0]);
+    // BOM, CR LF, garbage lines, non-numeric values, a last line without its line end
+    const std::string text = "\xEF\xBB\xBF[System]\r\nOutputMP3Preset=abc\r\n%%%garbage\r\n=5\r\n"
+                             "OutputOGGPreset=\r\nOutputFLACPreset=9999999999999\r\n"
+                             "OutputAACPreset=1";
+    dir.Write("~system2.dat", text);
     TGlobalVars v = FreshVars(dir);
-    LoadSettings(v);
+    std::string problem;
+    EXPECT_TRUE(LoadSettings(v, &problem));
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(v.OutputMP3Preset, defaults.OutputMP3Preset);
+    EXPECT_EQ(v.OutputOGGPreset, defaults.OutputOGGPreset);
+    EXPECT_EQ(v.OutputFLACPreset, defaults.OutputFLACPreset);
     EXPECT_EQ(v.OutputAACPreset, 1);
+    EXPECT_EQ(dir.Read("~system2.dat"), text); // read, not rewritten
+}
+
+TEST(Settings, AFileThatIsNoSettingsFileIsKeptAsideAndTheDefaultsAreWrittenAnew) {
+    struct TCase {
+        const char* Name;
+        std::string Content; // empty with Folder: a folder stands where the file should be
+        bool Folder;
+        const char* Reason;
+    };
+    const TCase cases[] = {
+        {"empty", "", false, "it is empty"},
+        {"binary", std::string("\0\x01\xff[System]\nOutputMP3Preset=3\n", 30), false,
+         "binary data"},
+        {"cut in the middle of a line",
+         "[System]\r\nLastOpenDir=/x\r\nOutputMP3Preset=3\r\nOutputFormatCl", false,
+         "middle of a line"},
+        {"no section System", "OutputAACPreset=1\nOutputMP3Preset=3\n", false, "no section System"},
+        {"a folder", "", true, "cannot be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTempDir dir;
+        if (c.Folder)
+            std::filesystem::create_directory(dir.Path + "~system2.dat");
+        else
+            dir.Write("~system2.dat", c.Content);
+        TGlobalVars v = FreshVars(dir);
+        std::string problem;
+        EXPECT_FALSE(LoadSettings(v, &problem)); // as on a first run
+        EXPECT_NE(problem.find(dir.Path + "~system2.dat"), std::string::npos) << problem;
+        EXPECT_NE(problem.find(c.Reason), std::string::npos) << problem;
+        EXPECT_NE(problem.find("~system2.dat.bad"), std::string::npos) << problem;
+        EXPECT_EQ(v.OutputMP3Preset, 2);
+        // The damaged file is kept as it was; a complete file of defaults takes its place.
+        if (c.Folder)
+            EXPECT_TRUE(std::filesystem::is_directory(dir.Path + "~system2.dat.bad"));
+        else
+            EXPECT_EQ(dir.Read("~system2.dat.bad"), c.Content);
+        EXPECT_EQ(dir.Read("~system2.dat"), ExpectedFirstRun);
+        std::string again;
+        TGlobalVars next = FreshVars(dir);
+        EXPECT_TRUE(LoadSettings(next, &again));
+        EXPECT_EQ(again, "");
+    }
+}
+
+TEST(Settings, WritesGoThroughLinksKeepPermissionsAndNewFilesArePrivate) {
+    TTempDir dir;
+    TTempDir elsewhere;
+    const mode_t oldMask = ::umask(0);
+    TGlobalVars v = FreshVars(dir);
+    // A new file is the user's alone, whatever the umask.
+    SaveSettings(v);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir.Path + "~system2.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // An existing file keeps the bits its owner gave it.
+    ::chmod((dir.Path + "~system2.dat").c_str(), 0640);
+    v.OutputMP3Preset = 1;
+    SaveSettings(v);
+    ASSERT_EQ(::stat((dir.Path + "~system2.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // A linked settings file is written where the link points, and the link stays; a link
+    // whose target is not there yet gets its target made (relative links too).
+    std::filesystem::remove(dir.Path + "~system2.dat");
+    std::filesystem::create_symlink(elsewhere.Path + "kept.ini", dir.Path + "~system2.dat");
+    SavePlacement("Form", {5, 6, 772, 547, false}, v);
+    SaveSettings(v);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path + "~system2.dat"));
+    const std::string target = elsewhere.Read("kept.ini");
+    EXPECT_NE(target.find("OutputMP3Preset=1\r\n"), std::string::npos);
+    EXPECT_NE(target.find("[Form]"), std::string::npos);
+    ASSERT_EQ(::stat((elsewhere.Path + "kept.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::filesystem::remove(dir.Path + "~system2.dat");
+    std::filesystem::create_directory(dir.Path + "sub");
+    std::filesystem::create_symlink("sub/rel.ini", dir.Path + "~system2.dat");
+    SaveSettings(v);
+    EXPECT_NE(dir.Read("sub/rel.ini").find("[System]"), std::string::npos);
+    // No temporary file is left behind anywhere.
+    for (const auto* folder : {&dir.Path, &elsewhere.Path})
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(*folder))
+            EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+    ::umask(oldMask);
+}
+
+TEST(Settings, StoredFoldersAreReadAsTheFolderBoxesTakeThem) {
+    TTempDir dir;
+    const char* saved = std::getenv("HOME");
+    const std::string keep = saved ? saved : "";
+    setenv("HOME", "/home/ann", 1);
+    dir.Write("~system2.dat", "[System]\nLastOpenDir=~\nOutputFileDir=~/Clipwright test/\n"
+                              "OutputURLDir=Downloads/\n");
+    TGlobalVars v = FreshVars(dir);
+    EXPECT_TRUE(LoadSettings(v));
+    EXPECT_EQ(v.LastOpenDir, "/home/ann");
+    EXPECT_EQ(v.OutputFileDir, "/home/ann/Clipwright test/");
+    EXPECT_EQ(v.OutputURLDir, "/home/ann/Downloads/");
+    saved ? setenv("HOME", keep.c_str(), 1) : unsetenv("HOME");
 }
 
 TEST(Settings, SaveKeepsPlacementsAndStringsVerbatim) {

@@ -129,3 +129,22 @@ TEST(ShellFolders, FollowXdgAndFallBackToHome) {
     else
         unsetenv("XDG_CONFIG_HOME");
 }
+
+TEST(ShellFolders, TypedFoldersAreTakenBelowTheHomeFolder) {
+    const char* saved = std::getenv("HOME");
+    const std::string keep = saved ? saved : "";
+    setenv("HOME", "/home/ann/", 1);
+    const std::pair<const char*, const char*> cases[] = {
+        {"~", "/home/ann"},
+        {"~/", "/home/ann/"},
+        {"~/Clipwright test", "/home/ann/Clipwright test"},
+        {"Videos/out/", "/home/ann/Videos/out/"},
+        {"./x", "/home/ann/./x"},
+        {"~other/x", "/home/ann/~other/x"},
+        {"/media/films", "/media/films"},
+        {"", ""},
+    };
+    for (const auto& [typed, expected] : cases)
+        EXPECT_EQ(ExpandUserFolder(typed), expected) << typed;
+    saved ? setenv("HOME", keep.c_str(), 1) : unsetenv("HOME");
+}

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QTableWidget>
@@ -130,11 +131,113 @@ TEST_F(ConversionPages, DroppingAFolderATextAndAnUpperCaseMkvAddsOnlyTheMkv) {
     const std::string text = Media.Path + "notes.txt";
     std::ofstream(text) << "notes";
     const std::string mkv = Write(fkMkvTwoAudio, "movie.MKV");
-    Main().DropFiles({folder, text, mkv});
-    ASSERT_EQ(List().RowCount(), 1);
+    // A path of any length is taken.
+    const std::string deep = Media.Path + std::string(120, 'd') + "/" + std::string(120, 'e') + "/";
+    std::filesystem::create_directories(deep);
+    const std::string longPath = deep + "a tone with a long name.wav";
+    WriteFixture(fkWavPcm, longPath);
+    ASSERT_GT(longPath.size(), 255u);
+    Main().DropFiles({folder, text, mkv, longPath});
+    ASSERT_EQ(List().RowCount(), 2);
     EXPECT_EQ(Cell(0, icFileFullName), mkv);
+    EXPECT_EQ(Cell(1, icFileFullName), longPath);
     EXPECT_TRUE(Form->Desktop.Messages.empty());
     EXPECT_TRUE(Form->Vars.FailedList.empty());
+}
+
+TEST_F(ConversionPages, WhileABatchIsProbedNextWaitsAndNoRowArrivesAfterTheUserMovesOn) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 4; ++i)
+        files.push_back(Write(fkWavPcm, "tone" + std::to_string(i) + ".wav"));
+    const std::string broken = Media.Path + "broken.avi";
+    std::ofstream(broken) << "not media";
+    files.push_back(broken);
+
+    // Runs act once, as soon as the batch is being probed.
+    auto duringBatch = [](TFormMain& form, std::function<void()> act) {
+        auto* timer = new QTimer(&form);
+        timer->setInterval(1);
+        QObject::connect(timer, &QTimer::timeout, [timer, &form, act] {
+            if (!form.InputList->Adding())
+                return;
+            timer->stop();
+            timer->deleteLater();
+            act();
+        });
+        timer->start();
+    };
+    // Next during the batch does nothing; once the batch is done it leads on.
+    bool nextEnabledDuring = true;
+    duringBatch(Main(), [&] {
+        nextEnabledDuring = Main().ActionNext->isEnabled();
+        Main().ActionNext->trigger();
+    });
+    TFailedDialogWatcher watcher;
+    Main().AddFiles(files);
+    EXPECT_FALSE(nextEnabledDuring);
+    EXPECT_EQ(Main().ActivePage(), wpStep1);
+    EXPECT_EQ(List().RowCount(), 4);
+    EXPECT_EQ(watcher.Dialogs.size(), 1u); // told on Step1, where the files were added
+    EXPECT_TRUE(Main().ActionNext->isEnabled());
+
+    // Cancelled during the batch: the list stays empty and nothing is told afterwards.
+    Form.reset();
+    Form = std::make_unique<TFormFixture>(BrandingText("Clipwright", true, false));
+    TFormMain& form = Main();
+    form.ActivatePage(wpStep1);
+    form.UpdatePageTexts();
+    duringBatch(form, [&] {
+        Form->Desktop.Answers.push_back(mrYes);
+        form.ActionBack->trigger(); // "Are you sure to cancel and go back?"
+    });
+    form.AddFiles(files);
+    ProcessPending();
+    EXPECT_EQ(form.ActivePage(), wpMode);
+    EXPECT_EQ(form.NextGrid->rowCount(), 0);
+    EXPECT_EQ(watcher.Dialogs.size(), 1u);
+}
+
+TEST_F(ConversionPages, TheListKeysActOnlyWhileStepOneIsShown) {
+    const std::string tone = Write(fkWavPcm, "tone.wav");
+    Main().AddFiles({tone, tone});
+    TFormMain& form = Main();
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    int dialogs = 0;
+    QTimer closer;
+    closer.setInterval(5);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (form.OpenDialog->isVisible()) {
+            ++dialogs;
+            form.OpenDialog->reject();
+        }
+    });
+    closer.start();
+    auto keys = [&](QWidget* target) {
+        List().SelectRow(0);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Delete);
+        QTest::keyClick(target, Qt::Key_P, Qt::ControlModifier);
+        QTest::keyClick(target, Qt::Key_O, Qt::ControlModifier);
+        ProcessUntil([&] { return false; }, 100);
+    };
+    // On Step2 the keys belong to the folder box: the list keeps its rows, nothing opens.
+    form.ActionNext->trigger();
+    ASSERT_EQ(form.ActivePage(), wpStep2);
+    form.EditOutputDir->setText("/tmp/out");
+    form.EditOutputDir->setCursorPosition(0);
+    keys(form.EditOutputDir);
+    EXPECT_EQ(List().RowCount(), 2);
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_TRUE(Form->Desktop.Opened.empty());
+    EXPECT_EQ(form.EditOutputDir->text(), "tmp/out");
+    // On Step1 the same keys delete, play and add.
+    form.ActionBack->trigger();
+    keys(form.NextGrid);
+    EXPECT_EQ(List().RowCount(), 1);
+    EXPECT_EQ(Form->Desktop.Opened, std::vector<std::string>{tone});
+    EXPECT_EQ(dialogs, 1);
 }
 
 TEST_F(ConversionPages, ListCommandsFollowTheSelectionAndRowsMoveByCommandAndByDragging) {

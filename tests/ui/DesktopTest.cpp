@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QMessageBox>
 
+#include <algorithm>
+
 using namespace cw;
 
 namespace {
@@ -29,6 +31,24 @@ TEST(QtDesktop, MessageBoxCarriesCaptionTextIconAndTheButtonsWithTheirOwnCaption
     EXPECT_NE(box->button(QMessageBox::Yes)->text(), "");
     EXPECT_TRUE(box->button(QMessageBox::Cancel));
     EXPECT_FALSE(ButtonTexts(*box).contains(""));
+
+    // The captions follow the buttons as they stand on screen, left to right, whatever
+    // order the set names them in.
+    auto reversed = BuildMessageBox(nullptr, "x", "t", mtConfirmation, {mbCancel, mbNo, mbYes},
+                                    {"First", "Second", "Third"});
+    reversed->show();
+    QApplication::processEvents();
+    std::vector<QAbstractButton*> row;
+    for (QAbstractButton* b : reversed->buttons())
+        row.push_back(b);
+    std::sort(row.begin(), row.end(), [&](QAbstractButton* a, QAbstractButton* b) {
+        return a->mapTo(reversed.get(), QPoint()).x() < b->mapTo(reversed.get(), QPoint()).x();
+    });
+    ASSERT_EQ(row.size(), 3u);
+    EXPECT_EQ(row[0]->text(), "First");
+    EXPECT_EQ(row[1]->text(), "Second");
+    EXPECT_EQ(row[2]->text(), "Third");
+    reversed->hide();
 
     EXPECT_EQ(BuildMessageBox(nullptr, "x", "t", mtError, {mbOK}, {})->icon(),
               QMessageBox::Critical);

@@ -9,12 +9,15 @@
 
 #include "FormSupport.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -210,7 +213,89 @@ TEST(FormMainBranding, AClassWithoutFormatsLosesItsSelectorAndTheOthersCloseUp) 
     EXPECT_EQ(f.Form->RzPageControlToFormat->y(), 172);
 }
 
+TEST(FormMainBranding, AChoiceTheEditionHidesGivesWayToTheFirstItOffersAndOthersAreKept) {
+    struct TCase {
+        const char* Name;
+        std::string Formats;
+        int StoredClass, StoredVideo, StoredAudio;
+        int ShownClass, ShownVideo, ShownAudio;
+    };
+    const TCase cases[] = {
+        // Audio only (WAV and MP3): the stored video class and AVI give way to audio and WAV;
+        // the video format stays stored for an edition that offers it.
+        {"audio only, video stored", "WAV=True\r\nMP3=True\r\n", 0, 0, 0, 2, 0, 0},
+        {"audio only, FLAC stored", "WAV=True\r\nMP3=True\r\n", 2, 4, 6, 2, 4, 0},
+        {"audio only, MP3 stored", "MP3=True\r\nWAV=True\r\n", 2, 4, 1, 2, 4, 1},
+        // MP4 and MP3 only: a stored AVI becomes MP4; the stored class is offered and stays.
+        {"two classes, AVI stored", "MP4=True\r\nMP3=True\r\n", 0, 0, 1, 0, 1, 1},
+        // A number outside its class selects nothing, as always.
+        {"out of range", "MP4=True\r\nMP3=True\r\n", 0, 40, 1, 0, 40, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFormFixture f(BrandingText("T", false, false, 0, "", c.Formats));
+        f.Vars.OutputFormatClass = uint8_t(c.StoredClass);
+        f.Vars.OutputVideoFormat = uint8_t(c.StoredVideo);
+        f.Vars.OutputAudioFormat = uint8_t(c.StoredAudio);
+        const int deviceStored = f.Vars.OutputDeviceFormat;
+        TFormMain& form = *f.Form;
+        form.NextGrid->insertRow(0);
+        form.ActionNext->trigger();
+        ASSERT_EQ(form.ActivePage(), wpStep2);
+        EXPECT_EQ(f.Vars.OutputFormatClass, c.ShownClass);
+        EXPECT_EQ(f.Vars.OutputVideoFormat, c.ShownVideo);
+        EXPECT_EQ(f.Vars.OutputAudioFormat, c.ShownAudio);
+        EXPECT_EQ(f.Vars.OutputDeviceFormat, deviceStored); // no device format is offered
+        // What the page shows is what a conversion takes: the shown class panel, and its
+        // shown format button.
+        EXPECT_EQ(form.RzPageControlToFormat->currentIndex(), c.ShownClass);
+        const int shownFormat = c.ShownClass == 2 ? c.ShownAudio : c.ShownVideo;
+        const auto& buttons = form.ButtonFormat[size_t(c.ShownClass)];
+        if (shownFormat < int(buttons.size())) {
+            EXPECT_TRUE(buttons[size_t(shownFormat)]->isChecked());
+            EXPECT_FALSE(buttons[size_t(shownFormat)]->isHidden());
+        }
+    }
+}
+
 // --- skins -----------------------------------------------------------------------------------
+
+TEST(FormMainSkin, EveryControlOfEveryPageLiesInsideTheWindowAndTakesTheMouseInEachLayout) {
+    for (int skin = 0; skin <= 3; ++skin) {
+        SCOPED_TRACE("Skin " + std::to_string(skin));
+        TFormFixture f(BrandingText("T", true, false, skin));
+        TFormMain& form = *f.Form;
+        form.show();
+        ASSERT_TRUE(ProcessUntil([&] { return form.isVisible(); }));
+        EXPECT_GE(form.width(), MainWindowWidth);
+        EXPECT_GE(form.height(), MainWindowHeight);
+        const QRegion mask = form.mask().isEmpty() ? QRegion(form.rect()) : form.mask();
+        // Only the controls of the page that is shown can be reached; every page in turn.
+        for (int page = 0; page < WizardPageCount; ++page) {
+            form.ActivatePage(TWizardPage(page));
+            form.PrepareOutputPage();
+            ProcessPending();
+            for (QWidget* w : form.findChildren<QWidget*>()) {
+                const bool control = qobject_cast<QAbstractButton*>(w) ||
+                                     qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
+                                     qobject_cast<QAbstractItemView*>(w);
+                if (!control || !w->isVisible() || w->window() != &form)
+                    continue;
+                SCOPED_TRACE(WizardPageName(TWizardPage(page)) + std::string(" ") +
+                             w->objectName().toStdString() + " " +
+                             w->accessibleName().toStdString());
+                const QRect r(w->mapTo(&form, QPoint(0, 0)), w->size());
+                EXPECT_TRUE(form.rect().contains(r))
+                    << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+                const QPoint middle = r.center();
+                EXPECT_TRUE(mask.contains(middle));
+                QWidget* hit = form.childAt(middle);
+                EXPECT_TRUE(hit == w || (hit && w->isAncestorOf(hit)))
+                    << "covered by " << (hit ? hit->objectName().toStdString() : "nothing");
+            }
+        }
+    }
+}
 
 TEST(FormMainSkin, LayoutTwoMovesTheChromeAndShiftsTheHelpMenu) {
     TFormFixture f(BrandingText("T", true, false, 2));

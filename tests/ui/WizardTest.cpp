@@ -15,6 +15,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <filesystem>
+
 using namespace cw;
 using namespace cw::test;
 
@@ -206,6 +208,39 @@ TEST_F(WizardTest, StepTwoNextCreatesTheFolderWithItsParentsThenStartsTheConvers
     ASSERT_TRUE(ProcessUntil([&] {
         return std::find(F->Handled.begin(), F->Handled.end(), WM_STARTCONVERT) != F->Handled.end();
     }));
+}
+
+TEST_F(WizardTest, FolderBoxesTakeTildeAndRelativeFoldersBelowTheHomeFolder) {
+    Make(true);
+    const std::string home = F->Home.Folder.Path; // ends in "/"
+    Form().ActivatePage(wpStep1);
+    AddRow();
+    Form().ActionNext->trigger();
+    for (const auto& [typed, folder] :
+         {std::pair<std::string, std::string>{"films/new", "films/new/"}, {"~", ""}}) {
+        SCOPED_TRACE(typed);
+        Form().EditOutputDir->setText(QString::fromStdString(typed));
+        Form().ReadOutputPage();
+        EXPECT_EQ(F->Vars.OutputFileDir, home + folder);
+        // The box shows the folder that is used.
+        EXPECT_EQ(Form().EditOutputDir->text().toStdString(),
+                  folder.empty() ? home.substr(0, home.size() - 1) : home + typed);
+    }
+    Form().EditOutputDir->setText("~/Clipwright test");
+    Form().ActionNext->trigger();
+    EXPECT_TRUE(Desktop().Messages.empty()) << LastMessage();
+    EXPECT_EQ(Form().ActivePage(), wpStep3);
+    EXPECT_EQ(F->Vars.OutputFileDir, home + "Clipwright test/");
+    EXPECT_TRUE(std::filesystem::is_directory(home + "Clipwright test"));
+    EXPECT_FALSE(std::filesystem::exists(home + "~"));
+    ASSERT_TRUE(ProcessUntil([&] {
+        return std::find(F->Handled.begin(), F->Handled.end(), WM_STARTCONVERT) != F->Handled.end();
+    }));
+    // The download folder box follows the same rule.
+    Form().EditURLOutput->setText("~/Downloads/clips");
+    Form().ReadDownloadPage();
+    EXPECT_EQ(F->Vars.OutputURLDir, home + "Downloads/clips/");
+    EXPECT_EQ(Form().EditURLOutput->text().toStdString(), home + "Downloads/clips");
 }
 
 TEST_F(WizardTest, StepTwoNextWithAFolderThatCannotBeCreatedOrNoFolderStays) {
