@@ -5,6 +5,7 @@
 #include "engine/FFLoader.h"
 #include "engine/FFLogger.h"
 #include "engine/FFmpegException.h"
+#include "engine/StreamFacts.h"
 #include "engine/Text.h"
 #include "engine/UnicodeIO.h"
 
@@ -219,6 +220,9 @@ void TCustomDecoder::RefreshInfo() {
     for (int i = 0; i < Streams; ++i) {
         switch (StreamAt(i)->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
+            // Cover art is a picture of the file, not its video.
+            if (IsCoverPicture(StreamAt(i)))
+                break;
             if (VideoCount++ == 0)
                 FirstVideo = i;
             break;
@@ -768,7 +772,12 @@ bool TFFDecoder::CopyToBitmap(TBitmap& bitmap) {
         Message(LevelError, FormatConverter.LastError());
         return false;
     }
-    bitmap = FormatConverter.Bitmap();
+    // The picture as it is shown: a display matrix turns it upright.
+    const TPictureTurn turn = CurrentVideo >= 0 ? DisplayTurn(StreamAt(CurrentVideo)) : ptNone;
+    if (turn == ptNone)
+        bitmap = FormatConverter.Bitmap();
+    else
+        bitmap = TurnBitmap(FormatConverter.Bitmap(), turn);
     return true;
 }
 
