@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace cw {
 
@@ -332,6 +333,12 @@ TVideoStreamInfo TCustomDecoder::GetVideoStreamInfo(int streamIndex) {
         sar = AVRational{1, 1};
     if (p->height > 0)
         info.AspectRatio = static_cast<float>(av_q2d(sar) * p->width / p->height);
+    // The picture as it is shown: one stored on its side is taller than wide.
+    if (TurnSwapsSides(DisplayTurn(stream))) {
+        std::swap(info.Width, info.Height);
+        if (info.AspectRatio > 0)
+            info.AspectRatio = 1.0f / info.AspectRatio;
+    }
     AVRational rate = stream->avg_frame_rate;
     if (rate.num == 0 || rate.den == 0)
         rate = stream->r_frame_rate;

@@ -56,7 +56,9 @@ struct TAudioStreamInfo {
     int32_t SampleFormat = -1; // AVSampleFormat
 };
 
-// Video stream facts. All numbers -1 until a request succeeds (height before width).
+// Video stream facts. All numbers -1 until a request succeeds (height before width). Width,
+// height and aspect ratio are those of the picture as shown: a display matrix that turns
+// the stored picture on its side swaps them.
 struct TVideoStreamInfo {
     std::string Language;
     std::string CodecName;

@@ -223,9 +223,12 @@ TEST_P(TurnedPictures, ComeOutUpright) {
         EXPECT_TRUE(ColourNear(PixelAt(picture, ox, oy), FixtureColourAt(0.5))) << what;
     };
 
-    // The input list's thumbnail stands upright.
-    const TBitmap thumbnail = PictureAt(source.Path, 0.5);
+    // The input list's card gives the shown size, and its thumbnail stands upright.
     const bool sideways = c.Degrees % 180 != 0;
+    TFFDecoder probe;
+    ASSERT_TRUE(probe.LoadFile(source.Path)) << probe.LastErrMsg();
+    EXPECT_EQ(probe.GetVideoStreamInfo(-1).Width, sideways ? 360 : 640);
+    const TBitmap thumbnail = PictureAt(source.Path, 0.5);
     EXPECT_EQ(thumbnail.Width(), sideways ? 360 : 640);
     EXPECT_EQ(thumbnail.Height(), sideways ? 640 : 360);
     check(thumbnail, "thumbnail");
