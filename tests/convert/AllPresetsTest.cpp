@@ -9,6 +9,7 @@
 #include "base/MainThread.h"
 #include "convert/Catalogue.h"
 #include "convert/ConversionRun.h"
+#include "convert/InputList.h"
 #include "engine/FFApi.h"
 #include "engine/FFDecoder.h"
 #include "engine/FFLogger.h"
@@ -543,6 +544,10 @@ TEST_P(CoverArt, IsNoVideoAndStaysWithTheSound) {
     EXPECT_LT(probe.FirstVideoStream(), 0);
     EXPECT_EQ(probe.VideoStreamCount(), 0);
     EXPECT_EQ(probe.AudioStreamCount(), 1);
+    probe.CloseFile();
+    const TProbeResult listed = ProbeInputFile(probe, source.Path);
+    EXPECT_EQ(listed.Row.Cells[icDimension].rfind("Audio Encoder: ", 0), 0u)
+        << listed.Row.Cells[icDimension];
 
     // A video preset makes a file of the sound alone.
     const std::string avi = Convert(source.Path, ocVideo, "AVI", 3);
@@ -618,10 +623,12 @@ TEST_P(TurnedPictures, ComeOutUpright) {
 
     // The input list's card gives the shown size, and its thumbnail stands upright.
     const bool sideways = c.Degrees % 180 != 0;
-    TFFDecoder probe;
-    ASSERT_TRUE(probe.LoadFile(source.Path)) << probe.LastErrMsg();
-    EXPECT_EQ(probe.GetVideoStreamInfo(-1).Width, sideways ? 360 : 640);
-    const TBitmap thumbnail = PictureAt(source.Path, 0.5);
+    TFFDecoder lister;
+    const TProbeResult listed = ProbeInputFile(lister, source.Path);
+    ASSERT_TRUE(listed.HasThumbnail) << listed.Error;
+    EXPECT_EQ(listed.Row.Cells[icDimension],
+              sideways ? "Dimension: 360 x 640" : "Dimension: 640 x 360");
+    const TBitmap& thumbnail = listed.Thumbnail;
     EXPECT_EQ(thumbnail.Width(), sideways ? 360 : 640);
     EXPECT_EQ(thumbnail.Height(), sideways ? 640 : 360);
     check(thumbnail, "thumbnail");
