@@ -5,6 +5,7 @@
 #include "engine/FFLoader.h"
 #include "engine/FFLogger.h"
 #include "engine/FFmpegException.h"
+#include "engine/StreamFacts.h"
 #include "engine/Text.h"
 #include "engine/UnicodeIO.h"
 
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace cw {
 
@@ -220,6 +222,9 @@ void TCustomDecoder::RefreshInfo() {
     for (int i = 0; i < Streams; ++i) {
         switch (StreamAt(i)->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
+            // Cover art is a picture of the file, not its video.
+            if (IsCoverPicture(StreamAt(i)))
+                break;
             if (VideoCount++ == 0)
                 FirstVideo = i;
             break;
@@ -329,6 +334,12 @@ TVideoStreamInfo TCustomDecoder::GetVideoStreamInfo(int streamIndex) {
         sar = AVRational{1, 1};
     if (p->height > 0)
         info.AspectRatio = static_cast<float>(av_q2d(sar) * p->width / p->height);
+    // The picture as it is shown: one stored on its side is taller than wide.
+    if (TurnSwapsSides(DisplayTurn(stream))) {
+        std::swap(info.Width, info.Height);
+        if (info.AspectRatio > 0)
+            info.AspectRatio = 1.0f / info.AspectRatio;
+    }
     AVRational rate = stream->avg_frame_rate;
     if (rate.num == 0 || rate.den == 0)
         rate = stream->r_frame_rate;
@@ -769,7 +780,12 @@ bool TFFDecoder::CopyToBitmap(TBitmap& bitmap) {
         Message(LevelError, FormatConverter.LastError());
         return false;
     }
-    bitmap = FormatConverter.Bitmap();
+    // The picture as it is shown: a display matrix turns it upright.
+    const TPictureTurn turn = CurrentVideo >= 0 ? DisplayTurn(StreamAt(CurrentVideo)) : ptNone;
+    if (turn == ptNone)
+        bitmap = FormatConverter.Bitmap();
+    else
+        bitmap = TurnBitmap(FormatConverter.Bitmap(), turn);
     return true;
 }
 

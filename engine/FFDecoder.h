@@ -56,7 +56,9 @@ struct TAudioStreamInfo {
     int32_t SampleFormat = -1; // AVSampleFormat
 };
 
-// Video stream facts. All numbers -1 until a request succeeds (height before width).
+// Video stream facts. All numbers -1 until a request succeeds (height before width). Width,
+// height and aspect ratio are those of the picture as shown: a display matrix that turns
+// the stored picture on its side swaps them.
 struct TVideoStreamInfo {
     std::string Language;
     std::string CodecName;
@@ -104,6 +106,8 @@ public:
     int StreamCount() const { return Streams; }
     int ProgramCount() const { return Programs; }
     int AudioStreamCount() const { return AudioCount; }
+    // Video streams and the first of them leave cover pictures out (attached pictures are
+    // cover art, not a file's video); the streams themselves can still be asked by index.
     int VideoStreamCount() const { return VideoCount; }
     int SubtitleStreamCount() const { return SubtitleCount; }
     int FirstAudioStream() const { return FirstAudio; }
@@ -165,7 +169,8 @@ public:
     // Decodes the next picture of the video stream (index as for SelectVideoStream).
     bool Decode(int streamIndex);
     // The last decoded picture as an RGB bitmap in the bitmap's layout (24 bits when its
-    // layout is not one the converter makes). On failure the bitmap is black, false.
+    // layout is not one the converter makes), turned upright as the stream's display matrix
+    // asks. On failure the bitmap is black, false.
     bool CopyToBitmap(TBitmap& bitmap);
 
     // Deinterlaces every decoded picture (off at first; switched off again when it fails).

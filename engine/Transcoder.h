@@ -131,6 +131,10 @@ public:
     // Add one stream of that kind to an opened output (raise FFmpegException on failure).
     void NewVideoStream(AVFormatContext* context, int outputIndex);
     void NewAudioStream(AVFormatContext* context, int outputIndex);
+    // The encoder's picture size brought to what the encoder and the container accept.
+    void FitPictureSize(AVFormatContext* context, const AVCodec* codec, AVCodecContext* enc);
+    // A copied cover picture for an audio output (see OpenOutput).
+    void NewCoverStream(AVFormatContext* context, int outputIndex);
     void NewSubtitleStream(AVFormatContext* context, int outputIndex);
     // The container of an opened input or output (null outside the table).
     AVFormatContext* InputContext(int index) const;

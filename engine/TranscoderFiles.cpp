@@ -7,6 +7,7 @@
 #include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
 #include "engine/LegacyOptions.h"
+#include "engine/StreamFacts.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
 #include "engine/UnicodeIO.h"
@@ -49,6 +50,21 @@ constexpr const char* CoverPictureMuxers[] = {"mp3", "flac"};
 
 bool IsCoverPictureMuxer(const AVOutputFormat* format) {
     for (const char* name : CoverPictureMuxers)
+        if (std::string_view(format->name) == name)
+            return true;
+    return false;
+}
+
+// The RM muxer writes packets of at most 64 KB; pictures are kept below that with room for
+// the packet's own header, and pictures larger than this area are made smaller first.
+constexpr int RmMaxPacketBytes = 60000;
+constexpr int64_t RmMaxPictureArea = 1280 * 720;
+
+// Audio containers that store a cover picture beside the sound.
+constexpr const char* CoverArtMuxers[] = {"mp3", "flac", "ipod"};
+
+bool CarriesCoverArt(const AVOutputFormat* format) {
+    for (const char* name : CoverArtMuxers)
         if (std::string_view(format->name) == name)
             return true;
     return false;
@@ -348,6 +364,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
 
 void TCustomFFmpeg::OpenInputStreams(TInputFile& input) {
     AVFormatContext* context = input.Context;
+    const int pictureStream = FirstRealVideoStream(context);
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         AVStream* stream = context->streams[i];
         AVCodecParameters* par = stream->codecpar;
@@ -393,16 +410,25 @@ void TCustomFFmpeg::OpenInputStreams(TInputFile& input) {
                                     OptionMaskInputAudio);
         }
 
-        if (type == AVMEDIA_TYPE_VIDEO) {
+        // The picture facts of the option state come from the file's video: its first stream
+        // that is not a cover picture.
+        if (type == AVMEDIA_TYPE_VIDEO && static_cast<int>(i) == pictureStream) {
             AVCodecContext* dec = decoder.get();
-            FrameWidth = par->width;
-            FrameHeight = par->height;
+            // "Original" is the picture as it is shown: a display matrix that turns it on its
+            // side swaps width and height.
+            const bool sideways = TurnSwapsSides(DisplayTurn(stream));
+            const int width = sideways ? par->height : par->width;
+            const int height = sideways ? par->width : par->height;
+            FrameWidth = width;
+            FrameHeight = height;
             AVRational sar = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio
                                                              : par->sample_aspect_ratio;
-            if (sar.num && par->width && par->height)
-                FrameAspectRatio = static_cast<float>(av_q2d(sar) * par->width / par->height);
-            else if (par->width && par->height)
-                FrameAspectRatio = static_cast<float>(par->width) / static_cast<float>(par->height);
+            if (sar.num && sideways)
+                sar = AVRational{sar.den, sar.num};
+            if (sar.num && width && height)
+                FrameAspectRatio = static_cast<float>(av_q2d(sar) * width / height);
+            else if (width && height)
+                FrameAspectRatio = static_cast<float>(width) / static_cast<float>(height);
             else
                 FrameAspectRatio = 4.0f / 3.0f;
             FramePixFmt = static_cast<AVPixelFormat>(par->format);
@@ -420,6 +446,8 @@ void TCustomFFmpeg::OpenInputStreams(TInputFile& input) {
                                 codecRate.den, av_q2d(rate), rate.num, rate.den));
             if (rate.num && rate.den)
                 FrameRate = rate;
+        }
+        if (type == AVMEDIA_TYPE_VIDEO) {
             if (VideoDisable)
                 stream->discard = AVDISCARD_ALL;
             else if (VideoDiscard)
@@ -519,7 +547,8 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
             for (unsigned i = 0; i < input->Context->nb_streams; ++i) {
                 switch (input->Context->streams[i]->codecpar->codec_type) {
                 case AVMEDIA_TYPE_VIDEO:
-                    hasVideo = true;
+                    if (!IsCoverPicture(input->Context->streams[i]))
+                        hasVideo = true;
                     break;
                 case AVMEDIA_TYPE_AUDIO:
                     hasAudio = true;
@@ -577,6 +606,21 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         } catch (const std::exception& e) {
             OpenError = FormatText(kind.Text, e.what());
             return unregister();
+        }
+    }
+
+    // An audio file keeps the cover of its (first) input where its container stores one, as
+    // it keeps its tags. Joined outputs take none: the cover would belong to one input only.
+    if (!useVideo && !VideoStreamCopy && !(join && Inputs.size() > 1) && CarriesCoverArt(format) &&
+        !Inputs.empty()) {
+        const int cover = FirstCoverPicture(Inputs[0]->Context);
+        if (cover >= 0 && Inputs[0]->Context->streams[cover]->discard != AVDISCARD_ALL) {
+            try {
+                NewCoverStream(context, outputIndex);
+            } catch (const std::exception& e) {
+                OpenError = FormatText("new_video_stream fail: %s", e.what());
+                return unregister();
+            }
         }
     }
 
@@ -716,6 +760,50 @@ void TCustomFFmpeg::SetGlobalHeader(AVCodecContext* encoder, AVFormatContext* co
     }
 }
 
+void TCustomFFmpeg::FitPictureSize(AVFormatContext* context, const AVCodec* codec,
+                                   AVCodecContext* enc) {
+    if (enc->width <= 0 || enc->height <= 0)
+        return;
+    const int askedWidth = enc->width, askedHeight = enc->height;
+    int width = askedWidth, height = askedHeight;
+    const bool rm = std::string_view(context->oformat->name) == "rm";
+    // The RM muxer refuses packets over 64 KB. A big picture is made smaller (its key
+    // pictures would not fit even at the coarsest quantiser), and the encoder's buffer keeps
+    // every encoded picture below the limit.
+    if (rm && static_cast<int64_t>(width) * height > RmMaxPictureArea) {
+        const double scale = std::sqrt(static_cast<double>(RmMaxPictureArea) /
+                                       (static_cast<double>(width) * height));
+        width = std::max(1, static_cast<int>(width * scale));
+        height = std::max(1, static_cast<int>(height * scale));
+        LogV(llInfo, FormatText("The RM container holds pictures of at most 64 KB: picture size "
+                                "%dx%d reduced to %dx%d",
+                                askedWidth, askedHeight, width, height));
+    }
+    if (codec) {
+        const int alignedFromWidth = width, alignedFromHeight = height;
+        if (AlignPictureSize(codec->id, enc->pix_fmt, width, height))
+            LogV(llInfo,
+                 FormatText("Picture size %dx%d brought to %dx%d for the %s encoder",
+                            alignedFromWidth, alignedFromHeight, width, height, codec->name));
+    }
+    if (rm) {
+        const int limit = RmMaxPacketBytes * 8;
+        if (enc->rc_buffer_size <= 0 || enc->rc_buffer_size > limit) {
+            // The buffer may fill again within one picture's time: it bounds each picture,
+            // not the rate.
+            const double fps = enc->time_base.num > 0 ? 1.0 / av_q2d(enc->time_base) : 25.0;
+            enc->rc_buffer_size = limit;
+            enc->rc_max_rate =
+                std::max<int64_t>(enc->rc_max_rate, static_cast<int64_t>(limit * fps));
+            LogV(llInfo, FormatText("The RM container holds pictures of at most 64 KB: encoded "
+                                    "pictures bounded to %d bytes",
+                                    RmMaxPacketBytes));
+        }
+    }
+    enc->width = width;
+    enc->height = height;
+}
+
 void TCustomFFmpeg::NewVideoStream(AVFormatContext* context, int outputIndex) {
     const AVCodec* codec = nullptr;
     AVCodecID id = AV_CODEC_ID_NONE;
@@ -734,17 +822,19 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* context, int outputIndex) {
         enc->codec_tag = VideoCodecTag;
     SetGlobalHeader(enc, context, true);
 
-    auto aspectRatio = [&]() {
+    // The pixel shape that shows a picture of that size at the option state's aspect ratio.
+    auto aspectRatio = [&](const AVCodecContext* size) {
+        const int width = size ? size->width : FrameWidth;
+        const int height = size ? size->height : FrameHeight;
         double aspect = FrameAspectRatio;
-        double value = FrameWidth * FrameHeight == 0
-                           ? aspect * 3.0 / 4.0
-                           : aspect * FrameHeight / static_cast<double>(FrameWidth);
+        double value =
+            width * height == 0 ? aspect * 3.0 / 4.0 : aspect * height / static_cast<double>(width);
         return ff::av_d2q(value, 255);
     };
 
     if (VideoStreamCopy) {
         ost.StreamCopy = true;
-        enc->sample_aspect_ratio = stream->sample_aspect_ratio = aspectRatio();
+        enc->sample_aspect_ratio = stream->sample_aspect_ratio = aspectRatio(nullptr);
     } else {
         AVRational rate = (FrameRate.num > 0 && FrameRate.den > 0) ? FrameRate : AVRational{25, 1};
         enc->codec_id = id;
@@ -754,10 +844,11 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* context, int outputIndex) {
                 rate, codec->supported_framerates)];
         enc->time_base = AVRational{rate.den, rate.num};
         enc->framerate = rate;
+        enc->pix_fmt = CheckPixelFormat(codec, enc, FramePixFmt);
         enc->width = FrameWidth;
         enc->height = FrameHeight;
-        enc->sample_aspect_ratio = stream->sample_aspect_ratio = aspectRatio();
-        enc->pix_fmt = CheckPixelFormat(codec, enc, FramePixFmt);
+        FitPictureSize(context, codec, enc);
+        enc->sample_aspect_ratio = stream->sample_aspect_ratio = aspectRatio(enc);
         if (IntraOnly)
             enc->gop_size = 0;
         if (VideoQScale != 0 || SameQuality) {
@@ -794,6 +885,13 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* context, int outputIndex) {
     if (!VideoLanguage.empty())
         ff::av_dict_set(&stream->metadata, "language", VideoLanguage.c_str(), 0);
     ConsumeVideoStreamOptions();
+}
+
+void TCustomFFmpeg::NewCoverStream(AVFormatContext* context, int outputIndex) {
+    // The picture is copied as it is; stream mapping pairs it with the input's cover.
+    TOutputStream& ost = AddOutputStream(context, outputIndex, AVMEDIA_TYPE_VIDEO, nullptr);
+    ost.StreamCopy = true;
+    ost.Cover = true;
 }
 
 void TCustomFFmpeg::NewAudioStream(AVFormatContext* context, int outputIndex) {
@@ -922,18 +1020,25 @@ void TCustomFFmpeg::MapStreams() {
         return false;
     };
 
-    // Among the unused streams of the same kind (of input `group` when joining), the one the
-    // probe liked best: the library's choice of the best stream of that kind when it is a
-    // candidate, else the candidate with the most frames known.
+    // A cover picture only feeds a cover stream, and a cover stream only a cover picture.
+    auto sameKind = [](const TOutputStream& ost, const TInputStream& ist) {
+        return ist.Stream->codecpar->codec_type == ost.Type() &&
+               (ost.Type() != AVMEDIA_TYPE_VIDEO || IsCoverPicture(ist.Stream) == ost.Cover);
+    };
+    // Among the unused streams of the same kind (of input `group` when joining): for video
+    // the first one, the stream whose picture facts the option state took; otherwise the one
+    // the probe liked best: the library's choice of the best stream of that kind when it is
+    // a candidate, else the candidate with the most frames known.
     auto pickSource = [&](const TOutputStream& ost, int group) -> TInputStream* {
         const AVMediaType type = ost.Type();
         TInputStream* source = nullptr;
         std::vector<TInputStream*> candidates;
         for (const auto& ist : InputStreams)
-            if (ist->Unused && ist->Stream->discard != AVDISCARD_ALL &&
-                ist->Stream->codecpar->codec_type == type && inProgram(*ist) &&
-                (group < 0 || ist->FileIndex == group))
+            if (ist->Unused && ist->Stream->discard != AVDISCARD_ALL && sameKind(ost, *ist) &&
+                inProgram(*ist) && (group < 0 || ist->FileIndex == group))
                 candidates.push_back(ist.get());
+        if (type == AVMEDIA_TYPE_VIDEO && !candidates.empty())
+            return candidates.front();
         for (TInputStream* candidate : candidates) {
             AVFormatContext* ic = Inputs[candidate->FileIndex]->Context;
             int best = ff::av_find_best_stream(ic, type, -1, -1, nullptr, 0);
@@ -948,8 +1053,7 @@ void TCustomFFmpeg::MapStreams() {
                     source = candidate;
         if (!source && !ProgramID && !JoinMode)
             for (const auto& ist : InputStreams)
-                if (ist->Stream->discard != AVDISCARD_ALL &&
-                    ist->Stream->codecpar->codec_type == type)
+                if (ist->Stream->discard != AVDISCARD_ALL && sameKind(ost, *ist))
                     source = ist.get();
         return source;
     };
@@ -984,7 +1088,7 @@ void TCustomFFmpeg::MapStreams() {
         source->Unused = false;
         ost.Source = source;
         ost.SyncSource = sync;
-        ost.Report = true;
+        ost.Report = !ost.Cover; // one picture says nothing of the progress
         source->Outputs.push_back(&ost);
     }
     // Joining: every further input feeds each output stream with its own stream of the same
@@ -1013,6 +1117,11 @@ void TCustomFFmpeg::MapStreams() {
         if (MetadataStreamsAutoCopy)
             ff::av_dict_copy(&out->metadata, in->metadata, AV_DICT_DONT_OVERWRITE);
         out->disposition = in->disposition;
+        if (ost->Cover)
+            out->disposition |= AV_DISPOSITION_ATTACHED_PIC;
+        // Pictures turned upright carry no turn of their own.
+        if (!ost->StreamCopy && DisplayTurn(in) != ptNone)
+            ff::av_dict_set(&out->metadata, "rotate", nullptr, 0);
         ost->Encoder->bits_per_raw_sample = in->codecpar->bits_per_raw_sample;
         ost->Encoder->chroma_sample_location = in->codecpar->chroma_location;
         SetUpOutputStream(*ost);

@@ -779,8 +779,18 @@ void TTranscoderOptions::ApplyOutputRecordFields(const TOutputOptions& record,
         SetOption("aspect", record.FrameAspectRatio);
     if (record.GOPSize > 0)
         SetGenericQuietly("g", IntText(record.GOPSize));
-    if (record.VideoBitrate > 0 && record.TargetType == ttNone)
+    // The record's own video rate holds over a disc profile's: a preset named for its rate
+    // encodes at that rate. The profile's limits make room for it where they would refuse it.
+    if (record.VideoBitrate > 0) {
         SetGenericQuietly("vb", IntText(record.VideoBitrate));
+        const AVCodecContext* video = CodecTemplate(AVMEDIA_TYPE_VIDEO);
+        if (record.TargetType != ttNone && video) {
+            if (video->rc_max_rate > 0 && video->rc_max_rate < record.VideoBitrate)
+                SetGenericQuietly("maxrate", IntText(record.VideoBitrate));
+            if (video->rc_min_rate > record.VideoBitrate)
+                SetGenericQuietly("minrate", IntText(record.VideoBitrate));
+        }
+    }
     if (record.VideoMaxRate > 0)
         SetGenericQuietly("maxrate", IntText(record.VideoMaxRate));
     if (record.VideoMinRate > 0)

@@ -8,6 +8,7 @@
 
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
+#include "engine/StreamFacts.h"
 #include "engine/Text.h"
 
 #include <algorithm>
@@ -79,6 +80,8 @@ void TCustomFFmpeg::SetUpStreamCopy(TOutputStream& ost) {
             Fail("-acodec copy and AudioHook are incompatible (frames are not decoded)");
         break;
     case AVMEDIA_TYPE_VIDEO:
+        if (ost.Cover)
+            break; // a cover picture goes into the file as it is, beside the sound
         if (VideoInputHook || VideoOutputHook)
             Fail("-vcodec copy and VideoHook are incompatible (frames are not decoded)");
         if (!FrameHooks.Empty())
@@ -161,7 +164,11 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
         TVideoOutState& video = ost.Video;
         // With a filter graph the graph converts the pictures to the encoder's size and
         // format; without one the scaler does.
-        const bool filtered = !VideoFilters.empty() || DoDeinterlace;
+        // Pictures stored on their side are turned upright in the graph.
+        bool turned = DisplayTurn(ist.Stream) != ptNone;
+        for (const TInputStream* joined : ost.JoinSources)
+            turned = turned || DisplayTurn(joined->Stream) != ptNone;
+        const bool filtered = !VideoFilters.empty() || DoDeinterlace || turned;
         if (filtered) {
             BuildVideoFilters(ist, ost);
             for (TInputStream* joined : ost.JoinSources)
@@ -460,8 +467,28 @@ void TCustomFFmpeg::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
     };
     if (DoDeinterlace)
         append("yadif", "deinterlace", "mode=send_frame:deint=all");
+    // The picture as it is shown: the display matrix's turn ("transpose=clock", "hflip,vflip").
+    const TPictureTurn turn = DisplayTurn(ist.Stream);
+    int shownWidth = dec->width, shownHeight = dec->height;
+    if (turn != ptNone) {
+        std::string chain = TurnFilters(turn);
+        int step = 0;
+        for (size_t at = 0; at <= chain.size();) {
+            size_t end = chain.find(',', at);
+            if (end == std::string::npos)
+                end = chain.size();
+            const std::string item = chain.substr(at, end - at);
+            const size_t eq = item.find('=');
+            const std::string filterName = item.substr(0, eq);
+            const std::string args = eq == std::string::npos ? "" : item.substr(eq + 1);
+            append(filterName.c_str(), ("turn" + std::to_string(step++)).c_str(), args);
+            at = end + 1;
+        }
+        if (TurnSwapsSides(turn))
+            std::swap(shownWidth, shownHeight);
+    }
     if (enc->width > 0 && enc->height > 0 &&
-        (dec->width != enc->width || dec->height != enc->height))
+        (shownWidth != enc->width || shownHeight != enc->height))
         append("scale", "scale",
                FormatText("%d:%d:flags=0x%X", enc->width, enc->height,
                           static_cast<unsigned>(SwsFlags())));

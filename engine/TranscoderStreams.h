@@ -141,6 +141,7 @@ struct TOutputStream {
     TCodecContextPtr Encoder;
     const AVCodec* EncoderChoice = nullptr; // picked by name when the stream was created
     bool StreamCopy = false;
+    bool Cover = false; // a copied cover picture: fed by the input's cover, not its video
     std::vector<TBitstreamFilterEntry> FilterEntries; // "vbsf", "absf", "sbsf"
 
     // Run state.

@@ -1,21 +1,27 @@
-// Every preset of the catalogue, run end to end: a small generated clip (or, for the Audio
-// class, a tone) is converted through the conversion run and the output is opened again with
-// the decoder. The container, the codecs, the picture size and rate, the sample rate, the
-// channel count and the length must be what the preset asks for. A preset whose encoder the
-// installed libraries lack must fail with a worded error and leave no file behind.
+// Every preset of the catalogue, run end to end: a generated clip of a common size (or, for
+// the Audio class, a tone) is converted through the conversion run and the output is opened
+// again with the decoder. The container, the codecs, the picture size and rate, the sample
+// rate, the channel count and the length must be what the preset asks for. A preset whose
+// encoder the installed libraries lack must fail with a worded error and leave no file
+// behind. The presets that keep the input's size also convert short clips of other sizes.
+// Then inputs people have every day: audio with cover art, phone clips stored on their side,
+// files with two video streams, and detailed full-HD pictures for RM's packet limit.
 #include "base/MainThread.h"
 #include "convert/Catalogue.h"
 #include "convert/ConversionRun.h"
+#include "convert/InputList.h"
 #include "engine/FFApi.h"
 #include "engine/FFDecoder.h"
 #include "engine/FFLogger.h"
 #include "engine/LegacyOptions.h"
+#include "engine/StreamFacts.h"
 #include "tests/fixtures/MediaFixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -74,14 +80,13 @@ public:
     bool Finished = false;
 };
 
-// The source as the fixture writes it. 25 pictures a second: the H.264 rows hold back two
-// pictures for B-frames, and AVI and FLV, which cannot store timestamps below zero, carry that
-// delay into the file's length (0.2 s at 10 pictures a second, a tenth of the clip; 0.08 s
-// here). 320x240: the MPEG-1/2 rows with a constant 4 Mbit/s cannot fill that rate with
-// pictures as small as 160x120, and the library's encoder gives up.
-constexpr int SourceWidth = 320, SourceHeight = 240, SourceFps = 25;
-constexpr int SourceRate = 44100, SourceChannels = 2;
-constexpr double SourceSeconds = 2.0;
+// The source as the fixture writes it: a 3 s 854x480 H.264 + AAC clip, as phones and video
+// sites give. 25 pictures a second: the H.264 rows hold back two pictures for B-frames, and
+// AVI and FLV, which cannot store timestamps below zero, carry that delay into the file's
+// length (0.08 s here).
+constexpr int SourceWidth = 854, SourceHeight = 480, SourceFps = 25;
+constexpr int SourceRate = 48000, SourceChannels = 2;
+constexpr double SourceSeconds = 3.0;
 
 // The demuxer that reads back what a muxer wrote, where its name differs.
 std::string ReadingDemuxer(const std::string& muxer) {
@@ -183,7 +188,8 @@ bool TargetSize(int type, int norm, int& w, int& h) {
     }
 }
 
-class AllPresets : public ::testing::TestWithParam<TPresetCase> {
+// Conversion runs in a folder of the test's own.
+class TRunFolder : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         std::string error;
@@ -198,8 +204,9 @@ protected:
             std::lock_guard lock(LogMutex);
             EngineLog.push_back({level, text});
         };
-        Dir = fs::temp_directory_path() /
-              ("cw-presets-" + std::to_string(::getpid()) + "-" + GetParam().Name);
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        Dir = fs::temp_directory_path() / ("cw-presets-" + std::to_string(::getpid()) + "-" + name);
         fs::remove_all(Dir);
         fs::create_directories(Dir / "out");
     }
@@ -229,7 +236,41 @@ protected:
                 return true;
         return false;
     }
+
+    // Converts the source with the selection; the output path after a success, "" after a
+    // failure (with the run's lines in *report).
+    std::string Convert(const TOutputSelection& selection, const std::string& source,
+                        std::string* report) {
+        TFFEncoder encoder;
+        TQuietHost host;
+        TConversionRun run(encoder, host);
+        run.Selection = selection;
+        run.OutputFolder = (Dir / "out").string();
+        run.Start({{source}});
+        if (!WaitServing([&] { return host.Finished; }, 300s)) {
+            *report = "the run did not end";
+            return {};
+        }
+        if (host.Summary.SucceededFiles != 1 || run.Items().size() != 1) {
+            *report = (host.Summary.ErrorList.empty() ? "" : host.Summary.ErrorList[0]) + "\n" +
+                      host.AllLines() + EngineLines();
+            return {};
+        }
+        return run.Items()[0].OutputPath;
+    }
+    // The same with a format named as in the catalogue; a failure fails the test.
+    std::string Convert(const std::string& source, int outputClass, const char* format,
+                        int preset) {
+        const TOutputFormat* f = FindFormatByName(outputClass, format);
+        EXPECT_NE(f, nullptr) << format;
+        std::string report;
+        const std::string out = f ? Convert({outputClass, f->Index, preset}, source, &report) : "";
+        EXPECT_FALSE(out.empty()) << format << " " << preset << ": " << report;
+        return out;
+    }
 };
+
+class AllPresets : public TRunFolder, public ::testing::WithParamInterface<TPresetCase> {};
 
 TEST_P(AllPresets, OutputIsWhatThePresetAsksFor) {
     const TPresetCase& c = GetParam();
@@ -245,8 +286,8 @@ TEST_P(AllPresets, OutputIsWhatThePresetAsksFor) {
     params.SampleRate = SourceRate;
     params.Channels = SourceChannels;
     const std::string source =
-        WriteFixture(audioClass ? fkWavPcm : fkAviMpeg4Mp3,
-                     (Dir / (audioClass ? "tone.wav" : "clip.avi")).string(), params)
+        WriteFixture(audioClass ? fkWavPcm : fkMp4H264Aac,
+                     (Dir / (audioClass ? "tone.wav" : "clip.mp4")).string(), params)
             .Path;
     const std::string out = (Dir / "out").string();
 
@@ -327,10 +368,17 @@ TEST_P(AllPresets, OutputIsWhatThePresetAsksFor) {
         EXPECT_EQ(StreamCodec(decoder, decoder.FirstVideoStream()), ff::avcodec_get_name(videoId))
             << v.CodecName;
         int w = SourceWidth, h = SourceHeight;
-        if (!ParseSize(options.FrameSize, w, h))
-            TargetSize(options.TargetType, options.TargetNorm, w, h);
-        EXPECT_EQ(v.Width, w);
-        EXPECT_EQ(v.Height, h);
+        if (ParseSize(options.FrameSize, w, h) ||
+            TargetSize(options.TargetType, options.TargetNorm, w, h)) {
+            EXPECT_EQ(v.Width, w);
+            EXPECT_EQ(v.Height, h);
+        } else {
+            // The input's size, brought to the encoder's block size at most, and shown with
+            // the input's shape.
+            EXPECT_NEAR(v.Width, w, 15);
+            EXPECT_NEAR(v.Height, h, 15);
+            EXPECT_NEAR(v.AspectRatio, double(w) / h, 0.02 * w / h);
+        }
         AVRational rate = ParseRate(options.FrameRate);
         if (rate.num <= 0)
             rate = {SourceFps, 1};
@@ -374,6 +422,280 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, AllPresets, ::testing::ValuesIn(AllCases()),
                          [](const ::testing::TestParamInfo<TPresetCase>& info) {
                              return info.param.Name;
                          });
+
+// Presets that keep the input's picture size, with inputs of sizes encoders are picky about:
+// a common one, odd sides, and full HD.
+struct TSizeCase {
+    TPresetCase Preset;
+    int Width, Height;
+    std::string Name; // "Video_RM_0_641x361"
+};
+
+void PrintTo(const TSizeCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+std::vector<TSizeCase> OriginalSizeCases() {
+    std::vector<TSizeCase> cases;
+    for (const TPresetCase& c : AllCases()) {
+        const TOutputOptions options =
+            FileOutputOptions({c.Class, c.Format, c.Preset}, "/", TProbedInput{"clip.avi", "", 0});
+        if (c.Class == ocAudio || options.DisableVideo || !options.FrameSize.empty() ||
+            options.TargetType != ttNone)
+            continue;
+        for (auto [w, h] : {std::pair{854, 480}, {641, 361}, {1920, 1080}})
+            cases.push_back({c, w, h, c.Name + "_" + std::to_string(w) + "x" + std::to_string(h)});
+    }
+    return cases;
+}
+
+class OriginalSizes : public TRunFolder, public ::testing::WithParamInterface<TSizeCase> {};
+
+TEST_P(OriginalSizes, MakeFilesOfTheInputsLength) {
+    const TSizeCase& c = GetParam();
+    if (KnownEngineFaults.count(c.Preset.Name))
+        GTEST_SKIP() << "known engine fault, listed in KnownEngineFaults";
+    TFixtureParams params;
+    params.Seconds = 1;
+    params.Width = c.Width;
+    params.Height = c.Height;
+    params.FrameRateNum = SourceFps;
+    const std::string source =
+        WriteFixture(fkAviMpeg4Mp3, (Dir / "clip.avi").string(), params).Path;
+    const TOutputSelection selection{c.Preset.Class, c.Preset.Format, c.Preset.Preset};
+    const TOutputOptions options =
+        FileOutputOptions(selection, (Dir / "out").string(), TProbedInput{source, "", 0});
+    AVCodecID id = AV_CODEC_ID_NONE;
+    const AVOutputFormat* muxer =
+        ff::av_guess_format(options.FileFormat.empty() ? nullptr : options.FileFormat.c_str(),
+                            options.FileName.c_str(), nullptr);
+    ASSERT_NE(muxer, nullptr);
+    if (!ExpectedEncoder(options.VideoCodec, muxer, AVMEDIA_TYPE_VIDEO, &id))
+        GTEST_SKIP() << "no video encoder for " << options.VideoCodec;
+
+    std::string report;
+    const std::string out = Convert(selection, source, &report);
+    ASSERT_FALSE(out.empty()) << report;
+    TFFDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFile(out)) << decoder.LastErrMsg();
+    std::string streams;
+    EXPECT_NEAR(MediaSeconds(decoder, &streams), params.Seconds, 0.15) << streams;
+    ASSERT_EQ(decoder.VideoStreamCount(), 1);
+    const TVideoStreamInfo v = decoder.GetVideoStreamInfo(-1);
+    EXPECT_GT(v.Width, 0);
+    EXPECT_NEAR(v.AspectRatio, double(c.Width) / c.Height, 0.02 * c.Width / c.Height);
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, OriginalSizes, ::testing::ValuesIn(OriginalSizeCases()),
+                         [](const ::testing::TestParamInfo<TSizeCase>& info) {
+                             return info.param.Name;
+                         });
+
+// -- inputs people have every day: cover art, pictures stored on their side, two video
+// streams, big detailed pictures for a container with a packet limit ------------------------
+
+class PictureKinds : public TRunFolder {};
+
+// Length of an opened file from its header, in seconds.
+double Seconds(TFFDecoder& decoder) {
+    return decoder.GetFileStreamInfo().Duration / 1e6;
+}
+
+// The colour at (x, y) of a 24-bit bitmap.
+TRgb PixelAt(const TBitmap& bitmap, int x, int y) {
+    const uint8_t* p = bitmap.ScanLine(y) + 3 * x;
+    return {p[2], p[1], p[0]};
+}
+
+// The picture shown at `seconds` of a file, as the input list shows it.
+TBitmap PictureAt(const std::string& path, double seconds) {
+    TFFDecoder decoder;
+    TBitmap bitmap;
+    EXPECT_TRUE(decoder.LoadFile(path)) << decoder.LastErrMsg();
+    EXPECT_TRUE(decoder.Seek(AVSEEK_FLAG_BACKWARD, int64_t(seconds * 1e6))) << decoder.LastErrMsg();
+    EXPECT_TRUE(decoder.Decode(decoder.FirstVideoStream())) << decoder.LastErrMsg();
+    EXPECT_TRUE(decoder.CopyToBitmap(bitmap)) << decoder.LastErrMsg();
+    return bitmap;
+}
+
+// -- cover art -----------------------------------------------------------------------------
+
+struct TCoverCase {
+    TCoverContainer Container;
+    const char* Name;
+    const char* Extension;
+    const char* AudioFormat; // the audio format that keeps the cover
+    int AudioPreset;
+};
+
+class CoverArt : public TRunFolder, public ::testing::WithParamInterface<TCoverCase> {};
+
+TEST_P(CoverArt, IsNoVideoAndStaysWithTheSound) {
+    const TCoverCase& c = GetParam();
+    TFixtureParams params;
+    params.Seconds = 2;
+    const TFixture source = WriteCoverArtAudio(
+        c.Container, (Dir / (std::string("song") + c.Extension)).string(), params);
+
+    // Probed as audio only: the input list shows the audio lines of the file.
+    TFFDecoder probe;
+    ASSERT_TRUE(probe.LoadFile(source.Path)) << probe.LastErrMsg();
+    ASSERT_EQ(probe.StreamCount(), 2) << "the fixture has no cover";
+    EXPECT_LT(probe.FirstVideoStream(), 0);
+    EXPECT_EQ(probe.VideoStreamCount(), 0);
+    EXPECT_EQ(probe.AudioStreamCount(), 1);
+    probe.CloseFile();
+    const TProbeResult listed = ProbeInputFile(probe, source.Path);
+    EXPECT_EQ(listed.Row.Cells[icDimension].rfind("Audio Encoder: ", 0), 0u)
+        << listed.Row.Cells[icDimension];
+
+    // A video preset makes a file of the sound alone.
+    const std::string avi = Convert(source.Path, ocVideo, "AVI", 3);
+    if (!avi.empty()) {
+        TFFDecoder out;
+        ASSERT_TRUE(out.LoadFile(avi)) << out.LastErrMsg();
+        EXPECT_EQ(out.StreamCount(), 1);
+        EXPECT_EQ(out.AudioStreamCount(), 1);
+        EXPECT_NEAR(Seconds(out), params.Seconds, 0.2);
+    }
+
+    // The audio format keeps the cover as cover art.
+    const std::string audio = Convert(source.Path, ocAudio, c.AudioFormat, c.AudioPreset);
+    ASSERT_FALSE(audio.empty());
+    TFFDecoder out;
+    ASSERT_TRUE(out.LoadFile(audio)) << out.LastErrMsg();
+    EXPECT_EQ(out.AudioStreamCount(), 1);
+    EXPECT_EQ(out.VideoStreamCount(), 0);
+    int covers = 0;
+    for (unsigned i = 0; i < out.Context()->nb_streams; ++i) {
+        const AVStream* st = out.Context()->streams[i];
+        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) {
+            ++covers;
+            EXPECT_EQ(st->codecpar->width, CoverSide);
+            EXPECT_GT(st->attached_pic.size, 0);
+        }
+    }
+    EXPECT_EQ(covers, 1) << "the cover was lost";
+    EXPECT_NEAR(Seconds(out), params.Seconds, 0.2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, CoverArt,
+                         ::testing::Values(TCoverCase{ccMp3, "Mp3", ".mp3", "MP3", 2},
+                                           TCoverCase{ccM4a, "M4a", ".m4a", "M4A", 0},
+                                           TCoverCase{ccFlac, "Flac", ".flac", "FLAC", 5}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// -- pictures stored on their side -----------------------------------------------------------
+
+enum TCorner { TopLeft, TopRight, BottomLeft, BottomRight };
+
+struct TTurnCase {
+    const char* Name;
+    int Degrees; // clockwise turn of the display matrix
+    bool Mirrored;
+    TCorner Marker; // where the stored top-left corner is seen
+    int Preset;     // AVI preset: 3 keeps the size, 7 is 320x240
+    int Width, Height;
+};
+
+class TurnedPictures : public TRunFolder, public ::testing::WithParamInterface<TTurnCase> {};
+
+TEST_P(TurnedPictures, ComeOutUpright) {
+    const TTurnCase& c = GetParam();
+    TFixtureParams params;
+    params.Seconds = 1;
+    params.Width = 640;
+    params.Height = 360;
+    const TFixture source =
+        WriteTurnedClip((Dir / "phone.mp4").string(), c.Degrees, c.Mirrored, params);
+
+    // Where the marked corner must be in a picture of that size, and the corner across.
+    auto check = [&](const TBitmap& picture, const char* what) {
+        const int w = picture.Width(), h = picture.Height();
+        ASSERT_TRUE(w > 8 && h > 8) << what;
+        const int left = w / 8, right = w - 1 - w / 8, top = h / 8, bottom = h - 1 - h / 8;
+        const int x = c.Marker == TopLeft || c.Marker == BottomLeft ? left : right;
+        const int y = c.Marker == TopLeft || c.Marker == TopRight ? top : bottom;
+        const int ox = x == left ? right : left, oy = y == top ? bottom : top;
+        EXPECT_TRUE(ColourNear(PixelAt(picture, x, y), CornerColour)) << what;
+        EXPECT_TRUE(ColourNear(PixelAt(picture, ox, oy), FixtureColourAt(0.5))) << what;
+    };
+
+    // The input list's card gives the shown size, and its thumbnail stands upright.
+    const bool sideways = c.Degrees % 180 != 0;
+    TFFDecoder lister;
+    const TProbeResult listed = ProbeInputFile(lister, source.Path);
+    ASSERT_TRUE(listed.HasThumbnail) << listed.Error;
+    EXPECT_EQ(listed.Row.Cells[icDimension],
+              sideways ? "Dimension: 360 x 640" : "Dimension: 640 x 360");
+    const TBitmap& thumbnail = listed.Thumbnail;
+    EXPECT_EQ(thumbnail.Width(), sideways ? 360 : 640);
+    EXPECT_EQ(thumbnail.Height(), sideways ? 640 : 360);
+    check(thumbnail, "thumbnail");
+
+    const std::string out = Convert(source.Path, ocVideo, "AVI", c.Preset);
+    ASSERT_FALSE(out.empty());
+    TFFDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFile(out)) << decoder.LastErrMsg();
+    const TVideoStreamInfo video = decoder.GetVideoStreamInfo(-1);
+    EXPECT_EQ(video.Width, c.Width);
+    EXPECT_EQ(video.Height, c.Height);
+    // Shown with the shape of the upright picture, and with no turn of its own.
+    const double shown = sideways ? 360.0 / 640 : 640.0 / 360;
+    EXPECT_NEAR(video.AspectRatio, shown, shown * 0.03);
+    EXPECT_EQ(DisplayTurn(decoder.Context()->streams[decoder.FirstVideoStream()]), ptNone);
+    EXPECT_NEAR(Seconds(decoder), params.Seconds, 0.2);
+    check(PictureAt(out, 0.5), "converted picture");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Matrices, TurnedPictures,
+    ::testing::Values(TTurnCase{"Quarter", 90, false, TopRight, 3, 360, 640},
+                      TTurnCase{"Half", 180, false, BottomRight, 3, 640, 360},
+                      TTurnCase{"ThreeQuarters", 270, false, BottomLeft, 3, 360, 640},
+                      TTurnCase{"Mirror", 0, true, TopRight, 3, 640, 360},
+                      TTurnCase{"QuarterMirror", 90, true, TopLeft, 3, 360, 640},
+                      TTurnCase{"HalfMirror", 180, true, BottomLeft, 3, 640, 360},
+                      TTurnCase{"QuarterFixedSize", 90, false, TopRight, 7, 320, 240}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// -- more than one video stream, big detailed pictures ----------------------------------------
+
+TEST_F(PictureKinds, TwoVideoStreamsEncodeTheFirst) {
+    TFixtureParams first, second;
+    first.Seconds = second.Seconds = 1;
+    first.Width = 160, first.Height = 120, first.FrameRateNum = 10;
+    second.Width = 320, second.Height = 240, second.FrameRateNum = 25;
+    const TFixture source = WriteTwoVideoAvi((Dir / "two.avi").string(), first, second);
+    const std::string out = Convert(source.Path, ocVideo, "AVI", 3);
+    ASSERT_FALSE(out.empty());
+    TFFDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFile(out)) << decoder.LastErrMsg();
+    ASSERT_EQ(decoder.VideoStreamCount(), 1);
+    const TVideoStreamInfo video = decoder.GetVideoStreamInfo(-1);
+    EXPECT_EQ(video.Width, 160);
+    EXPECT_EQ(video.Height, 120);
+    ASSERT_GT(video.FrameRateDen, 0);
+    EXPECT_NEAR(double(video.FrameRateNum) / video.FrameRateDen, 10, 0.1);
+}
+
+TEST_F(PictureKinds, RmPresetsHoldDetailed1080p) {
+    TFFLogger::Instance().SetLogLevel(llInfo); // what was done to fit is said at llInfo
+    TFixtureParams params;
+    params.Seconds = 1;
+    params.Width = 1920;
+    params.Height = 1080;
+    const TFixture source = WriteDetailedClip((Dir / "detail.avi").string(), params);
+    for (int preset : {0, 4}) {
+        const std::string out = Convert(source.Path, ocVideo, "RM", preset);
+        ASSERT_FALSE(out.empty()) << preset;
+        TFFDecoder decoder;
+        ASSERT_TRUE(decoder.LoadFile(out)) << decoder.LastErrMsg();
+        EXPECT_EQ(decoder.VideoStreamCount(), 1);
+        EXPECT_NEAR(Seconds(decoder), params.Seconds, 0.2) << preset;
+        EXPECT_NE(EngineLines().find("64 KB"), std::string::npos) << "what was done is not logged";
+    }
+}
 
 } // namespace
 } // namespace cw::test

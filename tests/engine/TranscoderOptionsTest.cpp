@@ -513,7 +513,6 @@ TEST_F(OptionsTest, DvdRecordKeepsItsOwnAudioCodecRate) {
     EXPECT_EQ(seen.FrameWidth, 720);
     EXPECT_EQ(seen.FrameHeight, 480);
     EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_AUDIO, "b"), 224000);
-    EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_VIDEO, "b"), 6000000); // the profile's video rate stays
     EXPECT_EQ(TemplateInt(AVMEDIA_TYPE_VIDEO, "g"), 18);
 
     auto mp2 = EncoderWithOptions(*Job, "mp2");
@@ -528,6 +527,47 @@ TEST_F(OptionsTest, DvdRecordKeepsItsOwnAudioCodecRate) {
     int64_t rate = 0;
     ff::av_opt_get_int(ac3Job->CodecTemplate(AVMEDIA_TYPE_AUDIO), "b", 0, &rate);
     EXPECT_EQ(rate, 448000);
+}
+
+TEST_F(OptionsTest, DiscPresetsEncodeAtTheirOwnVideoRate) {
+    // The MPEG presets with a disc profile: the rate a preset is named for holds over the
+    // profile's default, and the encoder opens with the profile's limits around it. The last
+    // row asks more than the DVD profile's maximum, which then makes room.
+    const struct {
+        int32_t Type, Norm, Rate;
+        const char* FrameRate;
+        const char* Codec;
+        int64_t MaxRate;
+    } rows[] = {
+        {ttDVD, tnNTSC, 4000000, "30000/1001", "mpeg2video", 9000000},
+        {ttDVD, tnPAL, 4000000, "25", "mpeg2video", 9000000},
+        {ttSVCD, tnNTSC, 2376000, "30000/1001", "mpeg2video", 2516000},
+        {ttSVCD, tnPAL, 2376000, "25", "mpeg2video", 2516000},
+        {ttVCD, tnNTSC, 1150000, "30000/1001", "mpeg1video", 1150000},
+        {ttVCD, tnPAL, 1150000, "25", "mpeg1video", 1150000},
+        {ttDVD, tnPAL, 12000000, "25", "mpeg2video", 12000000},
+    };
+    for (const auto& row : rows) {
+        auto job = std::make_unique<test::TRecordingJob>();
+        TOutputOptions output;
+        output.TargetType = row.Type;
+        output.TargetNorm = row.Norm;
+        output.VideoBitrate = row.Rate;
+        output.FrameRate = row.FrameRate;
+        output.AudioCodec = "mp2";
+        output.FrameAspectRatio = "4:3";
+        ASSERT_EQ(job->OpenOutputWithOptions("disc.mpg", &output), 1);
+        const std::string name = std::string(row.Codec) + " " + std::to_string(row.Rate);
+        EXPECT_EQ(job->Outputs[0].State.VideoCodecName, row.Codec) << name;
+        auto encoder = EncoderWithOptions(*job, row.Codec);
+        ASSERT_NE(encoder, nullptr);
+        EXPECT_EQ(encoder->bit_rate, row.Rate) << name;
+        EXPECT_EQ(encoder->rc_max_rate, row.MaxRate) << name;
+        encoder->width = job->Outputs[0].State.FrameWidth;
+        encoder->height = job->Outputs[0].State.FrameHeight;
+        encoder->time_base = row.Norm == tnPAL ? AVRational{1, 25} : AVRational{1001, 30000};
+        EXPECT_GE(ff::avcodec_open2(encoder.get(), encoder->codec, nullptr), 0) << name;
+    }
 }
 
 } // namespace
