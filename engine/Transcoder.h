@@ -298,6 +298,14 @@ private:
     void GrowAudioBuffer(TOutputStream& ost, int samples);
     void WriteToFifo(TOutputStream& ost, uint8_t* const* planes, int samples);
     void EncodeFifo(TOutputStream& ost, bool flushing);
+    // Streams without a source for the stretch being read (an input of a join without their
+    // kind, or a stream the muxer demands) are brought up to the time `until` (µs) with
+    // silence or black pictures at the encoder's size.
+    void FillMissing(int64_t until);
+    void FillSilence(TOutputStream& ost, int64_t until);
+    void FillBlack(TOutputStream& ost, int64_t until);
+    // The furthest time any input stream in use has reached (µs), 0 before any.
+    int64_t ReachedEnd() const;
     void EncodeFrame(TOutputStream& ost, AVFrame* frame);
     void FlushEncoder(TOutputStream& ost);
     void WritePacket(TOutputStream& ost, AVPacket* packet);
@@ -320,6 +328,7 @@ private:
     bool ReportDupDrop = false; // frames were duplicated or dropped since the line was logged
     std::vector<int64_t> QpHistogram52;
     int JoinInput = 0;          // joining: the input being read
+    bool HasFillers = false;    // some output stream has no source for a stretch
     bool JoinSwitching = false; // joining: decoders are flushed, the encoders keep running
     bool StopCheckRegistered = false;
     std::atomic<bool> Reading{false}; // a demuxer read is in progress

@@ -135,13 +135,19 @@ void TCustomFFmpeg::SetUpStreamCopy(TOutputStream& ost) {
 }
 
 void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
-    TInputStream& ist = *ost.Source;
+    // The stream that sets the stream up: its source, or (a join whose first input lacks this
+    // kind) the first input that has one; none for a stream made of silence only.
+    TInputStream* source = ost.Source;
+    for (TInputStream* joined : ost.JoinSources)
+        if (!source)
+            source = joined;
     AVCodecContext* enc = ost.Encoder.get();
-    const AVCodecContext* dec = ist.Decoder;
-    if (!dec)
+    const AVCodecContext* dec = source ? source->Decoder : nullptr;
+    if (source && !dec)
         Fail(FormatText("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                        static_cast<int>(ist.Stream->codecpar->codec_id), ist.FileIndex,
-                        ist.StreamIndex, MediaTypeName(ist.Stream->codecpar->codec_type).c_str()));
+                        static_cast<int>(source->Stream->codecpar->codec_id), source->FileIndex,
+                        source->StreamIndex,
+                        MediaTypeName(source->Stream->codecpar->codec_type).c_str()));
     switch (enc->codec_type) {
     case AVMEDIA_TYPE_AUDIO: {
         TAudioOutState& audio = ost.Audio;
@@ -149,13 +155,17 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
                                                  std::max(enc->ch_layout.nb_channels, 1), 1024));
         if (!audio.Fifo)
             Fail("av_fifo_alloc fail");
-        audio.Resample = dec->sample_rate != enc->sample_rate || AudioSyncMethod > 1;
-        audio.InputFormat = dec->sample_fmt;
-        audio.InputRate = dec->sample_rate;
-        audio.InputChannels = dec->ch_layout.nb_channels;
+        if (dec) {
+            audio.Resample = dec->sample_rate != enc->sample_rate || AudioSyncMethod > 1;
+            audio.InputFormat = dec->sample_fmt;
+            audio.InputRate = dec->sample_rate;
+            audio.InputChannels = dec->ch_layout.nb_channels;
+        }
         break;
     }
     case AVMEDIA_TYPE_VIDEO: {
+        if (!dec)
+            Fail("No input stream gives pictures for the video output stream");
         if (dec->pix_fmt == AV_PIX_FMT_NONE)
             Fail("Video pixel format is unknown, stream cannot be encoded");
         TVideoOutState& video = ost.Video;
@@ -163,9 +173,9 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
         // format; without one the scaler does.
         const bool filtered = !VideoFilters.empty() || DoDeinterlace;
         if (filtered) {
-            BuildVideoFilters(ist, ost);
+            BuildVideoFilters(*source, ost);
             for (TInputStream* joined : ost.JoinSources)
-                if (joined != &ist && joined->Decoder)
+                if (joined && joined != source && joined->Decoder)
                     BuildVideoFilters(*joined, ost);
         }
         video.Resample = !filtered && (dec->width != enc->width || dec->height != enc->height ||
@@ -200,9 +210,11 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
         const auto at = std::find(OutputStreams.begin(), OutputStreams.end(), &ost);
         OpenPassLog(ost, static_cast<int>(at - OutputStreams.begin()));
     }
-    ist.NeedsDecoding = true;
+    if (source)
+        source->NeedsDecoding = true;
     for (TInputStream* joined : ost.JoinSources)
-        joined->NeedsDecoding = true;
+        if (joined)
+            joined->NeedsDecoding = true;
     ost.NeedsEncoding = true;
 }
 
@@ -580,10 +592,30 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPa
 void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* decoded) {
     AVCodecContext* enc = ost.Encoder.get();
     int64_t copies = 1;
+    // The picture's place in frames, less the timestamp jumps taken out before.
     const double syncIpts =
-        static_cast<double>(ost.SyncSource->Pts - StartTime) / 1e6 / av_q2d(enc->time_base);
+        static_cast<double>(ost.SyncSource->Pts - StartTime) / 1e6 / av_q2d(enc->time_base) -
+        static_cast<double>(ost.SyncShift);
     if (VideoSyncMethod != 0) {
-        const double vdelta = syncIpts - static_cast<double>(ost.SyncOpts);
+        double vdelta = syncIpts - static_cast<double>(ost.SyncOpts);
+        const double jumpFrames = DtsDeltaThreshold / av_q2d(enc->time_base);
+        if (ost.FrameNumber == 0 && vdelta > jumpFrames) {
+            // Pictures that start late keep their place beside the sound: the start of the
+            // stream is no jump.
+            ost.SyncOpts = std::llround(syncIpts);
+            vdelta = 0;
+        } else if (std::fabs(vdelta) > jumpFrames) {
+            // A gap (or a step back) beyond the discontinuity threshold is a broken
+            // timestamp, not pictures that went missing: filling it would turn a damaged
+            // second into hours of copies. It is taken out of the timeline, so that the
+            // pictures after it are synchronised as before; the sound does the same with its
+            // own jump.
+            const int64_t jump = std::llround(vdelta);
+            LogV(llWarning, FormatText("timestamp jump of %.1f s in the pictures taken out",
+                                       static_cast<double>(jump) * av_q2d(enc->time_base)));
+            ost.SyncShift += jump;
+            vdelta -= static_cast<double>(jump);
+        }
         const bool variable =
             VideoSyncMethod == 2 ||
             (VideoSyncMethod == -1 &&
@@ -594,18 +626,9 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* d
             if (vdelta <= -0.6)
                 copies = 0;
             else if (vdelta > 0.6)
-                ost.SyncOpts = std::llround(syncIpts);
+                ost.SyncOpts += std::llround(vdelta);
         } else if (vdelta > 1.1) {
-            // A gap beyond the discontinuity threshold is a broken timestamp, not pictures
-            // that went missing: filling it would turn a damaged second into hours of copies.
-            // The picture takes the next place instead, and the timeline goes on from there.
-            const double gapSeconds = vdelta * av_q2d(enc->time_base);
-            if (gapSeconds > DtsDeltaThreshold) {
-                LogV(llWarning,
-                     FormatText("timestamp jump of %.1f s in the pictures ignored", gapSeconds));
-            } else {
-                copies = std::llround(vdelta);
-            }
+            copies = std::llround(vdelta);
         }
         if (copies == 0) {
             ++DropFrames;
@@ -792,8 +815,29 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
         BuildResampler(ost, frame);
 
     const int outRate = enc->sample_rate;
-    const double t = static_cast<double>(ost.SyncSource->Pts - StartTime) / 1e6;
     const int64_t queued = ff::av_audio_fifo_size(audio.Fifo.get());
+    // The samples' place in output samples, less the timestamp jumps taken out before.
+    double wanted = static_cast<double>(ost.SyncSource->Pts - StartTime) / 1e6 * outRate -
+                    static_cast<double>(ost.SyncShift);
+    // A step beyond the discontinuity threshold is a broken timestamp: it is taken out of the
+    // timeline (as the pictures take out theirs) rather than filled with silence or cut
+    // away. Sound that starts late keeps its place.
+    const double jumpSamples = DtsDeltaThreshold * outRate;
+    const double step = wanted - static_cast<double>(ost.SyncOpts + queued);
+    if (!audio.Started) {
+        if (step > jumpSamples) {
+            ost.SyncOpts = std::llround(wanted) - queued;
+            ist.IsStart = false;
+        }
+    } else if (std::fabs(step) > jumpSamples) {
+        const int64_t jump = std::llround(step);
+        LogV(llWarning, FormatText("timestamp jump of %.1f s in the sound taken out",
+                                   static_cast<double>(jump) / outRate));
+        ost.SyncShift += jump;
+        wanted -= static_cast<double>(jump);
+    }
+    audio.Started = true;
+    const double t = wanted / outRate;
     int skip = 0;
     int64_t silence = 0;
     if (AudioSyncMethod) {
@@ -830,11 +874,15 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
     }
 
     const int channels = enc->ch_layout.nb_channels;
-    if (silence > 0) {
-        GrowAudioBuffer(ost, static_cast<int>(silence));
-        ff::av_samples_set_silence(audio.Buffer, 0, static_cast<int>(silence), channels,
-                                   enc->sample_fmt);
-        WriteToFifo(ost, audio.Buffer, static_cast<int>(silence));
+    // The gap is within the jump threshold here; it is written a second at a time, so the
+    // buffer and the FIFO stay small even for a threshold of hours.
+    while (silence > 0) {
+        const int count = static_cast<int>(std::min<int64_t>(silence, outRate));
+        GrowAudioBuffer(ost, count);
+        ff::av_samples_set_silence(audio.Buffer, 0, count, channels, enc->sample_fmt);
+        WriteToFifo(ost, audio.Buffer, count);
+        EncodeFifo(ost, false);
+        silence -= count;
     }
 
     // The block from its first kept sample on.
@@ -926,6 +974,76 @@ void TCustomFFmpeg::EncodeFifo(TOutputStream& ost, bool flushing) {
         EncodeFrame(ost, frame);
         audio.NextPts = pts + total;
         ost.SyncOpts += total;
+    }
+}
+
+// -- stretches without a source ------------------------------------------------------------
+
+void TCustomFFmpeg::FillMissing(int64_t until) {
+    for (TOutputStream* ost : OutputStreams) {
+        if (ost->Source || !ost->NeedsEncoding || !ost->EncoderOpen || ost->EncoderFlushed)
+            continue;
+        if (ost->Type() == AVMEDIA_TYPE_AUDIO)
+            FillSilence(*ost, until);
+        else if (ost->Type() == AVMEDIA_TYPE_VIDEO)
+            FillBlack(*ost, until);
+    }
+}
+
+void TCustomFFmpeg::FillSilence(TOutputStream& ost, int64_t until) {
+    TAudioOutState& audio = ost.Audio;
+    const AVCodecContext* enc = ost.Encoder.get();
+    const int rate = enc->sample_rate;
+    if (rate <= 0 || !audio.Fifo)
+        return;
+    const int64_t target = ff::av_rescale_q(until - StartTime, AV_TIME_BASE_Q, AVRational{1, rate});
+    int64_t reached = ost.SyncOpts + ff::av_audio_fifo_size(audio.Fifo.get());
+    // At most a second at a time: the FIFO and the buffer stay small however long the stretch.
+    while (reached < target && !StopRequested) {
+        const int count = static_cast<int>(std::min<int64_t>(target - reached, rate));
+        GrowAudioBuffer(ost, count);
+        ff::av_samples_set_silence(audio.Buffer, 0, count, enc->ch_layout.nb_channels,
+                                   enc->sample_fmt);
+        WriteToFifo(ost, audio.Buffer, count);
+        EncodeFifo(ost, false);
+        reached += count;
+    }
+    audio.Started = true;
+}
+
+void TCustomFFmpeg::FillBlack(TOutputStream& ost, int64_t until) {
+    AVCodecContext* enc = ost.Encoder.get();
+    if (enc->width <= 0 || enc->height <= 0 || !enc->time_base.num)
+        return;
+    const int64_t target =
+        std::llround(static_cast<double>(until - StartTime) / 1e6 / av_q2d(enc->time_base));
+    TFramePtr& black = ost.Video.Black;
+    while (ost.SyncOpts < target && ost.FrameNumber < MaxVideoFrames && !StopRequested) {
+        if (!black) {
+            black.reset(ff::av_frame_alloc());
+            if (!black)
+                Fail("av_mallocz fail");
+            black->format = enc->pix_fmt;
+            black->width = enc->width;
+            black->height = enc->height;
+            if (ff::av_frame_get_buffer(black.get(), 0) < 0)
+                Fail("Cannot allocate temp picture, check pix fmt");
+            ptrdiff_t linesizes[4] = {};
+            for (int p = 0; p < 4; ++p)
+                linesizes[p] = black->linesize[p];
+            if (ff::av_image_fill_black(black->data, linesizes, enc->pix_fmt, enc->color_range,
+                                        enc->width, enc->height) < 0)
+                Fail("Cannot allocate temp picture, check pix fmt");
+        }
+        // The encoder may still hold the previous copy; a writable one keeps the black.
+        if (ff::av_frame_make_writable(black.get()) < 0)
+            Fail("Cannot allocate temp picture, check pix fmt");
+        black->pts = ost.SyncOpts;
+        black->pict_type = AV_PICTURE_TYPE_NONE;
+        black->quality = enc->global_quality;
+        EncodeFrame(ost, black.get());
+        ++ost.SyncOpts;
+        ++ost.FrameNumber;
     }
 }
 
