@@ -304,6 +304,11 @@ private:
     void FillMissing(int64_t until);
     void FillSilence(TOutputStream& ost, int64_t until);
     void FillBlack(TOutputStream& ost, int64_t until);
+    // Timestamp jumps: what the output stream took out so far, in µs; and whether a stream
+    // of the other kind in the same input is at that time (within the discontinuity
+    // threshold, its own jumps taken out), which makes a gap real rather than a jump.
+    int64_t ShiftMicroseconds(const TOutputStream& ost) const;
+    bool ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const;
     // The furthest time any input stream in use has reached (µs), 0 before any.
     int64_t ReachedEnd() const;
     void EncodeFrame(TOutputStream& ost, AVFrame* frame);

@@ -599,22 +599,25 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* d
     if (VideoSyncMethod != 0) {
         double vdelta = syncIpts - static_cast<double>(ost.SyncOpts);
         const double jumpFrames = DtsDeltaThreshold / av_q2d(enc->time_base);
-        if (ost.FrameNumber == 0 && vdelta > jumpFrames) {
-            // Pictures that start late keep their place beside the sound: the start of the
-            // stream is no jump.
-            ost.SyncOpts = std::llround(syncIpts);
-            vdelta = 0;
-        } else if (std::fabs(vdelta) > jumpFrames) {
-            // A gap (or a step back) beyond the discontinuity threshold is a broken
-            // timestamp, not pictures that went missing: filling it would turn a damaged
-            // second into hours of copies. It is taken out of the timeline, so that the
-            // pictures after it are synchronised as before; the sound does the same with its
-            // own jump.
-            const int64_t jump = std::llround(vdelta);
-            LogV(llWarning, FormatText("timestamp jump of %.1f s in the pictures taken out",
-                                       static_cast<double>(jump) * av_q2d(enc->time_base)));
-            ost.SyncShift += jump;
-            vdelta -= static_cast<double>(jump);
+        if (std::fabs(vdelta) > jumpFrames) {
+            if (!ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_AUDIO,
+                             ost.SyncSource->Pts - ShiftMicroseconds(ost))) {
+                // A gap (or a step back) beyond the discontinuity threshold that the sound of
+                // the same file does not share is a broken timestamp, not pictures that went
+                // missing: filling it would turn a damaged second into hours of copies. It is
+                // taken out of the timeline, so that the pictures after it are synchronised
+                // as before; the sound does the same with its own jump.
+                const int64_t jump = std::llround(vdelta);
+                LogV(llWarning, FormatText("timestamp jump of %.1f s in the pictures taken out",
+                                           static_cast<double>(jump) * av_q2d(enc->time_base)));
+                ost.SyncShift += jump;
+                vdelta -= static_cast<double>(jump);
+            } else if (ost.FrameNumber == 0 && vdelta > 0) {
+                // Pictures that start late beside the sound keep their place.
+                ost.SyncOpts = std::llround(syncIpts);
+                vdelta = 0;
+            }
+            // Otherwise a still picture was held while the sound went on: a real gap.
         }
         const bool variable =
             VideoSyncMethod == 2 ||
@@ -819,24 +822,27 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
     // The samples' place in output samples, less the timestamp jumps taken out before.
     double wanted = static_cast<double>(ost.SyncSource->Pts - StartTime) / 1e6 * outRate -
                     static_cast<double>(ost.SyncShift);
-    // A step beyond the discontinuity threshold is a broken timestamp: it is taken out of the
-    // timeline (as the pictures take out theirs) rather than filled with silence or cut
-    // away. Sound that starts late keeps its place.
+    // A step beyond the discontinuity threshold that the pictures of the same file do not
+    // share is a broken timestamp: it is taken out of the timeline (as the pictures take out
+    // theirs) rather than filled with silence or cut away. Silence for sync therefore never
+    // covers more than the threshold.
     const double jumpSamples = DtsDeltaThreshold * outRate;
     const double step = wanted - static_cast<double>(ost.SyncOpts + queued);
-    if (!audio.Started) {
-        if (step > jumpSamples) {
+    if (std::fabs(step) > jumpSamples) {
+        if (!ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_VIDEO,
+                         ost.SyncSource->Pts - ShiftMicroseconds(ost))) {
+            const int64_t jump = std::llround(step);
+            LogV(llWarning, FormatText("timestamp jump of %.1f s in the sound taken out",
+                                       static_cast<double>(jump) / outRate));
+            ost.SyncShift += jump;
+            wanted -= static_cast<double>(jump);
+        } else if (step > 0) {
+            // Sound that starts late, or a real pause the pictures share: the samples keep
+            // their place, with a gap rather than a long stretch of silence.
             ost.SyncOpts = std::llround(wanted) - queued;
             ist.IsStart = false;
         }
-    } else if (std::fabs(step) > jumpSamples) {
-        const int64_t jump = std::llround(step);
-        LogV(llWarning, FormatText("timestamp jump of %.1f s in the sound taken out",
-                                   static_cast<double>(jump) / outRate));
-        ost.SyncShift += jump;
-        wanted -= static_cast<double>(jump);
     }
-    audio.Started = true;
     const double t = wanted / outRate;
     int skip = 0;
     int64_t silence = 0;
@@ -977,6 +983,32 @@ void TCustomFFmpeg::EncodeFifo(TOutputStream& ost, bool flushing) {
     }
 }
 
+// -- timestamp jumps -----------------------------------------------------------------------
+
+int64_t TCustomFFmpeg::ShiftMicroseconds(const TOutputStream& ost) const {
+    const AVCodecContext* enc = ost.Encoder.get();
+    if (!ost.SyncShift || !enc)
+        return 0;
+    if (ost.Type() == AVMEDIA_TYPE_AUDIO)
+        return enc->sample_rate > 0 ? ost.SyncShift * AV_TIME_BASE / enc->sample_rate : 0;
+    return ff::av_rescale_q(ost.SyncShift, enc->time_base, AV_TIME_BASE_Q);
+}
+
+bool TCustomFFmpeg::ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const {
+    const TInputFile& input = *Inputs[ist.FileIndex];
+    for (int s = 0; s < input.StreamCount; ++s) {
+        const TInputStream& other = *InputStreams[input.FirstStream + s];
+        if (&other == &ist || other.Unused || other.NextPts == NoPtsValue ||
+            other.Stream->codecpar->codec_type != kind)
+            continue;
+        // The other stream's time with the jumps its own output took out.
+        const int64_t shift = other.Outputs.empty() ? 0 : ShiftMicroseconds(*other.Outputs[0]);
+        if (std::llabs(other.Pts - shift - time) <= static_cast<int64_t>(DtsDeltaThreshold * 1e6))
+            return true;
+    }
+    return false;
+}
+
 // -- stretches without a source ------------------------------------------------------------
 
 void TCustomFFmpeg::FillMissing(int64_t until) {
@@ -1008,7 +1040,6 @@ void TCustomFFmpeg::FillSilence(TOutputStream& ost, int64_t until) {
         EncodeFifo(ost, false);
         reached += count;
     }
-    audio.Started = true;
 }
 
 void TCustomFFmpeg::FillBlack(TOutputStream& ost, int64_t until) {

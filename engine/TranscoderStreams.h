@@ -129,7 +129,6 @@ struct TAudioOutState {
     uint8_t** Buffer = nullptr; // converted samples (av_samples_alloc), grown as needed
     int BufferSamples = 0;
     int64_t NextPts = NoPtsValue; // end of the last frame sent, in samples
-    bool Started = false;         // the first samples have been placed
     ~TAudioOutState();
 };
 
