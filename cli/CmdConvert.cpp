@@ -247,11 +247,9 @@ int RunConvert(const std::vector<std::string>& args) {
                 run.Cancel();
             }
         }
-        // Every named file must have become a successful output.
-        const bool allQueued =
-            merge ? host.Summary.TotalFiles == 1 && int(run.Items().size()) == int(files.size())
-                  : host.Summary.TotalFiles == int(files.size());
-        result = allQueued && host.Summary.FailedFiles() == 0 ? 0 : 1;
+        // Every named file must have become a successful output; a refused file counts as
+        // a failed one.
+        result = host.Summary.TotalFiles > 0 && host.Summary.FailedFiles() == 0 ? 0 : 1;
         logger.OnLog = nullptr;
     }
     SetMainThreadDispatcher(previous);

@@ -94,22 +94,36 @@ void TConversionRun::AddItem(TProgressItem item) {
     Host.ItemAdded(int(ItemList.size()) - 1, ItemList.back());
 }
 
+void TConversionRun::Refuse(const std::string& path, const std::string& line) {
+    Host.Log(line);
+    RunSummary.ErrorList.push_back("File (" + NameOf(path) + "): " + line);
+    ++RefusedFiles;
+}
+
 void TConversionRun::Start(const std::vector<TRunInput>& inputs) {
     if (Encoder.Working())
         throw TEncoderBusyError("Cannot StartTask while working.");
     MergeRun = Merge;
     Planned.clear();
     UnfinishedOutputs.clear();
+    RunSummary = TRunSummary{};
+    RefusedFiles = 0;
+    CancelRequested = false;
     Host.RunStarting(MergeRun);
     if (MergeRun) {
         BuildMergeTask(inputs);
-        RunSummary.TotalFiles = Encoder.TasksCount() > 0 ? 1 : 0;
+        // A join without one of the listed files is not what was asked for: nothing is
+        // written, and the one output counts as failed.
+        if (RefusedFiles > 0 && Encoder.TasksCount() > 0) {
+            Encoder.ClearTasks();
+            Host.Log("Cannot do convert, error: the files are joined only when every one of "
+                     "them can be used.");
+        }
+        RunSummary.TotalFiles = inputs.empty() ? 0 : 1;
     } else {
         BuildFileTasks(inputs);
-        RunSummary.TotalFiles = int(ItemList.size());
+        RunSummary.TotalFiles = int(ItemList.size()) + RefusedFiles;
     }
-    RunSummary.ErrorList.clear();
-    RunSummary.SucceededFiles = 0;
     StartTimeUs = NowUs();
     Terminated = 0;
     Current = TRunProgress{};
@@ -125,6 +139,7 @@ void TConversionRun::Start(const std::vector<TRunInput>& inputs) {
 }
 
 void TConversionRun::Cancel() {
+    CancelRequested = true;
     if (RunningFlag)
         Encoder.Stop(true);
 }
@@ -140,7 +155,7 @@ void TConversionRun::BuildFileTasks(const std::vector<TRunInput>& inputs) {
 void TConversionRun::QueueFileTask(const std::string& path) {
     TFFDecoder& decoder = Encoder.Decoder();
     if (!decoder.LoadFile(path)) {
-        Host.Log("File load error: " + decoder.LastErrMsg());
+        Refuse(path, "File load error: " + decoder.LastErrMsg());
         return;
     }
     TProbedInput probed;
@@ -153,11 +168,11 @@ void TConversionRun::QueueFileTask(const std::string& path) {
     const TInputOptions input = FileInputOptions(probed);
     const int task = Encoder.AddTask(path, &input);
     if (task < 0) {
-        Host.Log("Adding file error: " + Encoder.LastErrMsg());
+        Refuse(path, "Adding file error: " + Encoder.LastErrMsg());
     } else if (!Encoder.SetOutputFile(task, output.FileName, &output)) {
         const std::string error = Encoder.LastErrMsg();
         Encoder.RemoveTask(task);
-        Host.Log("Cannot do convert, error: " + error);
+        Refuse(path, "Cannot do convert, error: " + error);
         // A half-opened output of the refused task is not left under its name.
         std::error_code ec;
         if (std::filesystem::exists(output.FileName, ec) &&
@@ -191,7 +206,7 @@ void TConversionRun::BuildMergeTask(const std::vector<TRunInput>& inputs) {
                                ? Encoder.AddTask(input.Path, &options) >= 0
                                : Encoder.AddInputFile(0, input.Path, &options);
         if (!added) {
-            Host.Log("Adding file error: " + Encoder.LastErrMsg());
+            Refuse(input.Path, "Adding file error: " + Encoder.LastErrMsg());
             continue;
         }
         TProgressItem item;
@@ -212,7 +227,7 @@ void TConversionRun::BuildMergeTask(const std::vector<TRunInput>& inputs) {
     if (!Encoder.SetOutputFile(0, output.FileName, &output)) {
         const std::string error = Encoder.LastErrMsg();
         Encoder.RemoveTask(0);
-        Host.Log("Cannot do convert, error: " + error);
+        Refuse(output.FileName, "Cannot do convert, error: " + error);
     }
 }
 
@@ -250,8 +265,9 @@ void TConversionRun::EncoderTerminate(const TTerminateInfo& info) {
         TProgressItem* item =
             info.TaskIndex < int(ItemList.size()) ? &ItemList[info.TaskIndex] : nullptr;
         // A task can reach its end without one picture or sound decoded (an input damaged
-        // all through): an output without media is a failure, not a finished file.
-        if (info.Finished && !MergeRun && item && !HoldsMedia(item->OutputPath)) {
+        // all through): an output without media is a failure, not a finished file. A join's
+        // output is checked the same way.
+        if (info.Finished && item && !HoldsMedia(item->OutputPath)) {
             TTerminateInfo failed = info;
             failed.Finished = false;
             failed.Failed = true;
@@ -329,11 +345,13 @@ void TConversionRun::RemoveEmptyOutputs() {
 }
 
 void TConversionRun::FinishConversion() {
+    // A run that made nothing (no file could be queued) sounds like a failure too.
+    const bool failed =
+        RunSummary.SucceededFiles < RunSummary.TotalFiles || RunSummary.SucceededFiles == 0;
     if (PlayASoundWhenFinished)
-        Host.PlaySound(SoundFolder + (RunSummary.SucceededFiles < RunSummary.TotalFiles
-                                          ? "fail.wav"
-                                          : "done.wav"));
-    if (ShutDownWhenFinished && Host.ShutdownCountdown())
+        Host.PlaySound(SoundFolder + (failed ? "fail.wav" : "done.wav"));
+    // The user who cancelled is at the machine: the computer is not shut down under them.
+    if (ShutDownWhenFinished && !CancelRequested && Host.ShutdownCountdown())
         Host.ShutdownComputer(1);
     Host.RunFinished(RunSummary);
 }

@@ -106,10 +106,13 @@ public:
     bool ShutDownWhenFinished = false;
     std::string SoundFolder; // with a trailing separator; "sounds/" beside the program
 
-    // Builds the tasks and starts the encoder. With no task built the run is over at once
-    // (a summary of 0 files). Raises the encoder's busy error when a run is in progress.
+    // Builds the tasks and starts the encoder. A file refused while the tasks are built
+    // counts as a failed file with its error line; in merge mode one refused file keeps the
+    // join from running at all (it would lack that file). With no task built the run is over
+    // at once. Raises the encoder's busy error when a run is in progress.
     void Start(const std::vector<TRunInput>& inputs);
-    // Stops every task with wait: the stopped tasks count as failed and the run ends.
+    // Stops every task with wait: the stopped tasks count as failed and the run ends. A
+    // cancelled run never offers the shutdown countdown.
     void Cancel();
     bool Running() const { return RunningFlag; }
 
@@ -132,6 +135,8 @@ public:
 
 private:
     void AddItem(TProgressItem item);
+    // A file that could not become a task: the log line, and an error line naming the file.
+    void Refuse(const std::string& path, const std::string& line);
     void FinishConversion();
     // Removes outputs of tasks that did not finish and hold no playable media.
     void RemoveEmptyOutputs();
@@ -148,6 +153,8 @@ private:
     TRunSummary RunSummary;
     TRunProgress Current;
     int Terminated = 0;
+    int RefusedFiles = 0;
+    bool CancelRequested = false;
     int64_t AllDuration = 0;
     int64_t DoneDur = 0;
     int64_t StartTimeUs = 0; // steady clock

@@ -18,8 +18,6 @@ constexpr int TypeMasks[5] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 
 constexpr AVMediaType TemplateTypes[5] = {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA,
                                           AVMEDIA_TYPE_SUBTITLE, AVMEDIA_TYPE_ATTACHMENT};
 
-std::string LastOptionErrorText;
-
 const AVOption* FindOption(void* object, const char* name) {
     return object ? ff::av_opt_find(object, name, nullptr, 0, 0) : nullptr;
 }
@@ -93,14 +91,6 @@ bool TGenericOptions::IsRecorded(const std::string& name) const {
         if (option.Name == name)
             return true;
     return false;
-}
-
-const std::string& TGenericOptions::LastError() {
-    return LastOptionErrorText;
-}
-
-void TGenericOptions::SetLastError(const std::string& text) {
-    LastOptionErrorText = text;
 }
 
 bool TGenericOptions::KnownPrivateOption(const std::string& name) {

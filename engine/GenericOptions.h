@@ -69,9 +69,10 @@ public:
     const std::vector<TOptionPair>& Recorded() const { return Record; }
     bool IsRecorded(const std::string& name) const;
 
-    // The process-wide text of the last rejected option.
-    static const std::string& LastError();
-    static void SetLastError(const std::string& text);
+    // The text of the last option this store rejected. Each job has its own store, so jobs
+    // that set options on their own threads at once do not share it.
+    const std::string& LastError() const { return LastErrorText; }
+    void SetLastError(const std::string& text) { LastErrorText = text; }
 
 private:
     bool SetCurrent(const std::string& name, const std::string& value);
@@ -92,6 +93,7 @@ private:
     std::unique_ptr<SwsContext, TFreeScaler> Scaler;
     std::vector<TOptionPair> Record;
     TLegacyOptionState Legacy;
+    std::string LastErrorText;
 };
 
 } // namespace cw

@@ -9,6 +9,7 @@
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
+#include "engine/OptionParsers.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
 #include "engine/UnicodeIO.h"
@@ -441,7 +442,7 @@ void TCustomFFmpeg::OpenEncoders() {
             LogV(llError, text);
             Fail(text);
         }
-        AVCodecContext* dec = ost->Source->Decoder;
+        const AVCodecContext* dec = ost->Source ? ost->Source->Decoder : nullptr;
         if (dec && dec->subtitle_header && dec->subtitle_header_size > 0) {
             enc->subtitle_header =
                 static_cast<uint8_t*>(ff::av_mallocz(dec->subtitle_header_size + 1));
@@ -494,18 +495,25 @@ void TCustomFFmpeg::OpenDecoders() {
         const AVCodec* codec = Inputs[ist->FileIndex]->DecoderChoice[ist->StreamIndex];
         if (!codec)
             codec = ff::avcodec_find_decoder(ist->Stream->codecpar->codec_id);
+        // The user sees which file cannot be used and why, not stream numbers.
+        const std::string fileName =
+            std::filesystem::path(Inputs[ist->FileIndex]->FileName).filename().string();
+        const char* codecName = ff::avcodec_get_name(ist->Stream->codecpar->codec_id);
         if (!codec || !ist->Decoder)
-            Fail(FormatText("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                            static_cast<int>(ist->Stream->codecpar->codec_id), ist->FileIndex,
-                            ist->StreamIndex, typeName.c_str()));
+            Fail(FormatText("%s cannot be used: no decoder is installed for its %s (%s, input "
+                            "stream #%d.%d)",
+                            fileName.c_str(), LowerText(typeName).c_str(), codecName,
+                            ist->FileIndex, ist->StreamIndex));
         int result;
         {
             TCodecLock lock;
             result = ff::avcodec_open2(ist->Decoder, codec, nullptr);
         }
         if (result < 0)
-            Fail(FormatText("Error while opening decoder for input stream #%d.%d (%s)",
-                            ist->FileIndex, ist->StreamIndex, typeName.c_str()));
+            Fail(FormatText("%s cannot be used: the decoder of its %s (%s, input stream #%d.%d) "
+                            "refused to open",
+                            fileName.c_str(), LowerText(typeName).c_str(), codecName,
+                            ist->FileIndex, ist->StreamIndex));
         ist->DecoderOpen = true;
         std::lock_guard<std::mutex> guard(CodecListLock());
         OpenedDecoders.push_back(ist.get());
@@ -567,6 +575,8 @@ int TCustomFFmpeg::ChooseInput() {
     int chosen = -1;
     for (const TOutputStream* ost : OutputStreams) {
         const TInputStream* ist = ost->Source;
+        if (!ist)
+            continue; // made of silence: it follows the others
         const TInputFile& input = *Inputs[ist->FileIndex];
         if (ist->PastRecordingTime || input.NoPacket)
             continue;
@@ -667,6 +677,9 @@ bool TCustomFFmpeg::SwitchJoinInput() {
             end = std::max(end, ist.NextPts);
     }
     JoinSwitching = false;
+    // The streams this input did not feed are brought up to its end.
+    if (HasFillers)
+        FillMissing(end);
     if (last)
         return false;
     // The next input follows the end reached by this one: the end of its longest stream.
@@ -742,6 +755,17 @@ void TCustomFFmpeg::ProcessPacket(TInputFile& input, int fileIndex, AVPacket* pa
         if (Verbose >= 0)
             LogV(llVerbose, text);
     }
+    // Streams without a source keep pace with the ones that have one.
+    if (HasFillers && ist.NextPts != NoPtsValue)
+        FillMissing(ist.NextPts);
+}
+
+int64_t TCustomFFmpeg::ReachedEnd() const {
+    int64_t end = 0;
+    for (const auto& ist : InputStreams)
+        if (!ist->Unused && ist->NextPts != NoPtsValue)
+            end = std::max(end, ist->NextPts);
+    return end;
 }
 
 void TCustomFFmpeg::EndRun() {
@@ -750,6 +774,14 @@ void TCustomFFmpeg::EndRun() {
             DecodeAndOutput(*ist, nullptr);
             ist->Flushed = true;
         }
+    // Streams without a source for the last stretch reach the end of the others, then give
+    // what their encoders still hold.
+    if (HasFillers) {
+        FillMissing(ReachedEnd());
+        for (TOutputStream* ost : OutputStreams)
+            if (!ost->Source)
+                FlushEncoder(*ost);
+    }
     // Streams copied without decoding still have packets waiting in their bitstream filters.
     for (TOutputStream* ost : OutputStreams)
         if (!ost->NeedsEncoding && !ost->Filters.empty())

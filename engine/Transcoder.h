@@ -302,6 +302,19 @@ private:
     void GrowAudioBuffer(TOutputStream& ost, int samples);
     void WriteToFifo(TOutputStream& ost, uint8_t* const* planes, int samples);
     void EncodeFifo(TOutputStream& ost, bool flushing);
+    // Streams without a source for the stretch being read (an input of a join without their
+    // kind, or a stream the muxer demands) are brought up to the time `until` (µs) with
+    // silence or black pictures at the encoder's size.
+    void FillMissing(int64_t until);
+    void FillSilence(TOutputStream& ost, int64_t until);
+    void FillBlack(TOutputStream& ost, int64_t until);
+    // Timestamp jumps: what the output stream took out so far, in µs; and whether a stream
+    // of the other kind in the same input is at that time (within the discontinuity
+    // threshold, its own jumps taken out), which makes a gap real rather than a jump.
+    int64_t ShiftMicroseconds(const TOutputStream& ost) const;
+    bool ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const;
+    // The furthest time any input stream in use has reached (µs), 0 before any.
+    int64_t ReachedEnd() const;
     void EncodeFrame(TOutputStream& ost, AVFrame* frame);
     void FlushEncoder(TOutputStream& ost);
     void WritePacket(TOutputStream& ost, AVPacket* packet);
@@ -324,6 +337,7 @@ private:
     bool ReportDupDrop = false; // frames were duplicated or dropped since the line was logged
     std::vector<int64_t> QpHistogram52;
     int JoinInput = 0;          // joining: the input being read
+    bool HasFillers = false;    // some output stream has no source for a stretch
     bool JoinSwitching = false; // joining: decoders are flushed, the encoders keep running
     bool StopCheckRegistered = false;
     std::atomic<bool> Reading{false}; // a demuxer read is in progress

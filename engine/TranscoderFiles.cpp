@@ -7,6 +7,7 @@
 #include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
 #include "engine/LegacyOptions.h"
+#include "engine/OptionParsers.h"
 #include "engine/StreamFacts.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
@@ -48,6 +49,17 @@ constexpr TJpegPixelFormats JpegPixelFormats[] = {
 // be written into them, so they count as formats without a video codec.
 constexpr const char* CoverPictureMuxers[] = {"mp3", "flac"};
 
+// Muxers that refuse a file without one video and one audio stream: when no input has sound,
+// such an output gets a silent track.
+constexpr const char* BothKindsMuxers[] = {"psp"};
+
+bool NeedsBothKinds(const AVOutputFormat* format) {
+    for (const char* name : BothKindsMuxers)
+        if (std::string_view(format->name) == name)
+            return true;
+    return false;
+}
+
 bool IsCoverPictureMuxer(const AVOutputFormat* format) {
     for (const char* name : CoverPictureMuxers)
         if (std::string_view(format->name) == name)
@@ -68,6 +80,11 @@ bool CarriesCoverArt(const AVOutputFormat* format) {
         if (std::string_view(format->name) == name)
             return true;
     return false;
+}
+
+// "video", "audio", ... for worded errors.
+std::string LowerMediaTypeName(AVMediaType type) {
+    return LowerText(MediaTypeName(type));
 }
 
 const char* CodecKind(bool encoder) {
@@ -313,8 +330,16 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
         ProgramID = 0;
     }
 
-    if (OnBeforeFindStreamInfo)
-        OnBeforeFindStreamInfo(this, context);
+    if (OnBeforeFindStreamInfo) {
+        // A handler that throws leaves nothing behind: the container is closed and the
+        // interrupt entry of this thread removed before the error goes on.
+        try {
+            OnBeforeFindStreamInfo(this, context);
+        } catch (...) {
+            finish(false);
+            throw;
+        }
+    }
 
     IoStart = ff::av_gettime();
     result = ff::avformat_find_stream_info(context, nullptr);
@@ -541,6 +566,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         format->audio_codec != AV_CODEC_ID_NONE || !AudioCodecName.empty() || AudioStreamCopy;
     bool useSubtitle = format->subtitle_codec != AV_CODEC_ID_NONE || !SubtitleCodecName.empty() ||
                        SubtitleStreamCopy;
+    const bool wantsAudio = useAudio && !AudioStreamCopy;
     if (!Inputs.empty()) {
         bool hasVideo = false, hasAudio = false, hasSubtitle = false;
         for (const auto& input : Inputs) {
@@ -567,8 +593,8 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
                     return -1;
                 }
             }
-            if (join)
-                break;
+            // A join takes every kind some input has: the inputs without it get black
+            // pictures or silence for their stretch.
         }
         useVideo = useVideo && hasVideo;
         useAudio = useAudio && hasAudio;
@@ -577,6 +603,9 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     useVideo = useVideo && !VideoDisable;
     useAudio = useAudio && !AudioDisable;
     useSubtitle = useSubtitle && !SubtitleDisable;
+    const bool fillAudio =
+        !useAudio && wantsAudio && !AudioDisable && useVideo && NeedsBothKinds(format);
+    useAudio = useAudio || fillAudio;
 
     auto output = std::make_unique<TOutputFile>();
     output->Context = context;
@@ -607,6 +636,14 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
             OpenError = FormatText(kind.Text, e.what());
             return unregister();
         }
+    }
+    if (fillAudio) {
+        for (auto& ost : Outputs[outputIndex]->Streams)
+            if (ost->Type() == AVMEDIA_TYPE_AUDIO)
+                ost->Filler = true;
+        LogV(llInfo, FormatText("No input has sound: %s gets a silent audio track (its format "
+                                "needs one)",
+                                fileName.c_str()));
     }
 
     // An audio file keeps the cover of its (first) input where its container stores one, as
@@ -1077,53 +1114,81 @@ void TCustomFFmpeg::MapStreams() {
             }
         } else {
             source = pickSource(ost, JoinMode ? 0 : -1);
-            if (!source) {
+            // A join's first input may lack the kind (later ones have it), and a stream the
+            // muxer demands is made of silence: neither has a source here.
+            if (!source && !JoinMode && !ost.Filler) {
                 ff::av_dump_format(output.Context, ost.FileIndex, output.FileName.c_str(), 1);
-                throw FFmpegException(
-                    FormatText("Could not find input stream matching output stream #%d.%d (%s)",
-                               ost.FileIndex, ost.Index, MediaTypeName(type).c_str()));
+                throw FFmpegException(FormatText("No input has a %s stream for output stream "
+                                                 "#%d.%d",
+                                                 LowerMediaTypeName(type).c_str(), ost.FileIndex,
+                                                 ost.Index));
             }
             sync = source;
         }
-        source->Unused = false;
         ost.Source = source;
         ost.SyncSource = sync;
         ost.Report = !ost.Cover; // one picture says nothing of the progress
-        source->Outputs.push_back(&ost);
+        if (source) {
+            source->Unused = false;
+            source->Outputs.push_back(&ost);
+        }
     }
     // Joining: every further input feeds each output stream with its own stream of the same
-    // kind, taken as for the first input; an input without one cannot be joined.
+    // kind, taken as for the first input; for an input without one the stream gets black
+    // pictures or silence for that input's length.
     if (JoinMode)
         for (TOutputStream* ost : OutputStreams) {
             ost->JoinSources.assign(1, ost->Source);
             for (int k = 1; k < InputCount(); ++k) {
                 TInputStream* source = pickSource(*ost, k);
-                if (!source) {
-                    const TOutputFile& output = *Outputs[ost->FileIndex];
-                    ff::av_dump_format(output.Context, ost->FileIndex, output.FileName.c_str(), 1);
-                    throw FFmpegException(
-                        FormatText("Could not find input stream matching output stream #%d.%d (%s)",
-                                   k, ost->Index, MediaTypeName(ost->Type()).c_str()));
+                if (source) {
+                    source->Unused = false;
+                    source->Outputs.push_back(ost);
                 }
-                source->Unused = false;
-                source->Outputs.push_back(ost);
                 ost->JoinSources.push_back(source);
             }
         }
-
+    HasFillers = false;
     for (TOutputStream* ost : OutputStreams) {
-        AVStream* out = ost->Stream;
-        const AVStream* in = ost->Source->Stream;
-        if (MetadataStreamsAutoCopy)
-            ff::av_dict_copy(&out->metadata, in->metadata, AV_DICT_DONT_OVERWRITE);
-        out->disposition = in->disposition;
-        if (ost->Cover)
-            out->disposition |= AV_DISPOSITION_ATTACHED_PIC;
-        // Pictures turned upright carry no turn of their own.
-        if (!ost->StreamCopy && DisplayTurn(in) != ptNone)
-            ff::av_dict_set(&out->metadata, "rotate", nullptr, 0);
-        ost->Encoder->bits_per_raw_sample = in->codecpar->bits_per_raw_sample;
-        ost->Encoder->chroma_sample_location = in->codecpar->chroma_location;
+        const TInputStream* reference = ost->Source;
+        for (const TInputStream* joined : ost->JoinSources)
+            if (!reference)
+                reference = joined;
+        if (!reference && !ost->Filler) {
+            const TOutputFile& output = *Outputs[ost->FileIndex];
+            ff::av_dump_format(output.Context, ost->FileIndex, output.FileName.c_str(), 1);
+            throw FFmpegException(FormatText("None of the joined files has a %s stream for output "
+                                             "stream #%d.%d",
+                                             LowerMediaTypeName(ost->Type()).c_str(),
+                                             ost->FileIndex, ost->Index));
+        }
+        if (ost->StreamCopy && reference != ost->Source)
+            throw FFmpegException(
+                FormatText("%s has no %s stream: a stream copied from the others cannot be filled",
+                           Inputs[0]->FileName.c_str(), LowerMediaTypeName(ost->Type()).c_str()));
+        if (ost->StreamCopy)
+            for (size_t k = 0; k < ost->JoinSources.size(); ++k)
+                if (!ost->JoinSources[k])
+                    throw FFmpegException(FormatText(
+                        "%s has no %s stream: a stream copied from the others cannot be filled",
+                        Inputs[k]->FileName.c_str(), LowerMediaTypeName(ost->Type()).c_str()));
+        HasFillers = HasFillers || !ost->Source ||
+                     std::find(ost->JoinSources.begin(), ost->JoinSources.end(), nullptr) !=
+                         ost->JoinSources.end();
+        if (reference) {
+            AVStream* out = ost->Stream;
+            const AVStream* in = reference->Stream;
+            if (MetadataStreamsAutoCopy)
+                ff::av_dict_copy(&out->metadata, in->metadata, AV_DICT_DONT_OVERWRITE);
+            out->disposition = in->disposition;
+            if (ost->Cover)
+                out->disposition |= AV_DISPOSITION_ATTACHED_PIC;
+            // Pictures turned upright carry no turn of their own.
+            if (!ost->StreamCopy && DisplayTurn(in) != ptNone)
+                ff::av_dict_set(&out->metadata, "rotate", nullptr, 0);
+            ost->Encoder->bits_per_raw_sample = in->codecpar->bits_per_raw_sample;
+            ost->Encoder->chroma_sample_location = in->codecpar->chroma_location;
+        }
         SetUpOutputStream(*ost);
     }
 }

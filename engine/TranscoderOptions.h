@@ -186,8 +186,8 @@ public:
     const TGenericOptions& GenericOptions() const { return Generic; }
     // The scaler flags ("sws_flags") the scaler template holds.
     int SwsFlags() const;
-    // The process-wide text of the last rejected library option.
-    static const std::string& LastOptionError() { return TGenericOptions::LastError(); }
+    // The text of the last library option this job rejected.
+    const std::string& LastOptionError() const { return Generic.LastError(); }
 
     // Lines of key=value, separated by line breaks or "<CRLF>"; the key is lower-cased. Keys
     // handled by the record application (new streams, presets, filters) are skipped, codec

@@ -138,13 +138,19 @@ void TCustomFFmpeg::SetUpStreamCopy(TOutputStream& ost) {
 }
 
 void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
-    TInputStream& ist = *ost.Source;
+    // The stream that sets the stream up: its source, or (a join whose first input lacks this
+    // kind) the first input that has one; none for a stream made of silence only.
+    TInputStream* source = ost.Source;
+    for (TInputStream* joined : ost.JoinSources)
+        if (!source)
+            source = joined;
     AVCodecContext* enc = ost.Encoder.get();
-    const AVCodecContext* dec = ist.Decoder;
-    if (!dec)
+    const AVCodecContext* dec = source ? source->Decoder : nullptr;
+    if (source && !dec)
         Fail(FormatText("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                        static_cast<int>(ist.Stream->codecpar->codec_id), ist.FileIndex,
-                        ist.StreamIndex, MediaTypeName(ist.Stream->codecpar->codec_type).c_str()));
+                        static_cast<int>(source->Stream->codecpar->codec_id), source->FileIndex,
+                        source->StreamIndex,
+                        MediaTypeName(source->Stream->codecpar->codec_type).c_str()));
     switch (enc->codec_type) {
     case AVMEDIA_TYPE_AUDIO: {
         TAudioOutState& audio = ost.Audio;
@@ -152,27 +158,31 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
                                                  std::max(enc->ch_layout.nb_channels, 1), 1024));
         if (!audio.Fifo)
             Fail("av_fifo_alloc fail");
-        audio.Resample = dec->sample_rate != enc->sample_rate || AudioSyncMethod > 1;
-        audio.InputFormat = dec->sample_fmt;
-        audio.InputRate = dec->sample_rate;
-        audio.InputChannels = dec->ch_layout.nb_channels;
+        if (dec) {
+            audio.Resample = dec->sample_rate != enc->sample_rate || AudioSyncMethod > 1;
+            audio.InputFormat = dec->sample_fmt;
+            audio.InputRate = dec->sample_rate;
+            audio.InputChannels = dec->ch_layout.nb_channels;
+        }
         break;
     }
     case AVMEDIA_TYPE_VIDEO: {
+        if (!dec)
+            Fail("No input stream gives pictures for the video output stream");
         if (dec->pix_fmt == AV_PIX_FMT_NONE)
             Fail("Video pixel format is unknown, stream cannot be encoded");
         TVideoOutState& video = ost.Video;
         // With a filter graph the graph converts the pictures to the encoder's size and
         // format; without one the scaler does.
         // Pictures stored on their side are turned upright in the graph.
-        bool turned = DisplayTurn(ist.Stream) != ptNone;
+        bool turned = DisplayTurn(source->Stream) != ptNone;
         for (const TInputStream* joined : ost.JoinSources)
-            turned = turned || DisplayTurn(joined->Stream) != ptNone;
+            turned = turned || (joined && DisplayTurn(joined->Stream) != ptNone);
         const bool filtered = !VideoFilters.empty() || DoDeinterlace || turned;
         if (filtered) {
-            BuildVideoFilters(ist, ost);
+            BuildVideoFilters(*source, ost);
             for (TInputStream* joined : ost.JoinSources)
-                if (joined != &ist && joined->Decoder)
+                if (joined && joined != source && joined->Decoder)
                     BuildVideoFilters(*joined, ost);
         }
         video.Resample = !filtered && (dec->width != enc->width || dec->height != enc->height ||
@@ -207,9 +217,11 @@ void TCustomFFmpeg::SetUpEncoding(TOutputStream& ost) {
         const auto at = std::find(OutputStreams.begin(), OutputStreams.end(), &ost);
         OpenPassLog(ost, static_cast<int>(at - OutputStreams.begin()));
     }
-    ist.NeedsDecoding = true;
+    if (source)
+        source->NeedsDecoding = true;
     for (TInputStream* joined : ost.JoinSources)
-        joined->NeedsDecoding = true;
+        if (joined)
+            joined->NeedsDecoding = true;
     ost.NeedsEncoding = true;
 }
 
@@ -607,10 +619,33 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPa
 void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* decoded) {
     AVCodecContext* enc = ost.Encoder.get();
     int64_t copies = 1;
+    // The picture's place in frames, less the timestamp jumps taken out before.
     const double syncIpts =
-        static_cast<double>(ost.SyncSource->Pts - StartTime) / 1e6 / av_q2d(enc->time_base);
+        static_cast<double>(ost.SyncSource->Pts - StartTime) / 1e6 / av_q2d(enc->time_base) -
+        static_cast<double>(ost.SyncShift);
     if (VideoSyncMethod != 0) {
-        const double vdelta = syncIpts - static_cast<double>(ost.SyncOpts);
+        double vdelta = syncIpts - static_cast<double>(ost.SyncOpts);
+        const double jumpFrames = DtsDeltaThreshold / av_q2d(enc->time_base);
+        if (std::fabs(vdelta) > jumpFrames) {
+            if (!ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_AUDIO,
+                             ost.SyncSource->Pts - ShiftMicroseconds(ost))) {
+                // A gap (or a step back) beyond the discontinuity threshold that the sound of
+                // the same file does not share is a broken timestamp, not pictures that went
+                // missing: filling it would turn a damaged second into hours of copies. It is
+                // taken out of the timeline, so that the pictures after it are synchronised
+                // as before; the sound does the same with its own jump.
+                const int64_t jump = std::llround(vdelta);
+                LogV(llWarning, FormatText("timestamp jump of %.1f s in the pictures taken out",
+                                           static_cast<double>(jump) * av_q2d(enc->time_base)));
+                ost.SyncShift += jump;
+                vdelta -= static_cast<double>(jump);
+            } else if (ost.FrameNumber == 0 && vdelta > 0) {
+                // Pictures that start late beside the sound keep their place.
+                ost.SyncOpts = std::llround(syncIpts);
+                vdelta = 0;
+            }
+            // Otherwise a still picture was held while the sound went on: a real gap.
+        }
         const bool variable =
             VideoSyncMethod == 2 ||
             (VideoSyncMethod == -1 &&
@@ -621,18 +656,9 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* d
             if (vdelta <= -0.6)
                 copies = 0;
             else if (vdelta > 0.6)
-                ost.SyncOpts = std::llround(syncIpts);
+                ost.SyncOpts += std::llround(vdelta);
         } else if (vdelta > 1.1) {
-            // A gap beyond the discontinuity threshold is a broken timestamp, not pictures
-            // that went missing: filling it would turn a damaged second into hours of copies.
-            // The picture takes the next place instead, and the timeline goes on from there.
-            const double gapSeconds = vdelta * av_q2d(enc->time_base);
-            if (gapSeconds > DtsDeltaThreshold) {
-                LogV(llWarning,
-                     FormatText("timestamp jump of %.1f s in the pictures ignored", gapSeconds));
-            } else {
-                copies = std::llround(vdelta);
-            }
+            copies = std::llround(vdelta);
         }
         if (copies == 0) {
             ++DropFrames;
@@ -819,8 +845,32 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
         BuildResampler(ost, frame);
 
     const int outRate = enc->sample_rate;
-    const double t = static_cast<double>(ost.SyncSource->Pts - StartTime) / 1e6;
     const int64_t queued = ff::av_audio_fifo_size(audio.Fifo.get());
+    // The samples' place in output samples, less the timestamp jumps taken out before.
+    double wanted = static_cast<double>(ost.SyncSource->Pts - StartTime) / 1e6 * outRate -
+                    static_cast<double>(ost.SyncShift);
+    // A step beyond the discontinuity threshold that the pictures of the same file do not
+    // share is a broken timestamp: it is taken out of the timeline (as the pictures take out
+    // theirs) rather than filled with silence or cut away. Silence for sync therefore never
+    // covers more than the threshold.
+    const double jumpSamples = DtsDeltaThreshold * outRate;
+    const double step = wanted - static_cast<double>(ost.SyncOpts + queued);
+    if (std::fabs(step) > jumpSamples) {
+        if (!ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_VIDEO,
+                         ost.SyncSource->Pts - ShiftMicroseconds(ost))) {
+            const int64_t jump = std::llround(step);
+            LogV(llWarning, FormatText("timestamp jump of %.1f s in the sound taken out",
+                                       static_cast<double>(jump) / outRate));
+            ost.SyncShift += jump;
+            wanted -= static_cast<double>(jump);
+        } else if (step > 0) {
+            // Sound that starts late, or a real pause the pictures share: the samples keep
+            // their place, with a gap rather than a long stretch of silence.
+            ost.SyncOpts = std::llround(wanted) - queued;
+            ist.IsStart = false;
+        }
+    }
+    const double t = wanted / outRate;
     int skip = 0;
     int64_t silence = 0;
     if (AudioSyncMethod) {
@@ -857,11 +907,15 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
     }
 
     const int channels = enc->ch_layout.nb_channels;
-    if (silence > 0) {
-        GrowAudioBuffer(ost, static_cast<int>(silence));
-        ff::av_samples_set_silence(audio.Buffer, 0, static_cast<int>(silence), channels,
-                                   enc->sample_fmt);
-        WriteToFifo(ost, audio.Buffer, static_cast<int>(silence));
+    // The gap is within the jump threshold here; it is written a second at a time, so the
+    // buffer and the FIFO stay small even for a threshold of hours.
+    while (silence > 0) {
+        const int count = static_cast<int>(std::min<int64_t>(silence, outRate));
+        GrowAudioBuffer(ost, count);
+        ff::av_samples_set_silence(audio.Buffer, 0, count, channels, enc->sample_fmt);
+        WriteToFifo(ost, audio.Buffer, count);
+        EncodeFifo(ost, false);
+        silence -= count;
     }
 
     // The block from its first kept sample on.
@@ -953,6 +1007,101 @@ void TCustomFFmpeg::EncodeFifo(TOutputStream& ost, bool flushing) {
         EncodeFrame(ost, frame);
         audio.NextPts = pts + total;
         ost.SyncOpts += total;
+    }
+}
+
+// -- timestamp jumps -----------------------------------------------------------------------
+
+int64_t TCustomFFmpeg::ShiftMicroseconds(const TOutputStream& ost) const {
+    const AVCodecContext* enc = ost.Encoder.get();
+    if (!ost.SyncShift || !enc)
+        return 0;
+    if (ost.Type() == AVMEDIA_TYPE_AUDIO)
+        return enc->sample_rate > 0 ? ost.SyncShift * AV_TIME_BASE / enc->sample_rate : 0;
+    return ff::av_rescale_q(ost.SyncShift, enc->time_base, AV_TIME_BASE_Q);
+}
+
+bool TCustomFFmpeg::ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const {
+    const TInputFile& input = *Inputs[ist.FileIndex];
+    for (int s = 0; s < input.StreamCount; ++s) {
+        const TInputStream& other = *InputStreams[input.FirstStream + s];
+        if (&other == &ist || other.Unused || other.NextPts == NoPtsValue ||
+            other.Stream->codecpar->codec_type != kind)
+            continue;
+        // The other stream's time with the jumps its own output took out.
+        const int64_t shift = other.Outputs.empty() ? 0 : ShiftMicroseconds(*other.Outputs[0]);
+        if (std::llabs(other.Pts - shift - time) <= static_cast<int64_t>(DtsDeltaThreshold * 1e6))
+            return true;
+    }
+    return false;
+}
+
+// -- stretches without a source ------------------------------------------------------------
+
+void TCustomFFmpeg::FillMissing(int64_t until) {
+    for (TOutputStream* ost : OutputStreams) {
+        if (ost->Source || !ost->NeedsEncoding || !ost->EncoderOpen || ost->EncoderFlushed)
+            continue;
+        if (ost->Type() == AVMEDIA_TYPE_AUDIO)
+            FillSilence(*ost, until);
+        else if (ost->Type() == AVMEDIA_TYPE_VIDEO)
+            FillBlack(*ost, until);
+    }
+}
+
+void TCustomFFmpeg::FillSilence(TOutputStream& ost, int64_t until) {
+    TAudioOutState& audio = ost.Audio;
+    const AVCodecContext* enc = ost.Encoder.get();
+    const int rate = enc->sample_rate;
+    if (rate <= 0 || !audio.Fifo)
+        return;
+    const int64_t target = ff::av_rescale_q(until - StartTime, AV_TIME_BASE_Q, AVRational{1, rate});
+    int64_t reached = ost.SyncOpts + ff::av_audio_fifo_size(audio.Fifo.get());
+    // At most a second at a time: the FIFO and the buffer stay small however long the stretch.
+    while (reached < target && !StopRequested) {
+        const int count = static_cast<int>(std::min<int64_t>(target - reached, rate));
+        GrowAudioBuffer(ost, count);
+        ff::av_samples_set_silence(audio.Buffer, 0, count, enc->ch_layout.nb_channels,
+                                   enc->sample_fmt);
+        WriteToFifo(ost, audio.Buffer, count);
+        EncodeFifo(ost, false);
+        reached += count;
+    }
+}
+
+void TCustomFFmpeg::FillBlack(TOutputStream& ost, int64_t until) {
+    AVCodecContext* enc = ost.Encoder.get();
+    if (enc->width <= 0 || enc->height <= 0 || !enc->time_base.num)
+        return;
+    const int64_t target =
+        std::llround(static_cast<double>(until - StartTime) / 1e6 / av_q2d(enc->time_base));
+    TFramePtr& black = ost.Video.Black;
+    while (ost.SyncOpts < target && ost.FrameNumber < MaxVideoFrames && !StopRequested) {
+        if (!black) {
+            black.reset(ff::av_frame_alloc());
+            if (!black)
+                Fail("av_mallocz fail");
+            black->format = enc->pix_fmt;
+            black->width = enc->width;
+            black->height = enc->height;
+            if (ff::av_frame_get_buffer(black.get(), 0) < 0)
+                Fail("Cannot allocate temp picture, check pix fmt");
+            ptrdiff_t linesizes[4] = {};
+            for (int p = 0; p < 4; ++p)
+                linesizes[p] = black->linesize[p];
+            if (ff::av_image_fill_black(black->data, linesizes, enc->pix_fmt, enc->color_range,
+                                        enc->width, enc->height) < 0)
+                Fail("Cannot allocate temp picture, check pix fmt");
+        }
+        // The encoder may still hold the previous copy; a writable one keeps the black.
+        if (ff::av_frame_make_writable(black.get()) < 0)
+            Fail("Cannot allocate temp picture, check pix fmt");
+        black->pts = ost.SyncOpts;
+        black->pict_type = AV_PICTURE_TYPE_NONE;
+        black->quality = enc->global_quality;
+        EncodeFrame(ost, black.get());
+        ++ost.SyncOpts;
+        ++ost.FrameNumber;
     }
 }
 

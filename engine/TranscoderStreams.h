@@ -113,6 +113,7 @@ struct TVideoOutState {
     int SourceWidth = 0;
     int SourceHeight = 0;
     AVPixelFormat SourceFormat = AV_PIX_FMT_NONE;
+    TFramePtr Black; // the black picture of stretches without a source picture
 };
 
 // Resampling and re-framing state of an audio output stream.
@@ -145,19 +146,25 @@ struct TOutputStream {
     std::vector<TBitstreamFilterEntry> FilterEntries; // "vbsf", "absf", "sbsf"
 
     // Run state.
+    // Null while no input stream feeds it: an input of a join without this kind, or a stream
+    // the muxer demands that no input has (Filler). Such stretches get black pictures or
+    // silence.
     TInputStream* Source = nullptr;
     TInputStream* SyncSource = nullptr;
     // Joining: the stream of every input that feeds this output stream in turn, by input
-    // index; empty outside join mode.
+    // index (null for an input without this kind); empty outside join mode.
     std::vector<TInputStream*> JoinSources;
+    bool Filler = false; // made only of silence or black pictures: no input has its kind
     bool NeedsEncoding = false;
     bool EncoderOpen = false;
     bool EncoderFlushed = false;
     bool Report = false;     // counts in the progress report
     int64_t FrameNumber = 0; // frames written
     int64_t SyncOpts = 0;    // encoder time base for video, samples for audio
-    int64_t EndTime = 0;     // µs: the end of the last packet written
-    double Quality = -1;     // quantiser of the last coded picture; -1 none
+    // Timestamp jumps taken out of the source's timeline so far, in the unit of SyncOpts.
+    int64_t SyncShift = 0;
+    int64_t EndTime = 0; // µs: the end of the last packet written
+    double Quality = -1; // quantiser of the last coded picture; -1 none
     std::vector<TBitstreamFilterPtr> Filters;
     // Forced key frames: times in the encoder's time base, and the next one due.
     std::vector<int64_t> ForcedKeyFrames;

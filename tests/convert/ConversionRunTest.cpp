@@ -39,6 +39,10 @@ class THostRecorder : public TConversionHost {
 public:
     void Log(const std::string& line) override { Lines.push_back(line); }
     void PlaySound(const std::string& path) override { Sound = path; }
+    bool ShutdownCountdown() override {
+        ++Countdowns;
+        return false;
+    }
     void RunFinished(const TRunSummary& summary) override {
         Summary = summary;
         ++Finished;
@@ -47,6 +51,7 @@ public:
     std::string Sound;
     TRunSummary Summary;
     int Finished = 0;
+    int Countdowns = 0;
     int Count(const std::string& prefix) const {
         int n = 0;
         for (const auto& line : Lines)
@@ -106,17 +111,25 @@ TEST_F(ConversionRunTest, GoodAndFailingFilesCountedWithTheirLines) {
     EXPECT_EQ(host.Finished, 1);
     EXPECT_EQ(host.Count("File load error: "), 2);
     const int added = host.Count("File has been added to convert list.");
-    EXPECT_EQ(host.Summary.TotalFiles, added);
+    // Every listed file counts, the refused ones as failed with a line naming them.
+    EXPECT_EQ(host.Summary.TotalFiles, 5);
     ASSERT_GE(added, 2);
     EXPECT_EQ(host.Summary.SucceededFiles, 2);
-    EXPECT_EQ(host.Sound, added > 2 ? "sounds/fail.wav" : "sounds/done.wav");
+    EXPECT_EQ(host.Summary.FailedFiles(), 3);
+    EXPECT_EQ(host.Sound, "sounds/fail.wav");
+    ASSERT_EQ(host.Summary.ErrorList.size(), 3u);
+    EXPECT_EQ(host.Summary.ErrorList[0].rfind("File (missing.avi): File load error: ", 0), 0u)
+        << host.Summary.ErrorList[0];
+    EXPECT_EQ(host.Summary.ErrorList[1].rfind("File (junk.avi): File load error: ", 0), 0u)
+        << host.Summary.ErrorList[1];
     // The file without audio is refused when its output is made, or fails when it runs.
     if (added == 3) {
-        ASSERT_EQ(host.Summary.ErrorList.size(), 1u);
-        EXPECT_EQ(host.Summary.ErrorList[0].rfind("File (2): ", 0), 0u)
-            << host.Summary.ErrorList[0];
+        EXPECT_EQ(host.Summary.ErrorList[2].rfind("File (2): ", 0), 0u)
+            << host.Summary.ErrorList[2];
         EXPECT_EQ(run.Items()[2].Status, "Failed.");
     } else {
+        EXPECT_EQ(host.Summary.ErrorList[2].rfind("File (odd.mkv): ", 0), 0u)
+            << host.Summary.ErrorList[2];
         EXPECT_EQ(host.Count("Cannot do convert, error: ") + host.Count("Adding file error: "), 1);
     }
     ASSERT_GE(run.Items().size(), 2u);
@@ -142,17 +155,75 @@ TEST_F(ConversionRunTest, GoodAndFailingFilesCountedWithTheirLines) {
     EXPECT_TRUE(fs::exists(Out + "/clip(2).mp3"));
 }
 
-TEST_F(ConversionRunTest, NothingQueuedEndsAtOnceWithZeroFiles) {
+TEST_F(ConversionRunTest, RefusedFilesEndTheRunAtOnceAsFailuresWithoutAShutdown) {
+    struct TCase {
+        const char* Name;
+        bool Merge;
+        std::vector<std::string> Inputs;
+        std::string Folder;
+        int Total;
+        std::string FirstLine;
+    };
+    const std::string junk = (Dir / "in" / "junk.avi").string();
+    const std::vector<TCase> cases{
+        {"unreadable input", false, {junk}, Out, 1, "File (junk.avi): File load error: "},
+        {"folder not writable",
+         false,
+         {Tone},
+         "/proc",
+         1,
+         "File (clip.wav): Cannot do convert, error: "},
+        // One unusable file keeps the whole join from running.
+        {"join with a bad file",
+         true,
+         {Tone, junk, Tone},
+         Out,
+         1,
+         "File (junk.avi): Adding file error: "},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFFEncoder encoder;
+        THostRecorder host;
+        TConversionRun run(encoder, host);
+        run.Merge = c.Merge;
+        run.Selection = {ocAudio, FindFormatByName(ocAudio, "MP3")->Index, 0};
+        run.OutputFolder = c.Folder;
+        run.PlayASoundWhenFinished = true;
+        run.ShutDownWhenFinished = true;
+        run.SoundFolder = "sounds/";
+        std::vector<TRunInput> inputs;
+        for (const std::string& path : c.Inputs)
+            inputs.push_back({path});
+        run.Start(inputs);
+        EXPECT_EQ(host.Finished, 1);
+        EXPECT_FALSE(run.Running());
+        EXPECT_EQ(host.Summary.TotalFiles, c.Total);
+        EXPECT_EQ(host.Summary.SucceededFiles, 0);
+        ASSERT_FALSE(host.Summary.ErrorList.empty());
+        EXPECT_EQ(host.Summary.ErrorList[0].rfind(c.FirstLine, 0), 0u) << host.Summary.ErrorList[0];
+        EXPECT_EQ(host.Sound, "sounds/fail.wav");
+        EXPECT_EQ(host.Countdowns, 1); // a run that ends by itself still offers it
+        EXPECT_EQ(encoder.TasksCount(), 0);
+        EXPECT_TRUE(fs::is_empty(Out)) << "a refused run leaves no file";
+    }
+
+    // A cancelled run never offers the countdown.
+    TFixtureParams longer;
+    longer.Seconds = 20;
+    const std::string slow =
+        WriteFixture(fkWavPcm, (Dir / "in" / "slow.wav").string(), longer).Path;
     TFFEncoder encoder;
     THostRecorder host;
     TConversionRun run(encoder, host);
-    run.Selection = {ocVideo, 0, 0};
+    run.Selection = {ocAudio, FindFormatByName(ocAudio, "MP3")->Index, 0};
     run.OutputFolder = Out;
-    run.Start({{(Dir / "in" / "junk.avi").string()}});
-    EXPECT_EQ(host.Finished, 1);
-    EXPECT_EQ(host.Summary.TotalFiles, 0);
-    EXPECT_EQ(host.Count("File load error: "), 1);
-    EXPECT_FALSE(run.Running());
+    run.ShutDownWhenFinished = true;
+    run.Start({{slow}});
+    run.Cancel();
+    ASSERT_TRUE(WaitServing([&] { return host.Finished > 0; }, 60s));
+    EXPECT_EQ(host.Summary.FailedFiles(), 1);
+    EXPECT_EQ(host.Countdowns, 0);
 }
 
 TEST_F(ConversionRunTest, MergeListShowsSizeAspectAndTheOneOutput) {

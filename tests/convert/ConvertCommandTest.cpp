@@ -1,5 +1,6 @@
 // clipwright-cli convert run as the real program on generated files: outputs re-opened with the
 // decoder, argument errors, exit codes, and Ctrl+C in the middle of a run.
+#include "engine/FFApi.h"
 #include "engine/FFDecoder.h"
 #include "tests/fixtures/MediaFixtures.h"
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -130,6 +132,94 @@ TEST_F(ConvertCommandTest, VideoAndAudioPresetsGiveTheirContainersAndCodecs) {
     }
 }
 
+// Seconds from the earliest packet to the end of the latest one, per kind of stream.
+std::map<AVMediaType, double> StreamSpans(const std::string& path) {
+    std::map<AVMediaType, double> spans;
+    AVFormatContext* context = nullptr;
+    if (ff::avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0)
+        return spans;
+    std::map<int, std::pair<double, double>> range;
+    AVPacket* packet = ff::av_packet_alloc();
+    while (ff::av_read_frame(context, packet) >= 0) {
+        const AVStream* stream = context->streams[packet->stream_index];
+        const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (ts != AV_NOPTS_VALUE) {
+            const double start = double(ts) * av_q2d(stream->time_base);
+            const double end = double(ts + packet->duration) * av_q2d(stream->time_base);
+            auto [at, added] = range.try_emplace(packet->stream_index, start, end);
+            if (!added)
+                at->second = {std::min(at->second.first, start), std::max(at->second.second, end)};
+        }
+        ff::av_packet_unref(packet);
+    }
+    for (const auto& [index, span] : range)
+        spans[context->streams[index]->codecpar->codec_type] = span.second - span.first;
+    ff::av_packet_free(&packet);
+    ff::avformat_close_input(&context);
+    return spans;
+}
+
+TEST_F(ConvertCommandTest, InputsWithoutSoundOrPicturesAreFilledToTheirLength) {
+    TFixtureParams silentParams;
+    silentParams.Seconds = 2;
+    silentParams.Width = 320;
+    silentParams.Height = 240;
+    silentParams.FrameRateNum = 25;
+    const TFixture withSound =
+        WriteFixture(fkMp4H264Aac, (Dir / "sound.mp4").string(), silentParams);
+    const std::string silent = RemuxFixture(withSound, (Dir / "silent.mp4").string(), {true}).Path;
+    const std::string clip = Fixture(fkAviMpeg4Mp3, "clip.avi", 2);
+    const std::string tone = Fixture(fkWavPcm, "tone.wav", 1);
+    struct TCase {
+        std::string Name, Class, Format, Preset;
+        std::vector<std::string> Inputs;
+        std::string Output;
+        double Seconds;
+    };
+    const std::vector<TCase> cases{
+        // The handheld's muxer wants sound: a silent track is added.
+        {"psp", "device", "PSP", "1", {silent}, "silent.mp4", 2},
+        // Pictures, sound only, pictures: black pictures for the sound's second.
+        {"join", "video", "MP4", "3", {clip, tone, clip}, "Output_Merge.mp4", 5},
+        // A silent video first: silence for its stretch.
+        {"join", "video", "AVI", "3", {silent, clip}, "Output_Merge.avi", 4},
+        // Sound only first: the pictures start black.
+        {"join", "video", "MP4", "3", {tone, clip}, "Output_Merge.mp4", 3},
+    };
+    int n = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name + " " + c.Format + " of " + std::to_string(c.Inputs.size()));
+        const std::string folder = Out + "-" + std::to_string(n++);
+        std::vector<std::string> args{"--class",  c.Class,  "--format", c.Format,
+                                      "--preset", c.Preset, "--out",    folder};
+        if (c.Name == "join")
+            args.push_back("--merge");
+        args.insert(args.end(), c.Inputs.begin(), c.Inputs.end());
+        const TResult r = Run(args);
+        EXPECT_EQ(r.Code, 0) << r.Err << r.Out;
+        const std::string output = folder + "/" + c.Output;
+        TFFDecoder decoder;
+        ASSERT_TRUE(decoder.LoadFile(output)) << decoder.LastErrMsg();
+        EXPECT_EQ(decoder.VideoStreamCount(), 1);
+        EXPECT_EQ(decoder.AudioStreamCount(), 1);
+        EXPECT_NEAR(double(decoder.GetFileStreamInfo().Duration) / 1e6, c.Seconds, 0.3);
+        const auto spans = StreamSpans(output);
+        ASSERT_EQ(spans.count(AVMEDIA_TYPE_VIDEO) + spans.count(AVMEDIA_TYPE_AUDIO), 2u);
+        EXPECT_NEAR(spans.at(AVMEDIA_TYPE_VIDEO), c.Seconds, 0.3);
+        EXPECT_NEAR(spans.at(AVMEDIA_TYPE_AUDIO), c.Seconds, 0.3);
+    }
+
+    // A file that truly cannot be used is named, with the reason in words.
+    const std::string odd = Fixture(fkMkvNoDecoder, "odd.mkv", 1);
+    const TResult r = Run({"--class", "video", "--format", "MP4", "--preset", "3", "--out",
+                           Out + "-odd", "--merge", clip, odd});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Out.find("File (0): odd.mkv cannot be used: no decoder is installed for its "
+                         "video"),
+              std::string::npos)
+        << r.Out;
+}
+
 TEST_F(ConvertCommandTest, BadArgumentsAndFilesAreWordedWithTheirExitCodes) {
     const std::string clip = Fixture(fkWavPcm, "tone.wav", 1);
     TResult r = Run({"--class", "audio", "--format", "XYZ", "--preset", "0", "--out", Out, clip});
@@ -148,13 +238,23 @@ TEST_F(ConvertCommandTest, BadArgumentsAndFilesAreWordedWithTheirExitCodes) {
              (Dir / "plain" / "sub").string(), clip});
     EXPECT_EQ(r.Code, 2);
     EXPECT_NE(r.Err.find("cannot create the output folder"), std::string::npos) << r.Err;
-    // A file that does not exist: logged as the wizard logs it, nothing written, exit code 1.
+    // A file that does not exist, or an output folder where nothing can be written: logged as
+    // the wizard logs it, counted as a failed file with its error line, exit code 1.
     r = Run({"--class", "audio", "--format", "mp3", "--preset", "0", "--out", Out,
              (Dir / "missing.wav").string()});
     EXPECT_EQ(r.Code, 1);
     EXPECT_NE(r.Err.find("File load error: "), std::string::npos) << r.Err;
-    EXPECT_NE(r.Out.find("Total files: 0\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("Total files: 1\nSucceeded: 0\nFailed: 1\nFile (missing.wav): File "
+                         "load error: "),
+              std::string::npos)
+        << r.Out;
     EXPECT_TRUE(fs::is_empty(Out));
+    r = Run({"--class", "audio", "--format", "mp3", "--preset", "0", "--out", "/proc", clip});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Out.find("Total files: 1\nSucceeded: 0\nFailed: 1\nFile (tone.wav): Cannot do "
+                         "convert, error: "),
+              std::string::npos)
+        << r.Out;
     EXPECT_EQ(Run({"--help"}).Code, 0);
 }
 

@@ -259,7 +259,8 @@ protected:
             }
         }
         EXPECT_EQ(refused + int(run.Items().size()), int(inputs.size()));
-        EXPECT_EQ(host.Summary.TotalFiles, int(run.Items().size()));
+        // A refused file counts as a failed one.
+        EXPECT_EQ(host.Summary.TotalFiles, int(inputs.size()));
 
         // Every failure has its worded line; every success a playable output.
         int failed = 0;
@@ -272,8 +273,8 @@ protected:
                 ++failed;
             }
         }
-        EXPECT_EQ(host.Summary.FailedFiles(), failed);
-        ASSERT_EQ(int(host.Summary.ErrorList.size()), failed);
+        EXPECT_EQ(host.Summary.FailedFiles(), failed + refused);
+        ASSERT_EQ(int(host.Summary.ErrorList.size()), failed + refused);
         for (const std::string& line : host.Summary.ErrorList)
             EXPECT_GT(line.size(), std::string("File (0): ").size() + 3) << line;
 

@@ -146,6 +146,11 @@ TEST_F(OptionsTest, RemovedAndUnknownOptions) {
     EXPECT_EQ(OptionError("frobnicate", "1"), "");
     EXPECT_EQ(Job->LastOptionError(), "Unrecognized option \"frobnicate\"");
     EXPECT_TRUE(LoggedContaining("Unrecognized option \"frobnicate\""));
+    // Each job keeps its own text (jobs set their options on their own threads at once).
+    test::TRecordingJob other;
+    EXPECT_FALSE(other.SetGenericOption("unheard_of", "1"));
+    EXPECT_EQ(other.LastOptionError(), "Unrecognized option \"unheard_of\"");
+    EXPECT_EQ(Job->LastOptionError(), "Unrecognized option \"frobnicate\"");
     EXPECT_FALSE(Job->GenericOptions().IsRecorded("frobnicate"));
     Job->StrictOptions = true;
     EXPECT_EQ(OptionError("frobnicate", "1"), "Unrecognized option \"frobnicate\"");

@@ -231,6 +231,60 @@ TEST_F(StreamTest, ATimestampJumpInATransportStreamShiftsTheOffsetInsteadOfLeavi
     EXPECT_NEAR(scan.First(AVMEDIA_TYPE_AUDIO)->AudioSeconds(), 2 * part.Seconds, 0.15);
 }
 
+TEST_F(StreamTest, TimestampJumpsAreTakenOutOfBothStreamsAndLatePicturesKeepTheirPlace) {
+    // Three seconds at 25 pictures a second whose clock jumps 40 s on at 1.5 s, or whose
+    // pictures start 12 s after the sound: both beyond the 10 s threshold. And fifteen
+    // seconds whose pictures stop for 12 s while the sound goes on: a real gap.
+    const TFixture& clip = Source(fkMp4H264Aac, Clip(3, 25));
+    TFixtureParams longer = Clip(15, 25);
+    longer.GopSize = 5;
+    const TFixture& held = Source(fkMkvTwoAudio, longer);
+    struct TCase {
+        const char* Name;
+        const TFixture* Clip;
+        TRemuxRecipe Recipe;
+        std::vector<std::pair<std::string, std::string>> Options;
+        int Frames;             // pictures written
+        double PicturesStartAt; // seconds after the sound's start
+    };
+    const TRemuxRecipe jump{false, 1.5, 40, 0};
+    const TRemuxRecipe late{false, -1, 0, 12};
+    TRemuxRecipe hole;
+    hole.HoleFrom = 1.6;
+    hole.HoleTo = 13.6;
+    const std::vector<TCase> cases{
+        // Dropping to 10 pictures a second goes on after the jump.
+        {"jump.avi", &clip, jump, {{"r", "10"}}, 30, 0},
+        {"jump.mkv", &clip, jump, {}, 75, 0},
+        // Sync by silence inserts none for the jump.
+        {"jump-async.mkv", &clip, jump, {{"async", "1"}}, 75, 0},
+        {"late.mkv", &clip, late, {{"vsync", "1"}}, 75, 12},
+        // The held picture is repeated where the container counts frames, kept as one
+        // picture where it does not.
+        {"hold.avi", &held, hole, {}, 375, 0},
+        {"hold.mkv", &held, hole, {}, 75, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string source = Out(std::string("source-") + c.Name + ".mkv");
+        RemuxFixture(*c.Clip, source, c.Recipe);
+        std::vector<std::pair<std::string, std::string>> options = c.Options;
+        options.push_back({"acodec", "pcm_s16le"});
+        TRecordedJob run;
+        const std::string out = Out(c.Name);
+        Convert(run, source, out, options);
+        const TScan scan = ScanMedia(out);
+        const TScannedStream* video = scan.First(AVMEDIA_TYPE_VIDEO);
+        const TScannedStream* audio = scan.First(AVMEDIA_TYPE_AUDIO);
+        ASSERT_TRUE(video && audio) << scan.Error;
+        EXPECT_NEAR(double(video->Frames), c.Frames, 2);
+        EXPECT_NEAR(audio->AudioSeconds(), c.Clip->Seconds, 0.15);
+        EXPECT_NEAR(video->Start - audio->Start, c.PicturesStartAt, 0.15);
+        // Sound and pictures end together: nothing of the jump is left in either.
+        EXPECT_NEAR(video->End - c.PicturesStartAt, audio->End, 0.2);
+    }
+}
+
 TEST_F(StreamTest, SubtitlesAreDecodedAndEncodedWithTheirTimes) {
     const std::string srt = Out("captions.srt");
     std::ofstream(srt) << "1\n00:00:01,000 --> 00:00:02,500\nFirst line\n\n"

@@ -91,7 +91,7 @@ TEST_F(ProgressPageTest, AFileThatFailsInTheRunIsListedCountedAndSoundsTheFailur
     Main().ActivatePage(wpStep1);
     Main().AddFiles({clip, odd, gone});
     ASSERT_EQ(Main().InputList->RowCount(), 3);
-    // A listed file that disappears before the run is logged and counted nowhere.
+    // A listed file that disappears before the run is logged and counted as failed.
     fs::remove(gone);
     Main().ActionNext->trigger();
     const int mp3 = FindFormatByName(ocAudio, "MP3")->Index;
@@ -109,13 +109,29 @@ TEST_F(ProgressPageTest, AFileThatFailsInTheRunIsListedCountedAndSoundsTheFailur
     // The undecodable file is taken into the run and refused only when it runs: the item
     // says so and the error line names task 1.
     ASSERT_EQ(added, 2);
-    EXPECT_EQ(Summary(), "2/1/1");
+    EXPECT_EQ(Summary(), "3/1/2");
     EXPECT_EQ(Cell(0, 2), "Finish.");
     EXPECT_EQ(Cell(1, 2), "Failed.");
     EXPECT_FALSE(Main().MemoErrorLog->isHidden());
-    EXPECT_TRUE(Main().MemoErrorLog->toPlainText().startsWith("File (1): "))
-        << Main().MemoErrorLog->toPlainText().toStdString();
+    const QString memo = Main().MemoErrorLog->toPlainText();
+    EXPECT_TRUE(memo.startsWith("File (gone.wav): File load error: ")) << memo.toStdString();
+    EXPECT_TRUE(memo.contains("\nFile (1): ")) << memo.toStdString();
     EXPECT_TRUE(watcher.Dialogs.empty());
+}
+
+TEST_F(ProgressPageTest, AnOutputFolderWhereNothingCanBeWrittenShowsTheFileAsFailed) {
+    Make(false);
+    const std::string tone = Write(fkWavPcm, "tone.wav");
+    F->Vars.PlayASoundWhenFinished = true;
+    Out = "/proc/";
+    StartRun({tone}, ocAudio, "MP3", 0);
+    ASSERT_TRUE(WaitForSummary());
+    EXPECT_EQ(Summary(), "1/0/1");
+    EXPECT_EQ(LogLines("Cannot do convert, error: "), 1);
+    EXPECT_TRUE(Main().MemoErrorLog->toPlainText().startsWith(
+        "File (tone.wav): Cannot do convert, error: "))
+        << Main().MemoErrorLog->toPlainText().toStdString();
+    EXPECT_EQ(Sound.Played, (std::vector<std::string>{Main().ProgramFolder() + "sounds/fail.wav"}));
 }
 
 TEST_F(ProgressPageTest, TheJoinEditionJoinsEveryFileIntoOneOutputAndMayPowerOffAfterwards) {
@@ -189,6 +205,19 @@ TEST_F(ProgressPageTest, CancelDuringTheSecondFileCountsItAsFailedAndShowsTheSum
     const std::string first = Write(fkAviMpeg4Mp3, "first.avi", shortClip);
     const std::string second = Write(fkAviMpeg4Mp3, "second.avi", longClip);
     F->Vars.PlayASoundWhenFinished = true;
+    // Cancelling means the user is there: no countdown, no power-off.
+    F->Vars.ShutDownWhenFinished = true;
+    TRecordingPower power;
+    int countdowns = 0;
+    QTimer countdown;
+    countdown.setInterval(5);
+    QObject::connect(&countdown, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<TFormShutdown*>(QApplication::activeModalWidget())) {
+            ++countdowns;
+            dialog->reject();
+        }
+    });
+    countdown.start();
 
     InstallQtPreviewer();
     StartRun({first, second}, ocVideo, "MP4", 3);
@@ -220,6 +249,8 @@ TEST_F(ProgressPageTest, CancelDuringTheSecondFileCountsItAsFailedAndShowsTheSum
     EXPECT_EQ(Cell(0, 2), "Finish.");
     EXPECT_EQ(Cell(1, 2), "Failed.");
     EXPECT_EQ(Sound.Played, (std::vector<std::string>{Main().ProgramFolder() + "sounds/fail.wav"}));
+    EXPECT_EQ(countdowns, 0);
+    EXPECT_TRUE(power.Requests.empty());
     EXPECT_FALSE(Main().FFEncoder->Working());
     EXPECT_EQ(Main().FFEncoder->TasksCount(), 0);
     SetPreviewerFactory(nullptr);
