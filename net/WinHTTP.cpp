@@ -410,6 +410,7 @@ private:
     bool CreateOutput();
     void SetStream(std::unique_ptr<TStream> stream, bool isFile);
     bool HasStream();
+    // One or more whole blocks (or the last, shorter one) received: verified or written.
     EBlock ProcessBlock(const char* data, size_t size);
     void MemoryLimitReached();
     EBlock FlushBlock();
@@ -1187,10 +1188,12 @@ bool TTransferWorker::OnBody(const char* data, size_t size) {
         while (size > 0) {
             EBlock r = EBlock::Ok;
             if (Filled == 0 && size >= block) {
-                // A whole block straight from libcurl's buffer.
-                r = ProcessBlock(data, block);
-                data += block;
-                size -= block;
+                // Whole blocks straight from libcurl's buffer, written at once: one write
+                // and one progress note for all of them (a block to verify goes alone).
+                const size_t take = VerifyPending ? block : size - size % block;
+                r = ProcessBlock(data, take);
+                data += take;
+                size -= take;
             } else {
                 const size_t take = std::min(block - Filled, size);
                 std::memcpy(Buffer.data() + Filled, data, take);
