@@ -440,8 +440,7 @@ void TDownloadQueue::StartAttempt(int attempt) {
         if (!url.empty() && !IsWebAddress(url)) {
             // The answer names something other than a web address (a local file, say):
             // nothing is read from it.
-            const std::string reason =
-                "The stream address is not an http or https address: " + url;
+            const std::string reason = "The stream address is not an http or https address: " + url;
             NoteReason(reason);
             ShowDownloadStatus("Refused: not an http or https address.", 0, 0, 0, "", 0, "");
             AttemptFailed();

@@ -169,27 +169,17 @@ std::string MiB(int64_t bytes) {
 } // namespace
 
 const char* InternetStatusText(int status) {
-    switch (status) {
-    case 10: return "Resolving name";
-    case 11: return "Name resolved";
-    case 20: return "Connecting to server";
-    case 21: return "Connected";
-    case 30: return "Sending Request";
-    case 31: return "Request sent";
-    case 40: return "Receiving response";
-    case 41: return "Response received";
-    case 42: return "CTL Response received";
-    case 43: return "Prefetch";
-    case 50: return "Closing connection";
-    case 51: return "Connection closed";
-    case 60: return "Handle created";
-    case 70: return "Handle closing";
-    case 100: return "Request complete";
-    case 110: return "Redirect";
-    case 120: return "Intermediate response";
-    case 200: return "State change";
-    default: return "Unknown status";
-    }
+    static const std::pair<int, const char*> names[] = {
+        {10, "Resolving name"},     {11, "Name resolved"},          {20, "Connecting to server"},
+        {21, "Connected"},          {30, "Sending Request"},        {31, "Request sent"},
+        {40, "Receiving response"}, {41, "Response received"},      {42, "CTL Response received"},
+        {43, "Prefetch"},           {50, "Closing connection"},     {51, "Connection closed"},
+        {60, "Handle created"},     {70, "Handle closing"},         {100, "Request complete"},
+        {110, "Redirect"},          {120, "Intermediate response"}, {200, "State change"}};
+    for (const auto& [number, name] : names)
+        if (number == status)
+            return name;
+    return "Unknown status";
 }
 
 // ---- TConnectionPool ----
@@ -987,7 +977,8 @@ bool TTransferWorker::OnHeadersComplete(CURL* easy) {
                 });
             const std::string scheme = named ? LowerText(target.substr(0, colon)) : "http";
             if (scheme != "http" && scheme != "https") {
-                Run.ErrorText = "A redirect to \"" + target + "\" was refused: only http and "
+                Run.ErrorText = "A redirect to \"" + target +
+                                "\" was refused: only http and "
                                 "https addresses are fetched.";
                 Stop = EStop::Finished;
                 return false;
@@ -1121,7 +1112,8 @@ bool TTransferWorker::OnFinalHeaders(CURL* easy, int status) {
 
 void TTransferWorker::MemoryLimitReached() {
     Run.ReadFailed = true;
-    Run.ErrorText = "The answer is larger than " + MiB(Run.MemoryLimit) + ", more than is held in memory.";
+    Run.ErrorText =
+        "The answer is larger than " + MiB(Run.MemoryLimit) + ", more than is held in memory.";
 }
 
 bool TTransferWorker::CreateOutput() {
@@ -1145,9 +1137,8 @@ bool TTransferWorker::CreateOutput() {
         // announce anything) leaves the stream to grow with the data instead.
         if (Run.HasContentLength && Run.ContentLength > 0) {
             try {
-                memory->Reserve(Run.MemoryLimit > 0
-                                    ? std::min(Run.ContentLength, Run.MemoryLimit)
-                                    : Run.ContentLength);
+                memory->Reserve(Run.MemoryLimit > 0 ? std::min(Run.ContentLength, Run.MemoryLimit)
+                                                    : Run.ContentLength);
             } catch (const std::bad_alloc&) {
             }
         }
@@ -1344,9 +1335,10 @@ bool TCustomWinHTTP::ReadRange(uint64_t start, uint64_t end, bool wait) {
     if (!StatusSink) {
         StatusSink = std::make_shared<TStatusSink>();
         StatusSink->Owner = this;
-        StatusSink->Id = global.AddSink(StatusSink, [](const std::shared_ptr<void>& sink, int status) {
-            static_cast<TStatusSink*>(sink.get())->Report(status);
-        });
+        StatusSink->Id =
+            global.AddSink(StatusSink, [](const std::shared_ptr<void>& sink, int status) {
+                static_cast<TStatusSink*>(sink.get())->Report(status);
+            });
     }
     {
         std::lock_guard<std::mutex> guard(StatusSink->Lock);
@@ -1508,8 +1500,8 @@ void TCustomWinHTTP::ShowProgress(TTransferRun& run, TStream* stream) {
     Shown.Figures = f;
     if (OnProgress)
         OnProgress(this, note.ContentType, note.ContentLength + int64_t(note.ResumeOffset),
-                   note.BytesRead + int64_t(note.ResumeOffset), f.ElapsedTime,
-                   f.EstimatedTimeLeft, f.PercentsDone, f.TransferRate, stream);
+                   note.BytesRead + int64_t(note.ResumeOffset), f.ElapsedTime, f.EstimatedTimeLeft,
+                   f.PercentsDone, f.TransferRate, stream);
 }
 
 void TCustomWinHTTP::EndRun(TTransferRun& run) {

@@ -311,7 +311,7 @@ private:
     std::atomic<bool> BusyFlag{false};
     uint32_t BufferSize = 4096;
     TShownState Shown;
-    std::unique_ptr<TCurlHandles> Kept;     // the handles kept between transfers
+    std::unique_ptr<TCurlHandles> Kept;      // the handles kept between transfers
     std::shared_ptr<TStatusSink> StatusSink; // reaches OnStatus from kept connections
     std::shared_ptr<bool> Alive = std::make_shared<bool>(true);
 };

@@ -166,8 +166,8 @@ int main(int argc, char** argv) {
     };
     for (int run = 0; run < runs; ++run) {
         fs::create_directories(dir);
-        const TMeasure c = Spawn({"/usr/bin/curl", "-sS", "-o", (dir / "curl.bin").string(),
-                                  streamUrl});
+        const TMeasure c =
+            Spawn({"/usr/bin/curl", "-sS", "-o", (dir / "curl.bin").string(), streamUrl});
         if (!c.Ok || fs::file_size(dir / "curl.bin") != uintmax_t(size)) {
             std::fprintf(stderr, "bench_download: curl failed (Debian package curl)\n");
             ok = false;

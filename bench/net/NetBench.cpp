@@ -207,7 +207,6 @@ int main(int argc, char** argv) {
                 verdict(fileRatio >= 0.9));
     std::printf("goal: memory output peak <= 1.1 x body (%.1f MiB): %.1f MiB %s\n", mib * 1.1,
                 memPeak, verdict(memPeak <= mib * 1.1));
-    std::printf("goal: file output peak < 32 MiB: %.1f MiB %s\n", filePeak,
-                verdict(filePeak < 32));
+    std::printf("goal: file output peak < 32 MiB: %.1f MiB %s\n", filePeak, verdict(filePeak < 32));
     return allOk ? 0 : 1;
 }

@@ -115,8 +115,8 @@ TEST_F(DownloadQueueTest, NamesAreMadeSafeAndUnique) {
     const std::string odd = "AC_DC_ Live_ & _Loud_ caf\xC3\xA9 \xC3\xA9.flv";
     // A video without a title goes by its id; no name starts with a dot.
     EXPECT_EQ(Vars().DownloadedFiles,
-              Paths({"Clip.flv", "Clip(1).flv", odd, "d.flv", "It\xE2\x80\x99s \xF0\x9F\x98\x80.flv",
-                     "___hidden.flv"}));
+              Paths({"Clip.flv", "Clip(1).flv", odd, "d.flv",
+                     "It\xE2\x80\x99s \xF0\x9F\x98\x80.flv", "___hidden.flv"}));
     EXPECT_EQ(Rig.Host.Last[3].Caption, "d");
     EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Clip(1).flv"), Body("b"));
     EXPECT_EQ(Rig.Host.Last[2].Caption, "AC/DC: Live? & \"Loud\" caf\xC3\xA9 \xC3\xA9");
@@ -219,8 +219,8 @@ TEST_F(DownloadQueueTest, AStreamThatCannotBeWrittenIsAFailedAttempt) {
     std::signal(SIGXFSZ, SIG_IGN);
     const bool again = Rig.Run(Rig.Links({"v"}));
     // The failed transfer finishes its delivery; nothing may start after it.
-    EXPECT_TRUE(WaitServing([&] { return !Rig.Queue->WinHTTPDownload.Busy(); },
-                            std::chrono::seconds(5)));
+    EXPECT_TRUE(
+        WaitServing([&] { return !Rig.Queue->WinHTTPDownload.Busy(); }, std::chrono::seconds(5)));
     WaitServing([] { return false; }, std::chrono::milliseconds(300));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);

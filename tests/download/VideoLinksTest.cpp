@@ -23,9 +23,9 @@ TEST(VideoLinks, OnlyLinksToAVideoOfTheSiteCountInAnyLetterCase) {
         EXPECT_TRUE(IsVideoLink(link, Domain)) << link;
     // Text that merely mentions the site, other hosts, other schemes, no video id.
     for (const char* text :
-         {"see www.youtube.com, it is http", "www.youtube.com/watch?v=abc",
-          "http://vimeo.com/123", "ftp://www.youtube.com/watch?v=abc",
-          "file:///www.youtube.com/watch?v=abc", "http://www.youtube.com.evil.test/watch?v=abc",
+         {"see www.youtube.com, it is http", "www.youtube.com/watch?v=abc", "http://vimeo.com/123",
+          "ftp://www.youtube.com/watch?v=abc", "file:///www.youtube.com/watch?v=abc",
+          "http://www.youtube.com.evil.test/watch?v=abc",
           "http://www.youtube.com@evil.test/watch?v=abc", "http://evil.test/?www.youtube.com",
           "https://www.youtube.com/", "https://www.youtube.com/watch?v=",
           "https://www.youtube.com/watch?v=a<b", "https://www.youtube.com/embed/"})

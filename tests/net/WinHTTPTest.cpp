@@ -245,13 +245,21 @@ TEST_F(WinHTTPTest, OnlyWebAddressesBoundedAnswersAndFiniteWaits) {
         size_t MaxBody;
     };
     const std::vector<TCase> cases = {
-        {"redirect to a local file", Server.Url("/redirect?to=file://" + local.string()), {},
-         "OnHostUnreachable", "was refused", 0},
-        {"endless redirects", Server.Url("/loop"), {}, "OnHostUnreachable",
-         "More than 10 redirects", 0},
+        {"redirect to a local file",
+         Server.Url("/redirect?to=file://" + local.string()),
+         {},
+         "OnHostUnreachable",
+         "was refused",
+         0},
+        {"endless redirects",
+         Server.Url("/loop"),
+         {},
+         "OnHostUnreachable",
+         "More than 10 redirects",
+         0},
         {"another scheme", ftp, {}, "OnHostUnreachable", "not \"ftp\"", 0},
-        {"local files refused", "file://" + local.string(), [](TWinHTTP& h) { h.LocalFiles = false; },
-         "OnHostUnreachable", "not \"file\"", 0},
+        {"local files refused", "file://" + local.string(),
+         [](TWinHTTP& h) { h.LocalFiles = false; }, "OnHostUnreachable", "not \"file\"", 0},
         {"endless body over the memory limit", Server.Url("/endless"),
          [](TWinHTTP& h) { h.MemoryLimit = 1 << 20; }, "OnConnLost", "larger than 1.00 MiB",
          1 << 20},
@@ -276,11 +284,10 @@ TEST_F(WinHTTPTest, OnlyWebAddressesBoundedAnswersAndFiniteWaits) {
             c.Setup(http);
         Fetch(http, c.Url);
         auto outcome = Outcome();
-        outcome.erase(std::remove_if(outcome.begin(), outcome.end(),
-                                     [](const std::string& e) {
-                                         return e.rfind("OnRedirected", 0) == 0;
-                                     }),
-                      outcome.end());
+        outcome.erase(
+            std::remove_if(outcome.begin(), outcome.end(),
+                           [](const std::string& e) { return e.rfind("OnRedirected", 0) == 0; }),
+            outcome.end());
         ASSERT_EQ(outcome.size(), 2u);
         EXPECT_EQ(outcome[0].substr(0, outcome[0].find(' ')), c.First);
         EXPECT_EQ(outcome[1], "OnAnyError");
@@ -339,10 +346,9 @@ TEST_F(WinHTTPTest, KeptConnectionsAreReusedAndEveryStepIsNamed) {
         listen(stream);
         Fetch(info, host + "/body?size=10");
         const auto first = take();
-        const std::vector<std::string> order = {"Handle created", "Resolving name",
-                                                "Connecting to server", "Sending Request",
-                                                "Receiving response", "Response received",
-                                                "Request complete"};
+        const std::vector<std::string> order = {
+            "Handle created",     "Resolving name",    "Connecting to server", "Sending Request",
+            "Receiving response", "Response received", "Request complete"};
         auto at = first.begin();
         for (const auto& step : order) {
             at = std::find(at, first.end(), step);

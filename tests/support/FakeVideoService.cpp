@@ -87,8 +87,8 @@ std::string TFakeVideoService::InfoAnswer(const std::string& id) const {
                 StreamType(s.Itag) + "; codecs=\"" + (s.Itag == 18 ? "avc1, mp4a" : "flv") + "\"";
             map += (map.empty() ? "" : ",") + std::string("itag=") + std::to_string(s.Itag) +
                    "&url=" + Escape(s.Address.empty() ? StreamUrl(id, s.Itag) : s.Address) +
-                   "&sig=" + s.Sig +
-                   "&type=" + Escape(type) + "&quality=medium&fallback_host=tc.v1.cache1.example";
+                   "&sig=" + s.Sig + "&type=" + Escape(type) +
+                   "&quality=medium&fallback_host=tc.v1.cache1.example";
         }
         answer += "&url_encoded_fmt_stream_map=" + Escape(map);
     }
