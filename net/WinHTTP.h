@@ -229,8 +229,9 @@ public:
     // ---- events ----
     TBeforeSendRequestEvent OnBeforeSendRequest; // worker thread
     THeaderInfoEvent OnHeaderInfo;
-    // Stream is the output stream in the last progress event before the outcome, and none in
-    // the earlier ones (the worker may be writing to it meanwhile).
+    // Stream is the output stream only in an event sent by the finish delivery (the last
+    // figures, when no earlier event showed them); none in the others, while the worker may
+    // still be writing to it.
     TProgressEvent OnProgress;
     TDoneEvent OnDone;
     TNotifyEvent OnDoneInterrupted;

