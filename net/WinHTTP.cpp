@@ -207,16 +207,13 @@ void TConnectionPool::UnlockData(CURL*, curl_lock_data data, void* user) {
     static_cast<TConnectionPool*>(user)->Locks[size_t(data) % CURL_LOCK_DATA_LAST].unlock();
 }
 
-// The libcurl handles a component keeps between transfers, so that the next request goes out
-// on a connection left open. The pool, when there is one, outlives the handles that use it.
+// The libcurl multi handle a component keeps between transfers, with the connections it left
+// open, so that the next request goes out on one of them. The pool, when there is one,
+// outlives the handles that use it.
 struct TCurlHandles {
     std::shared_ptr<TConnectionPool> Pool;
     TCurlMulti Multi;
-    TCurlEasy Easy;
-    ~TCurlHandles() {
-        Easy.reset();
-        Multi.reset();
-    }
+    ~TCurlHandles() { Multi.reset(); }
 };
 
 // Where OnStatus is reached from, also by a connection that outlives its transfer.
@@ -541,44 +538,42 @@ void TTransferWorker::FetchHttp(const TUrlParts& parts) {
     if (Run.WorkOffline)
         return;
     const bool keep = Run.InternetOptions.count(ioKeepConnection) != 0;
-    // Handles that are not kept close with the transfer.
+    // The multi handle holds the connections: kept, the next request to the same host
+    // reuses one (with a pool, the pool holds them for all its components).
     struct TDropHandles {
         TTransferWorker& Self;
         bool Keep;
         ~TDropHandles() {
-            if (!Keep && Self.Run.Handles) {
-                if (Self.Run.Handles->Easy)
-                    Self.Status(70);
+            if (!Keep)
                 Self.Run.Handles.reset();
-            }
         }
     } drop{*this, keep};
     for (;;) {
         // Connect; repeated from here after a restart.
         Check();
         auto& handles = Run.Handles;
-        if (!handles)
-            handles = std::make_unique<TCurlHandles>();
         // The pool holds cookies too: a transfer without cookies keeps its own connections.
         const auto pool = Run.InternetOptions.count(ioNoCookies) ? nullptr : Run.Pool;
-        if (!keep || handles->Pool != pool) {
-            if (handles->Easy)
-                Status(70);
+        if (!handles || !keep || handles->Pool != pool) {
             handles = std::make_unique<TCurlHandles>();
             handles->Pool = keep ? pool : nullptr;
-        }
-        if (!handles->Multi)
             handles->Multi.reset(curl_multi_init());
-        if (handles->Easy) {
-            curl_easy_reset(handles->Easy.get());
-        } else {
-            handles->Easy.reset(curl_easy_init());
-            if (handles->Easy)
-                Status(60);
         }
-        if (!handles->Easy || !handles->Multi)
+        // A fresh request handle each time, so that nothing of the last request's settings
+        // is left over; it closes before the multi handle can.
+        struct TRequestHandle {
+            TTransferWorker& Self;
+            TCurlEasy Handle;
+            ~TRequestHandle() {
+                if (Handle)
+                    Self.Status(70);
+            }
+        } request{*this, TCurlEasy(curl_easy_init())};
+        if (request.Handle)
+            Status(60);
+        if (!request.Handle || !handles->Multi)
             return;
-        CURL* easy = handles->Easy.get();
+        CURL* easy = request.Handle.get();
         Easy = easy;
         Check();
         SetupRequest(easy, parts);
