@@ -190,6 +190,33 @@ std::vector<std::string> SplitText(const std::string& text, const std::string& s
     return out;
 }
 
+namespace {
+// One character as UTF-8. Control characters never get into a title: line breaks and tabs
+// become a space, other controls, surrogates and values past U+10FFFF the replacement sign.
+void AppendCodePoint(std::string& out, uint32_t cp) {
+    if (cp == '\t' || cp == '\n' || cp == '\r')
+        cp = ' ';
+    else if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || (cp >= 0xD800 && cp <= 0xDFFF) ||
+             cp > 0x10FFFF)
+        cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+} // namespace
+
 std::string DecodeHtmlEntities(const std::string& text) {
     static const struct {
         const char* Name;
@@ -216,13 +243,22 @@ std::string DecodeHtmlEntities(const std::string& text) {
         if (done)
             continue;
         if (i + 1 < text.size() && text[i + 1] == '#') {
-            size_t j = i + 2;
-            unsigned value = 0;
-            while (j < text.size() && text[j] >= '0' && text[j] <= '9')
-                value = (value * 10 + unsigned(text[j++] - '0')) & 0xFFFFFF;
-            const bool digits = j > i + 2;
-            if (digits && (j == text.size() || text[j] == ';')) {
-                out.push_back(char(value & 0xFF));
+            // "&#NNN;" and "&#xHHH;" (the ";" may be missing at the end of the text), as UTF-8.
+            const bool hex = i + 2 < text.size() && (text[i + 2] == 'x' || text[i + 2] == 'X');
+            size_t j = i + (hex ? 3 : 2);
+            const size_t first = j;
+            uint32_t value = 0;
+            for (; j < text.size(); ++j) {
+                const char c = text[j];
+                int digit = c >= '0' && c <= '9' ? c - '0' : -1;
+                if (hex && digit < 0 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+                    digit = (c | 0x20) - 'a' + 10;
+                if (digit < 0)
+                    break;
+                value = std::min<uint32_t>(value * (hex ? 16 : 10) + uint32_t(digit), 0x110000);
+            }
+            if (j > first && (j == text.size() || text[j] == ';')) {
+                AppendCodePoint(out, value);
                 i = j < text.size() ? j + 1 : j;
                 continue;
             }

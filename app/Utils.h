@@ -43,6 +43,8 @@ std::string FormatSeconds(int seconds);
 std::string TextBetween(const std::string& text, const std::string& startMarker,
                         const std::string& endMarker);
 std::vector<std::string> SplitText(const std::string& text, const std::string& separator);
+// &amp; &lt; &gt; &nbsp; &quot; and the numeric forms &#NNN; and &#xHHH; (as UTF-8; line
+// breaks and tabs become spaces, other control characters and invalid values U+FFFD).
 std::string DecodeHtmlEntities(const std::string& text);
 
 // Per-user folders by their shell value name: "AppData" is the XDG config home,

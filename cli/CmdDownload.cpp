@@ -95,6 +95,14 @@ public:
     void ItemChanged(int index) override {
         const TDownloadItem& item = Queue->Items()[size_t(index)];
         const std::string line = Counter(index) + item.Status + " " + item.Caption;
+        if (item.Reason != Reasons[index]) {
+            // Why a request failed, once per new reason.
+            Reasons[index] = item.Reason;
+            if (!item.Reason.empty()) {
+                EndProgress();
+                std::printf("%s%s\n", Counter(index).c_str(), item.Reason.c_str());
+            }
+        }
         if (item.Status == "Downloading...") {
             ShowProgress(index, item);
             return;
@@ -170,6 +178,7 @@ private:
     bool Open = false;
     std::chrono::steady_clock::time_point LastProgress;
     std::map<int, std::string> Printed;
+    std::map<int, std::string> Reasons;
     std::string LastQuality;
 };
 

@@ -18,7 +18,7 @@
 namespace cw::cli {
 namespace {
 
-const char* const Usage = "usage: clipwright-cli fetch URL [--out FILE]\n";
+const char* const Usage = "usage: clipwright-cli fetch URL [--out FILE] [--status]\n";
 
 void PrintHelp() {
     std::printf("%s\n"
@@ -27,7 +27,10 @@ void PrintHelp() {
                 "  OnDone, OnDoneInterrupted, OnConnLost, OnHTTPError CODE, OnHostUnreachable,\n"
                 "  OnOutputFileError, OnAnyError, OnAborted.\n"
                 "A URL without \"://\" is fetched as http://URL.\n\n"
-                "  --out FILE  write the answer to FILE after OnDone (never a partial file)\n\n"
+                "  --out FILE  write the answer to FILE after OnDone (never a partial file)\n"
+                "  --status    show the steps of the transfer on stderr (\"Resolving name\",\n"
+                "              \"Connecting to server\", ...)\n\n"
+                "Why a transfer failed is shown on stderr after OnAnyError.\n"
                 "Exit code 0 only after OnDone (and FILE written), 1 otherwise, 2 for bad\n"
                 "arguments. Ctrl+C aborts the transfer (OnAborted).\n",
                 Usage);
@@ -128,7 +131,7 @@ int RunFetch(const std::vector<std::string>& args) {
         return 0;
     }
     std::string url, out;
-    bool haveOut = false;
+    bool haveOut = false, status = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--out") {
@@ -141,6 +144,8 @@ int RunFetch(const std::vector<std::string>& args) {
         } else if (a.rfind("--out=", 0) == 0 && !haveOut) {
             out = a.substr(6);
             haveOut = true;
+        } else if (a == "--status") {
+            status = true;
         } else if (a.rfind("--", 0) == 0) {
             std::fprintf(stderr, "fetch: unknown option %s\n%s", a.c_str(), Usage);
             return 2;
@@ -197,10 +202,16 @@ int RunFetch(const std::vector<std::string>& args) {
     };
     http.OnHostUnreachable = [&](TCustomWinHTTP*) { Event("OnHostUnreachable"); };
     http.OnOutputFileError = [&](TCustomWinHTTP*) { Event("OnOutputFileError"); };
-    http.OnAnyError = [&](TCustomWinHTTP*) {
+    http.OnAnyError = [&](TCustomWinHTTP* sender) {
         progress.Finish();
         Event("OnAnyError");
+        if (!sender->ErrorText().empty())
+            std::fprintf(stderr, "%s\n", sender->ErrorText().c_str());
     };
+    if (status)
+        http.OnStatus = [](TCustomWinHTTP*, int, const std::string& text) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        };
     http.OnAborted = [&](TCustomWinHTTP*) {
         progress.Finish();
         Event("OnAborted");

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace cw {
 
@@ -142,7 +143,23 @@ std::string TDownloadQueue::DownloadFileName(const std::string& title,
         }
         base.resize(cut);
     }
-    return SanitizeFileName(base + extension);
+    std::string name = SanitizeFileName(base + extension);
+    // A leading dot would hide the file.
+    for (char& c : name) {
+        if (c != '.')
+            break;
+        c = '_';
+    }
+    return name;
+}
+
+std::string TDownloadQueue::VideoIdOf(const std::string& infoUrl) {
+    const std::string key = "video_id=";
+    const size_t at = infoUrl.find(key);
+    if (at == std::string::npos)
+        return {};
+    std::string id = infoUrl.substr(at + key.size());
+    return id.substr(0, id.find('&'));
 }
 
 // ---- TDownloadQueue --------------------------------------------------------------------------
@@ -154,6 +171,11 @@ TDownloadQueue::TDownloadQueue(TGlobalVars& vars, TCustomScript& scriptHost,
         http->Agent = "[Halvex]";
         http->AcceptTypes = "*/*";
         http->InternetOptions = {ioIgnoreCertificateInvalid, ioKeepConnection};
+        // Only http and https, and no answer held in memory beyond the text limit: the page
+        // and the info answer are text, the stream goes to its file (its error body is text).
+        http->LocalFiles = false;
+        http->MemoryLimit = TextLimit;
+        http->Connections = Connections;
     }
     // The stream goes to a file as it arrives; larger blocks mean fewer progress events.
     WinHTTPDownload.SetTransferBufferSize(64 * 1024);
@@ -225,9 +247,12 @@ void TDownloadQueue::Wire(TWinHTTP& http, TTransfer which) {
         else
             StreamDone(stream);
     };
-    http.OnAnyError = [this, which](TCustomWinHTTP*) {
+    http.OnAnyError = [this, which](TCustomWinHTTP* sender) {
         if (!Finish(which))
             return;
+        NoteReason(which == tStream && sender->URL.empty()
+                       ? std::string("The video does not offer this quality.")
+                       : sender->ErrorText());
         if (which == tStream) {
             DropTempFile();
             AttemptFailed();
@@ -262,7 +287,10 @@ bool TDownloadQueue::Finish(TTransfer which) {
 
 void TDownloadQueue::WhenIdle(TTransfer which, std::function<void()> fn) {
     // A transfer that failed inside its own work reports the failure before its last
-    // delivery; the component takes the next transfer only after that delivery.
+    // delivery; the component takes the next transfer only after that delivery. A run that
+    // ended meanwhile (a cancel between transfers) starts nothing more.
+    if (!RunActive || CancelRequested)
+        return;
     if (!Component(which).Busy()) {
         fn();
         return;
@@ -344,9 +372,14 @@ void TDownloadQueue::PageDone(TStream* stream) {
     }
     const std::string page = StreamText(stream);
     TDownloadItem& item = QueueItems[size_t(Vars.URLIndex)];
-    item.Caption = TitleAsUtf8(DecodeHtmlEntities(ExtractVideoTitle(page)));
-    StatusLabels.CurrentFile = item.Caption;
     item.URL = MakeVideoInfoURL(page, VideoSiteDomain);
+    item.Caption = TitleAsUtf8(DecodeHtmlEntities(ExtractVideoTitle(page)));
+    // A video without a title goes by its id (and its file is named after it).
+    if (Trim(item.Caption).empty())
+        item.Caption = TitleAsUtf8(VideoIdOf(item.URL));
+    if (Trim(item.Caption).empty())
+        item.Caption = "video";
+    StatusLabels.CurrentFile = item.Caption;
     ShowItem();
     ShowLabels();
     const std::string url = item.URL;
@@ -404,10 +437,21 @@ void TDownloadQueue::StartAttempt(int attempt) {
         const int slot = AttemptSlot(attempt, PreferenceOrder(Vars));
         // A quality the video does not offer has no address; the transfer fails at once.
         const std::string url = slot >= 0 ? Vars.StreamURLs[size_t(slot)] : std::string();
+        if (!url.empty() && !IsWebAddress(url)) {
+            // The answer names something other than a web address (a local file, say):
+            // nothing is read from it.
+            const std::string reason = "The stream address is not an http or https address: " + url;
+            NoteReason(reason);
+            ShowDownloadStatus("Refused: not an http or https address.", 0, 0, 0, "", 0, "");
+            AttemptFailed();
+            return;
+        }
         DropTempFile();
         TempFile = CreateTempFile(Vars.OutputURLDir);
         if (TempFile.empty()) {
             // The download folder cannot take a file (gone, read-only, full).
+            NoteReason("No file can be made in the download folder: " +
+                       std::string(std::strerror(errno)));
             AttemptFailed();
             return;
         }
@@ -423,8 +467,12 @@ void TDownloadQueue::StreamProgress(int64_t dataSize, int64_t bytesRead, int64_t
                                     int64_t timeLeft, int percent, float rate) {
     StatusLabels.Quality =
         QualityDescription(AttemptName(Vars.QualityAttempt, PreferenceOrder(Vars)));
-    ShowDownloadStatus("Downloading...", dataSize, timeLeft, elapsed, "", percent,
-                       SpeedText(bytesRead, elapsed, rate));
+    // A stream that states no length has no time left, and its size is what has arrived.
+    const bool known = dataSize > 0;
+    if (!known)
+        StatusLabels.TimeLeft = "...";
+    ShowDownloadStatus("Downloading...", known ? dataSize : bytesRead, known ? timeLeft : 0,
+                       elapsed, "", percent, SpeedText(bytesRead, elapsed, rate));
 }
 
 void TDownloadQueue::StreamDone(TStream* stream) {
@@ -445,11 +493,13 @@ void TDownloadQueue::StreamDone(TStream* stream) {
         error = MoveNoReplace(TempFile, path);
     }
     if (error != 0) {
+        NoteReason("The file cannot be saved as " + path + ": " + std::strerror(error));
         DropTempFile();
         AttemptFailed();
         return;
     }
     TempFile.clear();
+    QueueItems[size_t(Vars.URLIndex)].Reason.clear();
     Vars.DownloadedFiles.push_back(path);
     ShowDownloadStatus("Finish.", 0, 0, 0, "", 0, "");
     ++Vars.URLSucceeded;
@@ -483,6 +533,13 @@ void TDownloadQueue::TryNextQuality() {
     StatusLabels.ProgressText = "0%";
     ShowLabels();
     StartAttempt(a + 1);
+}
+
+void TDownloadQueue::NoteReason(const std::string& reason) {
+    if (Vars.URLIndex < 0 || Vars.URLIndex >= int(QueueItems.size()) || reason.empty())
+        return;
+    QueueItems[size_t(Vars.URLIndex)].Reason = reason;
+    ShowItem();
 }
 
 void TDownloadQueue::VideoFailed() {

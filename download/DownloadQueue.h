@@ -42,6 +42,8 @@ struct TDownloadItem {
     std::string Speed = "0 KB/s";
     std::string Progress = "0%";
     std::string URL = "..."; // the info-request address once known
+    // Why the last request of this item failed, in words (empty while nothing failed).
+    std::string Reason;
 };
 
 // The status group beside the table.
@@ -113,8 +115,12 @@ public:
     std::string VideoSiteDomain = DefaultVideoSiteDomain;
     // The pause after the stream-link script; the event loop keeps running during it.
     std::chrono::milliseconds ScriptPause{1500};
+    // Largest watch page, info answer or error body held in memory.
+    static constexpr int64_t TextLimit = 8 * 1024 * 1024;
 
-    // The watch page, the info answer and the stream.
+    // The watch page, the info answer and the stream. They share one pool of connections,
+    // so that the info request and the stream reuse a connection to the same host.
+    std::shared_ptr<TConnectionPool> Connections = std::make_shared<TConnectionPool>();
     TWinHTTP WinHTTPGetInfoFileURL;
     TWinHTTP WinHTTPDownloadInfoFile;
     TWinHTTP WinHTTPDownload;
@@ -146,7 +152,10 @@ public:
 
     // The name a finished stream is saved under, before it is made unique: the title with the
     // attempt's extension, characters a file name cannot hold replaced by "_".
+    // A name never starts with a dot (it would be hidden).
     static std::string DownloadFileName(const std::string& title, const std::string& extension);
+    // The video id of an info-request address (the text after "video_id="), empty if none.
+    static std::string VideoIdOf(const std::string& infoUrl);
 
 private:
     enum TTransfer { tPage, tInfo, tStream, TransferCount };
@@ -165,6 +174,8 @@ private:
                         int percent, float rate);
     void StreamDone(TStream* stream);
     void AttemptFailed();
+    // Notes why the current item's request failed.
+    void NoteReason(const std::string& reason);
     void VideoFailed();
     void NextVideo();
     void EndRun();

@@ -6,12 +6,67 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include <algorithm>
+#include <cctype>
+
 namespace cw {
 
+namespace {
+
+bool IsVideoId(const std::string& id) {
+    return !id.empty() && std::all_of(id.begin(), id.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '_' || c == '-';
+    });
+}
+
+// The service's host as links write it: with or without "www.", or its "m." form; a port
+// that is the scheme's default may be written out.
+bool IsSiteHost(std::string host, const std::string& domain, bool secure) {
+    const std::string d = LowerCase(domain);
+    const std::string port = secure ? ":443" : ":80";
+    if (d.find(':') == std::string::npos && host.size() > port.size() &&
+        host.compare(host.size() - port.size(), port.size(), port) == 0)
+        host.resize(host.size() - port.size());
+    const std::string bare = d.rfind("www.", 0) == 0 ? d.substr(4) : d;
+    return host == bare || host == "www." + bare || host == "m." + bare;
+}
+
+} // namespace
+
 bool IsVideoLink(const std::string& text, const std::string& domain) {
-    const std::string lower = LowerCase(text);
-    return lower.find("http") != std::string::npos &&
-           lower.find(LowerCase(domain)) != std::string::npos;
+    const std::string link = Trim(text);
+    const std::string lower = LowerCase(link);
+    size_t at;
+    if (lower.rfind("http://", 0) == 0)
+        at = 7;
+    else if (lower.rfind("https://", 0) == 0)
+        at = 8;
+    else
+        return false;
+    const size_t hostEnd = std::min(lower.find_first_of("/?#", at), lower.size());
+    if (!IsSiteHost(lower.substr(at, hostEnd - at), domain, at == 8))
+        return false;
+    const size_t pathEnd = std::min(link.find_first_of("?#", hostEnd), link.size());
+    const std::string path = lower.substr(hostEnd, pathEnd - hostEnd);
+    if (path == "/watch" || path == "/watch/") {
+        if (pathEnd >= link.size() || link[pathEnd] != '?')
+            return false;
+        const std::string query = link.substr(pathEnd + 1, link.find('#', pathEnd) - pathEnd - 1);
+        for (const std::string& pair : SplitText(query, "&"))
+            if ((pair.rfind("v=", 0) == 0 || pair.rfind("V=", 0) == 0) && IsVideoId(pair.substr(2)))
+                return true;
+        return false;
+    }
+    for (const char* prefix : {"/embed/", "/v/", "/shorts/"}) {
+        const std::string p = prefix;
+        if (path.rfind(p, 0) == 0) {
+            std::string id = link.substr(hostEnd + p.size(), pathEnd - hostEnd - p.size());
+            if (!id.empty() && id.back() == '/')
+                id.pop_back();
+            return IsVideoId(id);
+        }
+    }
+    return false;
 }
 
 std::vector<std::string> SplitPastedText(const std::string& text) {

@@ -11,7 +11,9 @@ namespace cw {
 // The service's host name when the branding file names none.
 inline constexpr const char* DefaultVideoSiteDomain = "www.youtube.com";
 
-// True when the lower-cased text contains "http" and the (lower-cased) domain anywhere.
+// True when the text (blanks around it aside) is an http or https link to the service's host
+// (the domain, with or without "www.", or its "m." form) that names a video: "/watch?v=ID",
+// "/embed/ID", "/v/ID" or "/shorts/ID", the id made of letters, digits, "_" and "-".
 bool IsVideoLink(const std::string& text, const std::string& domain);
 
 // Cuts a pasted text into lines: carriage returns and line feeds end a line, line breaks

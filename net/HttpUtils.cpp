@@ -58,6 +58,12 @@ std::string CompleteUrl(const std::string& url) {
     return url.find("://") == std::string::npos ? "http://" + url : url;
 }
 
+bool IsWebAddress(const std::string& url) {
+    const std::string full = CompleteUrl(url);
+    const std::string scheme = LowerText(full.substr(0, full.find("://")));
+    return scheme == "http" || scheme == "https";
+}
+
 bool SplitUrl(const std::string& url, TUrlParts& parts) {
     parts = {};
     TUrlParts p;

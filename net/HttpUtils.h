@@ -12,6 +12,8 @@ using TDateTime = double;
 
 // "http://" + url when url has no "://".
 std::string CompleteUrl(const std::string& url);
+// True when the completed url names the http or https scheme (letter case aside).
+bool IsWebAddress(const std::string& url);
 
 struct TUrlParts {
     std::string Scheme;

@@ -3,6 +3,7 @@
 #include "base/MainThread.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 
@@ -22,7 +24,9 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 // One libcurl set-up for the process, with a cookie store (and name cache) shared by every
-// transfer, the way the system's internet layer keeps one store per process.
+// transfer, the way the system's internet layer keeps one store per process. It also knows
+// the status receivers of the components by number: a kept connection may be closed long
+// after the component that opened it is gone, and then nobody hears of it.
 class TCurlGlobal {
 public:
     static TCurlGlobal& Get() {
@@ -30,6 +34,32 @@ public:
         return global;
     }
     CURLSH* Share() const { return ShareHandle; }
+
+    uintptr_t AddSink(std::weak_ptr<void> sink,
+                      std::function<void(const std::shared_ptr<void>&, int)> report) {
+        std::lock_guard<std::mutex> guard(SinkLock);
+        const uintptr_t id = ++LastSink;
+        Sinks[id] = {std::move(sink), std::move(report)};
+        return id;
+    }
+    void RemoveSink(uintptr_t id) {
+        std::lock_guard<std::mutex> guard(SinkLock);
+        Sinks.erase(id);
+    }
+    void Report(uintptr_t id, int status) {
+        std::shared_ptr<void> sink;
+        std::function<void(const std::shared_ptr<void>&, int)> report;
+        {
+            std::lock_guard<std::mutex> guard(SinkLock);
+            auto it = Sinks.find(id);
+            if (it == Sinks.end())
+                return;
+            sink = it->second.first.lock();
+            report = it->second.second;
+        }
+        if (sink && report)
+            report(sink, status);
+    }
 
 private:
     TCurlGlobal() {
@@ -53,6 +83,11 @@ private:
     }
     std::array<std::mutex, CURL_LOCK_DATA_LAST> Locks;
     CURLSH* ShareHandle = nullptr;
+    std::mutex SinkLock;
+    uintptr_t LastSink = 0;
+    std::map<uintptr_t,
+             std::pair<std::weak_ptr<void>, std::function<void(const std::shared_ptr<void>&, int)>>>
+        Sinks;
 };
 
 struct TCurlEasyDeleter {
@@ -119,7 +154,80 @@ bool ParseLength(const std::string& text, int64_t& value) {
 // Thrown at a check that finds the terminate request set.
 struct TRunAborted {};
 
+std::string Seconds(uint32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, ms % 1000 ? "%.1f s" : "%.0f s", double(ms) / 1000.0);
+    return text;
+}
+
+std::string MiB(int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f MiB", double(bytes) / 1048576.0);
+    return text;
+}
+
 } // namespace
+
+const char* InternetStatusText(int status) {
+    static const std::pair<int, const char*> names[] = {
+        {10, "Resolving name"},     {11, "Name resolved"},          {20, "Connecting to server"},
+        {21, "Connected"},          {30, "Sending Request"},        {31, "Request sent"},
+        {40, "Receiving response"}, {41, "Response received"},      {42, "CTL Response received"},
+        {43, "Prefetch"},           {50, "Closing connection"},     {51, "Connection closed"},
+        {60, "Handle created"},     {70, "Handle closing"},         {100, "Request complete"},
+        {110, "Redirect"},          {120, "Intermediate response"}, {200, "State change"}};
+    for (const auto& [number, name] : names)
+        if (number == status)
+            return name;
+    return "Unknown status";
+}
+
+// ---- TConnectionPool ----
+
+TConnectionPool::TConnectionPool() {
+    TCurlGlobal::Get();
+    ShareHandle = curl_share_init();
+    curl_share_setopt(ShareHandle, CURLSHOPT_LOCKFUNC, &TConnectionPool::LockData);
+    curl_share_setopt(ShareHandle, CURLSHOPT_UNLOCKFUNC, &TConnectionPool::UnlockData);
+    curl_share_setopt(ShareHandle, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(ShareHandle, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    curl_share_setopt(ShareHandle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(ShareHandle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+}
+
+TConnectionPool::~TConnectionPool() {
+    curl_share_cleanup(ShareHandle);
+}
+
+void TConnectionPool::LockData(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+    static_cast<TConnectionPool*>(user)->Locks[size_t(data) % CURL_LOCK_DATA_LAST].lock();
+}
+
+void TConnectionPool::UnlockData(CURL*, curl_lock_data data, void* user) {
+    static_cast<TConnectionPool*>(user)->Locks[size_t(data) % CURL_LOCK_DATA_LAST].unlock();
+}
+
+// The libcurl multi handle a component keeps between transfers, with the connections it left
+// open, so that the next request goes out on one of them. The pool, when there is one,
+// outlives the handles that use it.
+struct TCurlHandles {
+    std::shared_ptr<TConnectionPool> Pool;
+    TCurlMulti Multi;
+    ~TCurlHandles() { Multi.reset(); }
+};
+
+// Where OnStatus is reached from, also by a connection that outlives its transfer.
+struct TCustomWinHTTP::TStatusSink {
+    std::mutex Lock;
+    TCustomWinHTTP* Owner = nullptr;
+    TStatusEvent Handler;
+    uintptr_t Id = 0;
+    void Report(int status) {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (Owner && Handler)
+            Handler(Owner, status, InternetStatusText(status));
+    }
+};
 
 // Everything one transfer needs. The worker works on this record only; the component copies
 // what the main thread shows from it at each delivery, while the worker waits. A hard stop
@@ -140,6 +248,12 @@ struct TTransferRun {
          HasOnProxyAuthenticationRequest = false;
     TCustomWinHTTP::TBeforeSendRequestEvent OnBeforeSendRequest;
     TCustomWinHTTP::TRedirectedEvent OnRedirected;
+    TCustomWinHTTP::TStatusEvent OnStatus;
+    int64_t MemoryLimit = 0;
+    bool LocalFiles = true;
+    uintptr_t StatusSinkId = 0;
+    std::shared_ptr<TConnectionPool> Pool;
+    std::unique_ptr<TCurlHandles> Handles; // taken from the component, given back at the end
 
     // Transfer state.
     uint64_t ResumeOffset = 0;
@@ -153,7 +267,26 @@ struct TTransferRun {
     bool ContinueDownload = true;
     bool Succeeded = false;
     bool ReadFailed = false;
+    std::string ErrorText; // why it failed, when the routine knows better than the outcome
     std::atomic<bool> DeleteFileOnAbort{false};
+
+    // Progress hand-over. The worker writes the figures of its latest block under
+    // ProgressLock; the main thread reads them from there.
+    struct TProgressNote {
+        uint64_t Block = 0; // blocks written so far; 0 before the first
+        int64_t BytesRead = 0;
+        int64_t ContentLength = 0;
+        uint64_t ResumeOffset = 0;
+        int StatusCode = -1;
+        std::string ContentType;
+    };
+    std::mutex ProgressLock;
+    TProgressNote Progress;
+    bool ProgressPosted = false;
+    TClock::time_point LastProgressPost{};
+    // Main thread only: the block last shown, and whether the run's end was delivered.
+    uint64_t ShownBlock = 0;
+    bool Ended = false;
 
     // The output. The worker touches it only under StreamLock after checking that it was not
     // cut off; a hard stop on the main thread takes the same lock to free it.
@@ -202,20 +335,33 @@ bool TWinLoginComponent::DecodeLoginInfo(const std::string& data, std::string& u
 
 class TTransferWorker {
 public:
-    TTransferWorker(TCustomWinHTTP& owner, TTransferRun& run) : Owner(owner), Run(run) {}
+    TTransferWorker(TCustomWinHTTP& owner, const std::shared_ptr<TTransferRun>& run)
+        : Owner(owner), RunRef(run), Run(*run) {}
 
     void Execute();
 
 private:
     // How a perform or a step ended.
     enum class EStop { None, Resend, Restart, Aborted, Finished, Error };
-    enum class EBlock { Ok, Restart, Aborted };
+    enum class EBlock { Ok, Restart, Aborted, Limit };
 
     void Check() {
         if (Owner.Thread.Terminated())
             throw TRunAborted();
     }
     bool Stopping() { return Owner.Thread.Terminated(); }
+    uint32_t ConnectLimit() const {
+        return Run.Timeouts.ConnectTimeout ? Run.Timeouts.ConnectTimeout
+                                           : TCustomWinHTTP::DefaultConnectTimeout;
+    }
+    uint32_t ReceiveLimit() const {
+        return Run.Timeouts.ReceiveTimeout ? Run.Timeouts.ReceiveTimeout
+                                           : TCustomWinHTTP::DefaultIdleTimeout;
+    }
+    uint32_t SendLimit() const {
+        return Run.Timeouts.SendTimeout ? Run.Timeouts.SendTimeout
+                                        : TCustomWinHTTP::DefaultIdleTimeout;
+    }
     bool IsPost() const {
         return Run.Method == rmPOST || (Run.Method == rmAutoDetect && !Run.POSTData.empty());
     }
@@ -227,6 +373,17 @@ private:
     void SetHeaders(CURL* easy);
     EStop Perform(CURL* easy, CURLM* multi);
     bool TimedOut(CURL* easy);
+    void Status(int status) {
+        if (Run.OnStatus && !Stopping())
+            Run.OnStatus(&Owner, status, InternetStatusText(status));
+    }
+    // The text for a transfer that libcurl ended with result.
+    std::string ResultText(CURLcode result) const;
+
+    static int ResolverStart(void*, void*, void* user);
+    static curl_socket_t OpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address);
+    static int CloseSocket(void* user, curl_socket_t socket);
+    static int Prerequest(void* user, char*, char*, int, int);
 
     bool OnHeaderLine(CURL* easy, const char* data, size_t size);
     bool OnHeadersComplete(CURL* easy);
@@ -240,7 +397,9 @@ private:
     bool CreateOutput();
     void SetStream(std::unique_ptr<TStream> stream, bool isFile);
     bool HasStream();
+    // One or more whole blocks (or the last, shorter one) received: verified or written.
     EBlock ProcessBlock(const char* data, size_t size);
+    void MemoryLimitReached();
     EBlock FlushBlock();
     // Back to the start for a fresh copy from byte 0: the output begins anew.
     void PrepareRestart();
@@ -249,6 +408,7 @@ private:
     bool HasField(const std::string& name) const;
 
     TCustomWinHTTP& Owner;
+    std::shared_ptr<TTransferRun> RunRef;
     TTransferRun& Run;
 
     // Request in progress.
@@ -260,6 +420,9 @@ private:
     std::exception_ptr Pending;
     TClock::time_point LastActivity;
     bool RequestSent = false;
+    bool RequestPrepared = false; // the connection is set up and the request goes out
+    bool TimedOutHere = false;
+    int Redirects = 0;
     curl_off_t LastUploaded = 0;
 
     // Response being read.
@@ -288,10 +451,15 @@ void TTransferWorker::Execute() {
     RequestPassword = parts.Password.empty() ? Run.Password : parts.Password;
     Check();
 
-    if (parts.Scheme == "file")
+    const std::string scheme = LowerText(parts.Scheme);
+    if (parts.Scheme == "file" && Run.LocalFiles)
         ReadLocalFile(parts.Path);
-    else
+    else if (scheme == "http" || scheme == "https")
         FetchHttp(parts);
+    else if (scheme.empty())
+        Run.ErrorText = "The address cannot be read: \"" + Run.Url + "\".";
+    else
+        Run.ErrorText = "Only http and https addresses are fetched, not \"" + scheme + "\".";
 
     // End.
     Buffer = {};
@@ -345,6 +513,8 @@ void TTransferWorker::ReadLocalFile(const std::string& path) {
                 EBlock r = ProcessBlock(Buffer.data(), got);
                 if (r == EBlock::Aborted)
                     throw TRunAborted();
+                if (r == EBlock::Limit)
+                    return;
                 if (r == EBlock::Restart) {
                     restart = true;
                     break;
@@ -367,25 +537,55 @@ void TTransferWorker::FetchHttp(const TUrlParts& parts) {
     // Offline work has no network and, here, no cache to answer from: no session.
     if (Run.WorkOffline)
         return;
+    const bool keep = Run.InternetOptions.count(ioKeepConnection) != 0;
+    // The multi handle holds the connections: kept, the next request to the same host
+    // reuses one (with a pool, the pool holds them for all its components).
+    struct TDropHandles {
+        TTransferWorker& Self;
+        bool Keep;
+        ~TDropHandles() {
+            if (!Keep)
+                Self.Run.Handles.reset();
+        }
+    } drop{*this, keep};
     for (;;) {
         // Connect; repeated from here after a restart.
         Check();
-        TCurlEasy easy(curl_easy_init());
-        TCurlMulti multi(curl_multi_init());
-        if (!easy || !multi)
+        auto& handles = Run.Handles;
+        // The pool holds cookies too: a transfer without cookies keeps its own connections.
+        const auto pool = Run.InternetOptions.count(ioNoCookies) ? nullptr : Run.Pool;
+        if (!handles || !keep || handles->Pool != pool) {
+            handles = std::make_unique<TCurlHandles>();
+            handles->Pool = keep ? pool : nullptr;
+            handles->Multi.reset(curl_multi_init());
+        }
+        // A fresh request handle each time, so that nothing of the last request's settings
+        // is left over; it closes before the multi handle can.
+        struct TRequestHandle {
+            TTransferWorker& Self;
+            TCurlEasy Handle;
+            ~TRequestHandle() {
+                if (Handle)
+                    Self.Status(70);
+            }
+        } request{*this, TCurlEasy(curl_easy_init())};
+        if (request.Handle)
+            Status(60);
+        if (!request.Handle || !handles->Multi)
             return;
-        Easy = easy.get();
+        CURL* easy = request.Handle.get();
+        Easy = easy;
         Check();
-        SetupRequest(easy.get(), parts);
+        SetupRequest(easy, parts);
         if (Run.OnBeforeSendRequest && !Stopping())
-            Run.OnBeforeSendRequest(&Owner, easy.get());
+            Run.OnBeforeSendRequest(&Owner, easy);
 
         Recheck = false;
         EStop stop;
         for (;;) {
             Check();
-            SetHeaders(easy.get());
-            stop = Perform(easy.get(), multi.get());
+            SetHeaders(easy);
+            stop = Perform(easy, handles->Multi.get());
             if (stop != EStop::Resend)
                 break;
         }
@@ -424,8 +624,9 @@ void TTransferWorker::SetupRequest(CURL* easy, const TUrlParts& parts) {
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     if (!Run.Agent.empty())
         curl_easy_setopt(easy, CURLOPT_USERAGENT, Run.Agent.c_str());
-    // A proxy tunnel's own answer is not the answer to the request.
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    // A proxy tunnel's own answer reaches the header callback before the request is
+    // prepared; it is reported as such and is not the answer to the request.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
     if (!Run.Referer.empty())
         curl_easy_setopt(easy, CURLOPT_REFERER, Run.Referer.c_str());
 
@@ -460,8 +661,12 @@ void TTransferWorker::SetupRequest(CURL* easy, const TUrlParts& parts) {
 
     // Request flags.
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, has(ioNoAutoRedirect) ? 0L : 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 30L);
-    if (!has(ioNoCookies)) {
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, TCustomWinHTTP::MaxRedirects);
+    if (Run.Handles && Run.Handles->Pool) {
+        // The pool's connections, cookies and names.
+        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+        curl_easy_setopt(easy, CURLOPT_SHARE, Run.Handles->Pool->Share());
+    } else if (!has(ioNoCookies)) {
         curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
         curl_easy_setopt(easy, CURLOPT_SHARE, TCurlGlobal::Get().Share());
     }
@@ -471,9 +676,20 @@ void TTransferWorker::SetupRequest(CURL* easy, const TUrlParts& parts) {
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, has(ioKeepConnection) ? 0L : 1L);
 
     // Time-outs: the connect limit is libcurl's; receive and send limits are watched by
-    // Perform, as the longest pause between data.
-    if (Run.Timeouts.ConnectTimeout)
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(Run.Timeouts.ConnectTimeout));
+    // Perform, as the longest pause between data. 0 means the component's default.
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(ConnectLimit()));
+
+    // The steps, for the status texts.
+    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &TTransferWorker::ResolverStart);
+    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, this);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &TTransferWorker::OpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &TTransferWorker::Prerequest);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+    // A kept connection is closed later, perhaps by another transfer or none: it reports to
+    // the component that opened it by number, if that one is still there.
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &TTransferWorker::CloseSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, reinterpret_cast<void*>(Run.StatusSinkId));
 
     // Fewer, larger reads from libcurl; blocks are cut to the block size here.
     const long bufferSize = long(std::clamp<uint32_t>(Run.BlockSize, 256 * 1024, 1024 * 1024));
@@ -536,6 +752,8 @@ TTransferWorker::EStop TTransferWorker::Perform(CURL* easy, CURLM* multi) {
     RawHeaders.clear();
     Fields.clear();
     RequestSent = false;
+    RequestPrepared = false;
+    TimedOutHere = false;
     LastUploaded = 0;
     LastActivity = TClock::now();
 
@@ -556,6 +774,7 @@ TTransferWorker::EStop TTransferWorker::Perform(CURL* easy, CURLM* multi) {
         }
         if (TimedOut(easy)) {
             result = CURLE_OPERATION_TIMEDOUT;
+            TimedOutHere = true;
             ended = true;
             break;
         }
@@ -570,6 +789,10 @@ TTransferWorker::EStop TTransferWorker::Perform(CURL* easy, CURLM* multi) {
     curl_multi_remove_handle(multi, easy);
     if (!ended && result == CURLE_OK)
         result = CURLE_ABORTED_BY_CALLBACK;
+    if (result == CURLE_OK)
+        Status(100);
+    else if (Run.ErrorText.empty() && Stop == EStop::None)
+        Run.ErrorText = ResultText(result);
 
     if (Stop != EStop::None)
         return Stop;
@@ -587,15 +810,13 @@ TTransferWorker::EStop TTransferWorker::Perform(CURL* easy, CURLM* multi) {
     case EBlock::Restart:
         return EStop::Restart;
     case EBlock::Ok:
+    case EBlock::Limit:
         break;
     }
     return EStop::Finished;
 }
 
 bool TTransferWorker::TimedOut(CURL* easy) {
-    const auto& t = Run.Timeouts;
-    if (!t.ReceiveTimeout && !t.SendTimeout)
-        return false;
     const auto now = TClock::now();
     if (!RequestSent) {
         curl_off_t pretransfer = 0;
@@ -611,9 +832,49 @@ bool TTransferWorker::TimedOut(CURL* easy) {
         LastUploaded = uploaded;
         LastActivity = now;
     }
-    const bool sending = uploaded < curl_off_t(Run.POSTData.size());
-    const uint32_t limit = sending ? t.SendTimeout : t.ReceiveTimeout;
-    return limit != 0 && now - LastActivity > std::chrono::milliseconds(limit);
+    const bool sending = IsPost() && uploaded < curl_off_t(Run.POSTData.size());
+    const uint32_t limit = sending ? SendLimit() : ReceiveLimit();
+    return now - LastActivity > std::chrono::milliseconds(limit);
+}
+
+std::string TTransferWorker::ResultText(CURLcode result) const {
+    switch (result) {
+    case CURLE_OPERATION_TIMEDOUT:
+        if (TimedOutHere)
+            return "No data arrived for " + Seconds(ReceiveLimit()) + ": the connection is lost.";
+        return "No connection to the server within " + Seconds(ConnectLimit()) + ".";
+    case CURLE_TOO_MANY_REDIRECTS:
+        return "More than " + std::to_string(TCustomWinHTTP::MaxRedirects) + " redirects.";
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return "Only http and https addresses are fetched.";
+    default:
+        return curl_easy_strerror(result);
+    }
+}
+
+int TTransferWorker::ResolverStart(void*, void*, void* user) {
+    static_cast<TTransferWorker*>(user)->Status(10);
+    return 0;
+}
+
+curl_socket_t TTransferWorker::OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    static_cast<TTransferWorker*>(user)->Status(20);
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int TTransferWorker::CloseSocket(void* user, curl_socket_t socket) {
+    const auto id = reinterpret_cast<uintptr_t>(user);
+    TCurlGlobal::Get().Report(id, 50);
+    const int result = ::close(socket);
+    TCurlGlobal::Get().Report(id, 51);
+    return result;
+}
+
+int TTransferWorker::Prerequest(void* user, char*, char*, int, int) {
+    auto* self = static_cast<TTransferWorker*>(user);
+    self->RequestPrepared = true;
+    self->Status(30);
+    return CURL_PREREQFUNC_OK;
 }
 
 size_t TTransferWorker::HeaderCallback(char* data, size_t size, size_t count, void* user) {
@@ -636,8 +897,15 @@ bool TTransferWorker::OnHeaderLine(CURL* easy, const char* data, size_t size) {
             return false;
         }
         const std::string line(data, size);
+        if (!RequestPrepared) {
+            // Before the request goes out only a proxy answers, to the tunnel request.
+            if (line == "\r\n" || line == "\n")
+                Status(42);
+            return true;
+        }
         if (line.rfind("HTTP/", 0) == 0) {
             // A new response (an interim one, a redirect or the final one) starts.
+            Status(40);
             const size_t space = line.find(' ');
             ResponseStatus = space == std::string::npos ? 0 : std::atoi(line.c_str() + space + 1);
             RawHeaders = line;
@@ -666,12 +934,21 @@ bool TTransferWorker::OnHeaderLine(CURL* easy, const char* data, size_t size) {
 
 bool TTransferWorker::OnHeadersComplete(CURL* easy) {
     const int status = ResponseStatus;
-    if (status >= 100 && status < 200)
+    if (status >= 100 && status < 200) {
+        Status(120);
         return true;
+    }
+    Status(41);
     // libcurl follows every 3xx answer that names a Location when redirects are on.
     const bool follows = !Run.InternetOptions.count(ioNoAutoRedirect);
     if (follows && status >= 300 && status < 400 && !Field("location").empty()) {
-        if (Run.OnRedirected && !Stopping()) {
+        if (++Redirects > TCustomWinHTTP::MaxRedirects) {
+            Run.ErrorText =
+                "More than " + std::to_string(TCustomWinHTTP::MaxRedirects) + " redirects.";
+            Stop = EStop::Finished;
+            return false;
+        }
+        {
             char* current = nullptr;
             curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &current);
             std::string target = Field("location");
@@ -684,7 +961,25 @@ bool TTransferWorker::OnHeadersComplete(CURL* easy) {
                     curl_free(resolved);
                 }
             }
-            Run.OnRedirected(&Owner, target);
+            // Only http and https are followed: anything else ends the transfer here, before
+            // libcurl is asked.
+            const size_t colon = target.find(':');
+            const bool named =
+                colon != std::string::npos && colon > 0 &&
+                std::isalpha(static_cast<unsigned char>(target[0])) &&
+                std::all_of(target.begin(), target.begin() + long(colon), [](unsigned char c) {
+                    return std::isalnum(c) || c == '+' || c == '-' || c == '.';
+                });
+            const std::string scheme = named ? LowerText(target.substr(0, colon)) : "http";
+            if (scheme != "http" && scheme != "https") {
+                Run.ErrorText = "A redirect to \"" + target +
+                                "\" was refused: only http and "
+                                "https addresses are fetched.";
+                Stop = EStop::Finished;
+                return false;
+            }
+            if (Run.OnRedirected && !Stopping())
+                Run.OnRedirected(&Owner, target);
         }
         return true;
     }
@@ -800,7 +1095,20 @@ bool TTransferWorker::OnFinalHeaders(CURL* easy, int status) {
         Stop = EStop::Finished;
         return false;
     }
+    if (!Run.FileOutput && Run.MemoryLimit > 0 && Run.HasContentLength &&
+        Run.ContentLength > Run.MemoryLimit) {
+        // More than may be held: nothing of it is read.
+        MemoryLimitReached();
+        Stop = EStop::Finished;
+        return false;
+    }
     return true;
+}
+
+void TTransferWorker::MemoryLimitReached() {
+    Run.ReadFailed = true;
+    Run.ErrorText =
+        "The answer is larger than " + MiB(Run.MemoryLimit) + ", more than is held in memory.";
 }
 
 bool TTransferWorker::CreateOutput() {
@@ -824,7 +1132,8 @@ bool TTransferWorker::CreateOutput() {
         // announce anything) leaves the stream to grow with the data instead.
         if (Run.HasContentLength && Run.ContentLength > 0) {
             try {
-                memory->Reserve(Run.ContentLength);
+                memory->Reserve(Run.MemoryLimit > 0 ? std::min(Run.ContentLength, Run.MemoryLimit)
+                                                    : Run.ContentLength);
             } catch (const std::bad_alloc&) {
             }
         }
@@ -865,10 +1174,12 @@ bool TTransferWorker::OnBody(const char* data, size_t size) {
         while (size > 0) {
             EBlock r = EBlock::Ok;
             if (Filled == 0 && size >= block) {
-                // A whole block straight from libcurl's buffer.
-                r = ProcessBlock(data, block);
-                data += block;
-                size -= block;
+                // Whole blocks straight from libcurl's buffer, written at once: one write
+                // and one progress note for all of them (a block to verify goes alone).
+                const size_t take = VerifyPending ? block : size - size % block;
+                r = ProcessBlock(data, take);
+                data += take;
+                size -= take;
             } else {
                 const size_t take = std::min(block - Filled, size);
                 std::memcpy(Buffer.data() + Filled, data, take);
@@ -886,6 +1197,10 @@ bool TTransferWorker::OnBody(const char* data, size_t size) {
             }
             if (r == EBlock::Restart) {
                 Stop = EStop::Restart;
+                return false;
+            }
+            if (r == EBlock::Limit) {
+                Stop = EStop::Finished;
                 return false;
             }
         }
@@ -927,22 +1242,16 @@ TTransferWorker::EBlock TTransferWorker::ProcessBlock(const char* data, size_t s
         std::lock_guard<std::mutex> guard(Run.StreamLock);
         if (Owner.Thread.CutOff() || !Run.Stream)
             return EBlock::Aborted;
+        if (!Run.FileOutput && Run.MemoryLimit > 0 &&
+            Run.Stream->Size() + int64_t(size) > Run.MemoryLimit) {
+            Run.BytesRead -= int64_t(size);
+            MemoryLimitReached();
+            return EBlock::Limit;
+        }
         Run.Stream->Write(data, int64_t(size));
     }
     if (Run.HasOnProgress)
-        Owner.Deliver(Run, [&] {
-            const auto elapsed =
-                std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - Run.StartTick)
-                    .count();
-            const auto f = ComputeProgress(Run.BytesRead, Run.ContentLength,
-                                           int64_t(Run.ResumeOffset), elapsed);
-            Owner.Shown.Figures = f;
-            if (Owner.OnProgress)
-                Owner.OnProgress(
-                    &Owner, Run.ContentType, Run.ContentLength + int64_t(Run.ResumeOffset),
-                    Run.BytesRead + int64_t(Run.ResumeOffset), f.ElapsedTime, f.EstimatedTimeLeft,
-                    f.PercentsDone, f.TransferRate, Run.Stream.get());
-        });
+        Owner.NoteProgress(RunRef);
     return EBlock::Ok;
 }
 
@@ -983,6 +1292,7 @@ TCustomWinHTTP::TCustomWinHTTP() {
         auto run = CurrentRun;
         Thread.Recreate();
         if (run) {
+            run->Ended = true;
             ReleaseStream(*run);
             if (CurrentRun == run)
                 BusyFlag = false;
@@ -992,7 +1302,15 @@ TCustomWinHTTP::TCustomWinHTTP() {
 
 TCustomWinHTTP::~TCustomWinHTTP() {
     // No event from here on; a running transfer is stopped and its thread waited for.
+    if (StatusSink) {
+        std::lock_guard<std::mutex> guard(StatusSink->Lock);
+        StatusSink->Owner = nullptr;
+        StatusSink->Handler = nullptr;
+    }
     Thread.Shutdown();
+    Kept.reset();
+    if (StatusSink)
+        TCurlGlobal::Get().RemoveSink(StatusSink->Id);
 }
 
 void TCustomWinHTTP::SetTransferBufferSize(uint32_t size) {
@@ -1005,10 +1323,22 @@ void TCustomWinHTTP::SetTransferBufferSize(uint32_t size) {
 bool TCustomWinHTTP::ReadRange(uint64_t start, uint64_t end, bool wait) {
     if (BusyFlag)
         return false;
-    TCurlGlobal::Get();
+    auto& global = TCurlGlobal::Get();
     BusyFlag = true;
     Shown = {};
     Shown.ResumeOffset = start;
+    if (!StatusSink) {
+        StatusSink = std::make_shared<TStatusSink>();
+        StatusSink->Owner = this;
+        StatusSink->Id =
+            global.AddSink(StatusSink, [](const std::shared_ptr<void>& sink, int status) {
+                static_cast<TStatusSink*>(sink.get())->Report(status);
+            });
+    }
+    {
+        std::lock_guard<std::mutex> guard(StatusSink->Lock);
+        StatusSink->Handler = OnStatus;
+    }
 
     auto run = std::make_shared<TTransferRun>();
     run->Url = URL;
@@ -1034,6 +1364,12 @@ bool TCustomWinHTTP::ReadRange(uint64_t start, uint64_t end, bool wait) {
     run->HasOnProxyAuthenticationRequest = static_cast<bool>(OnProxyAuthenticationRequest);
     run->OnBeforeSendRequest = OnBeforeSendRequest;
     run->OnRedirected = OnRedirected;
+    run->OnStatus = OnStatus;
+    run->MemoryLimit = MemoryLimit;
+    run->LocalFiles = LocalFiles;
+    run->StatusSinkId = StatusSink->Id;
+    run->Pool = Connections;
+    run->Handles = std::move(Kept);
     run->ResumeOffset = start;
     run->EndOffset = end;
     CurrentRun = run;
@@ -1055,8 +1391,10 @@ void TCustomWinHTTP::Abort(bool deleteFile, bool hard) {
         Thread.Terminate(false);
         return;
     }
-    // Cut the run off first, so that none of its events follows; then clean up here.
+    // Cut the run off first, so that none of its events follows; then clean up here. The
+    // stopped worker keeps its handles and frees them when it ends.
     Thread.Recreate();
+    run->Ended = true;
     AbortCleanup(*run);
     if (CurrentRun == run)
         BusyFlag = false;
@@ -1065,7 +1403,7 @@ void TCustomWinHTTP::Abort(bool deleteFile, bool hard) {
 }
 
 void TCustomWinHTTP::TransferRoutine(const std::shared_ptr<TTransferRun>& run) {
-    TTransferWorker worker(*this, *run);
+    TTransferWorker worker(*this, run);
     try {
         worker.Execute();
     } catch (const TRunAborted&) {
@@ -1073,6 +1411,7 @@ void TCustomWinHTTP::TransferRoutine(const std::shared_ptr<TTransferRun>& run) {
         if (!Thread.CutOff()) {
             AbortCleanup(*run);
             Deliver(*run, [&] {
+                EndRun(*run);
                 if (CurrentRun == run)
                     BusyFlag = false;
                 if (OnAborted)
@@ -1097,6 +1436,74 @@ void TCustomWinHTTP::Publish(const TTransferRun& run) {
     Shown.BytesRead = run.BytesRead;
     Shown.ResumeOffset = run.ResumeOffset;
     Shown.ContentType = run.ContentType;
+    Shown.ErrorText = run.ErrorText;
+}
+
+void TCustomWinHTTP::NoteProgress(const std::shared_ptr<TTransferRun>& run) {
+    const auto now = TClock::now();
+    {
+        std::lock_guard<std::mutex> guard(run->ProgressLock);
+        auto& note = run->Progress;
+        ++note.Block;
+        note.BytesRead = run->BytesRead;
+        note.ContentLength = run->ContentLength;
+        note.ResumeOffset = run->ResumeOffset;
+        note.StatusCode = run->StatusCode;
+        if (note.ContentType != run->ContentType)
+            note.ContentType = run->ContentType;
+        if (run->ProgressPosted ||
+            now - run->LastProgressPost < std::chrono::milliseconds(ProgressIntervalMs))
+            return;
+        run->ProgressPosted = true;
+        run->LastProgressPost = now;
+    }
+    PostToMainThread([this, alive = std::weak_ptr<bool>(Alive), run] {
+        if (!alive.expired())
+            DeliverProgress(run);
+    });
+}
+
+void TCustomWinHTTP::DeliverProgress(const std::shared_ptr<TTransferRun>& run) {
+    {
+        std::lock_guard<std::mutex> guard(run->ProgressLock);
+        run->ProgressPosted = false;
+    }
+    if (run->Ended || CurrentRun != run || Thread.Destroying())
+        return;
+    ShowProgress(*run, nullptr);
+}
+
+void TCustomWinHTTP::ShowProgress(TTransferRun& run, TStream* stream) {
+    TTransferRun::TProgressNote note;
+    {
+        std::lock_guard<std::mutex> guard(run.ProgressLock);
+        if (run.Progress.Block == 0 || run.Progress.Block == run.ShownBlock)
+            return;
+        note = run.Progress;
+    }
+    run.ShownBlock = note.Block;
+    Shown.StatusCode = note.StatusCode;
+    Shown.ContentLength = note.ContentLength;
+    Shown.BytesRead = note.BytesRead;
+    Shown.ResumeOffset = note.ResumeOffset;
+    Shown.ContentType = note.ContentType;
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - run.StartTick)
+            .count();
+    const auto f =
+        ComputeProgress(note.BytesRead, note.ContentLength, int64_t(note.ResumeOffset), elapsed);
+    Shown.Figures = f;
+    if (OnProgress)
+        OnProgress(this, note.ContentType, note.ContentLength + int64_t(note.ResumeOffset),
+                   note.BytesRead + int64_t(note.ResumeOffset), f.ElapsedTime, f.EstimatedTimeLeft,
+                   f.PercentsDone, f.TransferRate, stream);
+}
+
+void TCustomWinHTTP::EndRun(TTransferRun& run) {
+    run.Ended = true;
+    if (CurrentRun.get() == &run && !Thread.Destroying() &&
+        run.InternetOptions.count(ioKeepConnection) && run.Handles)
+        Kept = std::move(run.Handles);
 }
 
 void TCustomWinHTTP::ReleaseStream(TTransferRun& run) {
@@ -1123,14 +1530,27 @@ void TCustomWinHTTP::RaiseAnyError() {
 }
 
 void TCustomWinHTTP::FinishDelivery(TTransferRun& run) {
-    Publish(run);
     TStream* stream;
     {
         std::lock_guard<std::mutex> guard(run.StreamLock);
         stream = run.Stream.get();
-        if (stream)
-            stream->Seek(0);
     }
+    EndRun(run);
+    std::string errorText = run.ErrorText;
+    if (!run.ContinueDownload)
+        errorText.clear();
+    else if (run.Succeeded)
+        errorText = stream ? "" : "The output file cannot be created.";
+    else if (errorText.empty() && (run.StatusCode == 200 || run.StatusCode == 206))
+        errorText = "The connection ended before the whole answer arrived.";
+    else if (errorText.empty() && run.StatusCode != -1)
+        errorText = "The server answered with status " + std::to_string(run.StatusCode) + ".";
+    else if (errorText.empty())
+        errorText = "No answer from the server.";
+    Publish(run);
+    Shown.ErrorText = errorText;
+    if (stream)
+        stream->Seek(0);
     bool deleteFile = false;
     bool released = false;
     // The stream is released and Busy cleared whatever the handlers do, so that an event
@@ -1146,6 +1566,13 @@ void TCustomWinHTTP::FinishDelivery(TTransferRun& run) {
             std::remove(run.OutputFileName.c_str());
     };
     try {
+        // The last figures before the outcome, unless they were shown already.
+        if (run.HasOnProgress && run.ContinueDownload && stream) {
+            ShowProgress(run, stream);
+            Publish(run);
+            Shown.ErrorText = errorText;
+            stream->Seek(0);
+        }
         if (run.ContinueDownload) {
             if (run.Succeeded) {
                 if (!stream) {

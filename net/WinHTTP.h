@@ -12,6 +12,9 @@
 //   OnHeaderInfo cleared ContinueDownload
 //                                   OnDoneInterrupted
 //   soft abort                      OnAborted
+//
+// Progress events are handed over without holding the worker up: the main thread gets the
+// latest figures at most every ProgressIntervalMs, and always the last ones before the outcome.
 #pragma once
 
 #include "net/HttpUtils.h"
@@ -24,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -82,7 +86,8 @@ struct TWinHTTPRange {
     void Assign(const TWinHTTPRange* source) { *this = source ? *source : TWinHTTPRange(); }
 };
 
-// Milliseconds; 0 leaves the library's default.
+// Milliseconds; 0 means the component's default (TCustomWinHTTP::DefaultConnectTimeout for
+// connecting, DefaultIdleTimeout for receiving and sending).
 struct TWinHTTPTimeouts {
     uint32_t ConnectTimeout = 0;
     uint32_t ReceiveTimeout = 0;
@@ -115,6 +120,28 @@ public:
 };
 
 struct TTransferRun;
+struct TCurlHandles;
+
+// Connections kept open for several components that never work at the same time (the three
+// of the download queue): a request of one reuses a connection another one left open to the
+// same host. The pool also holds their cookies and name cache.
+class TConnectionPool {
+public:
+    TConnectionPool();
+    ~TConnectionPool();
+    TConnectionPool(const TConnectionPool&) = delete;
+    TConnectionPool& operator=(const TConnectionPool&) = delete;
+    CURLSH* Share() const { return ShareHandle; }
+
+private:
+    static void LockData(CURL*, curl_lock_data data, curl_lock_access, void* user);
+    static void UnlockData(CURL*, curl_lock_data data, void* user);
+    std::mutex Locks[CURL_LOCK_DATA_LAST];
+    CURLSH* ShareHandle = nullptr;
+};
+
+// The status texts of a transfer's steps, by their numbers; "Unknown status" for others.
+const char* InternetStatusText(int status);
 
 class TCustomWinHTTP : public TWinLoginComponent {
 public:
@@ -145,10 +172,18 @@ public:
                            std::string& proxyPassword, bool& tryAgain)>;
     using TWaitTimeoutExpiredEvent =
         std::function<void(TCustomWinHTTP* sender, bool& terminateThread)>;
+    using TStatusEvent =
+        std::function<void(TCustomWinHTTP* sender, int status, const std::string& text)>;
 
     static constexpr const char* DefaultAgent = "Clipwright/0.1 (libcurl)";
     static constexpr uint32_t MinBufferSize = 255;
     static constexpr uint32_t MaxBufferSize = 2147483647;
+    // Limits used where Timeouts holds 0, in milliseconds: connecting, and the longest time
+    // without one byte received (or sent) before the connection counts as lost.
+    static constexpr uint32_t DefaultConnectTimeout = 60000;
+    static constexpr uint32_t DefaultIdleTimeout = 30000;
+    static constexpr long MaxRedirects = 10;
+    static constexpr int ProgressIntervalMs = 50;
 
     TCustomWinHTTP();
     virtual ~TCustomWinHTTP();
@@ -176,6 +211,16 @@ public:
     bool WaitThread = false;
     uint32_t WaitTimeout = 0;
     bool WorkOffline = false;
+    // Largest answer kept in a memory output, in bytes (0: no limit). A longer one, or one
+    // announcing more, stops there and fails (OnConnLost for 200/206, else OnHTTPError with
+    // the body cut at the limit) with ErrorText saying so.
+    int64_t MemoryLimit = 0;
+    // Whether "file" URLs are read from the local disk. Without it only http and https
+    // addresses are fetched; any other is refused without reading anything (OnHostUnreachable).
+    bool LocalFiles = true;
+    // With ioKeepConnection, connections are kept in this pool when set (shared with the other
+    // components of the pool), else by this component alone.
+    std::shared_ptr<TConnectionPool> Connections;
 
     uint32_t TransferBufferSize() const { return BufferSize; }
     // Throws std::out_of_range outside 255..2147483647.
@@ -184,6 +229,9 @@ public:
     // ---- events ----
     TBeforeSendRequestEvent OnBeforeSendRequest; // worker thread
     THeaderInfoEvent OnHeaderInfo;
+    // Stream is the output stream only in an event sent by the finish delivery (the last
+    // figures, when no earlier event showed them); none in the others, while the worker may
+    // still be writing to it.
     TProgressEvent OnProgress;
     TDoneEvent OnDone;
     TNotifyEvent OnDoneInterrupted;
@@ -197,6 +245,9 @@ public:
     TPasswordRequestEvent OnPasswordRequest;
     TProxyAuthenticationRequestEvent OnProxyAuthenticationRequest;
     TWaitTimeoutExpiredEvent OnWaitTimeoutExpired;
+    // The steps of a transfer ("Resolving name", "Connecting to server", ...), on the thread
+    // that takes them: the worker, or whichever thread closes a kept connection.
+    TStatusEvent OnStatus;
 
     // ---- operations ----
     bool Read(bool wait = false) { return ReadRange(0, 0, wait); }
@@ -220,6 +271,8 @@ public:
     int64_t ElapsedTime() const { return Shown.Figures.ElapsedTime; }
     int64_t EstimatedTimeLeft() const { return Shown.Figures.EstimatedTimeLeft; }
     float TransferRate() const { return Shown.Figures.TransferRate; }
+    // Why the last transfer failed, in words; empty after a success.
+    const std::string& ErrorText() const { return Shown.ErrorText; }
 
     TCustomWinThread& WorkerThread() { return Thread; }
 
@@ -231,8 +284,10 @@ private:
         int64_t BytesRead = 0;
         uint64_t ResumeOffset = 0;
         std::string ContentType;
+        std::string ErrorText;
         TProgressFigures Figures;
     };
+    struct TStatusSink;
 
     // Runs fn on the main thread with the run's state published to Shown first.
     void Deliver(TTransferRun& run, const std::function<void()>& fn);
@@ -244,12 +299,22 @@ private:
     // Clean-up after a stop: stream released, the file deleted when asked.
     void AbortCleanup(TTransferRun& run);
     void RaiseAnyError();
+    // Progress hand-over: the worker notes the latest figures and posts at most one delivery
+    // at a time; the main thread shows the latest figures when it gets to it.
+    void NoteProgress(const std::shared_ptr<TTransferRun>& run);
+    void DeliverProgress(const std::shared_ptr<TTransferRun>& run);
+    void ShowProgress(TTransferRun& run, TStream* stream);
+    // The run is over for the main thread: its handles come back to be kept.
+    void EndRun(TTransferRun& run);
 
     TCustomWinThread Thread;
     std::shared_ptr<TTransferRun> CurrentRun;
     std::atomic<bool> BusyFlag{false};
     uint32_t BufferSize = 4096;
     TShownState Shown;
+    std::unique_ptr<TCurlHandles> Kept;      // the handles kept between transfers
+    std::shared_ptr<TStatusSink> StatusSink; // reaches OnStatus from kept connections
+    std::shared_ptr<bool> Alive = std::make_shared<bool>(true);
 };
 
 class TWinHTTP final : public TCustomWinHTTP {};

@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTreeWidget>
 
 namespace cw {
@@ -50,6 +51,16 @@ TDownloadPages::TDownloadPages(TFormMain& form) : QObject(&form), Form(form) {
             [this] { LabelURLOpenFolderClick(); });
     connect(form.ButtonConvertDownloaded, &QPushButton::clicked, this,
             [this] { ButtonConvertDownloadedClick(); });
+
+    // Ctrl+V on the link page pastes links, wherever the focus is on the page; an edit box
+    // with the focus takes the keys for itself first.
+    auto* paste = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_V), &form);
+    paste->setObjectName("ShortcutURLPaste");
+    paste->setContext(Qt::WindowShortcut);
+    connect(paste, &QShortcut::activated, this, [this] {
+        if (Form.ActivePage() == wpStep5 && Form.ActionURLPaste->isEnabled())
+            Form.ActionURLPaste->trigger();
+    });
 }
 
 TDownloadPages::~TDownloadPages() = default;
@@ -191,6 +202,9 @@ void TDownloadPages::ItemChanged(int index) {
     for (int c = 0; c < 6; ++c)
         if (row->text(c) != Text(*columns[c]))
             row->setText(c, Text(*columns[c]));
+    // Why it failed, beside the status.
+    if (row->toolTip(1) != Text(item.Reason))
+        row->setToolTip(1, Text(item.Reason));
 }
 
 void TDownloadPages::LabelsChanged() {

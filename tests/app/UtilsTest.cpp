@@ -95,9 +95,16 @@ TEST(TextRoutines, DecodeHtmlEntities) {
               "Tom & Jerry <3> \"hi\" !");
     EXPECT_EQ(DecodeHtmlEntities("it&#39;s"), "it's");
     EXPECT_EQ(DecodeHtmlEntities("end&#65"), "endA");
-    EXPECT_EQ(DecodeHtmlEntities("&#321;"), std::string(1, char(321 & 0xFF)));
+    EXPECT_EQ(DecodeHtmlEntities("&#321;"), "\xC5\x81");
+    EXPECT_EQ(DecodeHtmlEntities("it&#8217;s &#x1F600;&#X41;"), "it\xE2\x80\x99s \xF0\x9F\x98\x80"
+                                                                "A");
+    // Never a control byte in a title.
+    EXPECT_EQ(DecodeHtmlEntities("a&#10;b&#0;c&#x7F;d&#xD800;e&#x110000;"), "a b\xEF\xBF\xBD"
+                                                                            "c\xEF\xBF\xBD"
+                                                                            "d\xEF\xBF\xBD"
+                                                                            "e\xEF\xBF\xBD");
     // Unknown entities and bare ampersands stay as they are.
-    EXPECT_EQ(DecodeHtmlEntities("a & b &copy; &#x41; &#;"), "a & b &copy; &#x41; &#;");
+    EXPECT_EQ(DecodeHtmlEntities("a & b &copy; &#x; &#;"), "a & b &copy; &#x; &#;");
     for (const char* s : {"&", "&#", "&amp", "&#1234567890123;"})
         EXPECT_LE(DecodeHtmlEntities(s).size(), std::string(s).size()) << s;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -87,6 +88,22 @@ TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
         << run.Out;
     EXPECT_EQ(Read(saved), "a in itag 18");
     EXPECT_EQ(Service.StreamRequestOrder("a"), std::vector<int>{18});
+}
+
+TEST_F(CliDownloadTest, AnEndlessWatchPageFailsItsLinkInBoundedMemory) {
+    TFakeVideo endless = Video("e", "Endless", {18});
+    endless.EndlessPage = true;
+    Service.AddVideo(endless);
+    Service.AddVideo(Video("a", "After", {18}));
+    const TRun run = Download(Site() + Link("e") + " " + Link("a"));
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_NE(run.Out.find("[1/2] Failed."), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("larger than 8.00 MiB"), std::string::npos) << run.Out;
+    EXPECT_EQ(Read(Out() + "/After.mp4"), "a in itag 18");
+    // The largest child this test process waited for stayed small.
+    rusage usage{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "KiB";
 }
 
 TEST_F(CliDownloadTest, OrderAndNoPreferChooseTheStream) {

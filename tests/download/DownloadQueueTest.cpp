@@ -108,10 +108,16 @@ TEST_F(DownloadQueueTest, NamesAreMadeSafeAndUnique) {
     TFakeVideo untitled = Video("d", "", {Stream(5, Body("d"))});
     untitled.TitleTag = false;
     Rig.Service.AddVideo(untitled);
+    Rig.Service.AddVideo(Video("q", "It&#8217;s &#x1F600;", {Stream(5, Body("q"))}));
+    Rig.Service.AddVideo(Video("h", "...hidden", {Stream(5, Body("h"))}));
 
-    ASSERT_TRUE(Rig.Run(Rig.Links({"a", "b", "c", "d"})));
+    ASSERT_TRUE(Rig.Run(Rig.Links({"a", "b", "c", "d", "q", "h"})));
     const std::string odd = "AC_DC_ Live_ & _Loud_ caf\xC3\xA9 \xC3\xA9.flv";
-    EXPECT_EQ(Vars().DownloadedFiles, Paths({"Clip.flv", "Clip(1).flv", odd, ".flv"}));
+    // A video without a title goes by its id; no name starts with a dot.
+    EXPECT_EQ(Vars().DownloadedFiles,
+              Paths({"Clip.flv", "Clip(1).flv", odd, "d.flv",
+                     "It\xE2\x80\x99s \xF0\x9F\x98\x80.flv", "___hidden.flv"}));
+    EXPECT_EQ(Rig.Host.Last[3].Caption, "d");
     EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Clip(1).flv"), Body("b"));
     EXPECT_EQ(Rig.Host.Last[2].Caption, "AC/DC: Live? & \"Loud\" caf\xC3\xA9 \xC3\xA9");
 
@@ -198,6 +204,89 @@ TEST_F(DownloadQueueTest, AStreamThatCannotBeWrittenIsAFailedAttempt) {
     EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), (std::vector<int>{18, 35}));
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"Big.flv", "Small.mp4"}));
     EXPECT_EQ(Rig.Folder.Names(), (std::vector<std::string>{"Big.flv", "Small.mp4"}));
+
+    // A cancel right after the failed write, as the next quality is about to start: the
+    // run ends and that quality is never asked for.
+    Rig.Host.Ended = 0;
+    size_t stepsAtCancel = 0;
+    Rig.Host.OnLabels = [&] {
+        if (Rig.Queue->Labels().Quality.find(" failed, try next: ") != std::string::npos) {
+            Rig.Queue->Cancel();
+            stepsAtCancel = Rig.Host.Steps.size();
+        }
+    };
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const bool again = Rig.Run(Rig.Links({"v"}));
+    // The failed transfer finishes its delivery; nothing may start after it.
+    EXPECT_TRUE(
+        WaitServing([&] { return !Rig.Queue->WinHTTPDownload.Busy(); }, std::chrono::seconds(5)));
+    WaitServing([] { return false; }, std::chrono::milliseconds(300));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(Rig.Host.Ended, 1);
+    EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), (std::vector<int>{18, 35, 18}));
+    EXPECT_FALSE(Rig.Queue->WinHTTPDownload.Busy());
+    EXPECT_FALSE(Rig.Queue->Running());
+    EXPECT_EQ(Rig.Host.Steps.size(), stepsAtCancel); // no transfer failed after the cancel
+    EXPECT_EQ(Vars().URLSucceeded, 0);
+}
+
+TEST_F(DownloadQueueTest, AMisbehavingServiceFailsAttemptsWithoutHangingReadingFilesOrGrowing) {
+    // A small receive limit stands in for the default 30 s.
+    Rig.Queue->WinHTTPDownload.Timeouts.ReceiveTimeout = 300;
+    Vars().PreferYouTubeQuality = true;
+    TFakeStream stall = Stream(18, "", sfStall);
+    stall.GeneratedSize = 1 << 20;
+    Rig.Service.AddVideo(Video("s", "Stalls", {stall, Stream(35, Body("35"))}));
+    TFakeStream local = Stream(18, "");
+    local.Address = "file:///etc/hostname";
+    TFakeStream redirected = Stream(35, "");
+    redirected.Address = Rig.Service.Server().Url("/redirect?to=file:///etc/hostname");
+    Rig.Service.AddVideo(Video("f", "Local", {local, redirected}));
+    TFakeVideo endless = Video("e", "Endless", {Stream(18, Body("e"))});
+    endless.EndlessPage = true;
+    Rig.Service.AddVideo(endless);
+    TFakeStream open = Stream(18, "", sfNoLength);
+    open.GeneratedSize = 3 << 20;
+    Rig.Service.AddVideo(Video("n", "No length", {open}));
+    std::vector<std::string> timeLeft;
+    Rig.Host.OnItem = [&](int index, const TDownloadItem& item) {
+        if (index == 3 && item.Status == "Downloading...")
+            timeLeft.push_back(Rig.Queue->Labels().TimeLeft);
+    };
+
+    ASSERT_TRUE(Rig.Run(Rig.Links({"s", "f", "e", "n"})));
+    // The stalled stream is given up and the next quality saved.
+    EXPECT_EQ(Rig.Service.StreamRequestOrder("s"), (std::vector<int>{18, 35}));
+    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Stalls.flv"), Body("35"));
+    ASSERT_FALSE(Rig.Host.Reasons[0].empty());
+    EXPECT_NE(Rig.Host.Reasons[0][0].find("No data arrived for 0.3 s"), std::string::npos);
+    // Addresses of other schemes are never read, directly or through a redirect.
+    EXPECT_EQ(Rig.Host.Statuses[1].back(), "Failed.");
+    const auto& statuses = Rig.Host.Statuses[1];
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Refused: not an http or https address."),
+              statuses.end());
+    ASSERT_GE(Rig.Host.Reasons[1].size(), 2u);
+    EXPECT_EQ(Rig.Host.Reasons[1][0].rfind(
+                  "The stream address is not an http or https address: file:///etc/hostname", 0),
+              0u);
+    EXPECT_NE(Rig.Host.Reasons[1][1].find("was refused"), std::string::npos);
+    EXPECT_EQ(Rig.Service.Server().RequestCount("/redirect"), 1);
+    // A page without end fails its video at the text limit.
+    EXPECT_EQ(Rig.Host.Statuses[2].back(), "Failed.");
+    ASSERT_FALSE(Rig.Host.Reasons[2].empty());
+    EXPECT_NE(Rig.Host.Reasons[2][0].find("larger than 8.00 MiB"), std::string::npos);
+    EXPECT_EQ(Rig.Service.Server().RequestCount("/get_video_info"), 3);
+    // A stream without a length: its own size, no time left.
+    EXPECT_EQ(Rig.Host.Last[3].Size, "3.00MB");
+    EXPECT_EQ(Rig.Host.Last[3].Status, "Finish.");
+    ASSERT_FALSE(timeLeft.empty());
+    EXPECT_EQ(std::count(timeLeft.begin(), timeLeft.end(), "..."), long(timeLeft.size()));
+
+    EXPECT_EQ(Vars().DownloadedFiles, Paths({"Stalls.flv", "No length.mp4"}));
+    EXPECT_EQ(Rig.Folder.Names(), (std::vector<std::string>{"No length.mp4", "Stalls.flv"}));
 }
 
 TEST_F(DownloadQueueTest, AGoneDownloadFolderFailsEveryVideoAndTheRunStillEnds) {

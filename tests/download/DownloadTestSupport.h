@@ -36,6 +36,9 @@ public:
         if (log.empty() || log.back() != item.Status)
             log.push_back(item.Status);
         Last[index] = item;
+        auto& reasons = Reasons[index];
+        if (!item.Reason.empty() && (reasons.empty() || reasons.back() != item.Reason))
+            reasons.push_back(item.Reason);
         if (OnItem)
             OnItem(index, item);
     }
@@ -43,6 +46,8 @@ public:
         const std::string& quality = Queue->Labels().Quality;
         if (quality != "..." && (QualityLabels.empty() || QualityLabels.back() != quality))
             QualityLabels.push_back(quality);
+        if (OnLabels)
+            OnLabels();
     }
     void RunEnded() override { ++Ended; }
     void ScriptError(const std::string& message) override { Errors.push_back(message); }
@@ -52,10 +57,12 @@ public:
     int QueueChanges = 0;
     std::map<int, std::vector<std::string>> Statuses; // status texts in order, per item
     std::map<int, TDownloadItem> Last;                // each item as last shown
+    std::map<int, std::vector<std::string>> Reasons;  // failure reasons in order, per item
     std::vector<std::string> QualityLabels;
     std::vector<std::string> Errors;
     int Ended = 0;
     std::function<void(int, const TDownloadItem&)> OnItem;
+    std::function<void()> OnLabels;
 };
 
 // A fresh folder, removed with everything in it.

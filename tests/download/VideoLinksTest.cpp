@@ -12,13 +12,26 @@ const std::string Domain = "www.youtube.com";
 using TLines = std::vector<std::string>;
 } // namespace
 
-TEST(VideoLinks, ALinkNeedsHttpAndTheDomainInAnyLetterCase) {
+TEST(VideoLinks, OnlyLinksToAVideoOfTheSiteCountInAnyLetterCase) {
     EXPECT_TRUE(IsVideoLink("https://www.youtube.com/watch?v=abc", Domain));
     EXPECT_TRUE(IsVideoLink("HTTP://WWW.YOUTUBE.COM/watch?v=abc", Domain));
-    EXPECT_TRUE(IsVideoLink("see www.youtube.com, it is http", Domain)); // anywhere, any order
-    EXPECT_FALSE(IsVideoLink("www.youtube.com/watch?v=abc", Domain));
-    EXPECT_FALSE(IsVideoLink("http://vimeo.com/123", Domain));
+    // The site's usual host forms and video paths.
+    for (const char* link :
+         {"http://youtube.com/watch?v=a-_9", "https://m.youtube.com/watch?feature=x&v=abc",
+          "https://www.youtube.com:443/embed/abc", "http://www.youtube.com/v/abc/",
+          "https://www.youtube.com/shorts/abc", "  https://www.youtube.com/watch?v=abc \r"})
+        EXPECT_TRUE(IsVideoLink(link, Domain)) << link;
+    // Text that merely mentions the site, other hosts, other schemes, no video id.
+    for (const char* text :
+         {"see www.youtube.com, it is http", "www.youtube.com/watch?v=abc", "http://vimeo.com/123",
+          "ftp://www.youtube.com/watch?v=abc", "file:///www.youtube.com/watch?v=abc",
+          "http://www.youtube.com.evil.test/watch?v=abc",
+          "http://www.youtube.com@evil.test/watch?v=abc", "http://evil.test/?www.youtube.com",
+          "https://www.youtube.com/", "https://www.youtube.com/watch?v=",
+          "https://www.youtube.com/watch?v=a<b", "https://www.youtube.com/embed/"})
+        EXPECT_FALSE(IsVideoLink(text, Domain)) << text;
     EXPECT_TRUE(IsVideoLink("http://127.0.0.1:8080/watch?v=a", "127.0.0.1:8080"));
+    EXPECT_FALSE(IsVideoLink("http://127.0.0.1:8081/watch?v=a", "127.0.0.1:8080"));
 }
 
 TEST(VideoLinks, PastedTextSplitsAtLineBreaksAndKeepsQuotedRunsWhole) {

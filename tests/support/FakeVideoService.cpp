@@ -86,8 +86,9 @@ std::string TFakeVideoService::InfoAnswer(const std::string& id) const {
             const std::string type =
                 StreamType(s.Itag) + "; codecs=\"" + (s.Itag == 18 ? "avc1, mp4a" : "flv") + "\"";
             map += (map.empty() ? "" : ",") + std::string("itag=") + std::to_string(s.Itag) +
-                   "&url=" + Escape(StreamUrl(id, s.Itag)) + "&sig=" + s.Sig +
-                   "&type=" + Escape(type) + "&quality=medium&fallback_host=tc.v1.cache1.example";
+                   "&url=" + Escape(s.Address.empty() ? StreamUrl(id, s.Itag) : s.Address) +
+                   "&sig=" + s.Sig + "&type=" + Escape(type) +
+                   "&quality=medium&fallback_host=tc.v1.cache1.example";
         }
         answer += "&url_encoded_fmt_stream_map=" + Escape(map);
     }
@@ -115,6 +116,13 @@ void TFakeVideoService::AddRoutes(httplib::Server& server) {
         if (!FindVideo(id, video)) {
             res.status = 404;
             res.set_content("<html><body>This video is unavailable.</body></html>", "text/html");
+            return;
+        }
+        if (video.EndlessPage) {
+            res.set_chunked_content_provider("text/html", [this](size_t, httplib::DataSink& sink) {
+                static const std::string filler(64 * 1024, ' ');
+                return !Http.Stopping() && sink.write(filler.data(), filler.size());
+            });
             return;
         }
         std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head>\n"
@@ -169,6 +177,17 @@ void TFakeVideoService::AddRoutes(httplib::Server& server) {
                 return TTestHttpServer::WritePattern(sink, offset, length);
             return sink.write(s.Body.data() + offset, size_t(length));
         };
+        if (s.Fault == sfNoLength) {
+            res.set_chunked_content_provider(
+                StreamType(itag), [s, size, write](size_t offset, httplib::DataSink& sink) {
+                    if (offset >= size) {
+                        sink.done();
+                        return true;
+                    }
+                    return write(sink, offset, std::min<uint64_t>(size - offset, 64 * 1024));
+                });
+            return;
+        }
         res.set_content_provider(
             size_t(size), StreamType(itag),
             [this, s, send, write](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -176,6 +195,13 @@ void TFakeVideoService::AddRoutes(httplib::Server& server) {
                     return false; // a cut-off stream: the connection drops here
                 uint64_t chunk = std::min<uint64_t>(length, send - offset);
                 chunk = std::min<uint64_t>(chunk, 256 * 1024);
+                if (s.Fault == sfStall && offset >= StallAfter) {
+                    // Nothing more until the server stops.
+                    Http.PauseUnlessStopping(std::chrono::hours(1));
+                    return false;
+                }
+                if (s.Fault == sfStall)
+                    chunk = std::min<uint64_t>(chunk, StallAfter - offset);
                 if (s.Fault == sfSlow) {
                     if (offset > 0 &&
                         !Http.PauseUnlessStopping(std::chrono::milliseconds(SlowDelayMs)))

@@ -5,7 +5,9 @@
 //   /videoplayback?id=ID&itag=N&signature=S
 //                                     the stream's bytes (403 without the right signature)
 // and can misbehave per video or per stream: no title tag, no watch link, no stream map, an
-// answer of the test's own making, a stream cut off mid-body, a 404 stream, a slow stream.
+// answer of the test's own making, a stream cut off mid-body, a 404 stream, a slow stream, a
+// stream that stalls, one without a length, a stream address of another scheme, a watch page
+// without end.
 // The service's domain is "127.0.0.1:PORT"; the downloader is pointed at it as its
 // VideoSiteDomain.
 #pragma once
@@ -25,6 +27,9 @@ enum TStreamFault {
     sfCut,      // announces the whole length, sends half of it, then drops the connection
     sfNotFound, // 404
     sfSlow,     // SlowChunk bytes every SlowDelay until done or the server stops
+    sfStall,    // announces the whole length, sends StallAfter bytes, then nothing until the
+                // server stops
+    sfNoLength, // the whole body, chunked, without Content-Length
 };
 
 struct TFakeStream {
@@ -34,6 +39,8 @@ struct TFakeStream {
     uint64_t GeneratedSize = 4096;
     TStreamFault Fault = sfNone;
     std::string Sig = "S1G";
+    // When not empty, the address the info answer names instead of the service's own.
+    std::string Address;
     uint64_t Size() const { return Body.empty() ? GeneratedSize : Body.size(); }
 };
 
@@ -45,12 +52,14 @@ struct TFakeVideo {
     bool StreamMap = true;
     std::vector<TFakeStream> Streams;
     std::string Answer; // when not empty, the info answer exactly as given
+    bool EndlessPage = false; // the watch page never ends (chunked, no length)
 };
 
 class TFakeVideoService {
 public:
     static constexpr uint64_t SlowChunk = 4096;
     static constexpr int SlowDelayMs = 25;
+    static constexpr uint64_t StallAfter = 10 * 1024;
 
     TFakeVideoService();
     TFakeVideoService(const TFakeVideoService&) = delete;

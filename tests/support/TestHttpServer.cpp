@@ -143,7 +143,8 @@ TTestHttpServer::TTestHttpServer(const TRouteSetup& extraRoutes) {
     // Requests are recorded when they arrive (a stalled answer never finishes); the body,
     // read later, is added once the request has been answered.
     Server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
-        TRecordedRequest r{req.method, req.target, req.path, req.headers, req.body};
+        TRecordedRequest r{req.method,  req.target, req.path,
+                           req.headers, req.body,   req.remote_port};
         std::lock_guard<std::mutex> guard(Lock);
         InFlight[&req] = Recorded.size();
         Recorded.push_back(std::move(r));
@@ -346,6 +347,17 @@ void TTestHttpServer::AddBuiltInRoutes() {
         res.status = 401;
         res.set_header("WWW-Authenticate", std::string("Basic realm=\"") + AuthRealm + "\"");
         res.set_content("who are you?", "text/plain");
+    });
+
+    Server.Get("/endless", [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string type = req.has_param("type") ? req.get_param_value("type") : "text/html";
+        res.set_chunked_content_provider(type, [this](size_t offset, httplib::DataSink& sink) {
+            return !Stopping() && WritePattern(sink, offset, ChunkSize);
+        });
+    });
+
+    Server.Get("/loop", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("/loop?n=" + std::to_string(ParamNumber(req, "n", 0) + 1));
     });
 
     Server.Get("/redirect", [](const httplib::Request& req, httplib::Response& res) {

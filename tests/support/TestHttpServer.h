@@ -16,7 +16,11 @@
 //   /auth[?user=U&pass=P]           Basic authentication (default AuthUser/AuthPassword):
 //                                   200 "welcome", else 401 with realm AuthRealm
 //   /redirect?to=PATH[&code=C][&K=V...]
-//                                   redirect (302 by default) to PATH?K=V...
+//                                   redirect (302 by default) to PATH?K=V... (PATH may be
+//                                   any address, file:///etc/hostname say)
+//   /loop?n=N                       302 to /loop?n=N+1, for ever
+//   /endless[?type=T]               200 without a length, chunked, never ending (until the
+//                                   client goes or the server stops); text/html by default
 //   /echo                           200 text: the request target as received, then one
 //                                   "Name: value" line per request header, then the body
 //   /headers?NAME=VALUE&...         200 "ok" with each parameter as a response header
@@ -46,6 +50,7 @@ struct TRecordedRequest {
     std::string Path;   // decoded, without the query
     httplib::Headers Headers;
     std::string Body;
+    int RemotePort = 0; // the client's port: the same one for requests on one connection
     std::string Header(const std::string& name) const;
 };
 

@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -118,6 +119,19 @@ TEST_F(DownloadPagesTest, PasteTakesTheClipboardText) {
     EXPECT_TRUE(Form().ActionURLEmpty->isEnabled());
     Form().ButtonURLEmpty->click();
     EXPECT_TRUE(Links().empty());
+
+    // Ctrl+V on the page does the same; in the folder box it is the box's own paste.
+    Form().show();
+    Form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form()));
+    QTest::keyClick(Form().ListViewInputURL, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Links(), (std::vector<std::string>{Link("x"), Link("y")}));
+    QGuiApplication::clipboard()->setText("folder");
+    Form().EditURLOutput->clear();
+    Form().EditURLOutput->setFocus();
+    QTest::keyClick(Form().EditURLOutput, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Form().EditURLOutput->text().toStdString(), "folder");
+    EXPECT_EQ(Links().size(), 2u);
 }
 
 TEST_F(DownloadPagesTest, RemoveSelectsTheItemThatTookThePlace) {
