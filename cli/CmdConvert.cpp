@@ -4,10 +4,13 @@
 #include "app/Utils.h"
 #include "base/MainThread.h"
 #include "cli/Commands.h"
+#include "cli/JsonLine.h"
 #include "convert/Catalogue.h"
 #include "convert/ConversionRun.h"
 #include "engine/FFEncoder.h"
 #include "engine/FFLogger.h"
+
+#include <QJsonArray>
 
 #include <unistd.h>
 
@@ -23,7 +26,8 @@ namespace {
 void PrintHelp() {
     std::printf(
         "usage: clipwright-cli convert --class video|device|audio --format NAME --preset N\n"
-        "                              --out DIR [--merge] [--jobs N] [--threads N] FILE...\n\n"
+        "                              --out DIR [--merge] [--jobs N] [--threads N] [--json]\n"
+        "                              FILE...\n\n"
         "Converts every FILE into one output file in DIR with the preset N of the format\n"
         "(see `clipwright-cli presets`), named after the input with the format's extension;\n"
         "a name that is taken gets (1), (2), ... before the extension. With --merge all files\n"
@@ -34,7 +38,16 @@ void PrintHelp() {
         "  --out       output folder, created when missing\n"
         "  --merge     join all files into one output\n"
         "  --jobs N    tasks that run at once (default 1)\n"
-        "  --threads N codec threads per task (default 0: as many as the codec likes)\n\n"
+        "  --threads N codec threads per task (default 0: as many as the codec likes)\n"
+        "  --json      print one JSON object per line on stdout instead of the texts:\n"
+        "              {\"Event\": \"progress\", \"Index\": task from 0, \"File\": path,\n"
+        "               \"Percent\": 0..100, \"ElapsedSeconds\": s, \"RemainingSeconds\": s,\n"
+        "               \"EstimatedSeconds\": s} when the run's figures change;\n"
+        "              {\"Event\": \"file\", \"Index\", \"Input\", \"Output\", \"Status\":\n"
+        "               \"Finish.\" or \"Failed.\", \"Error\": the error line or \"\"} when a\n"
+        "               task ends;\n"
+        "              {\"Event\": \"summary\", \"Total\", \"Succeeded\", \"Failed\",\n"
+        "               \"Errors\": [lines]} at the end\n\n"
         "Log lines go to stderr, the progress line to a terminal on stdout, then the summary.\n"
         "Ctrl+C stops the run: the running outputs are finished and count as failed.\n"
         "Exit code: 0 when every file succeeded, 1 when some failed, 2 for bad arguments.\n");
@@ -76,7 +89,7 @@ bool BindLibraries(TFFEncoder& encoder) {
 
 class TCliHost : public TConversionHost {
 public:
-    explicit TCliHost(bool terminal) : Terminal(terminal) {}
+    TCliHost(bool terminal, bool json) : Terminal(terminal), Json(json) {}
 
     void Log(const std::string& line) override {
         ClearLine();
@@ -84,11 +97,38 @@ public:
     }
     void ItemAdded(int, const TProgressItem& item) override { Items.push_back(item); }
     void ItemChanged(int index, const TProgressItem& item) override {
-        if (index >= 0 && index < int(Items.size()))
-            Items[index] = item;
+        if (index < 0 || index >= int(Items.size()))
+            return;
+        LastChanged = index;
+        const bool ended = item.Status == "Finish." || item.Status == "Failed.";
+        if (Json && ended && Items[size_t(index)].Status != item.Status) {
+            // The run files a task's error line just after this call: the line is printed
+            // once the current handler has returned.
+            Ended.push_back(index);
+            PostToMainThread([this] { PrintEnded(); });
+        }
+        Items[size_t(index)] = item;
     }
     void ProgressChanged(const TRunProgress& progress) override {
-        if (!Terminal || Done)
+        if (Done)
+            return;
+        if (Json) {
+            // The figures are reset to "..." once the last task is over: nothing to report.
+            if (progress.CurrentFile == "..." ||
+                (progress.Percent == LastPercent && LastChanged == LastIndex))
+                return;
+            LastPercent = progress.Percent;
+            LastIndex = LastChanged;
+            PrintJsonLine(QJsonObject{{"Event", "progress"},
+                                      {"Index", LastChanged},
+                                      {"File", JsonValue(progress.CurrentFile)},
+                                      {"Percent", progress.Percent},
+                                      {"ElapsedSeconds", progress.ElapsedSeconds},
+                                      {"RemainingSeconds", progress.TimeLeftSeconds},
+                                      {"EstimatedSeconds", progress.EstimatedSeconds}});
+            return;
+        }
+        if (!Terminal)
             return;
         std::printf("\r%3d%%  elapsed %s  estimated %s  left %s  %s\033[K", progress.Percent,
                     FormatClock(progress.ElapsedSeconds).c_str(),
@@ -98,6 +138,20 @@ public:
         LineShown = true;
     }
     void RunFinished(const TRunSummary& summary) override {
+        Summary = summary;
+        Done = true;
+        if (Json) {
+            PrintEnded();
+            QJsonArray errors;
+            for (const std::string& line : summary.ErrorList)
+                errors.append(JsonValue(line));
+            PrintJsonLine(QJsonObject{{"Event", "summary"},
+                                      {"Total", summary.TotalFiles},
+                                      {"Succeeded", summary.SucceededFiles},
+                                      {"Failed", summary.FailedFiles()},
+                                      {"Errors", errors}});
+            return;
+        }
         ClearLine();
         for (const TProgressItem& item : Items)
             std::printf("%s\t%s\t%s\n", item.Status.c_str(), item.InputPath.c_str(),
@@ -107,14 +161,33 @@ public:
         for (const std::string& line : summary.ErrorList)
             std::printf("%s\n", line.c_str());
         std::fflush(stdout);
-        Summary = summary;
-        Done = true;
     }
 
+    const TConversionRun* Run = nullptr;
     bool Done = false;
     TRunSummary Summary;
 
 private:
+    // The ends not printed yet, each with the error line the run filed for its task.
+    void PrintEnded() {
+        for (int index : Ended) {
+            const TProgressItem& item = Items[size_t(index)];
+            const std::string prefix = "File (" + std::to_string(index) + "): ";
+            std::string error;
+            const std::vector<std::string>& lines =
+                Done ? Summary.ErrorList : Run ? Run->Summary().ErrorList : Summary.ErrorList;
+            for (const std::string& line : lines)
+                if (line.rfind(prefix, 0) == 0)
+                    error = line.substr(prefix.size());
+            PrintJsonLine(QJsonObject{{"Event", "file"},
+                                      {"Index", index},
+                                      {"Input", JsonValue(item.InputPath)},
+                                      {"Output", JsonValue(item.OutputPath)},
+                                      {"Status", JsonValue(item.Status)},
+                                      {"Error", JsonValue(error)}});
+        }
+        Ended.clear();
+    }
     void ClearLine() {
         if (LineShown) {
             std::printf("\r\033[K");
@@ -123,7 +196,10 @@ private:
         }
     }
     bool Terminal;
+    bool Json;
     bool LineShown = false;
+    int LastChanged = -1, LastIndex = -2, LastPercent = -1;
+    std::vector<int> Ended;
     std::vector<TProgressItem> Items;
 };
 
@@ -133,7 +209,7 @@ int RunConvert(const std::vector<std::string>& args) {
         return 0;
     }
     std::string className, formatName, presetText, outDir;
-    bool merge = false;
+    bool merge = false, json = false;
     int jobs = 1, threads = 0;
     std::vector<std::string> files;
     bool optionsEnded = false;
@@ -164,6 +240,8 @@ int RunConvert(const std::vector<std::string>& args) {
                 return Usage("--out needs a value");
         } else if (arg == "--merge") {
             merge = true;
+        } else if (arg == "--json") {
+            json = true;
         } else if (arg == "--jobs") {
             if (!value(text) || !ParseCount(text, 1, jobs))
                 return Usage("--jobs needs a number of 1 or more");
@@ -212,8 +290,9 @@ int RunConvert(const std::vector<std::string>& args) {
             std::fprintf(stderr, "%s\n", line.c_str());
         };
         encoder.CodecThreads = threads;
-        TCliHost host(::isatty(STDOUT_FILENO) != 0);
+        TCliHost host(::isatty(STDOUT_FILENO) != 0, json);
         TConversionRun run(encoder, host);
+        host.Run = &run;
         run.Merge = merge;
         run.Selection = {outputClass->Index, format->Index, preset};
         run.OutputFolder = outDir;

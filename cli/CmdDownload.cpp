@@ -8,16 +8,19 @@
 #include "app/Utils.h"
 #include "base/MainThread.h"
 #include "cli/Commands.h"
+#include "cli/JsonLine.h"
 #include "download/DownloadQueue.h"
 #include "download/Quality.h"
 #include "script/Script.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
 
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -28,7 +31,7 @@ namespace {
 
 const char* const Usage =
     "usage: clipwright-cli download [--out DIR] [--site HOST[:PORT]] [--no-prefer]\n"
-    "                               [--order CODES] URL...\n";
+    "                               [--order CODES] [--json] URL...\n";
 
 void PrintHelp() {
     std::printf(
@@ -46,6 +49,17 @@ void PrintHelp() {
         "  --order CODES    prefer the qualities in this order: eight quality codes, each of\n"
         "                   0..7 once, comma-separated, e.g. 1,2,3,0,4,5,6,7\n"
         "                   (0 HQ6, 1 HQ18, 2 HQ35, 3 HQ22, 4 HQ13, 5 HQ17, 6 HQ34, 7 HQ37)\n"
+        "  --json           print one JSON object per line on stdout instead of the texts:\n"
+        "                   {\"Event\": \"progress\", \"Index\": link from 0, \"File\": title,\n"
+        "                    \"Percent\": 0..100, \"Bytes\": received, \"Total\": length or\n"
+        "                    null, \"Speed\": bytes per second, \"ElapsedSeconds\": s,\n"
+        "                    \"RemainingSeconds\": s or null} while a video downloads (the\n"
+        "                   byte counts are those shown, to 0.01 MB);\n"
+        "                   {\"Event\": \"file\", \"Index\", \"File\", \"Status\": \"Finish.\",\n"
+        "                    \"Failed.\" or the refusal, \"Error\": why, or \"\", \"Saved\":\n"
+        "                    path or \"\"} when a link is done;\n"
+        "                   {\"Event\": \"summary\", \"Total\", \"Succeeded\", \"Failed\",\n"
+        "                    \"Files\": [saved paths]} at the end\n"
         "Without --no-prefer or --order the settings' preference and order are used.\n\n"
         "One line is printed each time a video's status changes; then the summary: \"Total\n"
         "files:\", \"Successed:\", \"Failed:\" and the saved files.\n\n"
@@ -84,6 +98,7 @@ class TCliDownloadHost : public IDownloadHost {
 public:
     TDownloadQueue* Queue = nullptr;
     bool Ended = false;
+    bool Json = false;
 
     void PostStep(TDownloadStep step) override {
         PostToMainThread([this, step] {
@@ -94,6 +109,10 @@ public:
     void QueueChanged() override {}
     void ItemChanged(int index) override {
         const TDownloadItem& item = Queue->Items()[size_t(index)];
+        if (Json) {
+            JsonItemChanged(index, item);
+            return;
+        }
         const std::string line = Counter(index) + item.Status + " " + item.Caption;
         if (item.Reason != Reasons[index]) {
             // Why a request failed, once per new reason.
@@ -118,6 +137,8 @@ public:
         std::fflush(stdout);
     }
     void LabelsChanged() override {
+        if (Json)
+            return;
         const std::string& quality = Queue->Labels().Quality;
         if (quality == LastQuality)
             return;
@@ -140,6 +161,68 @@ public:
     const TGlobalVars* Vars = nullptr;
 
 private:
+    // The figures of the queue are display texts ("1.25MB", "12.34 KB/s", "00:01:05", "..."
+    // while unknown); the JSON lines carry them as numbers.
+    static QJsonValue Number(const std::string& text, double scale) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        return end == text.c_str() ? QJsonValue() : QJsonValue(value * scale);
+    }
+    static QJsonValue Seconds(const std::string& clock) {
+        int h = 0, m = 0, s = 0;
+        return std::sscanf(clock.c_str(), "%d:%d:%d", &h, &m, &s) == 3
+                   ? QJsonValue(h * 3600 + m * 60 + s)
+                   : QJsonValue();
+    }
+
+    void JsonItemChanged(int index, const TDownloadItem& item) {
+        const auto now = std::chrono::steady_clock::now();
+        const bool ended = item.Status == "Finish." || item.Status == "Failed." ||
+                           item.Status.rfind("Refused", 0) == 0;
+        if (ended) {
+            if (Printed[index] == item.Status)
+                return;
+            Printed[index] = item.Status;
+            const std::string saved = item.Status == "Finish." && !Vars->DownloadedFiles.empty()
+                                          ? Vars->DownloadedFiles.back()
+                                          : std::string();
+            PrintJsonLine(QJsonObject{{"Event", "file"},
+                                      {"Index", index},
+                                      {"File", JsonValue(item.Caption)},
+                                      {"Status", JsonValue(item.Status)},
+                                      {"Error", JsonValue(item.Reason)},
+                                      {"Saved", JsonValue(saved)}});
+            return;
+        }
+        if (item.Status != "Downloading...")
+            return;
+        // At most five lines a second, and every change of the percentage.
+        const TDownloadLabels& l = Queue->Labels();
+        if (l.Progress == LastPercent && now - LastProgress < std::chrono::milliseconds(200))
+            return;
+        LastProgress = now;
+        LastPercent = l.Progress;
+        // Without a stated length the queue shows the bytes received as the size.
+        const bool known = l.TimeLeft != "...";
+        const QJsonValue size = Number(item.Size, 1048576.0);
+        const QJsonValue bytes =
+            known && size.isDouble() ? QJsonValue(size.toDouble() * l.Progress / 100.0) : size;
+        PrintJsonLine(QJsonObject{{"Event", "progress"},
+                                  {"Index", index},
+                                  {"File", JsonValue(item.Caption)},
+                                  {"Percent", l.Progress},
+                                  {"Bytes", bytes.isDouble() ? QJsonValue(qint64(bytes.toDouble()))
+                                                             : bytes},
+                                  {"Total", known && size.isDouble()
+                                                ? QJsonValue(qint64(size.toDouble()))
+                                                : QJsonValue()},
+                                  {"Speed", Number(item.Speed, 1024.0)},
+                                  {"ElapsedSeconds", Seconds(l.ElapsedTime)},
+                                  {"RemainingSeconds", known ? Seconds(l.TimeLeft) : QJsonValue()}});
+    }
+
+    int LastPercent = -1;
+
     std::string Counter(int index) const {
         return "[" + std::to_string(index + 1) + "/" + std::to_string(Vars->URLTotal) + "] ";
     }
@@ -189,7 +272,7 @@ int RunDownload(const std::vector<std::string>& args) {
     }
     std::optional<std::string> out, site;
     std::optional<TPreferenceOrder> order;
-    bool noPrefer = false;
+    bool noPrefer = false, json = false;
     std::vector<std::string> links;
     auto bad = [](const std::string& why) {
         std::fprintf(stderr, "download: %s\n%s", why.c_str(), Usage);
@@ -227,6 +310,8 @@ int RunDownload(const std::vector<std::string>& args) {
             order = o;
         } else if (a == "--no-prefer") {
             noPrefer = true;
+        } else if (a == "--json") {
+            json = true;
         } else if (a == "--") {
             links.insert(links.end(), args.begin() + long(i) + 1, args.end());
             break;
@@ -283,6 +368,7 @@ int RunDownload(const std::vector<std::string>& args) {
     script.AddItem(hostItem);
     TCliDownloadHost host;
     host.Vars = &vars;
+    host.Json = json;
     TDownloadQueue queue(vars, script, hostItem, host);
     host.Queue = &queue;
     queue.VideoSiteDomain = domain;
@@ -290,9 +376,12 @@ int RunDownload(const std::vector<std::string>& args) {
     // window makes after it holds nothing up that a batch run would need.
     queue.ScriptPause = std::chrono::milliseconds(0);
 
-    std::printf("Downloading %zu video(s) to %s (%s)\n", links.size(), vars.OutputURLDir.c_str(),
-                PreferenceSummary(vars.PreferYouTubeQuality, PreferenceOrder(vars)).c_str());
-    std::fflush(stdout);
+    if (!json) {
+        std::printf("Downloading %zu video(s) to %s (%s)\n", links.size(),
+                    vars.OutputURLDir.c_str(),
+                    PreferenceSummary(vars.PreferYouTubeQuality, PreferenceOrder(vars)).c_str());
+        std::fflush(stdout);
+    }
     queue.BuildQueue(links);
     queue.StartRun();
     WaitServing([&] { return host.Ended || StopRequested(); });
@@ -303,11 +392,22 @@ int RunDownload(const std::vector<std::string>& args) {
     }
     host.Queue = nullptr;
 
-    std::printf("Total files: %d\nSuccessed: %d\nFailed: %d\n", vars.URLTotal, vars.URLSucceeded,
-                vars.URLTotal - vars.URLSucceeded);
-    for (const std::string& file : vars.DownloadedFiles)
-        std::printf("%s\n", file.c_str());
-    std::fflush(stdout);
+    if (json) {
+        QJsonArray files;
+        for (const std::string& file : vars.DownloadedFiles)
+            files.append(JsonValue(file));
+        PrintJsonLine(QJsonObject{{"Event", "summary"},
+                                  {"Total", vars.URLTotal},
+                                  {"Succeeded", vars.URLSucceeded},
+                                  {"Failed", vars.URLTotal - vars.URLSucceeded},
+                                  {"Files", files}});
+    } else {
+        std::printf("Total files: %d\nSuccessed: %d\nFailed: %d\n", vars.URLTotal,
+                    vars.URLSucceeded, vars.URLTotal - vars.URLSucceeded);
+        for (const std::string& file : vars.DownloadedFiles)
+            std::printf("%s\n", file.c_str());
+        std::fflush(stdout);
+    }
     return vars.URLSucceeded == vars.URLTotal && host.Ended ? 0 : 1;
 }
 

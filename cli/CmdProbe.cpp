@@ -3,6 +3,7 @@
 // raw file and stream records, one JSON object per line.
 #include "app/Utils.h"
 #include "cli/Commands.h"
+#include "cli/JsonLine.h"
 #include "convert/InputList.h"
 #include "engine/FFDecoder.h"
 #include "engine/FFLoader.h"
@@ -53,141 +54,58 @@ void PrintListTexts(const std::string& fileName, TFFDecoder& decoder) {
 
 // --- JSON ------------------------------------------------------------------------------------
 
-// Length of the valid UTF-8 sequence at text[at], or 0.
-size_t Utf8Length(const std::string& text, size_t at) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    size_t length = lead < 0x80           ? 1
-                    : (lead >> 5) == 0x6  ? 2
-                    : (lead >> 4) == 0xe  ? 3
-                    : (lead >> 3) == 0x1e ? 4
-                                          : 0;
-    if (length == 0 || at + length > text.size())
-        return 0;
-    for (size_t i = 1; i < length; ++i)
-        if ((byte(at + i) & 0xc0) != 0x80)
-            return 0;
-    if (length == 2 && lead < 0xc2)
-        return 0; // overlong
-    if (length == 3) {
-        const unsigned code = ((lead & 0x0fu) << 12) | ((byte(at + 1) & 0x3fu) << 6);
-        if (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))
-            return 0;
-    }
-    if (length == 4) {
-        const unsigned code = ((lead & 0x07u) << 18) | ((byte(at + 1) & 0x3fu) << 12);
-        if (code < 0x10000 || code > 0x10ffff)
-            return 0;
-    }
-    return length;
+QJsonObject FileJson(const TFileStreamInfo& f) {
+    return QJsonObject{{"StartTime", JsonValue(f.StartTime)},
+                       {"Duration", JsonValue(f.Duration)},
+                       {"BitRate", JsonValue(int64_t(f.BitRate))},
+                       {"Timestamp", JsonValue(f.Timestamp)},
+                       {"Year", JsonValue(int64_t(f.Year))},
+                       {"Track", JsonValue(int64_t(f.Track))},
+                       {"Title", JsonValue(f.Title)},
+                       {"Author", JsonValue(f.Author)},
+                       {"Copyright", JsonValue(f.Copyright)},
+                       {"Comment", JsonValue(f.Comment)},
+                       {"Album", JsonValue(f.Album)},
+                       {"Genre", JsonValue(f.Genre)}};
 }
 
-// A JSON string; bytes that are not UTF-8 (file names may hold any) become U+FFFD.
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-            ++i;
-        } else if (c < 0x20) {
-            out += FormatText("\\u%04x", c);
-            ++i;
-        } else if (size_t length = Utf8Length(text, i)) {
-            out.append(text, i, length);
-            i += length;
-        } else {
-            out += "\\ufffd";
-            ++i;
-        }
-    }
-    return out + "\"";
+template <class TInfo> QJsonObject StreamJson(const TInfo& s) {
+    return QJsonObject{{"Language", JsonValue(s.Language)},
+                       {"CodecName", JsonValue(s.CodecName)},
+                       {"StartTime", JsonValue(s.StartTime)},
+                       {"StartTimeUS", JsonValue(s.StartTimeUS)},
+                       {"Duration", JsonValue(s.Duration)},
+                       {"DurationUS", JsonValue(s.DurationUS)},
+                       {"BitRate", JsonValue(int64_t(s.BitRate))}};
 }
 
-std::string Json(int64_t value) {
-    return std::to_string(value);
-}
-
-std::string Json(float value) {
-    return FormatText("%.6g", static_cast<double>(value));
-}
-
-class TJsonObject {
-public:
-    template <class T> TJsonObject& Add(const char* name, const T& value) {
-        return AddRaw(name, Json(value));
-    }
-    TJsonObject& AddRaw(const char* name, const std::string& json) {
-        Text += (Text.empty() ? "{" : ", ") + Json(std::string(name)) + ": " + json;
-        return *this;
-    }
-    std::string Str() const { return Text.empty() ? "{}" : Text + "}"; }
-
-private:
-    std::string Text;
-};
-
-std::string FileJson(const TFileStreamInfo& f) {
-    return TJsonObject()
-        .Add("StartTime", f.StartTime)
-        .Add("Duration", f.Duration)
-        .Add("BitRate", int64_t(f.BitRate))
-        .Add("Timestamp", f.Timestamp)
-        .Add("Year", int64_t(f.Year))
-        .Add("Track", int64_t(f.Track))
-        .Add("Title", f.Title)
-        .Add("Author", f.Author)
-        .Add("Copyright", f.Copyright)
-        .Add("Comment", f.Comment)
-        .Add("Album", f.Album)
-        .Add("Genre", f.Genre)
-        .Str();
-}
-
-template <class TInfo> TJsonObject StreamJson(const TInfo& s) {
-    TJsonObject object;
-    object.Add("Language", s.Language)
-        .Add("CodecName", s.CodecName)
-        .Add("StartTime", s.StartTime)
-        .Add("StartTimeUS", s.StartTimeUS)
-        .Add("Duration", s.Duration)
-        .Add("DurationUS", s.DurationUS)
-        .Add("BitRate", int64_t(s.BitRate));
+QJsonObject VideoJson(const TVideoStreamInfo& v) {
+    QJsonObject object = StreamJson(v);
+    object["Height"] = JsonValue(int64_t(v.Height));
+    object["Width"] = JsonValue(int64_t(v.Width));
+    object["AspectRatio"] = JsonValue(v.AspectRatio);
+    object["PixelFormat"] = JsonValue(int64_t(v.PixelFormat));
+    object["FrameRateNum"] = JsonValue(int64_t(v.FrameRateNum));
+    object["FrameRateDen"] = JsonValue(int64_t(v.FrameRateDen));
     return object;
 }
 
-std::string VideoJson(const TVideoStreamInfo& v) {
-    return StreamJson(v)
-        .Add("Height", int64_t(v.Height))
-        .Add("Width", int64_t(v.Width))
-        .Add("AspectRatio", v.AspectRatio)
-        .Add("PixelFormat", int64_t(v.PixelFormat))
-        .Add("FrameRateNum", int64_t(v.FrameRateNum))
-        .Add("FrameRateDen", int64_t(v.FrameRateDen))
-        .Str();
-}
-
-std::string AudioJson(const TAudioStreamInfo& a) {
-    return StreamJson(a)
-        .Add("Channels", int64_t(a.Channels))
-        .Add("SampleRate", int64_t(a.SampleRate))
-        .Add("SampleFormat", int64_t(a.SampleFormat))
-        .Str();
+QJsonObject AudioJson(const TAudioStreamInfo& a) {
+    QJsonObject object = StreamJson(a);
+    object["Channels"] = JsonValue(int64_t(a.Channels));
+    object["SampleRate"] = JsonValue(int64_t(a.SampleRate));
+    object["SampleFormat"] = JsonValue(int64_t(a.SampleFormat));
+    return object;
 }
 
 void PrintJson(const std::string& fileName, TFFDecoder& decoder) {
-    TJsonObject object;
-    object.Add("FileName", fileName)
-        .Add("FileSize", decoder.FileSize())
-        .AddRaw("File", FileJson(decoder.GetFileStreamInfo()))
-        .AddRaw("Video", decoder.FirstVideoStream() < 0
-                             ? "null"
-                             : VideoJson(decoder.GetVideoStreamInfo(decoder.FirstVideoStream())))
-        .AddRaw("Audio", decoder.FirstAudioStream() < 0
-                             ? "null"
-                             : AudioJson(decoder.GetAudioStreamInfo(decoder.FirstAudioStream())));
-    std::printf("%s\n", object.Str().c_str());
+    const int video = decoder.FirstVideoStream(), audio = decoder.FirstAudioStream();
+    PrintJsonLine(QJsonObject{
+        {"FileName", JsonValue(fileName)},
+        {"FileSize", JsonValue(decoder.FileSize())},
+        {"File", FileJson(decoder.GetFileStreamInfo())},
+        {"Video", video < 0 ? QJsonValue() : VideoJson(decoder.GetVideoStreamInfo(video))},
+        {"Audio", audio < 0 ? QJsonValue() : AudioJson(decoder.GetAudioStreamInfo(audio))}});
 }
 
 // --- the command ------------------------------------------------------------------------------
@@ -248,11 +166,8 @@ int RunProbe(const std::vector<std::string>& args) {
         if (!decoder.LoadFile(file)) {
             allOpened = false;
             if (json)
-                std::printf("%s\n", TJsonObject()
-                                        .Add("FileName", file)
-                                        .Add("Error", decoder.LastErrMsg())
-                                        .Str()
-                                        .c_str());
+                PrintJsonLine(QJsonObject{{"FileName", JsonValue(file)},
+                                          {"Error", JsonValue(decoder.LastErrMsg())}});
             else
                 std::fprintf(stderr, "File load error: %s\n", decoder.LastErrMsg().c_str());
             continue;
