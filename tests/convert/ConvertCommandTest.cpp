@@ -4,6 +4,10 @@
 #include "engine/FFDecoder.h"
 #include "tests/fixtures/MediaFixtures.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -15,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -218,6 +223,83 @@ TEST_F(ConvertCommandTest, InputsWithoutSoundOrPicturesAreFilledToTheirLength) {
                          "video"),
               std::string::npos)
         << r.Out;
+}
+
+// Every line of the output parsed as a JSON object, grouped by its Event field.
+std::map<std::string, std::vector<QJsonObject>> JsonEvents(const std::string& out) {
+    std::map<std::string, std::vector<QJsonObject>> events;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        QJsonParseError error{};
+        const QJsonDocument document =
+            QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+        events[document.object()["Event"].toString().toStdString()].push_back(document.object());
+    }
+    return events;
+}
+
+TEST_F(ConvertCommandTest, JsonLinesFollowTheRun) {
+    const std::string tone = Fixture(fkWavPcm, "tone.wav", 2);
+    const std::string clip = Fixture(fkAviMpeg4Mp3, "clip.avi", 1);
+    const std::string missing = (Dir / "missing.wav").string();
+    TResult r = Run({"--json", "--class", "audio", "--format", "mp3", "--preset", "0", "--out", Out,
+                     "--jobs", "2", tone, missing, clip});
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    auto events = JsonEvents(r.Out);
+    ASSERT_EQ(events.size(), 3u) << r.Out;
+
+    const std::vector<std::string> inputs{tone, clip}; // the missing file gets no task
+    std::map<int, int> lastPercent;
+    for (const QJsonObject& p : events["progress"]) {
+        const int index = p["Index"].toInt(-1);
+        ASSERT_TRUE(index == 0 || index == 1) << r.Out;
+        EXPECT_EQ(p["File"].toString().toStdString(), inputs[size_t(index)]);
+        const int percent = p["Percent"].toInt(-1);
+        EXPECT_GE(percent, lastPercent[index]);
+        EXPECT_LE(percent, 100);
+        lastPercent[index] = percent;
+        EXPECT_GE(p["ElapsedSeconds"].toDouble(-1), 0);
+        EXPECT_GE(p["RemainingSeconds"].toDouble(-1), 0);
+    }
+    EXPECT_EQ(lastPercent.size(), 2u) << r.Out;
+    ASSERT_EQ(events["file"].size(), 2u) << r.Out;
+    std::set<int> ended;
+    for (const QJsonObject& f : events["file"]) {
+        const int index = f["Index"].toInt(-1);
+        ended.insert(index);
+        ASSERT_TRUE(index == 0 || index == 1);
+        EXPECT_EQ(f["Input"].toString().toStdString(), inputs[size_t(index)]);
+        EXPECT_EQ(f["Status"].toString(), "Finish.");
+        EXPECT_EQ(f["Error"].toString(), "");
+        EXPECT_TRUE(fs::file_size(f["Output"].toString().toStdString()) > 0);
+    }
+    EXPECT_EQ(ended, (std::set<int>{0, 1}));
+    const QJsonObject summary = events["summary"].at(0);
+    EXPECT_EQ(summary["Total"].toInt(), 3);
+    EXPECT_EQ(summary["Succeeded"].toInt(), 2);
+    EXPECT_EQ(summary["Failed"].toInt(), 1);
+    ASSERT_EQ(summary["Errors"].toArray().size(), 1);
+    EXPECT_EQ(summary["Errors"][0].toString().toStdString().rfind("File (missing.wav): File load "
+                                                                  "error: ",
+                                                                  0),
+              0u);
+
+    // A task that fails carries its error line; so does the summary.
+    const std::string odd = Fixture(fkMkvNoDecoder, "odd.mkv", 1);
+    r = Run({"--json", "--class", "video", "--format", "MP4", "--preset", "3", "--out",
+             Out + "-odd", "--merge", clip, odd});
+    EXPECT_EQ(r.Code, 1);
+    events = JsonEvents(r.Out);
+    ASSERT_EQ(events["file"].size(), 1u) << r.Out;
+    const QJsonObject failed = events["file"][0];
+    EXPECT_EQ(failed["Status"].toString(), "Failed.");
+    EXPECT_EQ(failed["Error"].toString().toStdString().rfind("odd.mkv cannot be used: ", 0), 0u)
+        << r.Out;
+    ASSERT_EQ(events["summary"].size(), 1u);
+    EXPECT_EQ(events["summary"][0]["Failed"].toInt(), 1);
+    EXPECT_EQ(events["summary"][0]["Errors"][0].toString(),
+              "File (0): " + failed["Error"].toString());
 }
 
 TEST_F(ConvertCommandTest, BadArgumentsAndFilesAreWordedWithTheirExitCodes) {
