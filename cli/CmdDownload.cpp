@@ -202,23 +202,29 @@ private:
             return;
         LastProgress = now;
         LastPercent = l.Progress;
-        // Without a stated length the queue shows the bytes received as the size.
-        const bool known = l.TimeLeft != "...";
+        // A percentage comes only with a stated length; without one the queue shows the bytes
+        // received as the size. A figure of zero seconds is left unset ("...") by the queue.
+        const bool known = l.Progress > 0;
         const QJsonValue size = Number(item.Size, 1048576.0);
-        const QJsonValue bytes =
-            known && size.isDouble() ? QJsonValue(size.toDouble() * l.Progress / 100.0) : size;
+        const auto bytes = [](double value) { return QJsonValue(qint64(value + 0.5)); };
+        const auto seconds = [](const std::string& clock) {
+            return clock == "..." ? QJsonValue(0) : Seconds(clock);
+        };
+        QJsonValue received = size, total;
+        if (size.isDouble()) {
+            received = bytes(known ? size.toDouble() * l.Progress / 100.0 : size.toDouble());
+            if (known)
+                total = bytes(size.toDouble());
+        }
         PrintJsonLine(QJsonObject{{"Event", "progress"},
                                   {"Index", index},
                                   {"File", JsonValue(item.Caption)},
                                   {"Percent", l.Progress},
-                                  {"Bytes", bytes.isDouble() ? QJsonValue(qint64(bytes.toDouble()))
-                                                             : bytes},
-                                  {"Total", known && size.isDouble()
-                                                ? QJsonValue(qint64(size.toDouble()))
-                                                : QJsonValue()},
+                                  {"Bytes", received},
+                                  {"Total", total},
                                   {"Speed", Number(item.Speed, 1024.0)},
-                                  {"ElapsedSeconds", Seconds(l.ElapsedTime)},
-                                  {"RemainingSeconds", known ? Seconds(l.TimeLeft) : QJsonValue()}});
+                                  {"ElapsedSeconds", seconds(l.ElapsedTime)},
+                                  {"RemainingSeconds", known ? seconds(l.TimeLeft) : QJsonValue()}});
     }
 
     int LastPercent = -1;

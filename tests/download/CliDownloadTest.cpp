@@ -2,6 +2,10 @@
 // saved files and the exit codes.
 #include "tests/support/FakeVideoService.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -11,6 +15,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 using namespace cw::test;
 namespace fs = std::filesystem;
@@ -88,6 +94,54 @@ TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
         << run.Out;
     EXPECT_EQ(Read(saved), "a in itag 18");
     EXPECT_EQ(Service.StreamRequestOrder("a"), std::vector<int>{18});
+
+    // The same run for a script: nothing but JSON lines, agreeing with the texts above.
+    const std::string jsonOut = Out() + "-json";
+    const TRun json = Download("--json --site " + Service.Domain() + " --out '" + jsonOut +
+                               "' --order 1,2,3,0,4,5,6,7 " + Link("a") + " " + Link("b"));
+    EXPECT_EQ(json.ExitCode, 1) << json.Out;
+    std::map<std::string, std::vector<QJsonObject>> events;
+    std::istringstream lines(json.Out);
+    for (std::string line; std::getline(lines, line);) {
+        QJsonParseError error{};
+        const QJsonObject object =
+            QJsonDocument::fromJson(QByteArray::fromStdString(line), &error).object();
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+        events[object["Event"].toString().toStdString()].push_back(object);
+    }
+    ASSERT_FALSE(events["progress"].empty()) << json.Out;
+    for (const QJsonObject& p : events["progress"]) {
+        EXPECT_EQ(p["Index"].toInt(-1), 0) << json.Out;
+        EXPECT_EQ(p["File"].toString(), "Clip: one");
+        EXPECT_GE(p["Percent"].toInt(-1), 0);
+        EXPECT_LE(p["Percent"].toInt(101), 100);
+        EXPECT_GE(p["Bytes"].toInteger(-1), 0);
+        // The fake service states every length.
+        if (p["Percent"].toInt() > 0) {
+            ASSERT_TRUE(p["Total"].isDouble()) << json.Out;
+            EXPECT_LE(p["Bytes"].toInteger(), p["Total"].toInteger());
+            EXPECT_GE(p["RemainingSeconds"].toInt(-1), 0);
+        }
+        EXPECT_GE(p["Speed"].toDouble(-1), 0);
+        EXPECT_GE(p["ElapsedSeconds"].toInt(-1), 0);
+    }
+    ASSERT_EQ(events["file"].size(), 2u) << json.Out;
+    const QJsonObject& done = events["file"][0];
+    const QJsonObject& failed = events["file"][1];
+    EXPECT_EQ(done["Status"].toString(), "Finish.");
+    EXPECT_EQ(done["Saved"].toString().toStdString(), jsonOut + "/Clip_ one.mp4");
+    EXPECT_EQ(Read(jsonOut + "/Clip_ one.mp4"), "a in itag 18");
+    EXPECT_EQ(failed["Index"].toInt(), 1);
+    EXPECT_EQ(failed["File"].toString(), "Nothing");
+    EXPECT_EQ(failed["Status"].toString(), "Failed.");
+    EXPECT_FALSE(failed["Error"].toString().isEmpty());
+    ASSERT_EQ(events["summary"].size(), 1u);
+    const QJsonObject& summary = events["summary"][0];
+    EXPECT_EQ(summary["Total"].toInt(), 2);
+    EXPECT_EQ(summary["Succeeded"].toInt(), 1);
+    EXPECT_EQ(summary["Failed"].toInt(), 1);
+    EXPECT_EQ(summary["Files"].toArray(), QJsonArray{done["Saved"]});
+    EXPECT_EQ(events.size(), 3u);
 }
 
 TEST_F(CliDownloadTest, AnEndlessWatchPageFailsItsLinkInBoundedMemory) {
