@@ -186,15 +186,19 @@ TEST_F(ProbeCommand, NamesThatNeedEscaping) {
     const TFixture wav = WriteFixture(fkWavPcm, Dir.Folder() + "base.wav");
     const std::string odd = Dir.Folder() + "say \"hi\" \\ Grüße\t.wav";
     const std::string broken = Dir.Folder() + "bad\xff.wav"; // not UTF-8
+    // A sequence cut short: each of its bytes is replaced on its own.
+    const std::string cut = Dir.Folder() + "cut\xe2\x82.wav";
     std::filesystem::copy_file(wav.Path, odd);
     std::filesystem::copy_file(wav.Path, broken);
-    const TRun run = Probe({"--json", odd, broken});
+    std::filesystem::copy_file(wav.Path, cut);
+    const TRun run = Probe({"--json", odd, broken, cut});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     const auto lines = JsonLines(run.Out);
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(Str(lines[0]["FileName"]), odd);
     EXPECT_EQ(Str(lines[1]["FileName"]), Dir.Folder() + "bad\xef\xbf\xbd.wav");
     EXPECT_EQ(lines[1]["FileSize"].toInteger(), wav.FileSize);
+    EXPECT_EQ(Str(lines[2]["FileName"]), Dir.Folder() + "cut\xef\xbf\xbd\xef\xbf\xbd.wav");
 }
 
 TEST_F(ProbeCommand, ArgumentsAndHelp) {
