@@ -175,7 +175,7 @@ private:
             const std::string prefix = "File (" + std::to_string(index) + "): ";
             std::string error;
             const std::vector<std::string>& lines =
-                Done ? Summary.ErrorList : Run ? Run->Summary().ErrorList : Summary.ErrorList;
+                Done || !Run ? Summary.ErrorList : Run->Summary().ErrorList;
             for (const std::string& line : lines)
                 if (line.rfind(prefix, 0) == 0)
                     error = line.substr(prefix.size());

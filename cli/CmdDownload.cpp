@@ -216,15 +216,16 @@ private:
             if (known)
                 total = bytes(size.toDouble());
         }
-        PrintJsonLine(QJsonObject{{"Event", "progress"},
-                                  {"Index", index},
-                                  {"File", JsonValue(item.Caption)},
-                                  {"Percent", l.Progress},
-                                  {"Bytes", received},
-                                  {"Total", total},
-                                  {"Speed", Number(item.Speed, 1024.0)},
-                                  {"ElapsedSeconds", seconds(l.ElapsedTime)},
-                                  {"RemainingSeconds", known ? seconds(l.TimeLeft) : QJsonValue()}});
+        PrintJsonLine(
+            QJsonObject{{"Event", "progress"},
+                        {"Index", index},
+                        {"File", JsonValue(item.Caption)},
+                        {"Percent", l.Progress},
+                        {"Bytes", received},
+                        {"Total", total},
+                        {"Speed", Number(item.Speed, 1024.0)},
+                        {"ElapsedSeconds", seconds(l.ElapsedTime)},
+                        {"RemainingSeconds", known ? seconds(l.TimeLeft) : QJsonValue()}});
     }
 
     int LastPercent = -1;

@@ -70,13 +70,11 @@ QJsonObject FileJson(const TFileStreamInfo& f) {
 }
 
 template <class TInfo> QJsonObject StreamJson(const TInfo& s) {
-    return QJsonObject{{"Language", JsonValue(s.Language)},
-                       {"CodecName", JsonValue(s.CodecName)},
-                       {"StartTime", JsonValue(s.StartTime)},
-                       {"StartTimeUS", JsonValue(s.StartTimeUS)},
-                       {"Duration", JsonValue(s.Duration)},
-                       {"DurationUS", JsonValue(s.DurationUS)},
-                       {"BitRate", JsonValue(int64_t(s.BitRate))}};
+    return QJsonObject{
+        {"Language", JsonValue(s.Language)},       {"CodecName", JsonValue(s.CodecName)},
+        {"StartTime", JsonValue(s.StartTime)},     {"StartTimeUS", JsonValue(s.StartTimeUS)},
+        {"Duration", JsonValue(s.Duration)},       {"DurationUS", JsonValue(s.DurationUS)},
+        {"BitRate", JsonValue(int64_t(s.BitRate))}};
 }
 
 QJsonObject VideoJson(const TVideoStreamInfo& v) {
