@@ -6,9 +6,13 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusUnixFileDescriptor>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -20,6 +24,16 @@ class TFakeLoginManager : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 public:
+    // True once no process holds the reading end any more.
+    bool LockGivenBack() {
+        std::lock_guard<std::mutex> guard(Lock);
+        pollfd p{WriteEnd, POLLOUT, 0};
+        return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR);
+    }
+    ~TFakeLoginManager() override {
+        if (WriteEnd >= 0)
+            ::close(WriteEnd);
+    }
     std::vector<std::string> TakeCalls() {
         std::lock_guard<std::mutex> guard(Lock);
         return Calls;
@@ -34,6 +48,20 @@ public slots:
     void Reboot(bool interactive) { Record("Reboot", interactive); }
     void Hibernate(bool interactive) { Record("Hibernate", interactive); }
     void Suspend(bool interactive) { Record("Suspend", interactive); }
+    // Hands out the reading end of a pipe and keeps the writing end: the lock is held while
+    // some process keeps the reading end open.
+    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
+                                    const QString& mode) {
+        std::lock_guard<std::mutex> guard(Lock);
+        Calls.push_back(("Inhibit(" + what + "," + who + "," + why + "," + mode + ")").toStdString());
+        int ends[2];
+        if (::pipe(ends) != 0)
+            return QDBusUnixFileDescriptor();
+        QDBusUnixFileDescriptor lock(ends[0]); // a copy of its own
+        ::close(ends[0]);
+        WriteEnd = ends[1];
+        return lock;
+    }
     QString CanPowerOff() {
         std::lock_guard<std::mutex> guard(Lock);
         Calls.push_back("CanPowerOff");
@@ -48,6 +76,7 @@ private:
     std::mutex Lock;
     std::vector<std::string> Calls;
     QString CanAnswer = "challenge";
+    int WriteEnd = -1;
 };
 
 class LogindPowerTest : public ::testing::Test {
@@ -134,8 +163,22 @@ TEST_F(LogindPowerTest, TheRightIsGrantedOnlyWhenTheManagerSaysYesOrWillAsk) {
     EXPECT_EQ(Manager.TakeCalls().size(), asked) << "giving the right back asks nothing";
 }
 
+TEST_F(LogindPowerTest, ASleepLockIsHeldByTheDescriptorUntilItIsGivenBack) {
+    TLogindPowerService power(*Client);
+    const int lock = power.InhibitSleep("Converting files");
+    ASSERT_GE(lock, 0);
+    EXPECT_EQ(Manager.TakeCalls(), std::vector<std::string>{
+                                       "Inhibit(sleep:idle,Clipwright,Converting files,block)"});
+    // The answer is gone, but our copy of the descriptor keeps the lock.
+    test::ProcessUntil([] { return false; }, 50);
+    EXPECT_FALSE(Manager.LockGivenBack());
+    power.ReleaseSleep(lock);
+    EXPECT_TRUE(Manager.LockGivenBack());
+}
+
 TEST_F(LogindPowerTest, WithoutALoginManagerNothingIsGrantedAndRequestsAreDroppedQuietly) {
     TLogindPowerService power(*Client, "org.example.NoLoginManager");
+    EXPECT_EQ(power.InhibitSleep("Downloading videos"), -1);
     EXPECT_FALSE(power.AdjustPrivilege("SeShutdownPrivilege", true));
     power.Request(TPowerAction::PowerOff);
     test::ProcessUntil([] { return false; }, 100);
