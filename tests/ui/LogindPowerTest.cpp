@@ -1,5 +1,7 @@
-// The logind realisation against a stand-in login manager on a private message bus: the
-// requests really travel over D-Bus, and nothing is ever powered off.
+// The logind realisation against a stand-in login manager on a private message bus, and the
+// desktop notifier against a stand-in notification service on the same bus: the requests
+// really travel over D-Bus, and nothing is ever powered off or shown.
+#include "ui/DesktopNotifier.h"
 #include "ui/LogindPower.h"
 
 #include "UiTestSupport.h"
@@ -77,6 +79,31 @@ private:
     std::vector<std::string> Calls;
     QString CanAnswer = "challenge";
     int WriteEnd = -1;
+};
+
+// A notification service that records what it is asked to show.
+class TFakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    std::vector<std::string> TakeCalls() {
+        std::lock_guard<std::mutex> guard(Lock);
+        return Calls;
+    }
+
+public slots:
+    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap&, int timeout) {
+        std::lock_guard<std::mutex> guard(Lock);
+        Calls.push_back((app + "|" + QString::number(replaces) + "|" + icon + "|" + summary + "|" +
+                         body + "|" + actions.join(",") + "|" + QString::number(timeout))
+                            .toStdString());
+        return 41 + uint(Calls.size());
+    }
+
+private:
+    std::mutex Lock;
+    std::vector<std::string> Calls;
 };
 
 class LogindPowerTest : public ::testing::Test {
@@ -174,6 +201,36 @@ TEST_F(LogindPowerTest, ASleepLockIsHeldByTheDescriptorUntilItIsGivenBack) {
     EXPECT_FALSE(Manager.LockGivenBack());
     power.ReleaseSleep(lock);
     EXPECT_TRUE(Manager.LockGivenBack());
+}
+
+TEST_F(LogindPowerTest, ANotificationOffersItsFolderAndOpensItWhenTheActionIsInvoked) {
+    TFakeNotifications service;
+    service.moveToThread(&ServerThread);
+    QDBusConnection server = QDBusConnection::connectToBus(Address, "cw-logind-server");
+    ASSERT_TRUE(server.registerObject("/org/freedesktop/Notifications", &service,
+                                      QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(server.registerService("org.freedesktop.Notifications"));
+    test::TDesktopScope desktop;
+    TDBusNotifier notifier(*Client);
+    notifier.Notify("Clipwright", "3 files converted, 1 failed", "/tmp/out/");
+    ASSERT_TRUE(test::ProcessUntil([&] { return !service.TakeCalls().empty(); }));
+    EXPECT_EQ(service.TakeCalls(),
+              std::vector<std::string>{
+                  "Clipwright|0||Clipwright|3 files converted, 1 failed|default,Open folder|-1"});
+    // The answer (id 42) must be in before the click can be matched to the folder.
+    test::ProcessUntil([] { return false; }, 100);
+    const auto invoke = [&](uint id) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked");
+        signal << id << QString("default");
+        server.send(signal);
+        test::ProcessUntil([] { return false; }, 100);
+    };
+    invoke(7); // another program's notification
+    EXPECT_TRUE(desktop.Desktop.Opened.empty());
+    invoke(42);
+    EXPECT_EQ(desktop.Desktop.Opened, std::vector<std::string>{"/tmp/out/"});
+    server.unregisterService("org.freedesktop.Notifications");
 }
 
 TEST_F(LogindPowerTest, WithoutALoginManagerNothingIsGrantedAndRequestsAreDroppedQuietly) {
