@@ -11,6 +11,7 @@ namespace cw {
 namespace {
 std::atomic<IDesktop*> InstalledDesktop{nullptr};
 std::atomic<IPowerService*> InstalledPower{nullptr};
+std::atomic<INotifier*> InstalledNotifier{nullptr};
 int BusyCounter = 0;
 std::function<void()> BeforePowerRequest;
 } // namespace
@@ -58,6 +59,32 @@ int BusyCount() { return BusyCounter; }
 
 IPowerService* SetPowerService(IPowerService* service) { return InstalledPower.exchange(service); }
 IPowerService* PowerService() { return InstalledPower.load(); }
+
+bool TSleepBlock::Take(const std::string& why) {
+    Release();
+    Service = PowerService();
+    if (!Service)
+        return true;
+    Lock = Service->InhibitSleep(why);
+    if (Lock < 0)
+        Service = nullptr;
+    return Lock >= 0;
+}
+
+void TSleepBlock::Release() {
+    if (Lock >= 0 && Service)
+        Service->ReleaseSleep(Lock);
+    Lock = -1;
+    Service = nullptr;
+}
+
+INotifier* SetNotifier(INotifier* notifier) { return InstalledNotifier.exchange(notifier); }
+INotifier* Notifier() { return InstalledNotifier.load(); }
+
+void NotifyDesktop(const std::string& title, const std::string& text, const std::string& folder) {
+    if (auto* n = Notifier())
+        n->Notify(title, text, folder);
+}
 
 bool SetProcessPrivilege(const std::string& name, bool enable) {
     auto* p = PowerService();

@@ -52,6 +52,14 @@ public:
     // Asks for (or gives back) the right to change the power state; true when granted.
     virtual bool AdjustPrivilege(const std::string& name, bool enable) = 0;
     virtual void Request(TPowerAction action) = 0;
+    // Keeps the machine from sleeping (and idling into sleep) until the lock is given back;
+    // `why` is the reason the desktop shows. Returns the lock (a descriptor the service
+    // holds open), or -1 when the service cannot give one. A service without locks refuses.
+    virtual int InhibitSleep(const std::string& why) {
+        (void)why;
+        return -1;
+    }
+    virtual void ReleaseSleep(int lock) { (void)lock; }
 };
 
 IPowerService* SetPowerService(IPowerService* service);
@@ -61,6 +69,39 @@ IPowerService* PowerService();
 // that what the user would lose with the session is saved first (the window installs its
 // saves here). Returns the previous one; an empty function removes it.
 std::function<void()> SetBeforePowerRequest(std::function<void()> save);
+
+// Holds a sleep lock of the installed power service while long work runs, and gives it
+// back when released or destroyed.
+class TSleepBlock {
+public:
+    TSleepBlock() = default;
+    ~TSleepBlock() { Release(); }
+    TSleepBlock(const TSleepBlock&) = delete;
+    TSleepBlock& operator=(const TSleepBlock&) = delete;
+
+    // Takes the lock (after giving back one still held). False only when a power service is
+    // installed and refused; without a service there is nothing to ask, and that is no fault.
+    bool Take(const std::string& why);
+    void Release();
+    bool Held() const { return Lock >= 0; }
+
+private:
+    IPowerService* Service = nullptr; // the service that gave the lock
+    int Lock = -1;
+};
+
+// Desktop notifications: a title, a text and a folder the notification offers to open.
+class INotifier {
+public:
+    virtual ~INotifier() = default;
+    virtual void Notify(const std::string& title, const std::string& text,
+                        const std::string& folder) = 0;
+};
+
+INotifier* SetNotifier(INotifier* notifier);
+INotifier* Notifier();
+// Through the installed notifier; without one nothing happens.
+void NotifyDesktop(const std::string& title, const std::string& text, const std::string& folder);
 
 bool SetProcessPrivilege(const std::string& name, bool enable);
 // Modes: 0 end the application, 1 shut down and power off, 2 power off, 3 restart,

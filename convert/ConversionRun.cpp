@@ -37,6 +37,14 @@ std::string DecimalText(double value) {
 
 } // namespace
 
+std::string SummaryText(const TRunSummary& summary) {
+    std::string text = std::to_string(summary.SucceededFiles) +
+                       (summary.SucceededFiles == 1 ? " file converted" : " files converted");
+    if (summary.FailedFiles() > 0)
+        text += ", " + std::to_string(summary.FailedFiles()) + " failed";
+    return text;
+}
+
 std::string FormatClock(double seconds) {
     if (!(seconds > 0))
         seconds = 0;
@@ -135,6 +143,9 @@ void TConversionRun::Start(const std::vector<TRunInput>& inputs) {
         FinishConversion();
         return;
     }
+    if (!AwakeLock.Take("Converting files"))
+        Host.Log("The computer may sleep during the conversion: the login manager gave no "
+                 "sleep lock.");
     Encoder.StartTask(std::max(1, MaxThreads));
 }
 
@@ -345,6 +356,8 @@ void TConversionRun::RemoveEmptyOutputs() {
 }
 
 void TConversionRun::FinishConversion() {
+    // Given back first: the end actions may suspend or power off the machine.
+    AwakeLock.Release();
     // A run that made nothing (no file could be queued) sounds like a failure too.
     const bool failed =
         RunSummary.SucceededFiles < RunSummary.TotalFiles || RunSummary.SucceededFiles == 0;

@@ -8,6 +8,7 @@
 // delivery threads, are handed to the main thread with a blocking call, so their order holds.
 #pragma once
 
+#include "app/Platform.h"
 #include "convert/PresetMapping.h"
 #include "engine/FFEncoder.h"
 
@@ -77,6 +78,10 @@ public:
     // The run is over: the summary page.
     virtual void RunFinished(const TRunSummary& summary) = 0;
 };
+
+// The end of a run in a few words: "3 files converted, 1 failed" ("1 file converted" when
+// none failed).
+std::string SummaryText(const TRunSummary& summary);
 
 // "h:nn:ss" of a time in seconds, hours of the day (25 hours show as 1:00:00); negative
 // times show as 0:00:00.
@@ -159,6 +164,8 @@ private:
     int64_t DoneDur = 0;
     int64_t StartTimeUs = 0; // steady clock
     std::vector<std::string> UnfinishedOutputs;
+    // The machine stays awake from the start of the tasks to the end of the run.
+    TSleepBlock AwakeLock;
 };
 
 } // namespace cw

@@ -311,6 +311,14 @@ void TDownloadQueue::BuildQueue(const std::vector<std::string>& links) {
     Host.QueueChanged();
 }
 
+std::string DownloadSummaryText(int total, int succeeded) {
+    std::string text = std::to_string(succeeded) +
+                       (succeeded == 1 ? " video downloaded" : " videos downloaded");
+    if (total > succeeded)
+        text += ", " + std::to_string(total - succeeded) + " failed";
+    return text;
+}
+
 void TDownloadQueue::StartRun() {
     Vars.URLTotal = int(QueueItems.size());
     Vars.URLIndex = 0;
@@ -318,6 +326,9 @@ void TDownloadQueue::StartRun() {
     Vars.DownloadedFiles.clear();
     RunActive = true;
     CancelRequested = false;
+    if (!AwakeLock.Take("Downloading videos"))
+        Host.Log("The computer may sleep during the downloading: the login manager gave no "
+                 "sleep lock.");
     Host.PostStep(dsFetchVideoInfo);
 }
 
@@ -560,6 +571,7 @@ void TDownloadQueue::EndRun() {
         return;
     RunActive = false;
     CancelRequested = false;
+    AwakeLock.Release();
     Pause.Cancel();
     DropTempFile();
     QueueItems.clear();

@@ -8,6 +8,7 @@
 // the previous step's completion event or from a posted step, never from inside another step.
 #pragma once
 
+#include "app/Platform.h"
 #include "download/Quality.h"
 #include "download/VideoLinks.h"
 #include "download/StreamLinks.h"
@@ -73,7 +74,13 @@ public:
     virtual void RunEnded() = 0;
     // A script error, worded "Error: Line number %d, %s".
     virtual void ScriptError(const std::string& message) = 0;
+    // A line for the log window.
+    virtual void Log(const std::string& line) { (void)line; }
 };
+
+// The end of a queue in a few words: "2 videos downloaded, 1 failed" ("1 video downloaded"
+// when none failed).
+std::string DownloadSummaryText(int total, int succeeded);
 
 // Calls a function on the main thread after a pause, without holding the main thread up
 // meanwhile. Cancelling (or destroying) it guarantees the function does not run any more.
@@ -198,6 +205,8 @@ private:
     bool Active[TransferCount] = {};
     std::string TempFile; // the stream being received, in the download folder
     TDelayedCall Pause;
+    // The machine stays awake from the start of the queue to its end.
+    TSleepBlock AwakeLock;
     std::shared_ptr<bool> Alive = std::make_shared<bool>(true);
 };
 

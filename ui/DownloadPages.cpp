@@ -6,6 +6,7 @@
 #include "download/Quality.h"
 #include "download/VideoLinks.h"
 #include "script/Script.h"
+#include "ui/FormLog.h"
 #include "ui/FormMain.h"
 #include "ui/FormYouTubeHQ.h"
 #include "ui/Widgets.h"
@@ -227,6 +228,13 @@ void TDownloadPages::RunEnded() {
     Form.LabelURLTotalFiles->setText(QString::number(vars.URLTotal));
     Form.LabelURLSucedded->setText(QString::number(vars.URLSucceeded));
     Form.LabelURLFailed->setText(QString::number(vars.URLTotal - vars.URLSucceeded));
+    if (!Form.isActiveWindow())
+        NotifyDesktop(Form.Title(), DownloadSummaryText(vars.URLTotal, vars.URLSucceeded),
+                      vars.OutputURLDir);
+}
+
+void TDownloadPages::Log(const std::string& line) {
+    Form.Log().AppendLine(line);
 }
 
 void TDownloadPages::ScriptError(const std::string& message) {

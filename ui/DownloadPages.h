@@ -62,6 +62,7 @@ public:
     void LabelsChanged() override;
     void RunEnded() override;
     void ScriptError(const std::string& message) override;
+    void Log(const std::string& line) override;
 
 private:
     std::vector<std::string> ListedLinks() const;

@@ -3,6 +3,10 @@
 #include <QCoreApplication>
 #include <QDBusInterface>
 #include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace cw {
 
@@ -57,6 +61,25 @@ void TLogindPowerService::Request(TPowerAction action) {
         QDBusMessage::createMethodCall(Service, ManagerPath, ManagerInterface, method);
     call << true; // interactive: polkit may ask the user
     Bus.asyncCall(call);
+}
+
+int TLogindPowerService::InhibitSleep(const std::string& why) {
+    if (!Bus.isConnected())
+        return -1;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(Service, ManagerPath, ManagerInterface, "Inhibit");
+    call << QStringLiteral("sleep:idle") << QStringLiteral("Clipwright")
+         << QString::fromStdString(why) << QStringLiteral("block");
+    QDBusReply<QDBusUnixFileDescriptor> answer = Bus.call(call, QDBus::Block, AnswerTimeoutMs);
+    if (!answer.isValid() || !answer.value().isValid())
+        return -1;
+    // The reply's descriptor closes with the reply; the lock lives in a copy of our own.
+    return ::fcntl(answer.value().fileDescriptor(), F_DUPFD_CLOEXEC, 0);
+}
+
+void TLogindPowerService::ReleaseSleep(int lock) {
+    if (lock >= 0)
+        ::close(lock);
 }
 
 } // namespace cw

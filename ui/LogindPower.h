@@ -21,6 +21,10 @@ public:
     // Sends the request without waiting for the answer; failures are not reported. Ending
     // the application quits the event loop.
     void Request(TPowerAction action) override;
+    // A "block" lock on sleeping and idling, held by a copy of the descriptor logind hands
+    // out; closing the copy gives the lock back. -1 without logind.
+    int InhibitSleep(const std::string& why) override;
+    void ReleaseSleep(int lock) override;
 
     // The logind method a power action calls; empty for ending the application.
     static QString MethodFor(TPowerAction action);

@@ -215,6 +215,9 @@ void TProgressPage::RunFinished(const TRunSummary& summary) {
     vars.TotalFiles = summary.TotalFiles;
     vars.SucceededFiles = summary.SucceededFiles;
     vars.ErrorList = summary.ErrorList;
+    // A user who is looking at the window sees the summary page; one who is not hears of it.
+    if (!Form.isActiveWindow())
+        NotifyDesktop(Form.Title(), SummaryText(summary), vars.OutputFileDir);
     Form.SendMessage(WM_CONVERTFINISHED);
 }
 

@@ -6,6 +6,7 @@
 #include "app/Platform.h"
 #include "app/Utils.h"
 #include "ui/Application.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
 #include "ui/LogindPower.h"
@@ -41,21 +42,24 @@ int main(int argc, char** argv) {
     TQtMainThreadDispatcher dispatcher;
     TQtDesktop desktop;
     TLogindPowerService power;
+    TDBusNotifier notifier;
     // Installed for the program's lifetime, taken out again on every way out.
     struct TInstalled {
-        TInstalled(IMainThreadDispatcher* d, IDesktop* desk, IPowerService* p) {
+        TInstalled(IMainThreadDispatcher* d, IDesktop* desk, IPowerService* p, INotifier* n) {
             SetMainThreadDispatcher(d);
             SetDesktop(desk);
             SetPowerService(p);
+            SetNotifier(n);
             InstallQtPreviewer();
         }
         ~TInstalled() {
             SetPreviewerFactory(nullptr);
+            SetNotifier(nullptr);
             SetPowerService(nullptr);
             SetDesktop(nullptr);
             SetMainThreadDispatcher(nullptr);
         }
-    } installed(&dispatcher, &desktop, &power);
+    } installed(&dispatcher, &desktop, &power, &notifier);
 
     const std::string exeFolder = ExecutableFolder();
     std::string title;

@@ -23,6 +23,15 @@ struct TRecordingPower : IPowerService {
     }
 };
 
+struct TLockingPower : TRecordingPower {
+    bool Refuse = false;
+    int InhibitSleep(const std::string& why) override {
+        Calls.push_back("inhibit " + why);
+        return Refuse ? -1 : int(Calls.size());
+    }
+    void ReleaseSleep(int lock) override { Calls.push_back("release " + std::to_string(lock)); }
+};
+
 struct TRecordingDesktop : IDesktop {
     std::vector<bool> Cursor;
     int ShowCustomMessage(const std::string&, const std::string&, TMsgDlgType,
@@ -65,6 +74,39 @@ TEST(Power, NoServiceMeansNothingHappensAndNoPrivilege) {
     auto* previous = SetPowerService(nullptr);
     EXPECT_FALSE(SetProcessPrivilege("SeShutdownPrivilege", true));
     ShutdownComputer(1); // must not crash
+    SetPowerService(previous);
+}
+
+TEST(SleepBlock, TheLockIsGivenBackOnceToTheServiceThatGaveIt) {
+    TLockingPower power;
+    IPowerService* previous = SetPowerService(&power);
+    {
+        TSleepBlock block;
+        EXPECT_TRUE(block.Take("Converting files"));
+        EXPECT_TRUE(block.Take("Downloading videos")); // the first lock goes back first
+        SetPowerService(nullptr); // a service taken out meanwhile still gets its lock back
+        block.Release();
+        block.Release();
+        EXPECT_FALSE(block.Held());
+        SetPowerService(&power);
+        EXPECT_TRUE(block.Take("Converting files")); // given back by the destructor
+    }
+    EXPECT_EQ(power.Calls,
+              (std::vector<std::string>{"inhibit Converting files", "release 1",
+                                        "inhibit Downloading videos", "release 3",
+                                        "inhibit Converting files", "release 5"}));
+    power.Calls.clear();
+    power.Refuse = true;
+    {
+        TSleepBlock block;
+        EXPECT_FALSE(block.Take("Converting files"));
+        EXPECT_FALSE(block.Held());
+    }
+    EXPECT_EQ(power.Calls, std::vector<std::string>{"inhibit Converting files"});
+    SetPowerService(nullptr);
+    TSleepBlock none;
+    EXPECT_TRUE(none.Take("Converting files")) << "without a service nothing is refused";
+    EXPECT_FALSE(none.Held());
     SetPowerService(previous);
 }
 

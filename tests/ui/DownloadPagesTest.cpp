@@ -228,12 +228,20 @@ TEST_F(DownloadPagesTest, ARunGoesFromTheLinksToTheSummary) {
         Pages().AddLink(Link(id));
     Form().CheckBoxYouTubeQuality->setChecked(true);
     const std::string folder = F->Home.Folder.Path + "videos";
+    TRecordingPower power;
+    TWindowInFront elsewhere;
+    ASSERT_TRUE(elsewhere.Active);
     std::vector<int> rowsSeen;
     QObject::connect(Form().ListViewURLDownload->model(), &QAbstractItemModel::rowsInserted,
                      [&] { rowsSeen.push_back(Form().ListViewURLDownload->topLevelItemCount()); });
     ASSERT_TRUE(Download(folder));
 
     EXPECT_EQ(rowsSeen.size(), 3u); // the queue showed one row per link
+    EXPECT_EQ(power.SleepCalls,
+              (std::vector<std::string>{"take Downloading videos", "release"}));
+    // The user works in another window: the desktop is told.
+    EXPECT_EQ(F->Notifier.Shown,
+              std::vector<std::string>{"Ed | 2 videos downloaded, 1 failed | " + folder + "/"});
     EXPECT_EQ(Label(Form().LabelURLTotalFiles), "3");
     EXPECT_EQ(Label(Form().LabelURLSucedded), "2");
     EXPECT_EQ(Label(Form().LabelURLFailed), "1");
@@ -265,8 +273,10 @@ TEST_F(DownloadPagesTest, CancelDuringTheSecondDownloadShowsTheSummary) {
         Pages().AddLink(Link(id));
     Form().CheckBoxYouTubeQuality->setChecked(false);
     Form().EditURLOutput->setText(QString::fromStdString(F->Home.Folder.Path + "v"));
+    TRecordingPower power;
     Form().ActionNext->trigger();
     ASSERT_EQ(Form().ActivePage(), wpStep6);
+    EXPECT_EQ(power.HeldLocks, 1);
     // The second video is coming in: the table and the status group show it.
     ASSERT_TRUE(ProcessUntil([&] {
         QTreeWidgetItem* row = Form().ListViewURLDownload->topLevelItem(1);
@@ -285,11 +295,33 @@ TEST_F(DownloadPagesTest, CancelDuringTheSecondDownloadShowsTheSummary) {
     EXPECT_EQ(Label(Form().LabelURLTotalFiles), "3");
     EXPECT_EQ(Label(Form().LabelURLSucedded), "1");
     EXPECT_EQ(Label(Form().LabelURLFailed), "2");
+    EXPECT_EQ(power.SleepCalls,
+              (std::vector<std::string>{"take Downloading videos", "release"}));
     EXPECT_EQ(Service.StreamRequests("c", 5), 0);
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(F->Home.Folder.Path + "v"))
         names.push_back(e.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"First.flv"});
+}
+
+TEST_F(DownloadPagesTest, InFrontTheWindowShowsTheEndItselfAndARefusedSleepLockIsOnlyLogged) {
+    AddVideo("a", "One", {5});
+    Pages().AddLink(Link("a"));
+    Form().CheckBoxYouTubeQuality->setChecked(false);
+    Form().show();
+    Form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form()));
+    TRecordingPower power;
+    power.RefuseSleep = true;
+    ASSERT_TRUE(Download(F->Home.Folder.Path + "v"));
+
+    EXPECT_EQ(Label(Form().LabelURLSucedded), "1");
+    EXPECT_EQ(power.SleepCalls, std::vector<std::string>{"take Downloading videos"});
+    EXPECT_TRUE(F->Notifier.Shown.empty());
+    int lines = 0;
+    for (const QString& line : F->Log->Lines())
+        lines += line.contains("gave no sleep lock") ? 1 : 0;
+    EXPECT_EQ(lines, 1);
 }
 
 TEST_F(DownloadPagesTest, ConvertWithoutDownloadedFilesExplainsAndStays) {

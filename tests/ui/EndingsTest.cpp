@@ -23,7 +23,7 @@ using namespace cw::test;
 
 namespace {
 
-struct TRecordingPower : IPowerService {
+struct TCallbackPower : IPowerService {
     std::function<void()> OnRequest;
     std::vector<TPowerAction> Requests;
     bool AdjustPrivilege(const std::string&, bool) override { return true; }
@@ -100,7 +100,7 @@ TEST(Endings, TheSessionManagerSavesWithoutClosingAndItsQuitCloses) {
 
 TEST(Endings, ThePowerRequestComesAfterTheSettingsAreSaved) {
     TFormFixture f(BrandingText("T", true, false));
-    TRecordingPower power;
+    TCallbackPower power;
     IPowerService* previous = SetPowerService(&power);
     int presetAtRequest = -1;
     power.OnRequest = [&] {

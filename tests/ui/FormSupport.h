@@ -42,6 +42,7 @@ public:
 
     TDesktopScope Scope;
     TRecordingDesktop& Desktop = Scope.Desktop;
+    TRecordingNotifier Notifier;
     TTempHome Home;
     TProgramFolder Program;
     TQtMainThreadDispatcher Dispatcher;

@@ -1,14 +1,20 @@
-// The logind realisation against a stand-in login manager on a private message bus: the
-// requests really travel over D-Bus, and nothing is ever powered off.
+// The logind realisation against a stand-in login manager on a private message bus, and the
+// desktop notifier against a stand-in notification service on the same bus: the requests
+// really travel over D-Bus, and nothing is ever powered off or shown.
+#include "ui/DesktopNotifier.h"
 #include "ui/LogindPower.h"
 
 #include "UiTestSupport.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusUnixFileDescriptor>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -20,6 +26,16 @@ class TFakeLoginManager : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 public:
+    // True once no process holds the reading end any more.
+    bool LockGivenBack() {
+        std::lock_guard<std::mutex> guard(Lock);
+        pollfd p{WriteEnd, POLLOUT, 0};
+        return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR);
+    }
+    ~TFakeLoginManager() override {
+        if (WriteEnd >= 0)
+            ::close(WriteEnd);
+    }
     std::vector<std::string> TakeCalls() {
         std::lock_guard<std::mutex> guard(Lock);
         return Calls;
@@ -34,6 +50,20 @@ public slots:
     void Reboot(bool interactive) { Record("Reboot", interactive); }
     void Hibernate(bool interactive) { Record("Hibernate", interactive); }
     void Suspend(bool interactive) { Record("Suspend", interactive); }
+    // Hands out the reading end of a pipe and keeps the writing end: the lock is held while
+    // some process keeps the reading end open.
+    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
+                                    const QString& mode) {
+        std::lock_guard<std::mutex> guard(Lock);
+        Calls.push_back(("Inhibit(" + what + "," + who + "," + why + "," + mode + ")").toStdString());
+        int ends[2];
+        if (::pipe(ends) != 0)
+            return QDBusUnixFileDescriptor();
+        QDBusUnixFileDescriptor lock(ends[0]); // a copy of its own
+        ::close(ends[0]);
+        WriteEnd = ends[1];
+        return lock;
+    }
     QString CanPowerOff() {
         std::lock_guard<std::mutex> guard(Lock);
         Calls.push_back("CanPowerOff");
@@ -48,6 +78,32 @@ private:
     std::mutex Lock;
     std::vector<std::string> Calls;
     QString CanAnswer = "challenge";
+    int WriteEnd = -1;
+};
+
+// A notification service that records what it is asked to show.
+class TFakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    std::vector<std::string> TakeCalls() {
+        std::lock_guard<std::mutex> guard(Lock);
+        return Calls;
+    }
+
+public slots:
+    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap&, int timeout) {
+        std::lock_guard<std::mutex> guard(Lock);
+        Calls.push_back((app + "|" + QString::number(replaces) + "|" + icon + "|" + summary + "|" +
+                         body + "|" + actions.join(",") + "|" + QString::number(timeout))
+                            .toStdString());
+        return 41 + uint(Calls.size());
+    }
+
+private:
+    std::mutex Lock;
+    std::vector<std::string> Calls;
 };
 
 class LogindPowerTest : public ::testing::Test {
@@ -134,8 +190,52 @@ TEST_F(LogindPowerTest, TheRightIsGrantedOnlyWhenTheManagerSaysYesOrWillAsk) {
     EXPECT_EQ(Manager.TakeCalls().size(), asked) << "giving the right back asks nothing";
 }
 
+TEST_F(LogindPowerTest, ASleepLockIsHeldByTheDescriptorUntilItIsGivenBack) {
+    TLogindPowerService power(*Client);
+    const int lock = power.InhibitSleep("Converting files");
+    ASSERT_GE(lock, 0);
+    EXPECT_EQ(Manager.TakeCalls(), std::vector<std::string>{
+                                       "Inhibit(sleep:idle,Clipwright,Converting files,block)"});
+    // The answer is gone, but our copy of the descriptor keeps the lock.
+    test::ProcessUntil([] { return false; }, 50);
+    EXPECT_FALSE(Manager.LockGivenBack());
+    power.ReleaseSleep(lock);
+    EXPECT_TRUE(Manager.LockGivenBack());
+}
+
+TEST_F(LogindPowerTest, ANotificationOffersItsFolderAndOpensItWhenTheActionIsInvoked) {
+    TFakeNotifications service;
+    service.moveToThread(&ServerThread);
+    QDBusConnection server = QDBusConnection::connectToBus(Address, "cw-logind-server");
+    ASSERT_TRUE(server.registerObject("/org/freedesktop/Notifications", &service,
+                                      QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(server.registerService("org.freedesktop.Notifications"));
+    test::TDesktopScope desktop;
+    TDBusNotifier notifier(*Client);
+    notifier.Notify("Clipwright", "3 files converted, 1 failed", "/tmp/out/");
+    ASSERT_TRUE(test::ProcessUntil([&] { return !service.TakeCalls().empty(); }));
+    EXPECT_EQ(service.TakeCalls(),
+              std::vector<std::string>{
+                  "Clipwright|0||Clipwright|3 files converted, 1 failed|default,Open folder|-1"});
+    // The answer (id 42) must be in before the click can be matched to the folder.
+    test::ProcessUntil([] { return false; }, 100);
+    const auto invoke = [&](uint id) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked");
+        signal << id << QString("default");
+        server.send(signal);
+        test::ProcessUntil([] { return false; }, 100);
+    };
+    invoke(7); // another program's notification
+    EXPECT_TRUE(desktop.Desktop.Opened.empty());
+    invoke(42);
+    EXPECT_EQ(desktop.Desktop.Opened, std::vector<std::string>{"/tmp/out/"});
+    server.unregisterService("org.freedesktop.Notifications");
+}
+
 TEST_F(LogindPowerTest, WithoutALoginManagerNothingIsGrantedAndRequestsAreDroppedQuietly) {
     TLogindPowerService power(*Client, "org.example.NoLoginManager");
+    EXPECT_EQ(power.InhibitSleep("Downloading videos"), -1);
     EXPECT_FALSE(power.AdjustPrivilege("SeShutdownPrivilege", true));
     power.Request(TPowerAction::PowerOff);
     test::ProcessUntil([] { return false; }, 100);

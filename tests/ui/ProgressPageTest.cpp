@@ -27,8 +27,11 @@ TEST_F(ProgressPageTest, TwoFilesRunFromTheListToTheSummaryWithItemsTimesSoundAn
     fs::create_directories(Out);
     std::ofstream(Out + "clip.mp3") << "kept";
     F->Vars.PlayASoundWhenFinished = true;
+    TRecordingPower power;
 
     StartRun({clip, tone}, ocAudio, "MP3", 1);
+    TWindowInFront elsewhere;
+    ASSERT_TRUE(elsewhere.Active);
     EXPECT_TRUE(Main().CheckBoxPlayASound->isChecked());
     // The Preview box is the encoder's property.
     Main().CheckBoxPreview->setChecked(true);
@@ -38,6 +41,12 @@ TEST_F(ProgressPageTest, TwoFilesRunFromTheListToTheSummaryWithItemsTimesSoundAn
     ASSERT_TRUE(WaitForSummary());
 
     EXPECT_EQ(Summary(), "2/2/0");
+    EXPECT_EQ(power.SleepCalls,
+              (std::vector<std::string>{"take Converting files", "release"}));
+    EXPECT_EQ(power.HeldLocks, 0);
+    // The user works in another window: the desktop tells how the run ended.
+    EXPECT_EQ(F->Notifier.Shown,
+              std::vector<std::string>{"Clipwright | 2 files converted | " + Out});
     EXPECT_TRUE(Main().MemoErrorLog->isHidden());
     EXPECT_EQ(Sound.Played, (std::vector<std::string>{Main().ProgramFolder() + "sounds/done.wav"}));
     EXPECT_EQ(LogLines("File has been added to convert list."), 2);
@@ -240,6 +249,8 @@ TEST_F(ProgressPageTest, CancelDuringTheSecondFileCountsItAsFailedAndShowsTheSum
         EXPECT_FALSE(preview->windowTitle().isEmpty());
     }
     ASSERT_EQ(Main().ActivePage(), wpStep3) << "the second file finished before the cancel";
+    EXPECT_EQ(power.HeldLocks, 1);
+    TWindowInFront elsewhere;
     F->Desktop.Answers.push_back(mrYes);
     Main().ActionExit->trigger();
     EXPECT_EQ(F->Desktop.Messages.back().Message, "Do you really want to cancel the conversion?");
@@ -251,6 +262,11 @@ TEST_F(ProgressPageTest, CancelDuringTheSecondFileCountsItAsFailedAndShowsTheSum
     EXPECT_EQ(Sound.Played, (std::vector<std::string>{Main().ProgramFolder() + "sounds/fail.wav"}));
     EXPECT_EQ(countdowns, 0);
     EXPECT_TRUE(power.Requests.empty());
+    // The cancelled run gave its sleep lock back, and still tells the desktop how it ended.
+    EXPECT_EQ(power.SleepCalls,
+              (std::vector<std::string>{"take Converting files", "release"}));
+    EXPECT_EQ(F->Notifier.Shown,
+              std::vector<std::string>{"Clipwright | 1 file converted, 1 failed | " + Out});
     EXPECT_FALSE(Main().FFEncoder->Working());
     EXPECT_EQ(Main().FFEncoder->TasksCount(), 0);
     SetPreviewerFactory(nullptr);

@@ -37,18 +37,6 @@ private:
     ISoundPlayer* Previous = nullptr;
 };
 
-class TRecordingPower : public IPowerService {
-public:
-    TRecordingPower() { Previous = SetPowerService(this); }
-    ~TRecordingPower() override { SetPowerService(Previous); }
-    bool AdjustPrivilege(const std::string&, bool) override { return true; }
-    void Request(TPowerAction action) override { Requests.push_back(action); }
-    std::vector<TPowerAction> Requests;
-
-private:
-    IPowerService* Previous = nullptr;
-};
-
 class TRunFixture : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {

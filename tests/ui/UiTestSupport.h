@@ -10,7 +10,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QThread>
+#include <QWidget>
 
 #include <cstdlib>
 #include <deque>
@@ -71,6 +73,66 @@ public:
 
 private:
     IDesktop* Previous = nullptr;
+};
+
+// Installs itself as the power service for its lifetime: records power requests and the
+// sleep locks taken ("take <why>") and given back ("release"), or refuses them.
+class TRecordingPower : public IPowerService {
+public:
+    TRecordingPower() { Previous = SetPowerService(this); }
+    ~TRecordingPower() override { SetPowerService(Previous); }
+    bool AdjustPrivilege(const std::string&, bool) override { return true; }
+    void Request(TPowerAction action) override { Requests.push_back(action); }
+    int InhibitSleep(const std::string& why) override {
+        SleepCalls.push_back("take " + why);
+        if (RefuseSleep)
+            return -1;
+        ++HeldLocks;
+        return 100 + int(SleepCalls.size());
+    }
+    void ReleaseSleep(int) override {
+        SleepCalls.push_back("release");
+        --HeldLocks;
+    }
+    std::vector<TPowerAction> Requests;
+    std::vector<std::string> SleepCalls;
+    int HeldLocks = 0;
+    bool RefuseSleep = false;
+
+private:
+    IPowerService* Previous = nullptr;
+};
+
+// Installs itself as the notifier for its lifetime and records what it is asked to show.
+class TRecordingNotifier : public INotifier {
+public:
+    TRecordingNotifier() { Previous = SetNotifier(this); }
+    ~TRecordingNotifier() override { SetNotifier(Previous); }
+    void Notify(const std::string& title, const std::string& text,
+                const std::string& folder) override {
+        Shown.push_back(title + " | " + text + " | " + folder);
+    }
+    std::vector<std::string> Shown;
+
+private:
+    INotifier* Previous = nullptr;
+};
+
+// Another window, shown and made the active one: the window under test is behind it, as
+// when the user works elsewhere.
+class TWindowInFront {
+public:
+    TWindowInFront() {
+        // Activations still queued (the tested window's own) come first.
+        QApplication::processEvents();
+        Window.resize(80, 60);
+        Window.show();
+        Window.activateWindow();
+        QApplication::setActiveWindow(&Window);
+        Active = QTest::qWaitForWindowActive(&Window, 2000);
+    }
+    QWidget Window;
+    bool Active = false;
 };
 
 // A fresh folder, removed with everything in it.
