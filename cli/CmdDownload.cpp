@@ -161,13 +161,7 @@ public:
     const TGlobalVars* Vars = nullptr;
 
 private:
-    // The figures of the queue are display texts ("1.25MB", "12.34 KB/s", "00:01:05", "..."
-    // while unknown); the JSON lines carry them as numbers.
-    static QJsonValue Number(const std::string& text, double scale) {
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        return end == text.c_str() ? QJsonValue() : QJsonValue(value * scale);
-    }
+    // The queue's clock figures are display texts ("00:01:05", "..." while unknown).
     static QJsonValue Seconds(const std::string& clock) {
         int h = 0, m = 0, s = 0;
         return std::sscanf(clock.c_str(), "%d:%d:%d", &h, &m, &s) == 3
@@ -202,28 +196,18 @@ private:
             return;
         LastProgress = now;
         LastPercent = l.Progress;
-        // A percentage comes only with a stated length; without one the queue shows the bytes
-        // received as the size. A figure of zero seconds is left unset ("...") by the queue.
-        const bool known = l.Progress > 0;
-        const QJsonValue size = Number(item.Size, 1048576.0);
-        const auto bytes = [](double value) { return QJsonValue(qint64(value + 0.5)); };
+        const bool known = item.Length >= 0;
         const auto seconds = [](const std::string& clock) {
             return clock == "..." ? QJsonValue(0) : Seconds(clock);
         };
-        QJsonValue received = size, total;
-        if (size.isDouble()) {
-            received = bytes(known ? size.toDouble() * l.Progress / 100.0 : size.toDouble());
-            if (known)
-                total = bytes(size.toDouble());
-        }
         PrintJsonLine(
             QJsonObject{{"Event", "progress"},
                         {"Index", index},
                         {"File", JsonValue(item.Caption)},
                         {"Percent", l.Progress},
-                        {"Bytes", received},
-                        {"Total", total},
-                        {"Speed", Number(item.Speed, 1024.0)},
+                        {"Bytes", qint64(item.Received)},
+                        {"Total", known ? QJsonValue(qint64(item.Length)) : QJsonValue()},
+                        {"Speed", item.BytesPerSecond},
                         {"ElapsedSeconds", seconds(l.ElapsedTime)},
                         {"RemainingSeconds", known ? seconds(l.TimeLeft) : QJsonValue()}});
     }

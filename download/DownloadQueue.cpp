@@ -312,8 +312,8 @@ void TDownloadQueue::BuildQueue(const std::vector<std::string>& links) {
 }
 
 std::string DownloadSummaryText(int total, int succeeded) {
-    std::string text = std::to_string(succeeded) +
-                       (succeeded == 1 ? " video downloaded" : " videos downloaded");
+    std::string text =
+        std::to_string(succeeded) + (succeeded == 1 ? " video downloaded" : " videos downloaded");
     if (total > succeeded)
         text += ", " + std::to_string(total - succeeded) + " failed";
     return text;
@@ -482,6 +482,14 @@ void TDownloadQueue::StreamProgress(int64_t dataSize, int64_t bytesRead, int64_t
     const bool known = dataSize > 0;
     if (!known)
         StatusLabels.TimeLeft = "...";
+    if (Vars.URLIndex >= 0 && Vars.URLIndex < int(QueueItems.size())) {
+        TDownloadItem& item = QueueItems[size_t(Vars.URLIndex)];
+        item.Received = bytesRead;
+        item.Length = known ? dataSize : -1;
+        item.BytesPerSecond = elapsed > 0 ? double(bytesRead) / double(elapsed)
+                              : rate >= 0 ? double(rate) * 1024.0
+                                          : 0.0;
+    }
     ShowDownloadStatus("Downloading...", known ? dataSize : bytesRead, known ? timeLeft : 0,
                        elapsed, "", percent, SpeedText(bytesRead, elapsed, rate));
 }

@@ -10,8 +10,8 @@
 
 #include "app/Platform.h"
 #include "download/Quality.h"
-#include "download/VideoLinks.h"
 #include "download/StreamLinks.h"
+#include "download/VideoLinks.h"
 #include "net/WinHTTP.h"
 
 #include <chrono>
@@ -45,6 +45,11 @@ struct TDownloadItem {
     std::string URL = "..."; // the info-request address once known
     // Why the last request of this item failed, in words (empty while nothing failed).
     std::string Reason;
+    // The stream's figures as numbers, for scripts that follow a download: bytes received,
+    // the length the stream states (-1 when it states none) and bytes per second.
+    int64_t Received = 0;
+    int64_t Length = -1;
+    double BytesPerSecond = 0;
 };
 
 // The status group beside the table.

@@ -110,6 +110,16 @@ TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
         events[object["Event"].toString().toStdString()].push_back(object);
     }
     ASSERT_FALSE(events["progress"].empty()) << json.Out;
+    // Exact byte counts: the stream's body is the 12 bytes saved below.
+    const qint64 body = qint64(std::string("a in itag 18").size());
+    qint64 most = 0;
+    for (const QJsonObject& p : events["progress"]) {
+        most = std::max(most, p["Bytes"].toInteger());
+        if (p["Total"].isDouble()) {
+            EXPECT_EQ(p["Total"].toInteger(), body) << json.Out;
+        }
+    }
+    EXPECT_EQ(most, body) << json.Out;
     for (const QJsonObject& p : events["progress"]) {
         EXPECT_EQ(p["Index"].toInt(-1), 0) << json.Out;
         EXPECT_EQ(p["File"].toString(), "Clip: one");
