@@ -99,7 +99,6 @@ public:
     void ItemChanged(int index, const TProgressItem& item) override {
         if (index < 0 || index >= int(Items.size()))
             return;
-        LastChanged = index;
         const bool ended = item.Status == "Finish." || item.Status == "Failed.";
         if (Json && ended && Items[size_t(index)].Status != item.Status) {
             // The run files a task's error line just after this call: the line is printed
@@ -114,13 +113,13 @@ public:
             return;
         if (Json) {
             // The figures are reset to "..." once the last task is over: nothing to report.
-            if (progress.CurrentFile == "..." ||
-                (progress.Percent == LastPercent && LastChanged == LastIndex))
+            if (progress.CurrentFile == "..." || progress.TaskIndex < 0 ||
+                (progress.Percent == LastPercent && progress.TaskIndex == LastIndex))
                 return;
             LastPercent = progress.Percent;
-            LastIndex = LastChanged;
+            LastIndex = progress.TaskIndex;
             PrintJsonLine(QJsonObject{{"Event", "progress"},
-                                      {"Index", LastChanged},
+                                      {"Index", progress.TaskIndex},
                                       {"File", JsonValue(progress.CurrentFile)},
                                       {"Percent", progress.Percent},
                                       {"ElapsedSeconds", progress.ElapsedSeconds},
@@ -198,7 +197,7 @@ private:
     bool Terminal;
     bool Json;
     bool LineShown = false;
-    int LastChanged = -1, LastIndex = -2, LastPercent = -1;
+    int LastIndex = -2, LastPercent = -1;
     std::vector<int> Ended;
     std::vector<TProgressItem> Items;
 };

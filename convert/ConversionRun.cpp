@@ -250,6 +250,7 @@ void TConversionRun::EncoderProgress(PProgressInfo info) {
     if (!RunningFlag || info->TaskIndex < 0 || info->TaskIndex >= int(ItemList.size()))
         return;
     TProgressItem& item = ItemList[info->TaskIndex];
+    Current.TaskIndex = info->TaskIndex;
     Current.CurrentFile =
         MergeRun ? item.PathCell : AddTrailingBackslash(item.PathCell) + item.Name;
     if (info->TotalDuration > 0) {
@@ -319,6 +320,7 @@ void TConversionRun::EncoderTerminate(const TTerminateInfo& info) {
         Encoder.ClearTasks();
         RemoveEmptyOutputs();
         Current.CurrentFile = "...";
+        Current.TaskIndex = -1;
         Current.Percent = 0;
         Host.ProgressChanged(Current);
         RunningFlag = false;

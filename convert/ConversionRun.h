@@ -44,6 +44,7 @@ struct TProgressItem {
 // The figures the progress page shows.
 struct TRunProgress {
     std::string CurrentFile; // "..." when no task reports
+    int TaskIndex = -1;      // the task that reported last, -1 when none
     int Percent = 0;         // 0..100
     double ElapsedSeconds = 0;
     double EstimatedSeconds = 0;
