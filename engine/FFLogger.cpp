@@ -252,25 +252,24 @@ void TFFLogger::Deliver(uint32_t threadId, TLogLevel level, const std::string& t
                 if (state.Current != this)
                     return;
             }
-            TLogEvent handler = OnLog;
-            if (!handler)
-                return;
-            try {
-                handler(this, threadId, level, text);
-            } catch (...) {
-                // Nobody waits for a queued line: its handler's error goes nowhere.
-            }
+            // Nobody waits for a queued line: its handler's error goes nowhere.
+            RunHandler(threadId, level, text, false);
         });
         return;
     }
+    // A handler's error must not unwind through the library's C frames.
+    RunHandler(threadId, level, text, !fromLibrary);
+}
+
+void TFFLogger::RunHandler(uint32_t threadId, TLogLevel level, const std::string& text,
+                           bool passErrors) {
     TLogEvent handler = OnLog;
     if (!handler)
         return;
     try {
         handler(this, threadId, level, text);
     } catch (...) {
-        // A handler's error must not unwind through the library's C frames.
-        if (!fromLibrary)
+        if (passErrors)
             throw;
     }
 }

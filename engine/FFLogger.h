@@ -86,6 +86,8 @@ private:
     explicit TFFLogger(TAutoTag);
     bool Passes(TLogLevel level) const;
     void Deliver(uint32_t threadId, TLogLevel level, const std::string& text, bool fromLibrary);
+    // Calls OnLog; the handler's error goes on to the caller only when passErrors is set.
+    void RunHandler(uint32_t threadId, TLogLevel level, const std::string& text, bool passErrors);
     void ApplyLevel();
 
     bool AutoCreatedFlag = false;

@@ -8,29 +8,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${CLIPWRIGHT_BUILD_DIR:-$root/build}
 export CLIPWRIGHT_BUILD_DIR=$build
 
-"$root/scripts/setup.sh"
-
-# The packaging tools: dpkg-shlibdeps computes Depends, the validators check the entries.
-declare -A tools=([dpkg-shlibdeps]=dpkg-dev [desktop-file-validate]=desktop-file-utils
-                  [appstreamcli]=appstream)
-missing=()
-for tool in "${!tools[@]}"; do
-    command -v "$tool" >/dev/null 2>&1 || missing+=("${tools[$tool]}")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing missing packaging tools: ${missing[*]}"
-    if [ "$(id -u)" -eq 0 ]; then
-        sudo=()
-    elif command -v sudo >/dev/null 2>&1; then
-        sudo=(sudo)
-    else
-        echo "error: packaging tools are missing (${missing[*]}) and neither root nor sudo is available" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo[@]}" apt-get update -q
-    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+# The packaging tools come with the build's packages: dpkg-dev (dpkg-shlibdeps computes
+# Depends), desktop-file-utils and appstream (the validators of the entries).
+"$root/scripts/setup.sh" dpkg-dev desktop-file-utils appstream
 
 "$root/scripts/build.sh" "$@"
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of scripts/packages.txt that are missing.
-# apt-get update runs only when something has to be installed.
+# Installs the Debian packages of scripts/packages.txt, and any packages named as arguments,
+# that are missing. apt-get update runs only when something has to be installed.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -12,7 +12,7 @@ while read -r pkg; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$pkg")
     fi
-done < "$here/packages.txt"
+done < <(cat "$here/packages.txt"; printf '%s\n' "$@")
 
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
