@@ -42,6 +42,7 @@ struct TMeasure {
     double Seconds;
     long PeakKb;
     bool Ok;
+    double CpuSeconds = 0; // user and system time of the child
 };
 
 TMeasure Spawn(const std::vector<std::string>& args, bool quiet = false) {
@@ -64,7 +65,9 @@ TMeasure Spawn(const std::vector<std::string>& args, bool quiet = false) {
     ::wait4(pid, &status, 0, &usage);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return {seconds, usage.ru_maxrss, WIFEXITED(status) && WEXITSTATUS(status) == 0};
+    auto cpu = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return {seconds, usage.ru_maxrss, WIFEXITED(status) && WEXITSTATUS(status) == 0,
+            cpu(usage.ru_utime) + cpu(usage.ru_stime)};
 }
 
 // The child: one transfer with the component, checked for size and content.
@@ -146,7 +149,8 @@ int main(int argc, char** argv) {
         {"component, file, 64 KiB blocks, progress", false, true, 65536},
     };
     constexpr size_t MemoryCase = 2, FileCase = 6; // the application's settings
-    std::vector<std::vector<double>> times(cases.size());
+    std::vector<std::vector<double>> times(cases.size()), cpus(cases.size()),
+        untimedFree(cases.size());
     std::vector<long> peaks(cases.size(), 0);
     bool allOk = true;
     for (int run = 0; run < runs; ++run) {
@@ -170,16 +174,24 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "bench_net: %s failed\n", k.Name.c_str());
                 allOk = false;
             }
-            times[c].push_back(m.Seconds);
-            peaks[c] = std::max(peaks[c], m.PeakKb);
+            // A file under /dev/shm keeps curl's data in memory after curl has gone; the
+            // component lets go of its memory when its process ends, inside the timing. The
+            // removal of the file is timed too, so that both let go of what they held.
+            const auto removal = std::chrono::steady_clock::now();
             fs::remove(file);
+            const double freeing =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - removal).count();
+            times[c].push_back(m.Seconds + (k.Shm ? freeing : 0));
+            untimedFree[c].push_back(m.Seconds);
+            cpus[c].push_back(m.CpuSeconds);
+            peaks[c] = std::max(peaks[c], m.PeakKb);
         }
     }
     fs::remove_all(dir);
 
     std::printf("body %lld MiB from %s, %d run(s), median time, peak resident memory\n",
                 static_cast<long long>(sizeMb), server.BaseUrl().c_str(), runs);
-    std::printf("%-55s %9s %8s %10s\n", "case", "MiB/s", "x curl", "peak MiB");
+    std::printf("%-55s %9s %8s %10s %8s\n", "case", "MiB/s", "x curl", "peak MiB", "cpu ms");
     const double mib = double(size) / (1024.0 * 1024.0);
     double curlMemory = 0, curlFile = 0;
     std::vector<double> rates(cases.size());
@@ -188,8 +200,8 @@ int main(int argc, char** argv) {
         if (cases[c].Curl && !cases[c].Shm)
             (cases[c].ToFile ? curlFile : curlMemory) = rates[c];
         const double baseline = cases[c].ToFile ? curlFile : curlMemory;
-        std::printf("%-55s %9.1f %8.2f %10.1f\n", cases[c].Name.c_str(), rates[c],
-                    rates[c] / baseline, double(peaks[c]) / 1024.0);
+        std::printf("%-55s %9.1f %8.2f %10.1f %8.0f\n", cases[c].Name.c_str(), rates[c],
+                    rates[c] / baseline, double(peaks[c]) / 1024.0, Median(cpus[c]) * 1000);
     }
     // The goals, for the application's settings (4 KiB blocks with a progress handler).
     // Memory output is held against curl writing into /dev/shm, where its data lands in
@@ -199,8 +211,10 @@ int main(int argc, char** argv) {
     const double memPeak = double(peaks[MemoryCase]) / 1024.0;
     const double filePeak = double(peaks[FileCase]) / 1024.0;
     auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
-    std::printf("goal: memory output >= 0.9 x curl into /dev/shm: %.2f %s\n", memRatio,
-                verdict(memRatio >= 0.9));
+    std::printf("goal: memory output >= 0.9 x curl into /dev/shm (file removal timed): %.2f %s\n",
+                memRatio, verdict(memRatio >= 0.9));
+    std::printf("      beside curl into /dev/shm without the removal: %.2f x\n",
+                rates[MemoryCase] / (mib / Median(untimedFree[1])));
     std::printf("      memory output beside curl -o /dev/null: %.2f x\n",
                 rates[MemoryCase] / curlMemory);
     std::printf("goal: file output >= 0.9 x curl -o FILE: %.2f %s\n", fileRatio,
