@@ -383,7 +383,42 @@ TEST_F(WinHTTPTest, KeptConnectionsAreReusedAndEveryStepIsNamed) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_NE(seen[0], seen[1]);
     EXPECT_STREQ(InternetStatusText(12345), "Unknown status");
-    EXPECT_STREQ(InternetStatusText(120), "Intermediate response");
+
+    // A POST that asks the server first ("Expect: 100-continue") gets a 100 answer: an
+    // interim one, named as such, and the final answer follows it.
+    {
+        TWinHTTP post;
+        listen(post);
+        Hook(post);
+        post.AddHeaders = {"Expect: 100-continue"};
+        post.POSTData = "name=value";
+        Fetch(post, host + "/echo");
+        const auto interim = take();
+        EXPECT_TRUE(has(interim, "Intermediate response"));
+        EXPECT_EQ(std::count(interim.begin(), interim.end(), "Response received"), 1);
+        ASSERT_EQ(Outcome().size(), 1u);
+        EXPECT_EQ(Outcome()[0].rfind("OnDone", 0), 0u) << Outcome()[0];
+        EXPECT_NE(Body.find("name=value"), std::string::npos) << Body;
+    }
+    // A secure address through a proxy asks for a tunnel first; the proxy's answer to that
+    // is the tunnel answer, not the answer to the request. This test server refuses the
+    // tunnel, so the transfer fails after it.
+    {
+        TWinHTTP tunnel;
+        listen(tunnel);
+        Hook(tunnel);
+        tunnel.Proxy.AccessType = atUseProxy;
+        tunnel.Proxy.ProxyServer = "127.0.0.1";
+        tunnel.Proxy.ProxyPort = Server.Port();
+        tunnel.Proxy.ProxyBypass = "";
+        Fetch(tunnel, "https://video.invalid/watch");
+        const auto refused = take();
+        EXPECT_TRUE(has(refused, "CTL Response received"));
+        EXPECT_FALSE(has(refused, "Response received"));
+        EXPECT_FALSE(has(refused, "Request complete"));
+        EXPECT_FALSE(Outcome().empty());
+        EXPECT_NE(Outcome().back(), "OnDone");
+    }
 }
 
 TEST_F(WinHTTPTest, FailuresGiveTheirEventsInOrder) {
