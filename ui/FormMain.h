@@ -345,9 +345,6 @@ private:
     // Creates folder with its missing parents; false when that fails or folder is empty.
     static bool ForceDirectories(const std::string& folder);
     void ClearInputList();
-    // The class and format the output page shows: a stored choice that the edition does
-    // not offer gives way to the first class and format it does offer.
-    void FitSelectionToEdition();
     // The window's size follows the skin layout, so that every control lies inside it.
     void FitWindowToLayout();
     // Step1's list shortcuts are bound to the page, so they act only while it is shown.

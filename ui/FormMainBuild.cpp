@@ -2,6 +2,7 @@
 // place. Positions are those of skin layout 0; ApplyBrandingConfig moves the chrome for the
 // other layouts.
 #include "app/Branding.h"
+#include "convert/Catalogue.h"
 #include "ui/FormMain.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
@@ -34,7 +35,7 @@ constexpr int PageHeight = 426;
 constexpr int Inner = 10;                         // margin inside a page
 constexpr int InnerWidth = PageWidth - 2 * Inner; // 533
 
-template <class T> T* Named(T* widget, const char* name) {
+template <class T> T* Named(T* widget, const QString& name) {
     widget->setObjectName(name);
     return widget;
 }
@@ -410,58 +411,50 @@ void TFormMain::BuildStep2(QWidget* page) {
         "QToolButton:focus { border: 2px solid #4f8ad0; }"
         "QToolButton:checked:focus { border: 2px solid #173f73; }");
 
-    static const char* const classNames[] = {"Video", "Device", "Audio"};
-    static const char* const selectorNames[] = {"ButtonToFormatVideo", "ButtonToFormatDevice",
-                                                "ButtonToFormatAudio"};
-    static const char* const sheetNames[] = {"TabSheetToFormatVideo", "TabSheetToFormatDevice",
-                                             "TabSheetToFormatAudio"};
     ClassButtons = new QButtonGroup(this);
     ClassButtons->setExclusive(true);
-    for (int c = 0; c < 3; ++c) {
-        auto* b = Named(new QToolButton(page), selectorNames[c]);
-        b->setText(classNames[c]);
+    for (const TOutputClassInfo& info : OutputClasses()) {
+        const int c = info.Index;
+        const QString className = QString::fromUtf8(info.Name.data(), int(info.Name.size()));
+        auto* b = Named(new QToolButton(page), "ButtonToFormat" + className);
+        b->setText(className);
         b->setCheckable(true);
         b->setToolButtonStyle(Qt::ToolButtonTextOnly);
         b->setGeometry(18 + c * 171, 135, 165, 28);
         b->setFocusPolicy(Qt::StrongFocus);
         ClassButtons->addButton(b, c);
-        ButtonToFormat[c] = b;
+        ButtonToFormat[size_t(c)] = b;
         connect(b, &QToolButton::clicked, this, [this, c] { SelectOutputClass(c); });
     }
 
     RzPageControlToFormat = Named(new QStackedWidget(page), "RzPageControlToFormat");
     RzPageControlToFormat->setGeometry(Inner, 172, InnerWidth, PageHeight - 172 - 4);
     // The caption of each format button; the accessible name keeps the format's own name.
-    static const char* const formatNames[3][9] = {
-        {"AVI", "MP4", "FLV", "SWF", "MPEG", "RM", "WMV", "MOV", "3GP"},
-        {"iPod", "iPhone", "AppleTV", "PSP", "BlackBerry", "MobilePhone", "iPad", "Android"},
-        {"WAV", "MP3", "WMA", "OGG", "AAC", "M4A", "FLAC", "MP2"}};
-    static const char* const formatCaptions[3][9] = {
-        {"AVI", "MP4", "FLV", "SWF", "MPEG", "RM", "WMV", "MOV", "3GP"},
-        {"iPod", "iPhone", "Apple\nTV", "PSP", "Black\nBerry", "Mobile\nPhone", "iPad", "Android"},
-        {"WAV", "MP3", "WMA", "OGG", "AAC", "M4A", "FLAC", "MP2"}};
-    for (int c = 0; c < 3; ++c) {
+    for (const TOutputClassInfo& info : OutputClasses()) {
+        const int c = info.Index;
+        const QString className = QString::fromUtf8(info.Name.data(), int(info.Name.size()));
         auto* sheet = new QWidget;
-        sheet->setObjectName(sheetNames[c]);
+        sheet->setObjectName("TabSheetToFormat" + className);
         sheet->resize(RzPageControlToFormat->size());
-        sheet->setAccessibleName(classNames[c]);
-        TabSheetToFormat[c] = sheet;
+        sheet->setAccessibleName(className);
+        TabSheetToFormat[size_t(c)] = sheet;
         RzPageControlToFormat->addWidget(sheet);
-        FormatButtons[c] = new QButtonGroup(this);
-        FormatButtons[c]->setExclusive(true);
-        const int count = int(FormatKeys(c).size());
-        for (int f = 0; f < count; ++f) {
+        FormatButtons[size_t(c)] = new QButtonGroup(this);
+        FormatButtons[size_t(c)]->setExclusive(true);
+        for (const TOutputFormat& format : info.Formats) {
+            const int f = format.Index;
+            const QString name = QString::fromUtf8(format.Name.data(), int(format.Name.size()));
             auto* b = new QToolButton(sheet);
-            b->setObjectName(QString("ButtonFormat") + formatNames[c][f]);
-            b->setText(formatCaptions[c][f]);
-            b->setAccessibleName(formatNames[c][f]);
-            b->setToolTip(formatNames[c][f]);
+            b->setObjectName("ButtonFormat" + name);
+            b->setText(QString::fromUtf8(format.Caption.data(), int(format.Caption.size())));
+            b->setAccessibleName(name);
+            b->setToolTip(name);
             b->setCheckable(true);
             b->setToolButtonStyle(Qt::ToolButtonTextOnly);
             b->setFocusPolicy(Qt::StrongFocus);
             b->setGeometry(10 + f * 64, 5, 62, 57);
-            FormatButtons[c]->addButton(b, f);
-            ButtonFormat[c].push_back(b);
+            FormatButtons[size_t(c)]->addButton(b, f);
+            ButtonFormat[size_t(c)].push_back(b);
             connect(b, &QToolButton::clicked, this, [this, c, f] { SelectOutputFormat(c, f); });
         }
     }

@@ -2,6 +2,8 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "convert/Catalogue.h"
+#include "convert/InputList.h"
 #include "ui/DownloadPages.h"
 #include "ui/FormAbout.h"
 #include "ui/FormLog.h"
@@ -220,69 +222,29 @@ void TFormMain::ActionExitExecute() {
 // --- output page ----------------------------------------------------------------------------
 
 void TFormMain::SelectOutputClass(int outputClass) {
-    if (outputClass < 0 || outputClass >= 3)
+    if (!FindClass(outputClass))
         return;
-    GlobalState.OutputFormatClass = uint8_t(outputClass);
-    ButtonToFormat[outputClass]->setChecked(true);
+    SelectClass(GlobalState, outputClass);
+    ButtonToFormat[size_t(outputClass)]->setChecked(true);
     RzPageControlToFormat->setCurrentIndex(outputClass);
 }
 
 void TFormMain::SelectOutputFormat(int outputClass, int format) {
-    if (outputClass < 0 || outputClass >= 3 || format < 0 ||
-        format >= int(ButtonFormat[outputClass].size()))
+    const TOutputFormat* chosen = FindFormat(outputClass, format);
+    if (!chosen)
         return;
-    switch (outputClass) {
-    case 0:
-        GlobalState.OutputVideoFormat = uint8_t(format);
-        break;
-    case 1:
-        GlobalState.OutputDeviceFormat = uint8_t(format);
-        break;
-    case 2:
-        GlobalState.OutputAudioFormat = uint8_t(format);
-        break;
-    }
-    ButtonFormat[outputClass][format]->setChecked(true);
+    SelectFormat(GlobalState, *chosen);
+    ButtonFormat[size_t(outputClass)][size_t(format)]->setChecked(true);
     if (OutputPage)
         OutputPage->ShowPresetList(outputClass, format);
 }
 
-void TFormMain::FitSelectionToEdition() {
-    const TBrandingConfig& edition = StartupState.Branding;
-    uint8_t* formats[OutputClassCount] = {&GlobalState.OutputVideoFormat,
-                                          &GlobalState.OutputDeviceFormat,
-                                          &GlobalState.OutputAudioFormat};
-    auto offered = [&](int c, size_t f) { return bool(edition.Formats[size_t(c)][f]); };
-    int firstClass = -1;
-    for (int c = 0; c < OutputClassCount; ++c) {
-        int first = -1;
-        for (size_t f = 0; f < edition.Formats[size_t(c)].size() && first < 0; ++f)
-            if (edition.Formats[size_t(c)][f])
-                first = int(f);
-        if (first < 0)
-            continue; // a class without formats keeps its stored format for other editions
-        if (firstClass < 0)
-            firstClass = c;
-        // A number outside the class stays as read: it selects nothing, as it always has.
-        if (*formats[c] < edition.Formats[size_t(c)].size() && !offered(c, *formats[c]))
-            *formats[c] = uint8_t(first);
-    }
-    const int stored = GlobalState.OutputFormatClass;
-    const bool keepClass =
-        stored >= OutputClassCount ||
-        std::any_of(edition.Formats[size_t(stored)].begin(), edition.Formats[size_t(stored)].end(),
-                    [](bool on) { return on; });
-    if (!keepClass && firstClass >= 0)
-        GlobalState.OutputFormatClass = uint8_t(firstClass);
-}
-
 void TFormMain::PrepareOutputPage() {
-    FitSelectionToEdition();
+    FitSelectionToEdition(StartupState.Branding, GlobalState);
     EditOutputDir->setText(QString::fromStdString(GlobalState.OutputFileDir));
     SelectOutputClass(GlobalState.OutputFormatClass);
-    SelectOutputFormat(2, GlobalState.OutputAudioFormat);
-    SelectOutputFormat(0, GlobalState.OutputVideoFormat);
-    SelectOutputFormat(1, GlobalState.OutputDeviceFormat);
+    for (int c : {ocAudio, ocVideo, ocDevice})
+        SelectOutputFormat(c, SelectedFormatIndex(GlobalState, c));
     OutputPage->ShowPresets();
 }
 
@@ -378,12 +340,13 @@ void TFormMain::ActionLogExecute() {
 void TFormMain::ActionListUpdate() {
     const int rows = NextGrid->rowCount();
     const int selected = NextGrid->selectionModel()->hasSelection() ? NextGrid->currentRow() : -1;
+    const TInputListCommands commands = InputListCommands(rows, selected);
     ActionAdd->setEnabled(true);
-    ActionDelete->setEnabled(selected >= 0);
-    ActionClear->setEnabled(rows > 0);
-    ActionMoveUp->setEnabled(selected > 0);
-    ActionMoveDown->setEnabled(selected >= 0 && selected < rows - 1);
-    ActionPlay->setEnabled(selected >= 0);
+    ActionDelete->setEnabled(commands.Delete);
+    ActionClear->setEnabled(commands.Clear);
+    ActionMoveUp->setEnabled(commands.MoveUp);
+    ActionMoveDown->setEnabled(commands.MoveDown);
+    ActionPlay->setEnabled(commands.Play);
 }
 
 void TFormMain::ActionListURLUpdate() {
