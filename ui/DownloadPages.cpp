@@ -3,6 +3,7 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "download/QueueModel.h"
 #include "download/Quality.h"
 #include "download/VideoLinks.h"
 #include "script/Script.h"
@@ -185,27 +186,13 @@ void TDownloadPages::PostStep(TDownloadStep step) {
 }
 
 void TDownloadPages::QueueChanged() {
-    QTreeWidget* list = Form.ListViewURLDownload;
-    list->clear();
-    for (const TDownloadItem& item : DownloadQueue->Items())
-        list->addTopLevelItem(
-            new QTreeWidgetItem({Text(item.Caption), Text(item.Status), Text(item.Size),
-                                 Text(item.Speed), Text(item.Progress), Text(item.URL)}));
+    Form.QueueList->SetItems(DownloadQueue->Items());
 }
 
 void TDownloadPages::ItemChanged(int index) {
-    QTreeWidgetItem* row = Form.ListViewURLDownload->topLevelItem(index);
-    if (!row || index >= int(DownloadQueue->Items().size()))
+    if (index < 0 || index >= int(DownloadQueue->Items().size()))
         return;
-    const TDownloadItem& item = DownloadQueue->Items()[size_t(index)];
-    const std::string* columns[] = {&item.Caption, &item.Status,   &item.Size,
-                                    &item.Speed,   &item.Progress, &item.URL};
-    for (int c = 0; c < 6; ++c)
-        if (row->text(c) != Text(*columns[c]))
-            row->setText(c, Text(*columns[c]));
-    // Why it failed, beside the status.
-    if (row->toolTip(1) != Text(item.Reason))
-        row->setToolTip(1, Text(item.Reason));
+    Form.QueueList->SetItem(index, DownloadQueue->Items()[size_t(index)]);
 }
 
 void TDownloadPages::LabelsChanged() {

@@ -32,6 +32,7 @@ class QRadioButton;
 class QStackedWidget;
 class QTableWidget;
 class QToolButton;
+class QTreeView;
 class QTreeWidget;
 
 namespace cw {
@@ -47,6 +48,8 @@ class TImageButton;
 class TInputListPage;
 class TOutputPage;
 class TProgressPage;
+class TProgressListModel;
+class TQueueModel;
 class TLinkLabel;
 struct TGlobalVars;
 
@@ -186,7 +189,8 @@ public:
     std::array<QButtonGroup*, 3> FormatButtons{};
 
     // TabSheetStep3
-    QTreeWidget* ListViewConverting = nullptr;
+    QTreeView* ListViewConverting = nullptr;
+    TProgressListModel* ProgressList = nullptr; // the rows ListViewConverting shows
     QGroupBox* GroupStatus = nullptr;
     QLabel* LabelCurrentFileTitle = nullptr;
     QLabel* LabelCurrentFile = nullptr;
@@ -222,7 +226,8 @@ public:
     QPushButton* ButtonYouTubeQualityConfig = nullptr;
 
     // TabSheetStep6
-    QTreeWidget* ListViewURLDownload = nullptr;
+    QTreeView* ListViewURLDownload = nullptr;
+    TQueueModel* QueueList = nullptr; // the rows ListViewURLDownload shows
     QLabel* LabelURLCurrentFile = nullptr;
     QLabel* LabelURLStatus = nullptr;
     QLabel* LabelSpeed = nullptr;

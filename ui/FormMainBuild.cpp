@@ -3,6 +3,8 @@
 // other layouts.
 #include "app/Branding.h"
 #include "convert/Catalogue.h"
+#include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 #include "ui/FormMain.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
@@ -24,6 +26,7 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 
 namespace cw {
@@ -61,6 +64,18 @@ QTreeWidget* ReportView(const char* name, const QStringList& columns, QWidget* p
     auto* view = Named(new QTreeWidget(parent), name);
     view->setColumnCount(columns.size());
     view->setHeaderLabels(columns);
+    view->setRootIsDecorated(false);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setUniformRowHeights(true);
+    view->setAlternatingRowColors(true);
+    return view;
+}
+
+// A report view over a model: the columns and their captions are the model's.
+QTreeView* ModelView(const char* name, QAbstractItemModel* model, QWidget* parent) {
+    auto* view = Named(new QTreeView(parent), name);
+    view->setModel(model);
     view->setRootIsDecorated(false);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -461,8 +476,8 @@ void TFormMain::BuildStep2(QWidget* page) {
 }
 
 void TFormMain::BuildStep3(QWidget* page) {
-    ListViewConverting =
-        ReportView("ListViewConverting", {"Name", "Duration", "Status", "Progress", "Path"}, page);
+    ProgressList = new TProgressListModel(this);
+    ListViewConverting = ModelView("ListViewConverting", ProgressList, page);
     ListViewConverting->setGeometry(Inner, Inner, InnerWidth, 168);
     ListViewConverting->setColumnWidth(0, 150);
     ListViewConverting->setColumnWidth(1, 100);
@@ -639,8 +654,8 @@ void TFormMain::BuildStep5(QWidget* page) {
 }
 
 void TFormMain::BuildStep6(QWidget* page) {
-    ListViewURLDownload = ReportView(
-        "ListViewURLDownload", {"Name", "Status", "Size", "Speed", "Progress", "URL", ""}, page);
+    QueueList = new TQueueModel(this);
+    ListViewURLDownload = ModelView("ListViewURLDownload", QueueList, page);
     ListViewURLDownload->setGeometry(Inner, Inner, InnerWidth, 190);
     ListViewURLDownload->setColumnWidth(0, 160);
     ListViewURLDownload->setColumnWidth(1, 90);

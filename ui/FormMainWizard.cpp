@@ -4,6 +4,8 @@
 #include "app/Utils.h"
 #include "convert/Catalogue.h"
 #include "convert/InputList.h"
+#include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 #include "ui/DownloadPages.h"
 #include "ui/FormAbout.h"
 #include "ui/FormLog.h"
@@ -123,7 +125,7 @@ void TFormMain::ActionNextExecute() {
         break;
     case wpStep4:
         ClearInputList();
-        ListViewConverting->clear();
+        ProgressList->Clear();
         GoToFirstPage();
         break;
     case wpStep5:
@@ -142,7 +144,7 @@ void TFormMain::ActionNextExecute() {
         break;
     case wpStep7:
         ClearLinkList();
-        ListViewURLDownload->clear();
+        QueueList->Clear();
         GoToFirstPage();
         break;
     case WizardPageCount:

@@ -3,6 +3,7 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "convert/ProgressListModel.h"
 #include "engine/FFEncoder.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
@@ -17,7 +18,6 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QProgressBar>
-#include <QTreeWidget>
 
 #include <cstdlib>
 
@@ -158,11 +158,7 @@ void TProgressPage::Log(const std::string& line) {
 }
 
 void TProgressPage::RunStarting(bool merge) {
-    QTreeWidget* list = Form.ListViewConverting;
-    list->clear();
-    QTreeWidgetItem* header = list->headerItem();
-    header->setText(2, merge ? "Width x Height" : "Status");
-    header->setText(3, merge ? "Aspect Ratio" : "Progress");
+    Form.ProgressList->Reset(merge);
     Form.LabelCurrentFileTitle->setText(merge ? "Output file:" : "Current file:");
     Form.LabelCurrentFile->setText("...");
     Form.LabelProgress->setText("0%");
@@ -172,17 +168,11 @@ void TProgressPage::RunStarting(bool merge) {
 }
 
 void TProgressPage::ItemAdded(int index, const TProgressItem& item) {
-    auto* row = new QTreeWidgetItem(
-        {Q(item.Name), Q(item.DurationText), Q(item.Status), Q(item.Progress), Q(item.PathCell)});
-    Form.ListViewConverting->insertTopLevelItem(index, row);
+    Form.ProgressList->InsertItem(index, item);
 }
 
 void TProgressPage::ItemChanged(int index, const TProgressItem& item) {
-    QTreeWidgetItem* row = Form.ListViewConverting->topLevelItem(index);
-    if (!row)
-        return;
-    row->setText(2, Q(item.Status));
-    row->setText(3, Q(item.Progress));
+    Form.ProgressList->UpdateItem(index, item);
 }
 
 void TProgressPage::ProgressChanged(const TRunProgress& progress) {

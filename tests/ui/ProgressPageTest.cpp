@@ -58,7 +58,7 @@ TEST_F(ProgressPageTest, TwoFilesRunFromTheListToTheSummaryWithItemsTimesSoundAn
     EXPECT_EQ(Header(2), "Status");
     EXPECT_EQ(Header(3), "Progress");
     EXPECT_EQ(Main().LabelCurrentFileTitle->text(), "Current file:");
-    ASSERT_EQ(Main().ListViewConverting->topLevelItemCount(), 2);
+    ASSERT_EQ(Main().ProgressList->rowCount(), 2);
     EXPECT_EQ(Cell(0, 0), "clip.avi");
     EXPECT_EQ(Cell(1, 0), "tone.wav");
     EXPECT_TRUE(Cell(0, 1).startsWith("00:00:02.")) << Cell(0, 1).toStdString();
@@ -83,7 +83,7 @@ TEST_F(ProgressPageTest, TwoFilesRunFromTheListToTheSummaryWithItemsTimesSoundAn
     EXPECT_EQ(F->Desktop.Opened, (std::vector<std::string>{Out}));
     Main().ActionNext->trigger();
     EXPECT_EQ(Main().ActivePage(), FirstPage(false));
-    EXPECT_EQ(Main().ListViewConverting->topLevelItemCount(), 0);
+    EXPECT_EQ(Main().ProgressList->rowCount(), 0);
     EXPECT_EQ(Main().InputList->RowCount(), 0);
 }
 
@@ -179,7 +179,7 @@ TEST_F(ProgressPageTest, TheJoinEditionJoinsEveryFileIntoOneOutputAndMayPowerOff
     EXPECT_EQ(Header(2), "Width x Height");
     EXPECT_EQ(Header(3), "Aspect Ratio");
     EXPECT_EQ(Main().LabelCurrentFileTitle->text(), "Output file:");
-    ASSERT_EQ(Main().ListViewConverting->topLevelItemCount(), 3);
+    ASSERT_EQ(Main().ProgressList->rowCount(), 3);
     const std::string merged = Out + "Output_Merge(1).avi";
     EXPECT_EQ(Cell(0, 0), "a.avi");
     EXPECT_EQ(Cell(1, 0), "b.avi");

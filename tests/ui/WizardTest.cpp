@@ -4,6 +4,8 @@
 #include "ui/WindowMessages.h"
 
 #include "FormSupport.h"
+#include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -276,19 +278,23 @@ TEST_F(WizardTest, FinishOnTheSummariesEmptiesTheListsAndReturnsToTheFirstPage) 
     Make(true);
     Form().ActivatePage(wpStep4);
     AddRow();
-    Form().ListViewConverting->addTopLevelItem(new QTreeWidgetItem({"clip.avi"}));
+    TProgressItem item;
+    item.Name = "clip.avi";
+    Form().ProgressList->InsertItem(0, item);
     Form().ActionNext->trigger();
     EXPECT_EQ(Form().ActivePage(), wpMode);
     EXPECT_EQ(Form().NextGrid->rowCount(), 0);
-    EXPECT_EQ(Form().ListViewConverting->topLevelItemCount(), 0);
+    EXPECT_EQ(Form().ProgressList->rowCount(), 0);
 
     Form().ActivatePage(wpStep7);
     AddLink("https://www.youtube.com/watch?v=a");
-    Form().ListViewURLDownload->addTopLevelItem(new QTreeWidgetItem({"a"}));
+    TDownloadItem queued;
+    queued.Caption = "a";
+    Form().QueueList->SetItems({queued});
     Form().ActionNext->trigger();
     EXPECT_EQ(Form().ActivePage(), wpMode);
     EXPECT_EQ(Form().ListViewInputURL->topLevelItemCount(), 0);
-    EXPECT_EQ(Form().ListViewURLDownload->topLevelItemCount(), 0);
+    EXPECT_EQ(Form().QueueList->rowCount(), 0);
     EXPECT_TRUE(Desktop().Messages.empty());
 
     Make(false);
