@@ -38,7 +38,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QWindow>
 

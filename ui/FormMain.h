@@ -30,7 +30,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStackedWidget;
-class QTableWidget;
+class QTableView;
 class QToolButton;
 class QTreeView;
 class QTreeWidget;
@@ -45,6 +45,7 @@ class THostScriptlet;
 class TImage;
 class TJavaScript;
 class TImageButton;
+class TInputListModel;
 class TInputListPage;
 class TOutputPage;
 class TProgressPage;
@@ -165,7 +166,8 @@ public:
     QRadioButton* RadioButtonConvertVideo = nullptr;
 
     // TabSheetStep1
-    QTableWidget* NextGrid = nullptr;
+    QTableView* NextGrid = nullptr;
+    TInputListModel* InputRows = nullptr; // the rows NextGrid shows as cards
     QMenu* PopupMenuNextGrid = nullptr;
     QToolButton* ButtonAdd = nullptr;
     QToolButton* ButtonDelete = nullptr;

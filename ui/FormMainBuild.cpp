@@ -3,6 +3,7 @@
 // other layouts.
 #include "app/Branding.h"
 #include "convert/Catalogue.h"
+#include "convert/InputListModel.h"
 #include "convert/ProgressListModel.h"
 #include "download/QueueModel.h"
 #include "ui/FormMain.h"
@@ -24,7 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -336,7 +337,9 @@ void TFormMain::BuildModePage(QWidget* page) {
 }
 
 void TFormMain::BuildStep1(QWidget* page) {
-    NextGrid = Named(new QTableWidget(0, 17, page), "NextGrid");
+    InputRows = new TInputListModel(this);
+    NextGrid = Named(new QTableView(page), "NextGrid");
+    NextGrid->setModel(InputRows);
     NextGrid->setGeometry(Inner, Inner, 410, PageHeight - 2 * Inner);
     NextGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     NextGrid->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -347,7 +350,7 @@ void TFormMain::BuildStep1(QWidget* page) {
     NextGrid->setShowGrid(false);
     NextGrid->setColumnWidth(0, 136);
     NextGrid->horizontalHeader()->setStretchLastSection(false);
-    for (int c = 2; c < 17; ++c)
+    for (int c = icDuration; c < InputCellCount; ++c)
         NextGrid->setColumnHidden(c, true);
     NextGrid->setColumnWidth(1, 255);
     NextGrid->setAccessibleName("Files to convert");
@@ -398,12 +401,12 @@ void TFormMain::BuildStep1(QWidget* page) {
     OpenDialog->setOption(QFileDialog::ReadOnly, false);
     OpenDialog->setSizeGripEnabled(true);
 
-    connect(NextGrid, &QTableWidget::itemSelectionChanged, this, &TFormMain::ActionListUpdate);
-    connect(NextGrid->model(), &QAbstractItemModel::rowsInserted, this,
+    connect(NextGrid->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TFormMain::ActionListUpdate);
-    connect(NextGrid->model(), &QAbstractItemModel::rowsRemoved, this,
-            &TFormMain::ActionListUpdate);
-    connect(NextGrid->model(), &QAbstractItemModel::modelReset, this, &TFormMain::ActionListUpdate);
+    connect(InputRows, &QAbstractItemModel::rowsInserted, this, &TFormMain::ActionListUpdate);
+    connect(InputRows, &QAbstractItemModel::rowsRemoved, this, &TFormMain::ActionListUpdate);
+    connect(InputRows, &QAbstractItemModel::rowsMoved, this, &TFormMain::ActionListUpdate);
+    connect(InputRows, &QAbstractItemModel::modelReset, this, &TFormMain::ActionListUpdate);
 }
 
 void TFormMain::BuildStep2(QWidget* page) {

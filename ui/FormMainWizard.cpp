@@ -4,6 +4,7 @@
 #include "app/Utils.h"
 #include "convert/Catalogue.h"
 #include "convert/InputList.h"
+#include "convert/InputListModel.h"
 #include "convert/ProgressListModel.h"
 #include "download/QueueModel.h"
 #include "ui/DownloadPages.h"
@@ -28,7 +29,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
@@ -73,7 +74,7 @@ void TFormMain::ClearInputList() {
     // A batch still being probed ends with the list: none of its rows arrive later.
     if (InputList)
         InputList->StopAdding();
-    NextGrid->setRowCount(0);
+    InputRows->Clear();
 }
 
 void TFormMain::ClearLinkList() {
@@ -97,7 +98,7 @@ void TFormMain::ActionNextExecute() {
     case wpStep1:
         if (InputList && InputList->Adding())
             break; // the list is complete once the batch is done
-        if (NextGrid->rowCount() > 0) {
+        if (InputRows->rowCount() > 0) {
             ActivatePage(wpStep2);
             UpdatePageTexts();
             PrepareOutputPage();
@@ -340,8 +341,9 @@ void TFormMain::ActionLogExecute() {
 }
 
 void TFormMain::ActionListUpdate() {
-    const int rows = NextGrid->rowCount();
-    const int selected = NextGrid->selectionModel()->hasSelection() ? NextGrid->currentRow() : -1;
+    const int rows = InputRows->rowCount();
+    const int selected =
+        NextGrid->selectionModel()->hasSelection() ? NextGrid->currentIndex().row() : -1;
     const TInputListCommands commands = InputListCommands(rows, selected);
     ActionAdd->setEnabled(true);
     ActionDelete->setEnabled(commands.Delete);

@@ -3,6 +3,7 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "convert/InputListModel.h"
 #include "convert/ProgressListModel.h"
 #include "engine/FFEncoder.h"
 #include "ui/FormLog.h"
@@ -27,10 +28,6 @@ namespace {
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-int64_t CellNumber(const std::string& text) {
-    return std::strtoll(text.c_str(), nullptr, 10);
 }
 
 // The local time as a date-time value in days since 1899-12-30, as the state record keeps it.
@@ -62,18 +59,7 @@ bool TProgressPage::Running() const {
 }
 
 std::vector<TRunInput> TProgressPage::ListedInputs() const {
-    std::vector<TRunInput> inputs;
-    const TInputListPage& list = *Form.InputList;
-    for (int row = 0; row < list.RowCount(); ++row) {
-        TRunInput input;
-        input.Path = list.CellText(row, 5);
-        input.Duration = CellNumber(list.CellText(row, 13));
-        input.Width = int(CellNumber(list.CellText(row, 14)));
-        input.Height = int(CellNumber(list.CellText(row, 15)));
-        input.AspectRatio = std::strtod(list.CellText(row, 16).c_str(), nullptr);
-        inputs.push_back(std::move(input));
-    }
-    return inputs;
+    return Form.InputRows->RunInputs();
 }
 
 void TProgressPage::StartConversion() {

@@ -10,6 +10,7 @@
 #include "ui/Widgets.h"
 #include "ui/WindowMessages.h"
 
+#include "convert/InputListModel.h"
 #include "FormSupport.h"
 
 #include <QAction>
@@ -20,7 +21,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -368,7 +369,7 @@ TEST_F(DownloadPagesTest, DownloadedVideosGoToTheFileListProbed) {
     Form().ButtonConvertDownloaded->click();
     EXPECT_EQ(Form().ActivePage(), wpStep1);
     EXPECT_EQ(Form().LabelTitle->text().toStdString().rfind("Select the file(s)", 0), 0u);
-    ASSERT_TRUE(ProcessUntil([&] { return Form().NextGrid->rowCount() == 2; }, 20000));
+    ASSERT_TRUE(ProcessUntil([&] { return Form().InputRows->rowCount() == 2; }, 20000));
     EXPECT_TRUE(Desktop().Messages.empty()) << Messages().front();
 }
 

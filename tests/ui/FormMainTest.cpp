@@ -7,6 +7,7 @@
 #include "ui/Widgets.h"
 #include "ui/WindowMessages.h"
 
+#include "convert/InputListModel.h"
 #include "FormSupport.h"
 
 #include <QAbstractItemView>
@@ -23,7 +24,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 
@@ -239,7 +240,7 @@ TEST(FormMainBranding, AChoiceTheEditionHidesGivesWayToTheFirstItOffersAndOthers
         f.Vars.OutputAudioFormat = uint8_t(c.StoredAudio);
         const int deviceStored = f.Vars.OutputDeviceFormat;
         TFormMain& form = *f.Form;
-        form.NextGrid->insertRow(0);
+        form.InputRows->AppendRow(TInputRow{});
         form.ActionNext->trigger();
         ASSERT_EQ(form.ActivePage(), wpStep2);
         EXPECT_EQ(f.Vars.OutputFormatClass, c.ShownClass);
