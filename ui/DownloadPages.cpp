@@ -35,9 +35,7 @@ QString Text(const std::string& s) {
 
 TDownloadPages::TDownloadPages(TFormMain& form) : QObject(&form), Form(form) {
     setObjectName("DownloadPages");
-    DownloadQueue =
-        std::make_unique<TDownloadQueue>(form.Vars(), *form.ScriptHost, form.HostScriptlet, *this);
-    DownloadQueue->VideoSiteDomain = form.Startup().Branding.VideoSiteDomain;
+    form.Controller->CreateQueue(*this);
 
     connect(form.ActionURLPaste, &QAction::triggered, this, [this] { ActionURLPasteExecute(); });
     connect(form.ActionURLRemove, &QAction::triggered, this, [this] { ActionURLRemoveExecute(); });
@@ -67,6 +65,10 @@ TDownloadPages::TDownloadPages(TFormMain& form) : QObject(&form), Form(form) {
 
 TDownloadPages::~TDownloadPages() = default;
 
+TDownloadQueue& TDownloadPages::Queue() {
+    return *Form.Controller->Queue();
+}
+
 // --- Step5 ------------------------------------------------------------------------------------
 
 std::vector<std::string> TDownloadPages::ListedLinks() const {
@@ -78,7 +80,7 @@ std::vector<std::string> TDownloadPages::ListedLinks() const {
 }
 
 bool TDownloadPages::AddLink(const std::string& text) {
-    const TLinkVerdict verdict = CheckNewLink(ListedLinks(), text, DownloadQueue->VideoSiteDomain);
+    const TLinkVerdict verdict = CheckNewLink(ListedLinks(), text, Queue().VideoSiteDomain);
     if (verdict == TLinkVerdict::lvAdd) {
         Form.ListViewInputURL->addTopLevelItem(new QTreeWidgetItem({Text(text)}));
         return true;
@@ -162,23 +164,23 @@ void TDownloadPages::ButtonYouTubeQualityConfigClick() {
 // --- the run ----------------------------------------------------------------------------------
 
 void TDownloadPages::BuildQueue() {
-    DownloadQueue->BuildQueue(ListedLinks());
+    Queue().BuildQueue(ListedLinks());
 }
 
 void TDownloadPages::StartRun() {
-    DownloadQueue->StartRun();
+    Queue().StartRun();
 }
 
 void TDownloadPages::FetchVideoInfo() {
-    DownloadQueue->HandleStep(dsFetchVideoInfo);
+    Queue().HandleStep(dsFetchVideoInfo);
 }
 
 void TDownloadPages::TryNextQuality() {
-    DownloadQueue->HandleStep(dsTryNextQuality);
+    Queue().HandleStep(dsTryNextQuality);
 }
 
 void TDownloadPages::AbortTransfers() {
-    DownloadQueue->Cancel();
+    Queue().Cancel();
 }
 
 void TDownloadPages::PostStep(TDownloadStep step) {
@@ -186,17 +188,17 @@ void TDownloadPages::PostStep(TDownloadStep step) {
 }
 
 void TDownloadPages::QueueChanged() {
-    Form.QueueList->SetItems(DownloadQueue->Items());
+    Form.QueueList->SetItems(Queue().Items());
 }
 
 void TDownloadPages::ItemChanged(int index) {
-    if (index < 0 || index >= int(DownloadQueue->Items().size()))
+    if (index < 0 || index >= int(Queue().Items().size()))
         return;
-    Form.QueueList->SetItem(index, DownloadQueue->Items()[size_t(index)]);
+    Form.QueueList->SetItem(index, Queue().Items()[size_t(index)]);
 }
 
 void TDownloadPages::LabelsChanged() {
-    const TDownloadLabels& l = DownloadQueue->Labels();
+    const TDownloadLabels& l = Queue().Labels();
     Form.LabelURLCurrentFile->setText(Text(l.CurrentFile));
     Form.LabelURLStatus->setText(Text(l.Status));
     Form.LabelSpeed->setText(Text(l.Speed));

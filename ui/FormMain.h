@@ -5,8 +5,9 @@
 #pragma once
 
 #include "app/Startup.h"
+#include "control/AppController.h"
 #include "ui/Artwork.h"
-#include "ui/WizardTexts.h"
+#include "control/WizardTexts.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -69,7 +70,9 @@ public:
     ~TFormMain() override;
 
     const std::string& Title() const { return AppTitle; }
-    const TStartupState& Startup() const { return StartupState; }
+    const TStartupState& Startup() const { return Controller->Startup(); }
+    // The encoder component; nullptr until the media libraries' step has run.
+    TFFEncoder* Encoder() const { return Controller->Encoder(); }
     TGlobalVars& Vars() { return GlobalState; }
     TFormLog& Log() { return FormLog; }
     bool LibrariesLoaded() const { return MediaLibrariesReady; }
@@ -91,6 +94,8 @@ public:
     void ActionNextExecute();
     void ActionBackExecute();
     void ActionExitExecute();
+    // Asks the rule's question and, on yes, carries out its action.
+    void RunCommandRule(const TCommandRule& rule);
     void PrepareOutputPage();
     void ReadOutputPage();
     void PrepareDownloadPage();
@@ -281,16 +286,13 @@ public:
     TOutputPage* OutputPage = nullptr;
     // Page Step3: the conversion run and its progress.
     TProgressPage* Progress = nullptr;
-    // The engine's log lines go to the log window (errors only).
-    std::unique_ptr<TFFLogger> FFLogger;
-    // The encoder component: binds the media libraries and runs the conversion tasks.
-    std::unique_ptr<TFFEncoder> FFEncoder;
-    // The script host with the items "Form" (this window) and "Host"; the downloader sets the
+    // What the window shows and drives: the state record and start-up values, the engine's
+    // logger (its lines go to the log window, errors only), the encoder component, the script
+    // host with the items "Form" (this window) and "Host", and the download queue with its
+    // three transfer components.
+    std::unique_ptr<TAppController> Controller;
+    // The downloader's pages (Step5 to Step7); they show the controller's queue and set the
     // Host item's echo and alert handlers and the host's error handler.
-    std::unique_ptr<TJavaScript> ScriptHost;
-    std::shared_ptr<THostScriptlet> HostScriptlet;
-    // The downloader's pages (Step5 to Step7) and the download queue with its three transfer
-    // components.
     std::unique_ptr<TDownloadPages> Downloader;
 
 signals:
@@ -361,7 +363,6 @@ private:
     std::string ExeFolder;
     TFormLog& FormLog;
     TGlobalVars& GlobalState;
-    TStartupState StartupState;
     std::string AppTitle;
     TArtwork Art;
     bool MediaLibrariesReady = false;

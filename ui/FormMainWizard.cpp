@@ -52,13 +52,11 @@ void TFormMain::ActivatePage(TWizardPage page) {
 }
 
 void TFormMain::UpdatePageTexts() {
-    const TPageTexts texts =
-        PageTexts(ActivePage(), GlobalState.Download, GlobalState.Merge, AppTitle);
+    const bool probing = InputList && InputList->Adding();
+    const TPageTexts texts = Controller->PageState(ActivePage(), probing, AppTitle);
     LabelTitle->setText(QString::fromStdString(texts.Title));
     ActionNext->setText(QString::fromStdString(texts.Next));
-    // While files are still being probed, the list is not ready to be converted.
-    const bool probing = ActivePage() == wpStep1 && InputList && InputList->Adding();
-    ActionNext->setEnabled(texts.NextEnabled && !probing);
+    ActionNext->setEnabled(texts.NextEnabled);
     ActionBack->setText(QString::fromStdString(texts.Back));
     ActionBack->setEnabled(texts.BackEnabled);
     ActionExit->setText(QString::fromStdString(texts.Exit));
@@ -66,7 +64,7 @@ void TFormMain::UpdatePageTexts() {
 }
 
 void TFormMain::GoToFirstPage() {
-    ActivatePage(FirstPage(GlobalState.Download));
+    ActivatePage(Controller->FirstPage());
     UpdatePageTexts();
 }
 
@@ -154,70 +152,43 @@ void TFormMain::ActionNextExecute() {
 }
 
 void TFormMain::ActionBackExecute() {
-    switch (ActivePage()) {
-    case wpStep1:
-        if (Ask("Are you sure to cancel and go back?")) {
-            ClearInputList();
-            GoToFirstPage();
-        }
-        break;
-    case wpStep2:
-        ActivatePage(wpStep1);
-        UpdatePageTexts();
-        break;
-    case wpStep5:
-        if (Ask("Are you sure to cancel and go back?")) {
-            ClearLinkList();
-            GoToFirstPage();
-        }
-        break;
-    default:
-        break;
-    }
+    RunCommandRule(Controller->BackRule(ActivePage()));
 }
 
 void TFormMain::ActionExitExecute() {
-    switch (ActivePage()) {
-    case wpStep1:
-        if (GlobalState.Download) {
-            if (Ask("Are you sure to cancel?")) {
-                ClearInputList();
-                GoToFirstPage();
-            }
-        } else if (Ask("Are you sure to quit now?")) {
-            close();
-        }
+    RunCommandRule(Controller->ExitRule(ActivePage()));
+}
+
+void TFormMain::RunCommandRule(const TCommandRule& rule) {
+    if (rule.Action == waNone)
+        return;
+    if (*rule.Question && !Ask(rule.Question))
+        return;
+    switch (rule.Action) {
+    case waNone:
         break;
-    case wpStep2:
-        if (Ask("Are you sure to cancel?")) {
-            ClearInputList();
-            GoToFirstPage();
-        }
+    case waToStep1:
+        ActivatePage(wpStep1);
+        UpdatePageTexts();
         break;
-    case wpStep3:
-        if (Ask("Do you really want to cancel the conversion?")) {
-            // The stopped tasks still report their end, so the summary follows.
-            Progress->Cancel();
-            UpdatePageTexts();
-        }
+    case waCancelInputs:
+        ClearInputList();
+        GoToFirstPage();
         break;
-    case wpStep5:
-        if (Ask("Are you sure to cancel?")) {
-            ClearLinkList();
-            GoToFirstPage();
-        }
+    case waCancelLinks:
+        ClearLinkList();
+        GoToFirstPage();
         break;
-    case wpStep6:
-        if (Ask("Do you really want to cancel the downloading?"))
-            AbortTransfers();
+    case waCancelRun:
+        // The stopped tasks still report their end, so the summary follows.
+        Progress->Cancel();
+        UpdatePageTexts();
         break;
-    case wpMode:
-    case wpStep4:
-    case wpStep7:
-        if (Ask("Are you sure to quit now?"))
-            close();
+    case waAbortDownload:
+        AbortTransfers();
         break;
-    case WizardPageCount:
+    case waQuit:
+        close();
         break;
     }
 }
@@ -243,7 +214,7 @@ void TFormMain::SelectOutputFormat(int outputClass, int format) {
 }
 
 void TFormMain::PrepareOutputPage() {
-    FitSelectionToEdition(StartupState.Branding, GlobalState);
+    FitSelectionToEdition(Startup().Branding, GlobalState);
     EditOutputDir->setText(QString::fromStdString(GlobalState.OutputFileDir));
     SelectOutputClass(GlobalState.OutputFormatClass);
     for (int c : {ocAudio, ocVideo, ocDevice})

@@ -64,7 +64,7 @@ std::vector<TRunInput> TProgressPage::ListedInputs() const {
 
 void TProgressPage::StartConversion() {
     TGlobalVars& vars = Form.Vars();
-    TFFEncoder* encoder = Form.FFEncoder.get();
+    TFFEncoder* encoder = Form.Encoder();
     if (!encoder) {
         Log("Cannot do convert, error: the media libraries are not loaded");
         RunFinished(TRunSummary{});
@@ -105,13 +105,14 @@ void TProgressPage::Cancel() {
 }
 
 void TProgressPage::DetachAndStop() {
-    if (!Form.FFEncoder)
+    TFFEncoder* encoder = Form.Encoder();
+    if (!encoder)
         return;
     // The run goes first: it stops the encoder and clears the outputs its unstarted tasks
     // had created, since no notice of this run will reach the page any more.
     ReleaseRun();
-    Form.FFEncoder->DetachEvents();
-    Form.FFEncoder->Stop(true);
+    encoder->DetachEvents();
+    encoder->Stop(true);
 }
 
 void TProgressPage::CheckBoxPlayASoundClick() {
@@ -129,8 +130,8 @@ void TProgressPage::CheckBoxShutdownClick() {
 }
 
 void TProgressPage::CheckBoxPreviewClick() {
-    if (Form.FFEncoder)
-        Form.FFEncoder->SetPreview(Form.CheckBoxPreview->isChecked());
+    if (TFFEncoder* encoder = Form.Encoder())
+        encoder->SetPreview(Form.CheckBoxPreview->isChecked());
 }
 
 void TProgressPage::LabelOpenFolderClick() {

@@ -100,29 +100,29 @@ TEST(FormMainStart, ALaterStartKeepsTheStoredPlacementAndTheConvertEditionStarts
 TEST(FormMainStart, TheMediaLibrariesAreBoundAtStartAndTheEngineLogReachesTheLogWindow) {
     TFormFixture f(BrandingText("T", true, false));
     EXPECT_TRUE(f.Form->LibrariesLoaded()) << f.Log->Lines().join("\n").toStdString();
-    ASSERT_TRUE(f.Form->FFLogger);
-    f.Form->FFLogger->Log(llError, "Could not open codec");
+    ASSERT_TRUE(f.Form->Controller->Encoder());
+    f.Form->Controller->Logger().Log(llError, "Could not open codec");
     ASSERT_FALSE(f.Log->Lines().isEmpty());
     const QString line = f.Log->Lines().last();
     EXPECT_TRUE(line.startsWith("#")) << line.toStdString();
     EXPECT_TRUE(line.endsWith(".3: Could not open codec")) << line.toStdString();
     // Below the window's level nothing arrives.
     const auto count = f.Log->Lines().size();
-    f.Form->FFLogger->Log(llWarning, "just a warning");
+    f.Form->Controller->Logger().Log(llWarning, "just a warning");
     EXPECT_EQ(f.Log->Lines().size(), count);
 }
 
 TEST(FormMainStart, TheScriptHostKnowsTheWindowAsFormAndHasAHostItem) {
     TFormFixture f(BrandingText("T", true, false));
-    ASSERT_TRUE(f.Form->ScriptHost);
-    EXPECT_TRUE(f.Form->ScriptHost->FindItem("Form"));
-    EXPECT_TRUE(f.Form->ScriptHost->FindItem("Host"));
+    ASSERT_TRUE(f.Form->Controller->ScriptHost());
+    EXPECT_TRUE(f.Form->Controller->ScriptHost()->FindItem("Form"));
+    EXPECT_TRUE(f.Form->Controller->ScriptHost()->FindItem("Host"));
     std::vector<std::string> echoed;
-    f.Form->HostScriptlet->OnEcho = [&](THostScriptlet&, const std::string& text) {
+    f.Form->Controller->HostItem()->OnEcho = [&](THostScriptlet&, const std::string& text) {
         echoed.push_back(text);
     };
-    f.Form->ScriptHost->Lines = {"Host.Echo(Form.LabelTitle.Caption);"};
-    f.Form->ScriptHost->Run();
+    f.Form->Controller->ScriptHost()->Lines = {"Host.Echo(Form.LabelTitle.Caption);"};
+    f.Form->Controller->ScriptHost()->Run();
     EXPECT_EQ(echoed, (std::vector<std::string>{"Welcome to T! What do you want to do?"}));
 }
 

@@ -1,4 +1,4 @@
-#include "ui/WizardTexts.h"
+#include "control/WizardTexts.h"
 
 namespace cw {
 
@@ -48,6 +48,48 @@ TPageTexts PageTexts(TWizardPage page, bool download, bool merge, const std::str
         return {"Downloading information.", "Next", false, "Back", false, "Cancel", true};
     case wpStep7:
         return {"The downloading is finished.", "Finish", true, "Back", false, "Exit", true};
+    case WizardPageCount:
+        break;
+    }
+    return {};
+}
+
+namespace {
+const char* const CancelAndGoBack = "Are you sure to cancel and go back?";
+const char* const CancelQuestion = "Are you sure to cancel?";
+const char* const QuitQuestion = "Are you sure to quit now?";
+} // namespace
+
+TCommandRule BackRule(TWizardPage page) {
+    switch (page) {
+    case wpStep1:
+        return {CancelAndGoBack, waCancelInputs};
+    case wpStep2:
+        return {"", waToStep1};
+    case wpStep5:
+        return {CancelAndGoBack, waCancelLinks};
+    default:
+        return {};
+    }
+}
+
+TCommandRule ExitRule(TWizardPage page, bool download) {
+    switch (page) {
+    case wpStep1:
+        return download ? TCommandRule{CancelQuestion, waCancelInputs}
+                        : TCommandRule{QuitQuestion, waQuit};
+    case wpStep2:
+        return {CancelQuestion, waCancelInputs};
+    case wpStep3:
+        return {"Do you really want to cancel the conversion?", waCancelRun};
+    case wpStep5:
+        return {CancelQuestion, waCancelLinks};
+    case wpStep6:
+        return {"Do you really want to cancel the downloading?", waAbortDownload};
+    case wpMode:
+    case wpStep4:
+    case wpStep7:
+        return {QuitQuestion, waQuit};
     case WizardPageCount:
         break;
     }
