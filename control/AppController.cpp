@@ -71,6 +71,10 @@ TPageTexts TAppController::PageState(TWizardPage page, bool probing,
     return texts;
 }
 
+TNextRule TAppController::NextRule(TWizardPage page) const {
+    return cw::NextRule(page);
+}
+
 TCommandRule TAppController::BackRule(TWizardPage page) const {
     return cw::BackRule(page);
 }

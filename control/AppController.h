@@ -69,6 +69,7 @@ public:
     // What a page shows; probing: files are still being probed on the input list, which is
     // not ready to be converted until they are.
     TPageTexts PageState(TWizardPage page, bool probing, const std::string& title) const;
+    TNextRule NextRule(TWizardPage page) const;
     TCommandRule BackRule(TWizardPage page) const;
     TCommandRule ExitRule(TWizardPage page) const;
 

@@ -60,6 +60,31 @@ const char* const CancelQuestion = "Are you sure to cancel?";
 const char* const QuitQuestion = "Are you sure to quit now?";
 } // namespace
 
+TNextRule NextRule(TWizardPage page) {
+    static const char* const folderFailed =
+        "Fail to create directory! Please check if output folder have the right format!";
+    switch (page) {
+    case wpMode:
+        return {nsChooseMode};
+    case wpStep1:
+        return {nsOutputPage, wpStep2, "Please add the video files you want to convert"};
+    case wpStep2:
+        return {nsStartConversion, wpStep3, "", folderFailed};
+    case wpStep4:
+        return {nsFinishConversion};
+    case wpStep5:
+        return {nsStartDownload, wpStep6,
+                "Please Copy & Paste the YouTube video links you want to download.", folderFailed};
+    case wpStep7:
+        return {nsFinishDownload};
+    case wpStep3:
+    case wpStep6:
+    case WizardPageCount:
+        break;
+    }
+    return {};
+}
+
 TCommandRule BackRule(TWizardPage page) {
     switch (page) {
     case wpStep1:

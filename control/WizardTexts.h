@@ -39,6 +39,26 @@ inline TWizardPage FirstPage(bool download) {
     return download ? wpMode : wpStep1;
 }
 
+// What Next does on a page.
+enum TNextStep {
+    nsNone,             // the page waits for its run: Next does nothing
+    nsChooseMode,       // the first page of the chosen mode (links or input list)
+    nsOutputPage,       // a complete input list with rows moves on to the output page
+    nsStartConversion,  // once the output folder exists (it is made when missing) the run starts
+    nsStartDownload,    // a link list with links and an existing folder start the queue
+    nsFinishConversion, // both conversion lists are emptied and the wizard starts again
+    nsFinishDownload,   // the link list and the queue are emptied and the wizard starts again
+};
+
+struct TNextRule {
+    TNextStep Step = nsNone;
+    TWizardPage Target = WizardPageCount; // where Next leads when its step succeeds
+    const char* EmptyList = "";           // told when the page's list is empty
+    const char* FolderFailed = "";        // told when the folder cannot be made
+};
+
+TNextRule NextRule(TWizardPage page);
+
 // What Back or Exit does on a page once the user has said yes to its question (an empty
 // question is not asked).
 enum TWizardAction {

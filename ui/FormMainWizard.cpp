@@ -36,11 +36,6 @@
 
 namespace cw {
 
-namespace {
-const char* const FolderFailed =
-    "Fail to create directory! Please check if output folder have the right format!";
-} // namespace
-
 // --- pages ----------------------------------------------------------------------------------
 
 TWizardPage TFormMain::ActivePage() const {
@@ -82,8 +77,11 @@ void TFormMain::ClearLinkList() {
 // --- Next, Back, Exit -----------------------------------------------------------------------
 
 void TFormMain::ActionNextExecute() {
-    switch (ActivePage()) {
-    case wpMode:
+    const TNextRule rule = Controller->NextRule(ActivePage());
+    switch (rule.Step) {
+    case nsNone:
+        break;
+    case nsChooseMode:
         if (RadioButtonDownloadVideo->isChecked()) {
             ActivatePage(wpStep5);
             PrepareDownloadPage();
@@ -93,60 +91,55 @@ void TFormMain::ActionNextExecute() {
             UpdatePageTexts();
         }
         break;
-    case wpStep1:
+    case nsOutputPage:
         if (InputList && InputList->Adding())
             break; // the list is complete once the batch is done
         if (InputRows->rowCount() > 0) {
-            ActivatePage(wpStep2);
+            ActivatePage(rule.Target);
             UpdatePageTexts();
             PrepareOutputPage();
         } else {
-            Inform("Please add the video files you want to convert");
+            Inform(rule.EmptyList);
         }
         break;
-    case wpStep2:
+    case nsStartConversion:
         if (!CheckMediaLibraries())
             break;
         ReadOutputPage();
         if (ForceDirectories(GlobalState.OutputFileDir)) {
             QCoreApplication::processEvents();
-            ActivatePage(wpStep3);
+            ActivatePage(rule.Target);
             UpdatePageTexts();
             CheckBoxPlayASound->setChecked(GlobalState.PlayASoundWhenFinished);
             CheckBoxShutdown->setChecked(GlobalState.ShutDownWhenFinished);
             PostMessage(WM_STARTCONVERT);
         } else {
-            Inform(FolderFailed);
+            Inform(rule.FolderFailed);
         }
         break;
-    case wpStep3:
-    case wpStep6:
-        break;
-    case wpStep4:
+    case nsFinishConversion:
         ClearInputList();
         ProgressList->Clear();
         GoToFirstPage();
         break;
-    case wpStep5:
+    case nsStartDownload:
         ReadDownloadPage();
         if (ListViewInputURL->topLevelItemCount() == 0) {
-            Inform("Please Copy & Paste the YouTube video links you want to download.");
+            Inform(rule.EmptyList);
         } else if (ForceDirectories(GlobalState.OutputURLDir)) {
-            ActivatePage(wpStep6);
+            ActivatePage(rule.Target);
             UpdatePageTexts();
             GlobalState.DownloadedFiles.clear();
             Downloader->BuildQueue();
             Downloader->StartRun();
         } else {
-            Inform(FolderFailed);
+            Inform(rule.FolderFailed);
         }
         break;
-    case wpStep7:
+    case nsFinishDownload:
         ClearLinkList();
         QueueList->Clear();
         GoToFirstPage();
-        break;
-    case WizardPageCount:
         break;
     }
 }

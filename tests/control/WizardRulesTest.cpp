@@ -13,37 +13,54 @@ const char* const GoBack = "Are you sure to cancel and go back?";
 const char* const Cancel = "Are you sure to cancel?";
 const char* const Quit = "Are you sure to quit now?";
 
+const char* const NoFiles = "Please add the video files you want to convert";
+const char* const NoLinks = "Please Copy & Paste the YouTube video links you want to download.";
+const char* const NoFolder =
+    "Fail to create directory! Please check if output folder have the right format!";
+
 struct TRuleCase {
     TWizardPage Page;
     bool Download; // the edition has the downloader
+    TNextRule Next;
     TCommandRule Back;
     TCommandRule Exit;
 };
 
-// What Back and Exit ask and do on every page, in both kinds of edition.
+// What Next, Back and Exit ask, tell and do on every page, in both kinds of edition.
 const TRuleCase RuleCases[] = {
-    {wpMode, true, {"", waNone}, {Quit, waQuit}},
-    {wpStep1, false, {GoBack, waCancelInputs}, {Quit, waQuit}},
-    {wpStep1, true, {GoBack, waCancelInputs}, {Cancel, waCancelInputs}},
-    {wpStep2, false, {"", waToStep1}, {Cancel, waCancelInputs}},
-    {wpStep2, true, {"", waToStep1}, {Cancel, waCancelInputs}},
-    {wpStep3, false, {"", waNone}, {"Do you really want to cancel the conversion?", waCancelRun}},
-    {wpStep4, false, {"", waNone}, {Quit, waQuit}},
-    {wpStep4, true, {"", waNone}, {Quit, waQuit}},
-    {wpStep5, true, {GoBack, waCancelLinks}, {Cancel, waCancelLinks}},
-    {wpStep6, true, {"", waNone}, {"Do you really want to cancel the downloading?", waAbortDownload}},
-    {wpStep7, true, {"", waNone}, {Quit, waQuit}},
-    {WizardPageCount, true, {"", waNone}, {"", waNone}},
+    {wpMode, true, {nsChooseMode}, {"", waNone}, {Quit, waQuit}},
+    {wpStep1, false, {nsOutputPage, wpStep2, NoFiles}, {GoBack, waCancelInputs}, {Quit, waQuit}},
+    {wpStep1, true, {nsOutputPage, wpStep2, NoFiles}, {GoBack, waCancelInputs},
+     {Cancel, waCancelInputs}},
+    {wpStep2, false, {nsStartConversion, wpStep3, "", NoFolder}, {"", waToStep1},
+     {Cancel, waCancelInputs}},
+    {wpStep2, true, {nsStartConversion, wpStep3, "", NoFolder}, {"", waToStep1},
+     {Cancel, waCancelInputs}},
+    {wpStep3, false, {nsNone}, {"", waNone},
+     {"Do you really want to cancel the conversion?", waCancelRun}},
+    {wpStep4, false, {nsFinishConversion}, {"", waNone}, {Quit, waQuit}},
+    {wpStep4, true, {nsFinishConversion}, {"", waNone}, {Quit, waQuit}},
+    {wpStep5, true, {nsStartDownload, wpStep6, NoLinks, NoFolder}, {GoBack, waCancelLinks},
+     {Cancel, waCancelLinks}},
+    {wpStep6, true, {nsNone}, {"", waNone},
+     {"Do you really want to cancel the downloading?", waAbortDownload}},
+    {wpStep7, true, {nsFinishDownload}, {"", waNone}, {Quit, waQuit}},
+    {WizardPageCount, true, {nsNone}, {"", waNone}, {"", waNone}},
 };
 
 } // namespace
 
-TEST(WizardRules, BackAndExitAskAndActPerPageAndEdition) {
+TEST(WizardRules, NextBackAndExitAskTellAndActPerPageAndEdition) {
     for (const TRuleCase& c : RuleCases) {
         SCOPED_TRACE(std::string(WizardPageName(c.Page)) + (c.Download ? " download" : ""));
         TGlobalVars vars;
         vars.Download = c.Download;
         const TAppController controller("/nonexistent/", vars);
+        const TNextRule next = controller.NextRule(c.Page);
+        EXPECT_EQ(next.Step, c.Next.Step);
+        EXPECT_EQ(next.Target, c.Next.Target);
+        EXPECT_STREQ(next.EmptyList, c.Next.EmptyList);
+        EXPECT_STREQ(next.FolderFailed, c.Next.FolderFailed);
         const TCommandRule back = controller.BackRule(c.Page);
         const TCommandRule exit = controller.ExitRule(c.Page);
         EXPECT_STREQ(back.Question, c.Back.Question);
