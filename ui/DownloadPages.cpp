@@ -11,7 +11,7 @@
 #include "ui/FormMain.h"
 #include "ui/FormYouTubeHQ.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include <QAction>
 #include <QCheckBox>

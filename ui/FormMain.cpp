@@ -19,7 +19,7 @@
 #include "ui/Placement.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include <QAction>
 #include <QBitmap>

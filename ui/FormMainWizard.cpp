@@ -15,7 +15,7 @@
 #include "ui/OutputPage.h"
 #include "ui/ProgressPage.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include <QAction>
 

@@ -12,7 +12,7 @@
 #include "ui/InputListPage.h"
 #include "ui/SoundPlayer.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

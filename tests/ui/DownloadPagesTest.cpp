@@ -8,7 +8,7 @@
 #include "ui/FormYouTubeHQ.h"
 #include "download/QueueModel.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include "convert/InputListModel.h"
 #include "FormSupport.h"

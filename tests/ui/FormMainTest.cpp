@@ -5,7 +5,7 @@
 #include "script/Script.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include "convert/InputListModel.h"
 #include "FormSupport.h"

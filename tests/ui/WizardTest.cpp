@@ -1,7 +1,7 @@
 // The wizard on the real window: page texts per edition, every transition with Yes and No
 // answers (given through the recording desktop), and the folder checks.
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include "convert/InputListModel.h"
 #include "FormSupport.h"
