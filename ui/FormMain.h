@@ -40,11 +40,8 @@ namespace cw {
 
 class TDownloadPages;
 class TFFEncoder;
-class TFFLogger;
 class TFormLog;
-class THostScriptlet;
 class TImage;
-class TJavaScript;
 class TImageButton;
 class TInputListModel;
 class TInputListPage;
