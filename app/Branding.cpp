@@ -59,12 +59,15 @@ TIniFile LoadBrandingFile(const std::string& path) {
 }
 
 const std::vector<std::string>& FormatKeys(int outputClass) {
-    static const std::vector<std::string> keys[OutputClassCount] = {
-        {"AVI", "MP4", "FLV", "SWF", "MPEG", "RM", "WMV", "MOV", "3GP"},
-        {"IPOD", "IPHONE", "APPLETV", "PSP", "BLACKBERRY", "MOBILEPHONE", "IPAD", "ANDROID"},
-        {"WAV", "MP3", "WMA", "OGG", "AAC", "M4A", "FLAC", "MP2"}};
+    static const auto keys = [] {
+        std::array<std::vector<std::string>, OutputClassCount> all;
+        for (const TFormatClass& c : FormatClasses())
+            for (const TFormatInfo& f : c.Formats)
+                all[size_t(c.Index)].push_back(f.BrandingKey());
+        return all;
+    }();
     static const std::vector<std::string> none;
-    return outputClass >= 0 && outputClass < OutputClassCount ? keys[outputClass] : none;
+    return outputClass >= 0 && outputClass < OutputClassCount ? keys[size_t(outputClass)] : none;
 }
 
 bool LooksLikeHost(const std::string& value) {

@@ -2,6 +2,7 @@
 // version line, links, offered formats, defaults and artwork of an edition.
 #pragma once
 
+#include "app/Formats.h"
 #include "app/IniFile.h"
 
 #include <array>
@@ -26,10 +27,9 @@ std::string ScrambleText(const std::string& text);
 // naming the file when it is missing or unreadable.
 TIniFile LoadBrandingFile(const std::string& path);
 
-// The output classes and their format keys in the fixed button order.
-enum TOutputClass { ocVideo = 0, ocDevice = 1, ocAudio = 2 };
-constexpr int OutputClassCount = 3;
-const std::vector<std::string>& FormatKeys(int outputClass); // "AVI", ..., "IPOD", ..., "WAV", ...
+// The flags that offer the formats of a class, in button order: "AVI", ..., "IPOD", ...;
+// empty for a number outside the classes.
+const std::vector<std::string>& FormatKeys(int outputClass);
 
 // Everything the branding file holds, read in the order the window applies it.
 struct TBrandingConfig {

@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "app/Formats.h"
 #include "app/GlobalVars.h"
 #include "app/IniFile.h"
 #include "app/Utils.h"
@@ -11,6 +12,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <variant>
+#include <vector>
 
 namespace cw {
 
@@ -20,7 +22,7 @@ namespace {
 // Default: the value SetDefaultUserSettings gives; none for the folders and the output
 // selection, whose defaults come from the documents folder and the branding file.
 struct TSettingRow {
-    const char* Key;
+    std::string Key;
     std::variant<std::string TGlobalVars::*, uint8_t TGlobalVars::*, int TGlobalVars::*,
                  bool TGlobalVars::*>
         Field;
@@ -29,51 +31,44 @@ struct TSettingRow {
 };
 
 using G = TGlobalVars;
-const TSettingRow SettingRows[] = {
-    {"LastOpenDir", &G::LastOpenDir, 0, false},
-    {"OutputFileDir", &G::OutputFileDir, 0, false},
-    {"OutputURLDir", &G::OutputURLDir, 0, false},
-    {"OutputFormatClass", &G::OutputFormatClass, 0, false},
-    {"OutputAudioFormat", &G::OutputAudioFormat, 0, false},
-    {"OutputVideoFormat", &G::OutputVideoFormat, 0, false},
-    {"OutputDeviceFormat", &G::OutputDeviceFormat, 0, false},
-    {"OutputWAVPreset", &G::OutputWAVPreset, 3, true},
-    {"OutputMP3Preset", &G::OutputMP3Preset, 2, true},
-    {"OutputWMAPreset", &G::OutputWMAPreset, 1, true},
-    {"OutputOGGPreset", &G::OutputOGGPreset, 3, true},
-    {"OutputM4APreset", &G::OutputM4APreset, 0, true},
-    {"OutputAACPreset", &G::OutputAACPreset, 3, true},
-    {"OutputFLACPreset", &G::OutputFLACPreset, 5, true},
-    {"OutputMP2Preset", &G::OutputMP2Preset, 0, true},
-    {"OutputAVIPreset", &G::OutputAVIPreset, 3, true},
-    {"OutputMP4Preset", &G::OutputMP4Preset, 3, true},
-    {"OutputFLVPreset", &G::OutputFLVPreset, 1, true},
-    {"OutputSWFPreset", &G::OutputSWFPreset, 1, true},
-    {"OutputMPEGPreset", &G::OutputMPEGPreset, 5, true},
-    {"OutputRMPreset", &G::OutputRMPreset, 1, true},
-    {"OutputWMVPreset", &G::OutputWMVPreset, 16, true},
-    {"OutputMOVPreset", &G::OutputMOVPreset, 7, true},
-    {"Output3GPPreset", &G::Output3GPPreset, 2, true},
-    {"OutputiPodPreset", &G::OutputiPodPreset, 5, true},
-    {"OutputiPhonePreset", &G::OutputiPhonePreset, 1, true},
-    {"OutputAppleTVPreset", &G::OutputAppleTVPreset, 1, true},
-    {"OutputPSPPreset", &G::OutputPSPPreset, 1, true},
-    {"OutputBlackBerryPreset", &G::OutputBlackBerryPreset, 1, true},
-    {"OutputMobilePhonePreset", &G::OutputMobilePhonePreset, 1, true},
-    {"OutputiPadPreset", &G::OutputiPadPreset, 0, true},
-    {"OutputAndroidPreset", &G::OutputAndroidPreset, 0, true},
-    {"PlayASoundWhenFinished", &G::PlayASoundWhenFinished, 0, true},
-    {"ShutDownWhenFinished", &G::ShutDownWhenFinished, 0, true},
-    {"PreferYouTubeQuality", &G::PreferYouTubeQuality, 1, true},
-    {"PreferYouTube1", &G::PreferYouTube1, 1, true},
-    {"PreferYouTube2", &G::PreferYouTube2, 2, true},
-    {"PreferYouTube3", &G::PreferYouTube3, 3, true},
-    {"PreferYouTube4", &G::PreferYouTube4, 0, true},
-    {"PreferYouTube5", &G::PreferYouTube5, 4, true},
-    {"PreferYouTube6", &G::PreferYouTube6, 5, true},
-    {"PreferYouTube7", &G::PreferYouTube7, 6, true},
-    {"PreferYouTube18", &G::PreferYouTube18, 7, true},
-};
+
+// The output selection's keys come from the format table: the class, each class's format
+// and each format's preset, the classes taken in the order Audio, Video, Device.
+std::vector<TSettingRow> BuildSettingRows() {
+    std::vector<TSettingRow> rows = {
+        {"LastOpenDir", &G::LastOpenDir, 0, false},
+        {"OutputFileDir", &G::OutputFileDir, 0, false},
+        {"OutputURLDir", &G::OutputURLDir, 0, false},
+        {"OutputFormatClass", &G::OutputFormatClass, 0, false},
+    };
+    const auto classes = FormatClasses();
+    const TFormatClass* order[] = {&classes[ocAudio], &classes[ocVideo], &classes[ocDevice]};
+    for (const TFormatClass* c : order)
+        rows.push_back({c->FormatKeyName(), c->FormatKey, 0, false});
+    for (const TFormatClass* c : order)
+        for (const TFormatInfo& f : c->Formats)
+            rows.push_back({f.PresetKeyName(), f.PresetKey, f.DefaultPreset, true});
+    const TSettingRow tail[] = {
+        {"PlayASoundWhenFinished", &G::PlayASoundWhenFinished, 0, true},
+        {"ShutDownWhenFinished", &G::ShutDownWhenFinished, 0, true},
+        {"PreferYouTubeQuality", &G::PreferYouTubeQuality, 1, true},
+        {"PreferYouTube1", &G::PreferYouTube1, 1, true},
+        {"PreferYouTube2", &G::PreferYouTube2, 2, true},
+        {"PreferYouTube3", &G::PreferYouTube3, 3, true},
+        {"PreferYouTube4", &G::PreferYouTube4, 0, true},
+        {"PreferYouTube5", &G::PreferYouTube5, 4, true},
+        {"PreferYouTube6", &G::PreferYouTube6, 5, true},
+        {"PreferYouTube7", &G::PreferYouTube7, 6, true},
+        {"PreferYouTube18", &G::PreferYouTube18, 7, true},
+    };
+    rows.insert(rows.end(), std::begin(tail), std::end(tail));
+    return rows;
+}
+
+const std::vector<TSettingRow>& SettingRows() {
+    static const std::vector<TSettingRow> rows = BuildSettingRows();
+    return rows;
+}
 
 template <class... F> struct TOverload : F... {
     using F::operator()...;
@@ -92,7 +87,7 @@ void SetDefaultUserSettings(TGlobalVars& vars, const std::string& personalFolder
     vars.LastOpenDir = personalFolder;
     vars.OutputFileDir = personalFolder;
     vars.OutputURLDir = personalFolder;
-    for (const auto& row : SettingRows) {
+    for (const auto& row : SettingRows()) {
         if (!row.HasDefault)
             continue;
         std::visit(TOverload{[](std::string G::*) {},
@@ -167,7 +162,7 @@ bool LoadSettings(TGlobalVars& vars, std::string* problem) {
     TIniFile ini;
     ini.LoadFromText(text);
     const char* s = SettingsSection;
-    for (const auto& row : SettingRows) {
+    for (const auto& row : SettingRows()) {
         std::visit(TOverload{[&](std::string G::*f) { vars.*f = ini.ReadString(s, row.Key, vars.*f); },
                              [&](uint8_t G::*f) {
                                  vars.*f = uint8_t(ini.ReadInteger(s, row.Key, vars.*f) & 0xFF);
@@ -189,7 +184,7 @@ void SaveSettings(const TGlobalVars& vars) {
     // Keep the placement sections that are already in the file.
     ini.Load(path);
     const char* s = SettingsSection;
-    for (const auto& row : SettingRows) {
+    for (const auto& row : SettingRows()) {
         std::visit(TOverload{[&](std::string G::*f) { ini.WriteString(s, row.Key, vars.*f); },
                              [&](uint8_t G::*f) { ini.WriteInteger(s, row.Key, vars.*f); },
                              [&](int G::*f) { ini.WriteInteger(s, row.Key, vars.*f); },

@@ -9,6 +9,7 @@
 #include "base/MainThread.h"
 #include "cli/Commands.h"
 #include "cli/JsonLine.h"
+#include "control/AppController.h"
 #include "download/DownloadQueue.h"
 #include "download/Quality.h"
 #include "script/Script.h"
@@ -320,10 +321,13 @@ int RunDownload(const std::vector<std::string>& args) {
     // The settings and the branding file, as the window starts; without a branding file the
     // default settings serve.
     TGlobalVars vars;
+    // The run reports here; the controller's queue goes before it.
+    TCliDownloadHost host;
+    TAppController controller(ExecutableFolder(), vars);
     std::string domain = "www.youtube.com";
     try {
-        const TStartupState state = PrepareApplication(vars, ExecutableFolder());
-        domain = state.Branding.VideoSiteDomain;
+        controller.Start();
+        domain = controller.Startup().Branding.VideoSiteDomain;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "note: %s; the default settings are used\n", e.what());
         vars = TGlobalVars();
@@ -354,13 +358,11 @@ int RunDownload(const std::vector<std::string>& args) {
     if (!QCoreApplication::instance())
         app = std::make_unique<QCoreApplication>(argc, argv);
 
-    TJavaScript script;
-    auto hostItem = std::make_shared<THostScriptlet>();
-    script.AddItem(hostItem);
-    TCliDownloadHost host;
+    controller.CreateScriptHost(0);
+    controller.AddHostItem();
     host.Vars = &vars;
     host.Json = json;
-    TDownloadQueue queue(vars, script, hostItem, host);
+    TDownloadQueue& queue = controller.CreateQueue(host);
     host.Queue = &queue;
     queue.VideoSiteDomain = domain;
     // Every echo of the stream-link script has arrived when the script returns; the pause the
@@ -382,6 +384,8 @@ int RunDownload(const std::vector<std::string>& args) {
             std::fprintf(stderr, "download: the run did not stop in time\n");
     }
     host.Queue = nullptr;
+    // The queue and the script host go while the application object is still there.
+    controller.Release();
 
     if (json) {
         QJsonArray files;

@@ -1,10 +1,11 @@
 // The output catalogue: three classes (Video, Device, Audio), the formats of each class with
-// their index, file extension, preset texts and default preset, and the user's selection of
+// their index, file extension, presets and default preset, and the user's selection of
 // class, format and preset as it lives in the state record. No widgets: the output page binds
 // its buttons and lists to the functions below.
 #pragma once
 
 #include "app/Branding.h"
+#include "app/Formats.h"
 #include "app/GlobalVars.h"
 
 #include <array>
@@ -16,22 +17,22 @@
 
 namespace cw {
 
-// One format of the catalogue. Index is the number stored in the settings; it does not change
-// when an edition hides formats.
-struct TOutputFormat {
-    int Class;                            // TOutputClass
-    int Index;                            // position within the class
-    std::string_view Name;                // "AVI", "iPod", "WAV", ...
-    std::string_view Extension;           // with its dot: ".avi"; ".mp4" for every device
-    int DefaultPreset;                    // preset chosen before any setting is read
-    int TGlobalVars::*PresetKey;          // the state field holding the selected preset
-    std::string_view PresetKeyName;       // its settings key: "OutputAVIPreset"
-    std::span<const char* const> Presets; // preset texts in list order
+struct TPresetRow;
+struct TFormatValues;
+
+// One format of the catalogue: the format table's entry (app/Formats.h) with what its
+// presets set. Index is the number stored in the settings; it does not change when an
+// edition hides formats.
+struct TOutputFormat : TFormatInfo {
+    const TFormatValues* Values;          // set for the whole format, before the preset
+    std::span<const TPresetRow> Presets;  // in list order
 
     int PresetCount() const { return int(Presets.size()); }
     bool HasPreset(int preset) const { return preset >= 0 && preset < PresetCount(); }
     // The text of a preset; empty when the index is not in the list.
     std::string_view PresetText(int preset) const;
+    // The preset's row; nullptr when the index is not in the list.
+    const TPresetRow* Preset(int preset) const;
 };
 
 struct TOutputClassInfo {
@@ -100,6 +101,11 @@ void TakeOutputSelection(const TOutputPageState& page, TGlobalVars& vars);
 bool FormatOffered(const TBrandingConfig& config, const TOutputFormat& format);
 bool ClassOffered(const TBrandingConfig& config, int outputClass);
 bool ClassButtonsShown(const TBrandingConfig& config);
+// Entering the output page: a stored format the edition does not offer gives way to the
+// class's first offered format, and a stored class without offered formats to the first class
+// that has some. A class the edition offers nothing of keeps its stored format (for other
+// editions), and numbers outside the catalogue stay as read: they select nothing.
+void FitSelectionToEdition(const TBrandingConfig& config, TGlobalVars& vars);
 
 // Every preset of the catalogue in class, format and list order.
 struct TPresetEntry {

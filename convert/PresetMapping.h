@@ -1,6 +1,6 @@
 // From the chosen class, format and preset to the encoder's option records, and the names of
-// the output files. The values live in two tables in PresetMapping.cpp: format-level values
-// and one row per preset.
+// the output files. The values live in the preset table of the catalogue (Catalogue.cpp):
+// values of a whole format and one row per preset, beside the preset's text.
 #pragma once
 
 #include "app/GlobalVars.h"

@@ -3,6 +3,7 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "download/QueueModel.h"
 #include "download/Quality.h"
 #include "download/VideoLinks.h"
 #include "script/Script.h"
@@ -10,7 +11,7 @@
 #include "ui/FormMain.h"
 #include "ui/FormYouTubeHQ.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -34,9 +35,7 @@ QString Text(const std::string& s) {
 
 TDownloadPages::TDownloadPages(TFormMain& form) : QObject(&form), Form(form) {
     setObjectName("DownloadPages");
-    DownloadQueue =
-        std::make_unique<TDownloadQueue>(form.Vars(), *form.ScriptHost, form.HostScriptlet, *this);
-    DownloadQueue->VideoSiteDomain = form.Startup().Branding.VideoSiteDomain;
+    form.Controller->CreateQueue(*this);
 
     connect(form.ActionURLPaste, &QAction::triggered, this, [this] { ActionURLPasteExecute(); });
     connect(form.ActionURLRemove, &QAction::triggered, this, [this] { ActionURLRemoveExecute(); });
@@ -66,6 +65,10 @@ TDownloadPages::TDownloadPages(TFormMain& form) : QObject(&form), Form(form) {
 
 TDownloadPages::~TDownloadPages() = default;
 
+TDownloadQueue& TDownloadPages::Queue() {
+    return *Form.Controller->Queue();
+}
+
 // --- Step5 ------------------------------------------------------------------------------------
 
 std::vector<std::string> TDownloadPages::ListedLinks() const {
@@ -77,7 +80,7 @@ std::vector<std::string> TDownloadPages::ListedLinks() const {
 }
 
 bool TDownloadPages::AddLink(const std::string& text) {
-    const TLinkVerdict verdict = CheckNewLink(ListedLinks(), text, DownloadQueue->VideoSiteDomain);
+    const TLinkVerdict verdict = CheckNewLink(ListedLinks(), text, Queue().VideoSiteDomain);
     if (verdict == TLinkVerdict::lvAdd) {
         Form.ListViewInputURL->addTopLevelItem(new QTreeWidgetItem({Text(text)}));
         return true;
@@ -161,23 +164,23 @@ void TDownloadPages::ButtonYouTubeQualityConfigClick() {
 // --- the run ----------------------------------------------------------------------------------
 
 void TDownloadPages::BuildQueue() {
-    DownloadQueue->BuildQueue(ListedLinks());
+    Queue().BuildQueue(ListedLinks());
 }
 
 void TDownloadPages::StartRun() {
-    DownloadQueue->StartRun();
+    Queue().StartRun();
 }
 
 void TDownloadPages::FetchVideoInfo() {
-    DownloadQueue->HandleStep(dsFetchVideoInfo);
+    Queue().HandleStep(dsFetchVideoInfo);
 }
 
 void TDownloadPages::TryNextQuality() {
-    DownloadQueue->HandleStep(dsTryNextQuality);
+    Queue().HandleStep(dsTryNextQuality);
 }
 
 void TDownloadPages::AbortTransfers() {
-    DownloadQueue->Cancel();
+    Queue().Cancel();
 }
 
 void TDownloadPages::PostStep(TDownloadStep step) {
@@ -185,31 +188,17 @@ void TDownloadPages::PostStep(TDownloadStep step) {
 }
 
 void TDownloadPages::QueueChanged() {
-    QTreeWidget* list = Form.ListViewURLDownload;
-    list->clear();
-    for (const TDownloadItem& item : DownloadQueue->Items())
-        list->addTopLevelItem(
-            new QTreeWidgetItem({Text(item.Caption), Text(item.Status), Text(item.Size),
-                                 Text(item.Speed), Text(item.Progress), Text(item.URL)}));
+    Form.QueueList->SetItems(Queue().Items());
 }
 
 void TDownloadPages::ItemChanged(int index) {
-    QTreeWidgetItem* row = Form.ListViewURLDownload->topLevelItem(index);
-    if (!row || index >= int(DownloadQueue->Items().size()))
+    if (index < 0 || index >= int(Queue().Items().size()))
         return;
-    const TDownloadItem& item = DownloadQueue->Items()[size_t(index)];
-    const std::string* columns[] = {&item.Caption, &item.Status,   &item.Size,
-                                    &item.Speed,   &item.Progress, &item.URL};
-    for (int c = 0; c < 6; ++c)
-        if (row->text(c) != Text(*columns[c]))
-            row->setText(c, Text(*columns[c]));
-    // Why it failed, beside the status.
-    if (row->toolTip(1) != Text(item.Reason))
-        row->setToolTip(1, Text(item.Reason));
+    Form.QueueList->SetItem(index, Queue().Items()[size_t(index)]);
 }
 
 void TDownloadPages::LabelsChanged() {
-    const TDownloadLabels& l = DownloadQueue->Labels();
+    const TDownloadLabels& l = Queue().Labels();
     Form.LabelURLCurrentFile->setText(Text(l.CurrentFile));
     Form.LabelURLStatus->setText(Text(l.Status));
     Form.LabelSpeed->setText(Text(l.Speed));

@@ -25,7 +25,8 @@ public:
     explicit TDownloadPages(TFormMain& form);
     ~TDownloadPages() override;
 
-    TDownloadQueue& Queue() { return *DownloadQueue; }
+    // The controller's queue, which these pages show.
+    TDownloadQueue& Queue();
 
     // Step5 commands.
     // Adds one link or explains why not; false when the user chose Cancel in the explanation.
@@ -68,7 +69,6 @@ private:
     std::vector<std::string> ListedLinks() const;
 
     TFormMain& Form;
-    std::unique_ptr<TDownloadQueue> DownloadQueue;
 };
 
 } // namespace cw

@@ -19,7 +19,7 @@
 #include "ui/Placement.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include <QAction>
 #include <QBitmap>
@@ -38,7 +38,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QWindow>
 
@@ -78,6 +78,7 @@ QStringList NameFiltersFromText(const std::string& filter) {
 TFormMain::TFormMain(const std::string& exeFolder, TFormLog& log, TGlobalVars& vars,
                      QWidget* parent)
     : QWidget(parent), ExeFolder(AddTrailingBackslash(exeFolder)), FormLog(log), GlobalState(vars) {
+    Controller = std::make_unique<TAppController>(ExeFolder, GlobalState);
     BuildForm();
     try {
         FormCreate();
@@ -101,8 +102,8 @@ std::string TFormMain::ResourceFolder() const {
 void TFormMain::FormCreate() {
     // The branding file, the data folder, the defaults and the stored settings, in that
     // order; the widgets follow the values below.
-    StartupState = PrepareApplication(GlobalState, ExeFolder);
-    AppTitle = StartupState.Title;
+    Controller->Start();
+    AppTitle = Startup().Title;
     ApplyBrandingConfig();
 
     if (AppTitle == "Skellwin" || AppTitle == "Porvanta")
@@ -111,9 +112,9 @@ void TFormMain::FormCreate() {
               static_cast<QWidget*>(ButtonHelp), static_cast<QWidget*>(ButtonLog)})
             w->hide();
 
-    if (!StartupState.SettingsError.empty())
-        FormLog.AppendLine(StartupState.SettingsError);
-    if (StartupState.FirstRun) {
+    if (!Startup().SettingsError.empty())
+        FormLog.AppendLine(Startup().SettingsError);
+    if (Startup().FirstRun) {
         QScreen* screen = QGuiApplication::primaryScreen();
         const QSize size = screen ? screen->geometry().size() : QSize(width(), height());
         move((size.width() - width()) / 2, (size.height() - height()) / 2);
@@ -138,7 +139,7 @@ void TFormMain::FormCreate() {
     ClipboardWatched = true;
     ClipboardChanged();
 
-    PageControlMain->setCurrentIndex(FirstPage(GlobalState.Download));
+    PageControlMain->setCurrentIndex(Controller->FirstPage());
     UpdatePageTexts();
 
     CreateScriptHost();
@@ -245,7 +246,7 @@ void TFormMain::PlaceFormatButtons() {
     std::array<bool, OutputClassCount> classVisible{};
     for (int c = 0; c < OutputClassCount; ++c) {
         const auto cells =
-            FormatButtonCells(StartupState.Branding.Formats[c], TabSheetToFormat[c]->width());
+            FormatButtonCells(Startup().Branding.Formats[c], TabSheetToFormat[c]->width());
         for (size_t f = 0; f < cells.size() && f < ButtonFormat[c].size(); ++f) {
             ButtonFormat[c][f]->setVisible(cells[f].Visible);
             if (cells[f].Visible) {
@@ -268,19 +269,18 @@ void TFormMain::PlaceFormatButtons() {
 void TFormMain::LoadMediaLibrariesStep() {
     // The logger exists before the libraries are bound, so that binding hooks the libraries'
     // messages into it.
-    FFLogger = std::make_unique<TFFLogger>();
-    FFLogger->SetLogLevel(llError);
-    FFLogger->OnLog = [this](TFFLogger*, uint32_t threadId, TLogLevel level,
-                             const std::string& message) { FFLoggerLog(threadId, level, message); };
-    if (!FFEncoder)
-        FFEncoder = std::make_unique<TFFEncoder>();
-    if (MediaLibrariesLoaded(*FFEncoder)) {
+    Controller->Logger().OnLog = [this](TFFLogger*, uint32_t threadId, TLogLevel level,
+                                        const std::string& message) {
+        FFLoggerLog(threadId, level, message);
+    };
+    TFFEncoder& encoder = Controller->CreateEncoder();
+    if (MediaLibrariesLoaded(encoder)) {
         MediaLibrariesReady = true;
         return;
     }
     std::string error;
-    MediaLibrariesReady = LoadMediaLibraries(*FFEncoder, ExeFolder + "lib", error) ||
-                          LoadMediaLibraries(*FFEncoder, ExeFolder + "../lib", error);
+    MediaLibrariesReady = LoadMediaLibraries(encoder, ExeFolder + "lib", error) ||
+                          LoadMediaLibraries(encoder, ExeFolder + "../lib", error);
     if (!MediaLibrariesReady)
         FormLog.AppendLine(error);
 }
@@ -291,13 +291,11 @@ void TFormMain::FFLoggerLog(uint32_t threadId, int level, const std::string& mes
 }
 
 void TFormMain::CreateScriptHost() {
-    ScriptHost = std::make_unique<TJavaScript>();
-    ScriptHost->WindowHandle = reinterpret_cast<uintptr_t>(this);
-    ScriptHost->AddItem(std::make_shared<TComponentScriptlet>(this, "Form"));
-    HostScriptlet = std::make_shared<THostScriptlet>();
-    // The downloader connects HostScriptlet->OnEcho and OnAlert to its result handler and
-    // ScriptHost->OnError to its script-error handler.
-    ScriptHost->AddItem(HostScriptlet);
+    TJavaScript& host = Controller->CreateScriptHost(reinterpret_cast<uintptr_t>(this));
+    host.AddItem(std::make_shared<TComponentScriptlet>(this, "Form"));
+    // The downloader connects the Host item's OnEcho and OnAlert to its result handler and
+    // the host's OnError to its script-error handler.
+    Controller->AddHostItem();
 }
 
 void TFormMain::FormShow() {
@@ -316,10 +314,8 @@ void TFormMain::FormDestroy() {
     ThumbnailList.clear();
     if (Progress)
         Progress->ReleaseRun(); // before the encoder it drives
-    Downloader.reset(); // its queue uses the script host
-    ScriptHost.reset();
-    if (FFLogger)
-        FFLogger->OnLog = nullptr;
+    Controller->Release(); // the queue, then the script host it uses; the logger goes quiet
+    Downloader.reset();
     if (ClipboardWatched)
         disconnect(QGuiApplication::clipboard(), nullptr, this, nullptr);
 }

@@ -5,8 +5,9 @@
 #pragma once
 
 #include "app/Startup.h"
+#include "control/AppController.h"
 #include "ui/Artwork.h"
-#include "ui/WizardTexts.h"
+#include "control/WizardTexts.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -30,23 +31,24 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStackedWidget;
-class QTableWidget;
+class QTableView;
 class QToolButton;
+class QTreeView;
 class QTreeWidget;
 
 namespace cw {
 
 class TDownloadPages;
 class TFFEncoder;
-class TFFLogger;
 class TFormLog;
-class THostScriptlet;
 class TImage;
-class TJavaScript;
 class TImageButton;
+class TInputListModel;
 class TInputListPage;
 class TOutputPage;
 class TProgressPage;
+class TProgressListModel;
+class TQueueModel;
 class TLinkLabel;
 struct TGlobalVars;
 
@@ -65,7 +67,9 @@ public:
     ~TFormMain() override;
 
     const std::string& Title() const { return AppTitle; }
-    const TStartupState& Startup() const { return StartupState; }
+    const TStartupState& Startup() const { return Controller->Startup(); }
+    // The encoder component; nullptr until the media libraries' step has run.
+    TFFEncoder* Encoder() const { return Controller->Encoder(); }
     TGlobalVars& Vars() { return GlobalState; }
     TFormLog& Log() { return FormLog; }
     bool LibrariesLoaded() const { return MediaLibrariesReady; }
@@ -87,6 +91,8 @@ public:
     void ActionNextExecute();
     void ActionBackExecute();
     void ActionExitExecute();
+    // Asks the rule's question and, on yes, carries out its action.
+    void RunCommandRule(const TCommandRule& rule);
     void PrepareOutputPage();
     void ReadOutputPage();
     void PrepareDownloadPage();
@@ -162,7 +168,8 @@ public:
     QRadioButton* RadioButtonConvertVideo = nullptr;
 
     // TabSheetStep1
-    QTableWidget* NextGrid = nullptr;
+    QTableView* NextGrid = nullptr;
+    TInputListModel* InputRows = nullptr; // the rows NextGrid shows as cards
     QMenu* PopupMenuNextGrid = nullptr;
     QToolButton* ButtonAdd = nullptr;
     QToolButton* ButtonDelete = nullptr;
@@ -186,7 +193,8 @@ public:
     std::array<QButtonGroup*, 3> FormatButtons{};
 
     // TabSheetStep3
-    QTreeWidget* ListViewConverting = nullptr;
+    QTreeView* ListViewConverting = nullptr;
+    TProgressListModel* ProgressList = nullptr; // the rows ListViewConverting shows
     QGroupBox* GroupStatus = nullptr;
     QLabel* LabelCurrentFileTitle = nullptr;
     QLabel* LabelCurrentFile = nullptr;
@@ -222,7 +230,8 @@ public:
     QPushButton* ButtonYouTubeQualityConfig = nullptr;
 
     // TabSheetStep6
-    QTreeWidget* ListViewURLDownload = nullptr;
+    QTreeView* ListViewURLDownload = nullptr;
+    TQueueModel* QueueList = nullptr; // the rows ListViewURLDownload shows
     QLabel* LabelURLCurrentFile = nullptr;
     QLabel* LabelURLStatus = nullptr;
     QLabel* LabelSpeed = nullptr;
@@ -274,16 +283,13 @@ public:
     TOutputPage* OutputPage = nullptr;
     // Page Step3: the conversion run and its progress.
     TProgressPage* Progress = nullptr;
-    // The engine's log lines go to the log window (errors only).
-    std::unique_ptr<TFFLogger> FFLogger;
-    // The encoder component: binds the media libraries and runs the conversion tasks.
-    std::unique_ptr<TFFEncoder> FFEncoder;
-    // The script host with the items "Form" (this window) and "Host"; the downloader sets the
+    // What the window shows and drives: the state record and start-up values, the engine's
+    // logger (its lines go to the log window, errors only), the encoder component, the script
+    // host with the items "Form" (this window) and "Host", and the download queue with its
+    // three transfer components.
+    std::unique_ptr<TAppController> Controller;
+    // The downloader's pages (Step5 to Step7); they show the controller's queue and set the
     // Host item's echo and alert handlers and the host's error handler.
-    std::unique_ptr<TJavaScript> ScriptHost;
-    std::shared_ptr<THostScriptlet> HostScriptlet;
-    // The downloader's pages (Step5 to Step7) and the download queue with its three transfer
-    // components.
     std::unique_ptr<TDownloadPages> Downloader;
 
 signals:
@@ -345,9 +351,6 @@ private:
     // Creates folder with its missing parents; false when that fails or folder is empty.
     static bool ForceDirectories(const std::string& folder);
     void ClearInputList();
-    // The class and format the output page shows: a stored choice that the edition does
-    // not offer gives way to the first class and format it does offer.
-    void FitSelectionToEdition();
     // The window's size follows the skin layout, so that every control lies inside it.
     void FitWindowToLayout();
     // Step1's list shortcuts are bound to the page, so they act only while it is shown.
@@ -357,7 +360,6 @@ private:
     std::string ExeFolder;
     TFormLog& FormLog;
     TGlobalVars& GlobalState;
-    TStartupState StartupState;
     std::string AppTitle;
     TArtwork Art;
     bool MediaLibrariesReady = false;

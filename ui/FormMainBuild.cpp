@@ -2,6 +2,10 @@
 // place. Positions are those of skin layout 0; ApplyBrandingConfig moves the chrome for the
 // other layouts.
 #include "app/Branding.h"
+#include "convert/Catalogue.h"
+#include "convert/InputListModel.h"
+#include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 #include "ui/FormMain.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
@@ -21,8 +25,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 
 namespace cw {
@@ -34,7 +39,7 @@ constexpr int PageHeight = 426;
 constexpr int Inner = 10;                         // margin inside a page
 constexpr int InnerWidth = PageWidth - 2 * Inner; // 533
 
-template <class T> T* Named(T* widget, const char* name) {
+template <class T> T* Named(T* widget, const QString& name) {
     widget->setObjectName(name);
     return widget;
 }
@@ -60,6 +65,18 @@ QTreeWidget* ReportView(const char* name, const QStringList& columns, QWidget* p
     auto* view = Named(new QTreeWidget(parent), name);
     view->setColumnCount(columns.size());
     view->setHeaderLabels(columns);
+    view->setRootIsDecorated(false);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setUniformRowHeights(true);
+    view->setAlternatingRowColors(true);
+    return view;
+}
+
+// A report view over a model: the columns and their captions are the model's.
+QTreeView* ModelView(const char* name, QAbstractItemModel* model, QWidget* parent) {
+    auto* view = Named(new QTreeView(parent), name);
+    view->setModel(model);
     view->setRootIsDecorated(false);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -320,7 +337,9 @@ void TFormMain::BuildModePage(QWidget* page) {
 }
 
 void TFormMain::BuildStep1(QWidget* page) {
-    NextGrid = Named(new QTableWidget(0, 17, page), "NextGrid");
+    InputRows = new TInputListModel(this);
+    NextGrid = Named(new QTableView(page), "NextGrid");
+    NextGrid->setModel(InputRows);
     NextGrid->setGeometry(Inner, Inner, 410, PageHeight - 2 * Inner);
     NextGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     NextGrid->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -331,7 +350,7 @@ void TFormMain::BuildStep1(QWidget* page) {
     NextGrid->setShowGrid(false);
     NextGrid->setColumnWidth(0, 136);
     NextGrid->horizontalHeader()->setStretchLastSection(false);
-    for (int c = 2; c < 17; ++c)
+    for (int c = icDuration; c < InputCellCount; ++c)
         NextGrid->setColumnHidden(c, true);
     NextGrid->setColumnWidth(1, 255);
     NextGrid->setAccessibleName("Files to convert");
@@ -382,12 +401,12 @@ void TFormMain::BuildStep1(QWidget* page) {
     OpenDialog->setOption(QFileDialog::ReadOnly, false);
     OpenDialog->setSizeGripEnabled(true);
 
-    connect(NextGrid, &QTableWidget::itemSelectionChanged, this, &TFormMain::ActionListUpdate);
-    connect(NextGrid->model(), &QAbstractItemModel::rowsInserted, this,
+    connect(NextGrid->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TFormMain::ActionListUpdate);
-    connect(NextGrid->model(), &QAbstractItemModel::rowsRemoved, this,
-            &TFormMain::ActionListUpdate);
-    connect(NextGrid->model(), &QAbstractItemModel::modelReset, this, &TFormMain::ActionListUpdate);
+    connect(InputRows, &QAbstractItemModel::rowsInserted, this, &TFormMain::ActionListUpdate);
+    connect(InputRows, &QAbstractItemModel::rowsRemoved, this, &TFormMain::ActionListUpdate);
+    connect(InputRows, &QAbstractItemModel::rowsMoved, this, &TFormMain::ActionListUpdate);
+    connect(InputRows, &QAbstractItemModel::modelReset, this, &TFormMain::ActionListUpdate);
 }
 
 void TFormMain::BuildStep2(QWidget* page) {
@@ -410,66 +429,58 @@ void TFormMain::BuildStep2(QWidget* page) {
         "QToolButton:focus { border: 2px solid #4f8ad0; }"
         "QToolButton:checked:focus { border: 2px solid #173f73; }");
 
-    static const char* const classNames[] = {"Video", "Device", "Audio"};
-    static const char* const selectorNames[] = {"ButtonToFormatVideo", "ButtonToFormatDevice",
-                                                "ButtonToFormatAudio"};
-    static const char* const sheetNames[] = {"TabSheetToFormatVideo", "TabSheetToFormatDevice",
-                                             "TabSheetToFormatAudio"};
     ClassButtons = new QButtonGroup(this);
     ClassButtons->setExclusive(true);
-    for (int c = 0; c < 3; ++c) {
-        auto* b = Named(new QToolButton(page), selectorNames[c]);
-        b->setText(classNames[c]);
+    for (const TOutputClassInfo& info : OutputClasses()) {
+        const int c = info.Index;
+        const QString className = QString::fromUtf8(info.Name.data(), int(info.Name.size()));
+        auto* b = Named(new QToolButton(page), "ButtonToFormat" + className);
+        b->setText(className);
         b->setCheckable(true);
         b->setToolButtonStyle(Qt::ToolButtonTextOnly);
         b->setGeometry(18 + c * 171, 135, 165, 28);
         b->setFocusPolicy(Qt::StrongFocus);
         ClassButtons->addButton(b, c);
-        ButtonToFormat[c] = b;
+        ButtonToFormat[size_t(c)] = b;
         connect(b, &QToolButton::clicked, this, [this, c] { SelectOutputClass(c); });
     }
 
     RzPageControlToFormat = Named(new QStackedWidget(page), "RzPageControlToFormat");
     RzPageControlToFormat->setGeometry(Inner, 172, InnerWidth, PageHeight - 172 - 4);
     // The caption of each format button; the accessible name keeps the format's own name.
-    static const char* const formatNames[3][9] = {
-        {"AVI", "MP4", "FLV", "SWF", "MPEG", "RM", "WMV", "MOV", "3GP"},
-        {"iPod", "iPhone", "AppleTV", "PSP", "BlackBerry", "MobilePhone", "iPad", "Android"},
-        {"WAV", "MP3", "WMA", "OGG", "AAC", "M4A", "FLAC", "MP2"}};
-    static const char* const formatCaptions[3][9] = {
-        {"AVI", "MP4", "FLV", "SWF", "MPEG", "RM", "WMV", "MOV", "3GP"},
-        {"iPod", "iPhone", "Apple\nTV", "PSP", "Black\nBerry", "Mobile\nPhone", "iPad", "Android"},
-        {"WAV", "MP3", "WMA", "OGG", "AAC", "M4A", "FLAC", "MP2"}};
-    for (int c = 0; c < 3; ++c) {
+    for (const TOutputClassInfo& info : OutputClasses()) {
+        const int c = info.Index;
+        const QString className = QString::fromUtf8(info.Name.data(), int(info.Name.size()));
         auto* sheet = new QWidget;
-        sheet->setObjectName(sheetNames[c]);
+        sheet->setObjectName("TabSheetToFormat" + className);
         sheet->resize(RzPageControlToFormat->size());
-        sheet->setAccessibleName(classNames[c]);
-        TabSheetToFormat[c] = sheet;
+        sheet->setAccessibleName(className);
+        TabSheetToFormat[size_t(c)] = sheet;
         RzPageControlToFormat->addWidget(sheet);
-        FormatButtons[c] = new QButtonGroup(this);
-        FormatButtons[c]->setExclusive(true);
-        const int count = int(FormatKeys(c).size());
-        for (int f = 0; f < count; ++f) {
+        FormatButtons[size_t(c)] = new QButtonGroup(this);
+        FormatButtons[size_t(c)]->setExclusive(true);
+        for (const TOutputFormat& format : info.Formats) {
+            const int f = format.Index;
+            const QString name = QString::fromUtf8(format.Name.data(), int(format.Name.size()));
             auto* b = new QToolButton(sheet);
-            b->setObjectName(QString("ButtonFormat") + formatNames[c][f]);
-            b->setText(formatCaptions[c][f]);
-            b->setAccessibleName(formatNames[c][f]);
-            b->setToolTip(formatNames[c][f]);
+            b->setObjectName("ButtonFormat" + name);
+            b->setText(QString::fromUtf8(format.Caption.data(), int(format.Caption.size())));
+            b->setAccessibleName(name);
+            b->setToolTip(name);
             b->setCheckable(true);
             b->setToolButtonStyle(Qt::ToolButtonTextOnly);
             b->setFocusPolicy(Qt::StrongFocus);
             b->setGeometry(10 + f * 64, 5, 62, 57);
-            FormatButtons[c]->addButton(b, f);
-            ButtonFormat[c].push_back(b);
+            FormatButtons[size_t(c)]->addButton(b, f);
+            ButtonFormat[size_t(c)].push_back(b);
             connect(b, &QToolButton::clicked, this, [this, c, f] { SelectOutputFormat(c, f); });
         }
     }
 }
 
 void TFormMain::BuildStep3(QWidget* page) {
-    ListViewConverting =
-        ReportView("ListViewConverting", {"Name", "Duration", "Status", "Progress", "Path"}, page);
+    ProgressList = new TProgressListModel(this);
+    ListViewConverting = ModelView("ListViewConverting", ProgressList, page);
     ListViewConverting->setGeometry(Inner, Inner, InnerWidth, 168);
     ListViewConverting->setColumnWidth(0, 150);
     ListViewConverting->setColumnWidth(1, 100);
@@ -646,8 +657,8 @@ void TFormMain::BuildStep5(QWidget* page) {
 }
 
 void TFormMain::BuildStep6(QWidget* page) {
-    ListViewURLDownload = ReportView(
-        "ListViewURLDownload", {"Name", "Status", "Size", "Speed", "Progress", "URL", ""}, page);
+    QueueList = new TQueueModel(this);
+    ListViewURLDownload = ModelView("ListViewURLDownload", QueueList, page);
     ListViewURLDownload->setGeometry(Inner, Inner, InnerWidth, 190);
     ListViewURLDownload->setColumnWidth(0, 160);
     ListViewURLDownload->setColumnWidth(1, 90);

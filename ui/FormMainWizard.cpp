@@ -2,6 +2,11 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "convert/Catalogue.h"
+#include "convert/InputList.h"
+#include "convert/InputListModel.h"
+#include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 #include "ui/DownloadPages.h"
 #include "ui/FormAbout.h"
 #include "ui/FormLog.h"
@@ -10,7 +15,7 @@
 #include "ui/OutputPage.h"
 #include "ui/ProgressPage.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include <QAction>
 
@@ -24,17 +29,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
 
 namespace cw {
-
-namespace {
-const char* const FolderFailed =
-    "Fail to create directory! Please check if output folder have the right format!";
-} // namespace
 
 // --- pages ----------------------------------------------------------------------------------
 
@@ -47,13 +47,11 @@ void TFormMain::ActivatePage(TWizardPage page) {
 }
 
 void TFormMain::UpdatePageTexts() {
-    const TPageTexts texts =
-        PageTexts(ActivePage(), GlobalState.Download, GlobalState.Merge, AppTitle);
+    const bool probing = InputList && InputList->Adding();
+    const TPageTexts texts = Controller->PageState(ActivePage(), probing, AppTitle);
     LabelTitle->setText(QString::fromStdString(texts.Title));
     ActionNext->setText(QString::fromStdString(texts.Next));
-    // While files are still being probed, the list is not ready to be converted.
-    const bool probing = ActivePage() == wpStep1 && InputList && InputList->Adding();
-    ActionNext->setEnabled(texts.NextEnabled && !probing);
+    ActionNext->setEnabled(texts.NextEnabled);
     ActionBack->setText(QString::fromStdString(texts.Back));
     ActionBack->setEnabled(texts.BackEnabled);
     ActionExit->setText(QString::fromStdString(texts.Exit));
@@ -61,7 +59,7 @@ void TFormMain::UpdatePageTexts() {
 }
 
 void TFormMain::GoToFirstPage() {
-    ActivatePage(FirstPage(GlobalState.Download));
+    ActivatePage(Controller->FirstPage());
     UpdatePageTexts();
 }
 
@@ -69,7 +67,7 @@ void TFormMain::ClearInputList() {
     // A batch still being probed ends with the list: none of its rows arrive later.
     if (InputList)
         InputList->StopAdding();
-    NextGrid->setRowCount(0);
+    InputRows->Clear();
 }
 
 void TFormMain::ClearLinkList() {
@@ -79,8 +77,11 @@ void TFormMain::ClearLinkList() {
 // --- Next, Back, Exit -----------------------------------------------------------------------
 
 void TFormMain::ActionNextExecute() {
-    switch (ActivePage()) {
-    case wpMode:
+    const TNextRule rule = Controller->NextRule(ActivePage());
+    switch (rule.Step) {
+    case nsNone:
+        break;
+    case nsChooseMode:
         if (RadioButtonDownloadVideo->isChecked()) {
             ActivatePage(wpStep5);
             PrepareDownloadPage();
@@ -90,129 +91,97 @@ void TFormMain::ActionNextExecute() {
             UpdatePageTexts();
         }
         break;
-    case wpStep1:
+    case nsOutputPage:
         if (InputList && InputList->Adding())
             break; // the list is complete once the batch is done
-        if (NextGrid->rowCount() > 0) {
-            ActivatePage(wpStep2);
+        if (InputRows->rowCount() > 0) {
+            ActivatePage(rule.Target);
             UpdatePageTexts();
             PrepareOutputPage();
         } else {
-            Inform("Please add the video files you want to convert");
+            Inform(rule.EmptyList);
         }
         break;
-    case wpStep2:
+    case nsStartConversion:
         if (!CheckMediaLibraries())
             break;
         ReadOutputPage();
         if (ForceDirectories(GlobalState.OutputFileDir)) {
             QCoreApplication::processEvents();
-            ActivatePage(wpStep3);
+            ActivatePage(rule.Target);
             UpdatePageTexts();
             CheckBoxPlayASound->setChecked(GlobalState.PlayASoundWhenFinished);
             CheckBoxShutdown->setChecked(GlobalState.ShutDownWhenFinished);
             PostMessage(WM_STARTCONVERT);
         } else {
-            Inform(FolderFailed);
+            Inform(rule.FolderFailed);
         }
         break;
-    case wpStep3:
-    case wpStep6:
-        break;
-    case wpStep4:
+    case nsFinishConversion:
         ClearInputList();
-        ListViewConverting->clear();
+        ProgressList->Clear();
         GoToFirstPage();
         break;
-    case wpStep5:
+    case nsStartDownload:
         ReadDownloadPage();
         if (ListViewInputURL->topLevelItemCount() == 0) {
-            Inform("Please Copy & Paste the YouTube video links you want to download.");
+            Inform(rule.EmptyList);
         } else if (ForceDirectories(GlobalState.OutputURLDir)) {
-            ActivatePage(wpStep6);
+            ActivatePage(rule.Target);
             UpdatePageTexts();
             GlobalState.DownloadedFiles.clear();
             Downloader->BuildQueue();
             Downloader->StartRun();
         } else {
-            Inform(FolderFailed);
+            Inform(rule.FolderFailed);
         }
         break;
-    case wpStep7:
+    case nsFinishDownload:
         ClearLinkList();
-        ListViewURLDownload->clear();
+        QueueList->Clear();
         GoToFirstPage();
-        break;
-    case WizardPageCount:
         break;
     }
 }
 
 void TFormMain::ActionBackExecute() {
-    switch (ActivePage()) {
-    case wpStep1:
-        if (Ask("Are you sure to cancel and go back?")) {
-            ClearInputList();
-            GoToFirstPage();
-        }
-        break;
-    case wpStep2:
-        ActivatePage(wpStep1);
-        UpdatePageTexts();
-        break;
-    case wpStep5:
-        if (Ask("Are you sure to cancel and go back?")) {
-            ClearLinkList();
-            GoToFirstPage();
-        }
-        break;
-    default:
-        break;
-    }
+    RunCommandRule(Controller->BackRule(ActivePage()));
 }
 
 void TFormMain::ActionExitExecute() {
-    switch (ActivePage()) {
-    case wpStep1:
-        if (GlobalState.Download) {
-            if (Ask("Are you sure to cancel?")) {
-                ClearInputList();
-                GoToFirstPage();
-            }
-        } else if (Ask("Are you sure to quit now?")) {
-            close();
-        }
+    RunCommandRule(Controller->ExitRule(ActivePage()));
+}
+
+void TFormMain::RunCommandRule(const TCommandRule& rule) {
+    if (rule.Action == waNone)
+        return;
+    if (*rule.Question && !Ask(rule.Question))
+        return;
+    switch (rule.Action) {
+    case waNone:
         break;
-    case wpStep2:
-        if (Ask("Are you sure to cancel?")) {
-            ClearInputList();
-            GoToFirstPage();
-        }
+    case waToStep1:
+        ActivatePage(wpStep1);
+        UpdatePageTexts();
         break;
-    case wpStep3:
-        if (Ask("Do you really want to cancel the conversion?")) {
-            // The stopped tasks still report their end, so the summary follows.
-            Progress->Cancel();
-            UpdatePageTexts();
-        }
+    case waCancelInputs:
+        ClearInputList();
+        GoToFirstPage();
         break;
-    case wpStep5:
-        if (Ask("Are you sure to cancel?")) {
-            ClearLinkList();
-            GoToFirstPage();
-        }
+    case waCancelLinks:
+        ClearLinkList();
+        GoToFirstPage();
         break;
-    case wpStep6:
-        if (Ask("Do you really want to cancel the downloading?"))
-            AbortTransfers();
+    case waCancelRun:
+        // The stopped tasks still report their end, so the summary follows.
+        Progress->Cancel();
+        UpdatePageTexts();
         break;
-    case wpMode:
-    case wpStep4:
-    case wpStep7:
-        if (Ask("Are you sure to quit now?"))
-            close();
+    case waAbortDownload:
+        AbortTransfers();
         break;
-    case WizardPageCount:
+    case waQuit:
+        close();
         break;
     }
 }
@@ -220,69 +189,29 @@ void TFormMain::ActionExitExecute() {
 // --- output page ----------------------------------------------------------------------------
 
 void TFormMain::SelectOutputClass(int outputClass) {
-    if (outputClass < 0 || outputClass >= 3)
+    if (!FindClass(outputClass))
         return;
-    GlobalState.OutputFormatClass = uint8_t(outputClass);
-    ButtonToFormat[outputClass]->setChecked(true);
+    SelectClass(GlobalState, outputClass);
+    ButtonToFormat[size_t(outputClass)]->setChecked(true);
     RzPageControlToFormat->setCurrentIndex(outputClass);
 }
 
 void TFormMain::SelectOutputFormat(int outputClass, int format) {
-    if (outputClass < 0 || outputClass >= 3 || format < 0 ||
-        format >= int(ButtonFormat[outputClass].size()))
+    const TOutputFormat* chosen = FindFormat(outputClass, format);
+    if (!chosen)
         return;
-    switch (outputClass) {
-    case 0:
-        GlobalState.OutputVideoFormat = uint8_t(format);
-        break;
-    case 1:
-        GlobalState.OutputDeviceFormat = uint8_t(format);
-        break;
-    case 2:
-        GlobalState.OutputAudioFormat = uint8_t(format);
-        break;
-    }
-    ButtonFormat[outputClass][format]->setChecked(true);
+    SelectFormat(GlobalState, *chosen);
+    ButtonFormat[size_t(outputClass)][size_t(format)]->setChecked(true);
     if (OutputPage)
         OutputPage->ShowPresetList(outputClass, format);
 }
 
-void TFormMain::FitSelectionToEdition() {
-    const TBrandingConfig& edition = StartupState.Branding;
-    uint8_t* formats[OutputClassCount] = {&GlobalState.OutputVideoFormat,
-                                          &GlobalState.OutputDeviceFormat,
-                                          &GlobalState.OutputAudioFormat};
-    auto offered = [&](int c, size_t f) { return bool(edition.Formats[size_t(c)][f]); };
-    int firstClass = -1;
-    for (int c = 0; c < OutputClassCount; ++c) {
-        int first = -1;
-        for (size_t f = 0; f < edition.Formats[size_t(c)].size() && first < 0; ++f)
-            if (edition.Formats[size_t(c)][f])
-                first = int(f);
-        if (first < 0)
-            continue; // a class without formats keeps its stored format for other editions
-        if (firstClass < 0)
-            firstClass = c;
-        // A number outside the class stays as read: it selects nothing, as it always has.
-        if (*formats[c] < edition.Formats[size_t(c)].size() && !offered(c, *formats[c]))
-            *formats[c] = uint8_t(first);
-    }
-    const int stored = GlobalState.OutputFormatClass;
-    const bool keepClass =
-        stored >= OutputClassCount ||
-        std::any_of(edition.Formats[size_t(stored)].begin(), edition.Formats[size_t(stored)].end(),
-                    [](bool on) { return on; });
-    if (!keepClass && firstClass >= 0)
-        GlobalState.OutputFormatClass = uint8_t(firstClass);
-}
-
 void TFormMain::PrepareOutputPage() {
-    FitSelectionToEdition();
+    FitSelectionToEdition(Startup().Branding, GlobalState);
     EditOutputDir->setText(QString::fromStdString(GlobalState.OutputFileDir));
     SelectOutputClass(GlobalState.OutputFormatClass);
-    SelectOutputFormat(2, GlobalState.OutputAudioFormat);
-    SelectOutputFormat(0, GlobalState.OutputVideoFormat);
-    SelectOutputFormat(1, GlobalState.OutputDeviceFormat);
+    for (int c : {ocAudio, ocVideo, ocDevice})
+        SelectOutputFormat(c, SelectedFormatIndex(GlobalState, c));
     OutputPage->ShowPresets();
 }
 
@@ -376,14 +305,16 @@ void TFormMain::ActionLogExecute() {
 }
 
 void TFormMain::ActionListUpdate() {
-    const int rows = NextGrid->rowCount();
-    const int selected = NextGrid->selectionModel()->hasSelection() ? NextGrid->currentRow() : -1;
+    const int rows = InputRows->rowCount();
+    const int selected =
+        NextGrid->selectionModel()->hasSelection() ? NextGrid->currentIndex().row() : -1;
+    const TInputListCommands commands = InputListCommands(rows, selected);
     ActionAdd->setEnabled(true);
-    ActionDelete->setEnabled(selected >= 0);
-    ActionClear->setEnabled(rows > 0);
-    ActionMoveUp->setEnabled(selected > 0);
-    ActionMoveDown->setEnabled(selected >= 0 && selected < rows - 1);
-    ActionPlay->setEnabled(selected >= 0);
+    ActionDelete->setEnabled(commands.Delete);
+    ActionClear->setEnabled(commands.Clear);
+    ActionMoveUp->setEnabled(commands.MoveUp);
+    ActionMoveDown->setEnabled(commands.MoveDown);
+    ActionPlay->setEnabled(commands.Play);
 }
 
 void TFormMain::ActionListURLUpdate() {

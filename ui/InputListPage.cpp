@@ -5,6 +5,7 @@
 #include "app/Utils.h"
 #include "base/MainThread.h"
 #include "convert/InputList.h"
+#include "convert/InputListModel.h"
 #include "engine/FFDecoder.h"
 #include "ui/FormFailedAddFile.h"
 #include "ui/FormLog.h"
@@ -19,7 +20,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
-#include <QTableWidget>
+#include <QTableView>
 
 namespace cw {
 
@@ -89,7 +90,7 @@ QPixmap ThumbnailPixmap(const TBitmap& bitmap) {
 } // namespace
 
 TInputListPage::TInputListPage(TFormMain& form) : QObject(&form), Form(form), Vars(form.Vars()) {
-    QTableWidget* grid = Form.NextGrid;
+    QTableView* grid = Form.NextGrid;
     auto* delegate = new TCardDelegate(grid);
     grid->setItemDelegate(delegate);
     grid->setColumnWidth(icMainImage, 136);
@@ -105,7 +106,7 @@ TInputListPage::TInputListPage(TFormMain& form) : QObject(&form), Form(form), Va
     connect(Form.ActionMoveUp, &QAction::triggered, this, &TInputListPage::ActionMoveUpExecute);
     connect(Form.ActionMoveDown, &QAction::triggered, this, &TInputListPage::ActionMoveDownExecute);
     connect(Form.ActionPlay, &QAction::triggered, this, &TInputListPage::ActionPlayExecute);
-    connect(grid, &QTableWidget::cellDoubleClicked, this, &TInputListPage::NextGridDblClick);
+    connect(grid, &QAbstractItemView::doubleClicked, this, &TInputListPage::NextGridDblClick);
 }
 
 TInputListPage::~TInputListPage() {
@@ -215,18 +216,13 @@ void TInputListPage::AddRow(const TProbeResult& result) {
         if (Stopping)
             return;
     }
-    const std::string& path = result.Row.Path();
     if (!result.Opened) {
         const std::string line = "File load error: " + result.Error;
         Form.Log().AppendLine(line);
         Vars.FailedList.push_back(result.Error);
         return;
     }
-    (void)path;
-    QTableWidget* grid = Form.NextGrid;
-    const int row = grid->rowCount();
-    grid->insertRow(row);
-
+    QTableView* grid = Form.NextGrid;
     QPixmap picture;
     if (result.Row.AudioOnly) {
         const QPixmap icon = Form.ImageAudioIcon->pixmap();
@@ -237,28 +233,13 @@ void TInputListPage::AddRow(const TProbeResult& result) {
         picture = ThumbnailPixmap(result.Thumbnail);
     }
     Form.ThumbnailList.push_back(picture);
-    auto* image = new QTableWidgetItem;
-    image->setData(Qt::DecorationRole, picture);
-    grid->setItem(row, icMainImage, image);
 
     TInputRow cells = result.Row;
     const QFontMetrics metrics(grid->font());
     cells.Cells[icFileMinName] = ShortenPath(cells.Path(), PathWidth, [&](const std::string& text) {
         return metrics.horizontalAdvance(QString::fromStdString(text));
     });
-    for (int c = icFileMinName; c < InputCellCount; ++c) {
-        auto* item = new QTableWidgetItem;
-        if (c == icWidth)
-            item->setData(Qt::DisplayRole, cells.Width);
-        else if (c == icHeight)
-            item->setData(Qt::DisplayRole, cells.Height);
-        else if (c == icAspectRatio)
-            item->setData(Qt::DisplayRole, cells.AspectRatio);
-        else
-            item->setText(QString::fromStdString(cells.Cells[size_t(c)]));
-        grid->setItem(row, c, item);
-    }
-    grid->item(row, icMainImage)->setToolTip(QString::fromStdString(path));
+    Form.InputRows->AppendRow(cells, QVariant::fromValue(picture));
 }
 
 // --- commands -------------------------------------------------------------------------------
@@ -291,12 +272,12 @@ void TInputListPage::ActionDeleteExecute() {
     const int row = SelectedRow();
     if (row < 0)
         return;
-    Form.NextGrid->removeRow(row);
+    Form.InputRows->RemoveRow(row);
     SelectRow(SelectionAfterDelete(row, RowCount()));
 }
 
 void TInputListPage::ActionClearExecute() {
-    Form.NextGrid->setRowCount(0);
+    Form.InputRows->Clear();
 }
 
 void TInputListPage::ActionMoveUpExecute() {
@@ -330,50 +311,36 @@ void TInputListPage::NextGridAfterRowMove(int fromPos, int toPos) {
 }
 
 bool TInputListPage::MoveRow(int from, int to) {
-    QTableWidget* grid = Form.NextGrid;
-    const int rows = grid->rowCount();
-    if (from < 0 || from >= rows || to < 0 || to >= rows)
-        return false;
-    if (from == to)
-        return true;
-    std::vector<QTableWidgetItem*> items;
-    for (int c = 0; c < grid->columnCount(); ++c)
-        items.push_back(grid->takeItem(from, c));
-    grid->removeRow(from);
-    grid->insertRow(to);
-    for (int c = 0; c < int(items.size()); ++c)
-        grid->setItem(to, c, items[size_t(c)]);
-    return true;
+    return Form.InputRows->MoveRow(from, to);
 }
 
 int TInputListPage::SelectedRow() const {
-    QTableWidget* grid = Form.NextGrid;
-    return grid->selectionModel()->hasSelection() ? grid->currentRow() : -1;
+    QTableView* grid = Form.NextGrid;
+    return grid->selectionModel()->hasSelection() ? grid->currentIndex().row() : -1;
 }
 
 void TInputListPage::SelectRow(int row) {
-    QTableWidget* grid = Form.NextGrid;
-    if (row < 0 || row >= grid->rowCount()) {
+    QTableView* grid = Form.NextGrid;
+    if (row < 0 || row >= RowCount()) {
         grid->clearSelection();
         return;
     }
-    grid->setCurrentCell(row, icFileMinName);
+    grid->setCurrentIndex(Form.InputRows->index(row, icFileMinName));
     grid->selectRow(row);
 }
 
 std::string TInputListPage::CellText(int row, int cell) const {
-    const QTableWidgetItem* item = Form.NextGrid->item(row, cell);
-    return item ? item->data(Qt::DisplayRole).toString().toStdString() : std::string();
+    return Form.InputRows->CellText(row, TInputCell(cell));
 }
 
 int TInputListPage::RowCount() const {
-    return Form.NextGrid->rowCount();
+    return Form.InputRows->rowCount();
 }
 
 // --- dragging rows --------------------------------------------------------------------------
 
 bool TInputListPage::eventFilter(QObject* watched, QEvent* event) {
-    QTableWidget* grid = Form.NextGrid;
+    QTableView* grid = Form.NextGrid;
     if (watched != grid->viewport())
         return QObject::eventFilter(watched, event);
     switch (event->type()) {
@@ -404,7 +371,7 @@ bool TInputListPage::eventFilter(QObject* watched, QEvent* event) {
         if (Dragging && mouse->button() == Qt::LeftButton) {
             int to = grid->rowAt(mouse->position().toPoint().y());
             if (to < 0)
-                to = grid->rowCount() - 1;
+                to = RowCount() - 1;
             const int from = DragFrom;
             Dragging = false;
             DragFrom = -1;

@@ -31,8 +31,10 @@ TOutputPage::TOutputPage(TFormMain& form) : QObject(&form), Form(form) {
             list->setObjectName("ComboBoxPreset" + name);
             list->setAccessibleName(name + " presets");
             list->setMaxVisibleItems(10);
-            for (const char* text : format.Presets)
-                list->addItem(QString::fromUtf8(text));
+            for (int preset = 0; preset < format.PresetCount(); ++preset) {
+                const std::string_view text = format.PresetText(preset);
+                list->addItem(QString::fromUtf8(text.data(), int(text.size())));
+            }
             stack->addWidget(list);
             ComboBoxPreset[size_t(c)].push_back(list);
         }

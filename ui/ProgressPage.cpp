@@ -3,6 +3,8 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "convert/InputListModel.h"
+#include "convert/ProgressListModel.h"
 #include "engine/FFEncoder.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
@@ -10,14 +12,13 @@
 #include "ui/InputListPage.h"
 #include "ui/SoundPlayer.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLabel>
 #include <QProgressBar>
-#include <QTreeWidget>
 
 #include <cstdlib>
 
@@ -27,10 +28,6 @@ namespace {
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-int64_t CellNumber(const std::string& text) {
-    return std::strtoll(text.c_str(), nullptr, 10);
 }
 
 // The local time as a date-time value in days since 1899-12-30, as the state record keeps it.
@@ -62,23 +59,12 @@ bool TProgressPage::Running() const {
 }
 
 std::vector<TRunInput> TProgressPage::ListedInputs() const {
-    std::vector<TRunInput> inputs;
-    const TInputListPage& list = *Form.InputList;
-    for (int row = 0; row < list.RowCount(); ++row) {
-        TRunInput input;
-        input.Path = list.CellText(row, 5);
-        input.Duration = CellNumber(list.CellText(row, 13));
-        input.Width = int(CellNumber(list.CellText(row, 14)));
-        input.Height = int(CellNumber(list.CellText(row, 15)));
-        input.AspectRatio = std::strtod(list.CellText(row, 16).c_str(), nullptr);
-        inputs.push_back(std::move(input));
-    }
-    return inputs;
+    return Form.InputRows->RunInputs();
 }
 
 void TProgressPage::StartConversion() {
     TGlobalVars& vars = Form.Vars();
-    TFFEncoder* encoder = Form.FFEncoder.get();
+    TFFEncoder* encoder = Form.Encoder();
     if (!encoder) {
         Log("Cannot do convert, error: the media libraries are not loaded");
         RunFinished(TRunSummary{});
@@ -119,13 +105,14 @@ void TProgressPage::Cancel() {
 }
 
 void TProgressPage::DetachAndStop() {
-    if (!Form.FFEncoder)
+    TFFEncoder* encoder = Form.Encoder();
+    if (!encoder)
         return;
     // The run goes first: it stops the encoder and clears the outputs its unstarted tasks
     // had created, since no notice of this run will reach the page any more.
     ReleaseRun();
-    Form.FFEncoder->DetachEvents();
-    Form.FFEncoder->Stop(true);
+    encoder->DetachEvents();
+    encoder->Stop(true);
 }
 
 void TProgressPage::CheckBoxPlayASoundClick() {
@@ -143,8 +130,8 @@ void TProgressPage::CheckBoxShutdownClick() {
 }
 
 void TProgressPage::CheckBoxPreviewClick() {
-    if (Form.FFEncoder)
-        Form.FFEncoder->SetPreview(Form.CheckBoxPreview->isChecked());
+    if (TFFEncoder* encoder = Form.Encoder())
+        encoder->SetPreview(Form.CheckBoxPreview->isChecked());
 }
 
 void TProgressPage::LabelOpenFolderClick() {
@@ -158,11 +145,7 @@ void TProgressPage::Log(const std::string& line) {
 }
 
 void TProgressPage::RunStarting(bool merge) {
-    QTreeWidget* list = Form.ListViewConverting;
-    list->clear();
-    QTreeWidgetItem* header = list->headerItem();
-    header->setText(2, merge ? "Width x Height" : "Status");
-    header->setText(3, merge ? "Aspect Ratio" : "Progress");
+    Form.ProgressList->Reset(merge);
     Form.LabelCurrentFileTitle->setText(merge ? "Output file:" : "Current file:");
     Form.LabelCurrentFile->setText("...");
     Form.LabelProgress->setText("0%");
@@ -172,17 +155,11 @@ void TProgressPage::RunStarting(bool merge) {
 }
 
 void TProgressPage::ItemAdded(int index, const TProgressItem& item) {
-    auto* row = new QTreeWidgetItem(
-        {Q(item.Name), Q(item.DurationText), Q(item.Status), Q(item.Progress), Q(item.PathCell)});
-    Form.ListViewConverting->insertTopLevelItem(index, row);
+    Form.ProgressList->InsertItem(index, item);
 }
 
 void TProgressPage::ItemChanged(int index, const TProgressItem& item) {
-    QTreeWidgetItem* row = Form.ListViewConverting->topLevelItem(index);
-    if (!row)
-        return;
-    row->setText(2, Q(item.Status));
-    row->setText(3, Q(item.Progress));
+    Form.ProgressList->UpdateItem(index, item);
 }
 
 void TProgressPage::ProgressChanged(const TRunProgress& progress) {

@@ -35,7 +35,7 @@ const char* const ExpectedFirstRun =
     "OutputVideoFormat=2\r\n"
     "OutputDeviceFormat=0\r\n"
     "OutputWAVPreset=3\r\nOutputMP3Preset=2\r\nOutputWMAPreset=1\r\nOutputOGGPreset=3\r\n"
-    "OutputM4APreset=0\r\nOutputAACPreset=3\r\nOutputFLACPreset=5\r\nOutputMP2Preset=0\r\n"
+    "OutputAACPreset=3\r\nOutputM4APreset=0\r\nOutputFLACPreset=5\r\nOutputMP2Preset=0\r\n"
     "OutputAVIPreset=3\r\nOutputMP4Preset=3\r\nOutputFLVPreset=1\r\nOutputSWFPreset=1\r\n"
     "OutputMPEGPreset=5\r\nOutputRMPreset=1\r\nOutputWMVPreset=16\r\nOutputMOVPreset=7\r\n"
     "Output3GPPreset=2\r\nOutputiPodPreset=5\r\nOutputiPhonePreset=1\r\n"

@@ -19,34 +19,35 @@ struct TExpectedFormat {
     int Count;
     int Default;
     const char* Key;
+    const char* BrandingKey;
 };
 
 const TExpectedFormat Expected[] = {
-    {"AVI", 0, 0, ".avi", 29, 3, "OutputAVIPreset"},
-    {"MP4", 0, 1, ".mp4", 19, 3, "OutputMP4Preset"},
-    {"FLV", 0, 2, ".flv", 5, 1, "OutputFLVPreset"},
-    {"SWF", 0, 3, ".swf", 5, 1, "OutputSWFPreset"},
-    {"MPEG", 0, 4, ".mpg", 14, 5, "OutputMPEGPreset"},
-    {"RM", 0, 5, ".rm", 5, 1, "OutputRMPreset"},
-    {"WMV", 0, 6, ".wmv", 18, 16, "OutputWMVPreset"},
-    {"MOV", 0, 7, ".mov", 10, 7, "OutputMOVPreset"},
-    {"3GP", 0, 8, ".3gp", 5, 2, "Output3GPPreset"},
-    {"iPod", 1, 0, ".mp4", 10, 5, "OutputiPodPreset"},
-    {"iPhone", 1, 1, ".mp4", 3, 1, "OutputiPhonePreset"},
-    {"AppleTV", 1, 2, ".mp4", 3, 1, "OutputAppleTVPreset"},
-    {"PSP", 1, 3, ".mp4", 3, 1, "OutputPSPPreset"},
-    {"BlackBerry", 1, 4, ".mp4", 3, 1, "OutputBlackBerryPreset"},
-    {"MobilePhone", 1, 5, ".mp4", 4, 1, "OutputMobilePhonePreset"},
-    {"iPad", 1, 6, ".mp4", 3, 0, "OutputiPadPreset"},
-    {"Android", 1, 7, ".mp4", 3, 0, "OutputAndroidPreset"},
-    {"WAV", 2, 0, ".wav", 5, 3, "OutputWAVPreset"},
-    {"MP3", 2, 1, ".mp3", 4, 2, "OutputMP3Preset"},
-    {"WMA", 2, 2, ".wma", 5, 1, "OutputWMAPreset"},
-    {"OGG", 2, 3, ".ogg", 5, 3, "OutputOGGPreset"},
-    {"AAC", 2, 4, ".aac", 5, 3, "OutputAACPreset"},
-    {"M4A", 2, 5, ".m4a", 2, 0, "OutputM4APreset"},
-    {"FLAC", 2, 6, ".flac", 9, 5, "OutputFLACPreset"},
-    {"MP2", 2, 7, ".mp2", 3, 0, "OutputMP2Preset"},
+    {"AVI", 0, 0, ".avi", 29, 3, "OutputAVIPreset", "AVI"},
+    {"MP4", 0, 1, ".mp4", 19, 3, "OutputMP4Preset", "MP4"},
+    {"FLV", 0, 2, ".flv", 5, 1, "OutputFLVPreset", "FLV"},
+    {"SWF", 0, 3, ".swf", 5, 1, "OutputSWFPreset", "SWF"},
+    {"MPEG", 0, 4, ".mpg", 14, 5, "OutputMPEGPreset", "MPEG"},
+    {"RM", 0, 5, ".rm", 5, 1, "OutputRMPreset", "RM"},
+    {"WMV", 0, 6, ".wmv", 18, 16, "OutputWMVPreset", "WMV"},
+    {"MOV", 0, 7, ".mov", 10, 7, "OutputMOVPreset", "MOV"},
+    {"3GP", 0, 8, ".3gp", 5, 2, "Output3GPPreset", "3GP"},
+    {"iPod", 1, 0, ".mp4", 10, 5, "OutputiPodPreset", "IPOD"},
+    {"iPhone", 1, 1, ".mp4", 3, 1, "OutputiPhonePreset", "IPHONE"},
+    {"AppleTV", 1, 2, ".mp4", 3, 1, "OutputAppleTVPreset", "APPLETV"},
+    {"PSP", 1, 3, ".mp4", 3, 1, "OutputPSPPreset", "PSP"},
+    {"BlackBerry", 1, 4, ".mp4", 3, 1, "OutputBlackBerryPreset", "BLACKBERRY"},
+    {"MobilePhone", 1, 5, ".mp4", 4, 1, "OutputMobilePhonePreset", "MOBILEPHONE"},
+    {"iPad", 1, 6, ".mp4", 3, 0, "OutputiPadPreset", "IPAD"},
+    {"Android", 1, 7, ".mp4", 3, 0, "OutputAndroidPreset", "ANDROID"},
+    {"WAV", 2, 0, ".wav", 5, 3, "OutputWAVPreset", "WAV"},
+    {"MP3", 2, 1, ".mp3", 4, 2, "OutputMP3Preset", "MP3"},
+    {"WMA", 2, 2, ".wma", 5, 1, "OutputWMAPreset", "WMA"},
+    {"OGG", 2, 3, ".ogg", 5, 3, "OutputOGGPreset", "OGG"},
+    {"AAC", 2, 4, ".aac", 5, 3, "OutputAACPreset", "AAC"},
+    {"M4A", 2, 5, ".m4a", 2, 0, "OutputM4APreset", "M4A"},
+    {"FLAC", 2, 6, ".flac", 9, 5, "OutputFLACPreset", "FLAC"},
+    {"MP2", 2, 7, ".mp2", 3, 0, "OutputMP2Preset", "MP2"},
 };
 
 std::string Text(const char* format, int preset) {
@@ -66,7 +67,8 @@ TEST(Catalogue, FormatsCountsDefaultsAndExtensions) {
         EXPECT_EQ(f->Extension, e.Extension);
         EXPECT_EQ(f->PresetCount(), e.Count);
         EXPECT_EQ(f->DefaultPreset, e.Default);
-        EXPECT_EQ(f->PresetKeyName, e.Key);
+        EXPECT_EQ(f->PresetKeyName(), e.Key);
+        EXPECT_EQ(f->BrandingKey(), e.BrandingKey);
         total += f->PresetCount();
     }
     EXPECT_EQ(total, 180);
@@ -80,9 +82,8 @@ TEST(Catalogue, FormatsCountsDefaultsAndExtensions) {
     EXPECT_EQ(FindFormat(-1, 0), nullptr);
 }
 
-TEST(Catalogue, PresetKeysAreDistinctFieldsWithTheSettingsDefaults) {
-    // Each format writes its own state field; the settings store starts every field at the
-    // default the catalogue names.
+TEST(Catalogue, PresetKeysAreDistinctFields) {
+    // Each format writes its own state field.
     TGlobalVars vars;
     int n = 100;
     for (const auto& c : OutputClasses())
@@ -93,16 +94,6 @@ TEST(Catalogue, PresetKeysAreDistinctFieldsWithTheSettingsDefaults) {
         for (const auto& f : c.Formats)
             seen.insert(StoredPreset(vars, f));
     EXPECT_EQ(seen.size(), 25u);
-
-    TGlobalVars fromSettings;
-    SetDefaultUserSettings(fromSettings, "/tmp/");
-    TGlobalVars fromCatalogue;
-    ApplyDefaultPresets(fromCatalogue);
-    for (const auto& c : OutputClasses())
-        for (const auto& f : c.Formats) {
-            EXPECT_EQ(StoredPreset(fromSettings, f), f.DefaultPreset) << f.Name;
-            EXPECT_EQ(StoredPreset(fromCatalogue, f), f.DefaultPreset) << f.Name;
-        }
 }
 
 TEST(Catalogue, PresetTextsAsPrinted) {
@@ -278,6 +269,45 @@ TEST(CatalogueAvailability, BrandingFlagsHideFormatsAndClasses) {
     TBrandingConfig empty; // no flags read at all
     EXPECT_FALSE(FormatOffered(empty, *FindFormatByName("AVI")));
     EXPECT_FALSE(ClassButtonsShown(empty));
+}
+
+TEST(CatalogueAvailability, StoredChoicesTheEditionDoesNotOfferGiveWay) {
+    // Edition: which formats are offered, per class; "" offers none of the class.
+    struct TCase {
+        const char* Name;
+        std::array<const char*, OutputClassCount> Offered; // '1' per offered format
+        std::array<int, 4> Stored;                         // class, video, device, audio
+        std::array<int, 4> Shown;
+    };
+    const TCase cases[] = {
+        {"offered choices stay", {"111111111", "11111111", "11111111"}, {0, 4, 2, 1}, {0, 4, 2, 1}},
+        {"hidden format gives way to the first offered",
+         {"001111111", "00011111", "11111111"}, {1, 0, 1, 5}, {1, 2, 3, 5}},
+        {"class without formats gives way to the first class that has some",
+         {"", "", "00001"}, {0, 3, 3, 0}, {2, 3, 3, 4}},
+        {"class without formats keeps its stored format",
+         {"", "1", ""}, {2, 7, 0, 6}, {1, 7, 0, 6}},
+        {"numbers outside the catalogue stay", {"1", "1", "1"}, {9, 200, 0, 77}, {9, 200, 0, 77}},
+    };
+    for (const TCase& tc : cases) {
+        SCOPED_TRACE(tc.Name);
+        TBrandingConfig brand;
+        for (int c = 0; c < OutputClassCount; ++c) {
+            brand.Formats[size_t(c)].assign(OutputClasses()[size_t(c)].Formats.size(), false);
+            for (size_t f = 0; tc.Offered[size_t(c)][f]; ++f)
+                brand.Formats[size_t(c)][f] = tc.Offered[size_t(c)][f] == '1';
+        }
+        TGlobalVars vars;
+        vars.OutputFormatClass = uint8_t(tc.Stored[0]);
+        vars.OutputVideoFormat = uint8_t(tc.Stored[1]);
+        vars.OutputDeviceFormat = uint8_t(tc.Stored[2]);
+        vars.OutputAudioFormat = uint8_t(tc.Stored[3]);
+        FitSelectionToEdition(brand, vars);
+        EXPECT_EQ(vars.OutputFormatClass, tc.Shown[0]);
+        EXPECT_EQ(vars.OutputVideoFormat, tc.Shown[1]);
+        EXPECT_EQ(vars.OutputDeviceFormat, tc.Shown[2]);
+        EXPECT_EQ(vars.OutputAudioFormat, tc.Shown[3]);
+    }
 }
 
 TEST(Catalogue, ListingCoversEveryPresetInOrder) {

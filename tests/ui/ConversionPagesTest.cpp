@@ -10,6 +10,7 @@
 #include "ui/PreviewWindow.h"
 #include "ui/Widgets.h"
 
+#include "convert/InputListModel.h"
 #include "FormSupport.h"
 
 #include <QAction>
@@ -17,7 +18,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -193,7 +194,7 @@ TEST_F(ConversionPages, WhileABatchIsProbedNextWaitsAndNoRowArrivesAfterTheUserM
     form.AddFiles(files);
     ProcessPending();
     EXPECT_EQ(form.ActivePage(), wpMode);
-    EXPECT_EQ(form.NextGrid->rowCount(), 0);
+    EXPECT_EQ(form.InputRows->rowCount(), 0);
     EXPECT_EQ(watcher.Dialogs.size(), 1u);
 }
 

@@ -6,9 +6,11 @@
 #include "tests/fixtures/MediaFixtures.h"
 #include "tests/support/FakeVideoService.h"
 #include "ui/FormYouTubeHQ.h"
+#include "download/QueueModel.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
+#include "convert/InputListModel.h"
 #include "FormSupport.h"
 
 #include <QAction>
@@ -19,7 +21,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -231,12 +233,12 @@ TEST_F(DownloadPagesTest, ARunGoesFromTheLinksToTheSummary) {
     TRecordingPower power;
     TWindowInFront elsewhere;
     ASSERT_TRUE(elsewhere.Active);
-    std::vector<int> rowsSeen;
-    QObject::connect(Form().ListViewURLDownload->model(), &QAbstractItemModel::rowsInserted,
-                     [&] { rowsSeen.push_back(Form().ListViewURLDownload->topLevelItemCount()); });
+    int rowsSeen = 0;
+    QObject::connect(Form().QueueList, &QAbstractItemModel::rowsInserted,
+                     [&] { rowsSeen = std::max(rowsSeen, Form().QueueList->rowCount()); });
     ASSERT_TRUE(Download(folder));
 
-    EXPECT_EQ(rowsSeen.size(), 3u); // the queue showed one row per link
+    EXPECT_EQ(rowsSeen, 3); // the queue showed one row per link
     EXPECT_EQ(power.SleepCalls,
               (std::vector<std::string>{"take Downloading videos", "release"}));
     // The user works in another window: the desktop is told.
@@ -249,7 +251,7 @@ TEST_F(DownloadPagesTest, ARunGoesFromTheLinksToTheSummary) {
                                                                  folder + "/Clip_ one_(1).mp4"}));
     EXPECT_EQ(Form().LabelTitle->text(), "The downloading is finished.");
     EXPECT_EQ(Form().ListViewInputURL->topLevelItemCount(), 0);
-    EXPECT_EQ(Form().ListViewURLDownload->topLevelItemCount(), 0);
+    EXPECT_EQ(Form().QueueList->rowCount(), 0);
     for (QLabel* label : {Form().LabelURLCurrentFile, Form().LabelURLStatus, Form().LabelSpeed,
                           Form().LabelQuality})
         EXPECT_EQ(Label(label), "...");
@@ -279,14 +281,17 @@ TEST_F(DownloadPagesTest, CancelDuringTheSecondDownloadShowsTheSummary) {
     EXPECT_EQ(power.HeldLocks, 1);
     // The second video is coming in: the table and the status group show it.
     ASSERT_TRUE(ProcessUntil([&] {
-        QTreeWidgetItem* row = Form().ListViewURLDownload->topLevelItem(1);
-        return row && row->text(1) == "Downloading...";
+        const TDownloadItem* row = Form().QueueList->Item(1);
+        return row && row->Status == "Downloading...";
     }));
-    EXPECT_EQ(Form().ListViewURLDownload->topLevelItem(0)->text(1), "Finish.");
-    EXPECT_EQ(Form().ListViewURLDownload->topLevelItem(1)->text(0), "Slow");
+    const auto cell = [&](int row, int column) {
+        return Form().QueueList->index(row, column).data().toString();
+    };
+    EXPECT_EQ(cell(0, TQueueModel::qcStatus), "Finish.");
+    EXPECT_EQ(cell(1, TQueueModel::qcName), "Slow");
     EXPECT_EQ(Label(Form().LabelURLCurrentFile), "Slow");
     EXPECT_EQ(Label(Form().LabelQuality), DefaultQualityDescription);
-    EXPECT_EQ(Form().ListViewURLDownload->topLevelItem(1)->text(2), "50.00MB");
+    EXPECT_EQ(cell(1, TQueueModel::qcSize), "50.00MB");
 
     Desktop().Answers = {mrYes};
     Form().ActionExit->trigger();
@@ -364,7 +369,7 @@ TEST_F(DownloadPagesTest, DownloadedVideosGoToTheFileListProbed) {
     Form().ButtonConvertDownloaded->click();
     EXPECT_EQ(Form().ActivePage(), wpStep1);
     EXPECT_EQ(Form().LabelTitle->text().toStdString().rfind("Select the file(s)", 0), 0u);
-    ASSERT_TRUE(ProcessUntil([&] { return Form().NextGrid->rowCount() == 2; }, 20000));
+    ASSERT_TRUE(ProcessUntil([&] { return Form().InputRows->rowCount() == 2; }, 20000));
     EXPECT_TRUE(Desktop().Messages.empty()) << Messages().front();
 }
 

@@ -5,7 +5,7 @@
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "ui/SessionEndings.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include "FormSupport.h"
 

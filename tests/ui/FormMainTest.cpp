@@ -5,8 +5,9 @@
 #include "script/Script.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
+#include "convert/InputListModel.h"
 #include "FormSupport.h"
 
 #include <QAbstractItemView>
@@ -23,7 +24,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 
@@ -99,29 +100,29 @@ TEST(FormMainStart, ALaterStartKeepsTheStoredPlacementAndTheConvertEditionStarts
 TEST(FormMainStart, TheMediaLibrariesAreBoundAtStartAndTheEngineLogReachesTheLogWindow) {
     TFormFixture f(BrandingText("T", true, false));
     EXPECT_TRUE(f.Form->LibrariesLoaded()) << f.Log->Lines().join("\n").toStdString();
-    ASSERT_TRUE(f.Form->FFLogger);
-    f.Form->FFLogger->Log(llError, "Could not open codec");
+    ASSERT_TRUE(f.Form->Controller->Encoder());
+    f.Form->Controller->Logger().Log(llError, "Could not open codec");
     ASSERT_FALSE(f.Log->Lines().isEmpty());
     const QString line = f.Log->Lines().last();
     EXPECT_TRUE(line.startsWith("#")) << line.toStdString();
     EXPECT_TRUE(line.endsWith(".3: Could not open codec")) << line.toStdString();
     // Below the window's level nothing arrives.
     const auto count = f.Log->Lines().size();
-    f.Form->FFLogger->Log(llWarning, "just a warning");
+    f.Form->Controller->Logger().Log(llWarning, "just a warning");
     EXPECT_EQ(f.Log->Lines().size(), count);
 }
 
 TEST(FormMainStart, TheScriptHostKnowsTheWindowAsFormAndHasAHostItem) {
     TFormFixture f(BrandingText("T", true, false));
-    ASSERT_TRUE(f.Form->ScriptHost);
-    EXPECT_TRUE(f.Form->ScriptHost->FindItem("Form"));
-    EXPECT_TRUE(f.Form->ScriptHost->FindItem("Host"));
+    ASSERT_TRUE(f.Form->Controller->ScriptHost());
+    EXPECT_TRUE(f.Form->Controller->ScriptHost()->FindItem("Form"));
+    EXPECT_TRUE(f.Form->Controller->ScriptHost()->FindItem("Host"));
     std::vector<std::string> echoed;
-    f.Form->HostScriptlet->OnEcho = [&](THostScriptlet&, const std::string& text) {
+    f.Form->Controller->HostItem()->OnEcho = [&](THostScriptlet&, const std::string& text) {
         echoed.push_back(text);
     };
-    f.Form->ScriptHost->Lines = {"Host.Echo(Form.LabelTitle.Caption);"};
-    f.Form->ScriptHost->Run();
+    f.Form->Controller->ScriptHost()->Lines = {"Host.Echo(Form.LabelTitle.Caption);"};
+    f.Form->Controller->ScriptHost()->Run();
     EXPECT_EQ(echoed, (std::vector<std::string>{"Welcome to T! What do you want to do?"}));
 }
 
@@ -239,7 +240,7 @@ TEST(FormMainBranding, AChoiceTheEditionHidesGivesWayToTheFirstItOffersAndOthers
         f.Vars.OutputAudioFormat = uint8_t(c.StoredAudio);
         const int deviceStored = f.Vars.OutputDeviceFormat;
         TFormMain& form = *f.Form;
-        form.NextGrid->insertRow(0);
+        form.InputRows->AppendRow(TInputRow{});
         form.ActionNext->trigger();
         ASSERT_EQ(form.ActivePage(), wpStep2);
         EXPECT_EQ(f.Vars.OutputFormatClass, c.ShownClass);

@@ -35,9 +35,9 @@ TEST_F(ProgressPageTest, TwoFilesRunFromTheListToTheSummaryWithItemsTimesSoundAn
     EXPECT_TRUE(Main().CheckBoxPlayASound->isChecked());
     // The Preview box is the encoder's property.
     Main().CheckBoxPreview->setChecked(true);
-    EXPECT_TRUE(Main().FFEncoder->Preview());
+    EXPECT_TRUE(Main().Encoder()->Preview());
     Main().CheckBoxPreview->setChecked(false);
-    EXPECT_FALSE(Main().FFEncoder->Preview());
+    EXPECT_FALSE(Main().Encoder()->Preview());
     ASSERT_TRUE(WaitForSummary());
 
     EXPECT_EQ(Summary(), "2/2/0");
@@ -50,15 +50,15 @@ TEST_F(ProgressPageTest, TwoFilesRunFromTheListToTheSummaryWithItemsTimesSoundAn
     EXPECT_TRUE(Main().MemoErrorLog->isHidden());
     EXPECT_EQ(Sound.Played, (std::vector<std::string>{Main().ProgramFolder() + "sounds/done.wav"}));
     EXPECT_EQ(LogLines("File has been added to convert list."), 2);
-    EXPECT_EQ(Main().FFEncoder->CodecThreads, 0);
-    EXPECT_FALSE(Main().FFEncoder->Working());
-    EXPECT_EQ(Main().FFEncoder->TasksCount(), 0);
+    EXPECT_EQ(Main().Encoder()->CodecThreads, 0);
+    EXPECT_FALSE(Main().Encoder()->Working());
+    EXPECT_EQ(Main().Encoder()->TasksCount(), 0);
 
     // The progress list: per-file columns, both items finished.
     EXPECT_EQ(Header(2), "Status");
     EXPECT_EQ(Header(3), "Progress");
     EXPECT_EQ(Main().LabelCurrentFileTitle->text(), "Current file:");
-    ASSERT_EQ(Main().ListViewConverting->topLevelItemCount(), 2);
+    ASSERT_EQ(Main().ProgressList->rowCount(), 2);
     EXPECT_EQ(Cell(0, 0), "clip.avi");
     EXPECT_EQ(Cell(1, 0), "tone.wav");
     EXPECT_TRUE(Cell(0, 1).startsWith("00:00:02.")) << Cell(0, 1).toStdString();
@@ -83,7 +83,7 @@ TEST_F(ProgressPageTest, TwoFilesRunFromTheListToTheSummaryWithItemsTimesSoundAn
     EXPECT_EQ(F->Desktop.Opened, (std::vector<std::string>{Out}));
     Main().ActionNext->trigger();
     EXPECT_EQ(Main().ActivePage(), FirstPage(false));
-    EXPECT_EQ(Main().ListViewConverting->topLevelItemCount(), 0);
+    EXPECT_EQ(Main().ProgressList->rowCount(), 0);
     EXPECT_EQ(Main().InputList->RowCount(), 0);
 }
 
@@ -179,7 +179,7 @@ TEST_F(ProgressPageTest, TheJoinEditionJoinsEveryFileIntoOneOutputAndMayPowerOff
     EXPECT_EQ(Header(2), "Width x Height");
     EXPECT_EQ(Header(3), "Aspect Ratio");
     EXPECT_EQ(Main().LabelCurrentFileTitle->text(), "Output file:");
-    ASSERT_EQ(Main().ListViewConverting->topLevelItemCount(), 3);
+    ASSERT_EQ(Main().ProgressList->rowCount(), 3);
     const std::string merged = Out + "Output_Merge(1).avi";
     EXPECT_EQ(Cell(0, 0), "a.avi");
     EXPECT_EQ(Cell(1, 0), "b.avi");
@@ -267,8 +267,8 @@ TEST_F(ProgressPageTest, CancelDuringTheSecondFileCountsItAsFailedAndShowsTheSum
               (std::vector<std::string>{"take Converting files", "release"}));
     EXPECT_EQ(F->Notifier.Shown,
               std::vector<std::string>{"Clipwright | 1 file converted, 1 failed | " + Out});
-    EXPECT_FALSE(Main().FFEncoder->Working());
-    EXPECT_EQ(Main().FFEncoder->TasksCount(), 0);
+    EXPECT_FALSE(Main().Encoder()->Working());
+    EXPECT_EQ(Main().Encoder()->TasksCount(), 0);
     SetPreviewerFactory(nullptr);
     EXPECT_GT(OutputDuration(Out + "first.mp4"), 800'000);
     // The stopped output is either finished and playable or gone: never an empty shell.

@@ -1,5 +1,5 @@
 #include "ui/QtMainThread.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 #include "UiTestSupport.h"
 

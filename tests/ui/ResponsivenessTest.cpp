@@ -51,9 +51,9 @@ TEST_F(ResponsivenessTest, TheEventLoopKeepsTurningDuringARunAndClosingStopsItQu
     });
     timer.start();
     // Measure over 1.5 s of the run, through several progress events.
-    ProcessUntil([&] { return clock.elapsed() > 1500 || !Main().FFEncoder->Working(); }, 5000);
+    ProcessUntil([&] { return clock.elapsed() > 1500 || !Main().Encoder()->Working(); }, 5000);
     timer.stop();
-    ASSERT_TRUE(Main().FFEncoder->Working()) << "the run ended before the measurement did";
+    ASSERT_TRUE(Main().Encoder()->Working()) << "the run ended before the measurement did";
     EXPECT_GT(ticks, 50);
     EXPECT_LT(longest, 50) << "the event loop stood still for " << longest << " ms";
     std::printf("event loop: %d ticks, longest gap %lld ms\n", ticks, (long long)longest);
@@ -66,7 +66,7 @@ TEST_F(ResponsivenessTest, TheEventLoopKeepsTurningDuringARunAndClosingStopsItQu
     EXPECT_EQ(F->ClosedCount, 1);
     // Every task has ended (the encoder stays marked busy until the detached run would have
     // cleared it), and the stopped output is finished and playable or not there at all.
-    EXPECT_TRUE(Main().FFEncoder->AllDone());
+    EXPECT_TRUE(Main().Encoder()->AllDone());
     for (int i = 1; i <= 4; ++i) {
         const std::string output = Out + "long" + std::to_string(i) + ".mp4";
         if (fs::exists(output)) {

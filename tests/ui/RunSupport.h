@@ -7,6 +7,7 @@
 #include "engine/FFEncoder.h"
 #include "tests/fixtures/MediaFixtures.h"
 #include "ui/FormShutdown.h"
+#include "convert/ProgressListModel.h"
 #include "ui/InputListPage.h"
 #include "ui/OutputPage.h"
 #include "ui/SoundPlayer.h"
@@ -74,11 +75,12 @@ protected:
         return ProcessUntil([&] { return Main().ActivePage() == wpStep4; }, timeoutMs);
     }
     QString Cell(int row, int column) {
-        QTreeWidgetItem* item = Main().ListViewConverting->topLevelItem(row);
-        return item ? item->text(column) : QString("<no row>");
+        const TProgressListModel& list = *Main().ProgressList;
+        return row < list.rowCount() ? list.Cell(row, TProgressListModel::TColumn(column))
+                                     : QString("<no row>");
     }
     QString Header(int column) {
-        return Main().ListViewConverting->headerItem()->text(column);
+        return Main().ProgressList->headerData(column, Qt::Horizontal).toString();
     }
     int LogLines(const QString& prefix) {
         int n = 0;

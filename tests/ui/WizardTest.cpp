@@ -1,9 +1,12 @@
 // The wizard on the real window: page texts per edition, every transition with Yes and No
 // answers (given through the recording desktop), and the folder checks.
 #include "ui/Widgets.h"
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
+#include "convert/InputListModel.h"
 #include "FormSupport.h"
+#include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -11,7 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -83,7 +86,7 @@ protected:
     }
     TFormMain& Form() { return *F->Form; }
     TRecordingDesktop& Desktop() { return F->Desktop; }
-    void AddRow() { Form().NextGrid->insertRow(Form().NextGrid->rowCount()); }
+    void AddRow() { Form().InputRows->AppendRow(TInputRow{}); }
     void AddLink(const char* link) {
         Form().ListViewInputURL->addTopLevelItem(new QTreeWidgetItem({link}));
     }
@@ -130,20 +133,20 @@ TEST_F(WizardTest, StepOneNeedsFilesAndItsBackAndCancelAskBeforeEmptyingTheList)
     for (QAction* command : {Form().ActionBack, Form().ActionExit}) {
         Press(command, mrNo);
         EXPECT_EQ(Form().ActivePage(), wpStep1);
-        EXPECT_EQ(Form().NextGrid->rowCount(), 1);
+        EXPECT_EQ(Form().InputRows->rowCount(), 1);
         EXPECT_EQ(Desktop().Messages.back().Buttons, (std::vector<TMsgDlgButton>{mbYes, mbNo}));
     }
     EXPECT_EQ(Desktop().Messages[1].Message, "Are you sure to cancel and go back?");
     EXPECT_EQ(LastMessage(), "Are you sure to cancel?");
     Press(Form().ActionBack, mrYes);
     EXPECT_EQ(Form().ActivePage(), wpMode);
-    EXPECT_EQ(Form().NextGrid->rowCount(), 0);
+    EXPECT_EQ(Form().InputRows->rowCount(), 0);
 
     Form().ActivatePage(wpStep1);
     AddRow();
     Press(Form().ActionExit, mrYes);
     EXPECT_EQ(Form().ActivePage(), wpMode);
-    EXPECT_EQ(Form().NextGrid->rowCount(), 0);
+    EXPECT_EQ(Form().InputRows->rowCount(), 0);
     EXPECT_EQ(F->ClosedCount, 0);
 }
 
@@ -172,7 +175,7 @@ TEST_F(WizardTest, StepTwoBackKeepsTheListAndDropsFolderEditsExitAsksBeforeEmpty
     Form().ActionBack->trigger();
     EXPECT_TRUE(Desktop().Messages.empty());
     EXPECT_EQ(Form().ActivePage(), wpStep1);
-    EXPECT_EQ(Form().NextGrid->rowCount(), 1);
+    EXPECT_EQ(Form().InputRows->rowCount(), 1);
     EXPECT_EQ(F->Vars.OutputFileDir, stored);
     Form().ActionNext->trigger();
     EXPECT_EQ(Form().EditOutputDir->text().toStdString(), stored);
@@ -182,7 +185,7 @@ TEST_F(WizardTest, StepTwoBackKeepsTheListAndDropsFolderEditsExitAsksBeforeEmpty
     EXPECT_EQ(Form().ActivePage(), wpStep2);
     Press(Form().ActionExit, mrYes);
     EXPECT_EQ(Form().ActivePage(), wpMode);
-    EXPECT_EQ(Form().NextGrid->rowCount(), 0);
+    EXPECT_EQ(Form().InputRows->rowCount(), 0);
 }
 
 TEST_F(WizardTest, StepTwoNextCreatesTheFolderWithItsParentsThenStartsTheConversion) {
@@ -276,19 +279,23 @@ TEST_F(WizardTest, FinishOnTheSummariesEmptiesTheListsAndReturnsToTheFirstPage) 
     Make(true);
     Form().ActivatePage(wpStep4);
     AddRow();
-    Form().ListViewConverting->addTopLevelItem(new QTreeWidgetItem({"clip.avi"}));
+    TProgressItem item;
+    item.Name = "clip.avi";
+    Form().ProgressList->InsertItem(0, item);
     Form().ActionNext->trigger();
     EXPECT_EQ(Form().ActivePage(), wpMode);
-    EXPECT_EQ(Form().NextGrid->rowCount(), 0);
-    EXPECT_EQ(Form().ListViewConverting->topLevelItemCount(), 0);
+    EXPECT_EQ(Form().InputRows->rowCount(), 0);
+    EXPECT_EQ(Form().ProgressList->rowCount(), 0);
 
     Form().ActivatePage(wpStep7);
     AddLink("https://www.youtube.com/watch?v=a");
-    Form().ListViewURLDownload->addTopLevelItem(new QTreeWidgetItem({"a"}));
+    TDownloadItem queued;
+    queued.Caption = "a";
+    Form().QueueList->SetItems({queued});
     Form().ActionNext->trigger();
     EXPECT_EQ(Form().ActivePage(), wpMode);
     EXPECT_EQ(Form().ListViewInputURL->topLevelItemCount(), 0);
-    EXPECT_EQ(Form().ListViewURLDownload->topLevelItemCount(), 0);
+    EXPECT_EQ(Form().QueueList->rowCount(), 0);
     EXPECT_TRUE(Desktop().Messages.empty());
 
     Make(false);
@@ -296,7 +303,7 @@ TEST_F(WizardTest, FinishOnTheSummariesEmptiesTheListsAndReturnsToTheFirstPage) 
     AddRow();
     Form().ActionNext->trigger();
     EXPECT_EQ(Form().ActivePage(), wpStep1);
-    EXPECT_EQ(Form().NextGrid->rowCount(), 0);
+    EXPECT_EQ(Form().InputRows->rowCount(), 0);
 }
 
 TEST_F(WizardTest, StepFiveNeedsLinksAndAFolderAndAsksBeforeGoingBack) {

@@ -7,6 +7,7 @@
 #include "app/Branding.h"
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
+#include "convert/ProgressListModel.h"
 #include "tests/fixtures/MediaFixtures.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
@@ -109,9 +110,9 @@ int main(int argc, char** argv) {
         form.EditOutputDir->setText(QString::fromStdString(folder + "converted"));
         form.ActionNext->trigger();
         const bool running = WaitFor([&] {
-            QTreeWidgetItem* item = form.ListViewConverting->topLevelItem(0);
-            return item && item->text(3).endsWith('%') && item->text(3) != "0%" &&
-                   item->text(3).size() >= 3;
+            const TProgressItem* item = form.ProgressList->Item(0);
+            const QString progress = item ? QString::fromStdString(item->Progress) : QString();
+            return item && progress.endsWith('%') && progress != "0%" && progress.size() >= 3;
         }, 60000);
         ok = running && Shoot(form, QString("%1/%2-TabSheetStep3-running.png").arg(out, prefix)) &&
              ok;

@@ -11,6 +11,7 @@
 #include "app/GlobalVars.h"
 #include "app/IniFile.h"
 #include "app/Platform.h"
+#include "download/QueueModel.h"
 #include "tests/support/FakeVideoService.h"
 #include "ui/DownloadPages.h"
 #include "ui/FormLog.h"
@@ -111,8 +112,8 @@ int main(int argc, char** argv) {
         // The second video trickles in; the picture is taken while it does.
         form.ActionNext->trigger();
         const bool downloading = WaitFor([&] {
-            QTreeWidgetItem* row = form.ListViewURLDownload->topLevelItem(1);
-            return row && row->text(1) == "Downloading..." && row->text(4) != "0%";
+            const TDownloadItem* row = form.QueueList->Item(1);
+            return row && row->Status == "Downloading..." && row->Progress != "0%";
         });
         if (!downloading)
             std::fprintf(stderr, "clipwright-screenshots-download: the download did not start\n");

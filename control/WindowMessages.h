@@ -1,6 +1,6 @@
 // The main window's messages. Long steps are handed back to the main thread as queued calls
-// of the window (posted: run later, in posting order; sent: run at once). The numbers of the
-// original window messages are kept so that logs and tests can name them.
+// of the window (posted: run later, in posting order; sent: run at once). The numbers are
+// fixed so that logs and tests can name them.
 #pragma once
 
 namespace cw {

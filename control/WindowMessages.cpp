@@ -1,4 +1,4 @@
-#include "ui/WindowMessages.h"
+#include "control/WindowMessages.h"
 
 namespace cw {
 
