@@ -35,55 +35,6 @@ std::mutex& PreviewLock() {
     return lock;
 }
 
-// -- owners of library objects -------------------------------------------------------------
-
-void TFreeCodecContext::operator()(AVCodecContext* context) const {
-    if (context && ff::avcodec_free_context) {
-        // The two-pass statistics given to an encoder are ours to free.
-        ff::av_freep(&context->stats_in);
-        TCodecLock lock;
-        ff::avcodec_free_context(&context);
-    }
-}
-void TFreeFrame::operator()(AVFrame* frame) const {
-    if (frame && ff::av_frame_free)
-        ff::av_frame_free(&frame);
-}
-void TFreePacket::operator()(AVPacket* packet) const {
-    if (packet && ff::av_packet_free)
-        ff::av_packet_free(&packet);
-}
-void TFreeScaler::operator()(SwsContext* context) const {
-    if (context && ff::sws_freeContext)
-        ff::sws_freeContext(context);
-}
-void TFreeResampler::operator()(SwrContext* context) const {
-    if (context && ff::swr_free)
-        ff::swr_free(&context);
-}
-void TFreeAudioFifo::operator()(AVAudioFifo* fifo) const {
-    if (fifo && ff::av_audio_fifo_free)
-        ff::av_audio_fifo_free(fifo);
-}
-void TFreeFilterGraph::operator()(AVFilterGraph* graph) const {
-    ff::avfilter_graph_free(&graph);
-}
-
-void TFreeBitstreamFilter::operator()(AVBSFContext* context) const {
-    if (context && ff::av_bsf_free)
-        ff::av_bsf_free(&context);
-}
-void TFreeSamples::operator()(uint8_t** planes) const {
-    if (planes && ff::av_freep) {
-        ff::av_freep(&planes[0]);
-        ff::av_freep(&planes);
-    }
-}
-
-TAudioOutState::~TAudioOutState() {
-    TFreeSamples()(Buffer);
-}
-
 // -- events and the worker -----------------------------------------------------------------
 
 void TJobEvent::Set() {
@@ -523,7 +474,7 @@ void TCustomFFmpeg::OpenDecoders() {
 void TCustomFFmpeg::WriteHeaders() {
     for (size_t f = 0; f < Outputs.size(); ++f) {
         TOutputFile& output = *Outputs[f];
-        if (ff::avformat_write_header(output.Context, nullptr) < 0) {
+        if (ff::avformat_write_header(output.Context.get(), nullptr) < 0) {
             std::string text = FormatText(
                 "Could not write header for output file #%d (incorrect codec parameters ?)",
                 static_cast<int>(f));
@@ -536,7 +487,7 @@ void TCustomFFmpeg::WriteHeaders() {
 
 void TCustomFFmpeg::DumpStreamMapping() {
     for (size_t f = 0; f < Outputs.size(); ++f)
-        ff::av_dump_format(Outputs[f]->Context, static_cast<int>(f), Outputs[f]->FileName.c_str(),
+        ff::av_dump_format(Outputs[f]->Context.get(), static_cast<int>(f), Outputs[f]->FileName.c_str(),
                            1);
     if (Verbose < 0)
         return;
@@ -624,7 +575,7 @@ void TCustomFFmpeg::ReadLoop() {
 
         TInputFile& input = *Inputs[fileIndex];
         Reading = true;
-        const int result = ff::av_read_frame(input.Context, Packet.get());
+        const int result = ff::av_read_frame(input.Context.get(), Packet.get());
         Reading = false;
         if (result == AVERROR(EAGAIN)) {
             input.NoPacket = true;
@@ -788,7 +739,7 @@ void TCustomFFmpeg::EndRun() {
             FilterAndWrite(*ost, 0, nullptr);
     for (auto& output : Outputs)
         if (output->HeaderWritten)
-            if (int result = ff::av_write_trailer(output->Context); result < 0)
+            if (int result = ff::av_write_trailer(output->Context.get()); result < 0)
                 Fail(ErrorText("av_write_trailer()", result));
     Report(true, -1);
     CloseRunCodecs();
@@ -818,20 +769,13 @@ void TCustomFFmpeg::FreeRunTables() {
         ost->Audio.Resampler.reset();
         ost->Audio.Fifo.reset();
         ost->Audio.Frame.reset();
-        TFreeSamples()(ost->Audio.Buffer);
-        ost->Audio.Buffer = nullptr;
+        ost->Audio.Buffer.reset();
         ost->Audio.BufferSamples = 0;
         ost->Source = ost->SyncSource = nullptr;
         ost->JoinSources.clear();
-        if (ost->PassLog) {
-            std::fclose(ost->PassLog);
-            ost->PassLog = nullptr;
-        }
+        ost->PassLog.reset();
     }
-    if (VStatsFile) {
-        std::fclose(VStatsFile);
-        VStatsFile = nullptr;
-    }
+    VStatsFile.reset();
     OutputStreams.clear();
     InputStreams.clear();
     Packet.reset();
@@ -876,7 +820,7 @@ std::string PsnrText(const TOutputStream& ost, bool last) {
 void TCustomFFmpeg::Report(bool last, int fileIndex) {
     if (Outputs.empty())
         return;
-    AVFormatContext* oc = Outputs[0]->Context;
+    AVFormatContext* oc = Outputs[0]->Context.get();
     int64_t totalSize = 0;
     if (oc->pb) {
         totalSize = ff::avio_size(oc->pb);
@@ -998,16 +942,14 @@ void TCustomFFmpeg::ReleaseFiles() {
 void TCustomFFmpeg::CloseFiles(bool removeEmptyOutputs) {
     FreeRunTables();
     for (auto& output : Outputs) {
-        AVFormatContext* context = output->Context;
+        AVFormatContext* context = output->Context.get();
         if (!context)
             continue;
         const bool writesFile = output->WritesFile();
         std::string path = FromLibraryFileName(context->url ? context->url : "");
-        if (writesFile)
-            CloseOutputFile(context);
         output->Streams.clear();
-        ff::avformat_free_context(context);
-        output->Context = nullptr;
+        output->Context.reset(); // closes the file access too
+
         std::error_code error;
         if (removeEmptyOutputs && writesFile && !path.empty() &&
             std::filesystem::is_regular_file(path, error) &&
@@ -1026,8 +968,7 @@ void TCustomFFmpeg::CloseFiles(bool removeEmptyOutputs) {
     AudioHookBuffer.shrink_to_fit();
     for (auto& input : Inputs) {
         input->Decoders.clear();
-        if (input->Context)
-            CloseInputFile(&input->Context);
+        input->Context.reset();
     }
     Inputs.clear();
 }

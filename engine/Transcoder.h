@@ -235,7 +235,6 @@ private:
                                  const std::string& codecName);
     void SetGlobalHeader(AVCodecContext* encoder, AVFormatContext* context, bool video);
     void OpenInputStreams(TInputFile& input);
-    void CloseFailedOutput(AVFormatContext*& context);
 
     // -- a run ------------------------------------------------------------------------
     void Transcode();
@@ -354,7 +353,7 @@ private:
     int64_t LastPreviewTime = INT64_MIN;
     std::shared_ptr<TPreviewer> Previewer; // shared with a frame being shown
     std::vector<uint8_t> AudioHookBuffer;  // planar samples interleaved for the audio hook
-    std::FILE* VStatsFile = nullptr;
+    TFilePtr VStatsFile;
 
     std::mutex WorkerLock;
     TConvertThread* Worker = nullptr;

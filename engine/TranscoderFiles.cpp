@@ -236,7 +236,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
             throw FFmpegException(FormatText("Unknown input format: \"%s\"", FileFormat.c_str()));
         FileFormat.clear();
     }
-    AVFormatContext* context = ff::avformat_alloc_context();
+    TInputContextPtr context(ff::avformat_alloc_context());
     if (!context)
         throw FFmpegException("avformat_alloc_context failed");
 
@@ -256,7 +256,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
         ff::av_dict_set(&parameters, "channel", std::to_string(VideoChannel).c_str(), 0);
     if (!VideoStandard.empty())
         ff::av_dict_set(&parameters, "standard", VideoStandard.c_str(), 0);
-    ApplyGenericOptions(context, FormatTemplate(), nullptr, OptionMaskInputContainer);
+    ApplyGenericOptions(context.get(), FormatTemplate(), nullptr, OptionMaskInputContainer);
 
     const TInterruptCallback timeoutCheck =
         MakeInterruptCallback<&TCustomFFmpeg::TimeoutCheck>(this);
@@ -269,8 +269,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
         registered = false;
         ff::av_dict_free(&parameters);
         if (!result) {
-            if (context)
-                CloseInputFile(&context);
+            context.reset();
             ConsumeInputOptions();
         }
         return result;
@@ -289,8 +288,6 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
         if (forced[2])
             context->subtitle_codec_id = forced[2]->id;
     } catch (const FFmpegException&) {
-        ff::avformat_free_context(context);
-        context = nullptr;
         return finish(false);
     }
     context->flags |= AVFMT_FLAG_NONBLOCK;
@@ -300,11 +297,13 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
         registered = true;
     }
     IoStart = ff::av_gettime();
-    int result = OpenInputFile(&context, ToLibraryFileName(fileName), format, &parameters);
+    // On failure the context is freed and the pointer left null.
+    AVFormatContext* opened = context.release();
+    int result = OpenInputFile(&opened, ToLibraryFileName(fileName), format, &parameters);
+    context.reset(opened);
     IoStart = IoIdle;
     if (result < 0) {
         OpenError = ErrorText(fileName, result);
-        context = nullptr;
         return finish(false);
     }
 
@@ -334,7 +333,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
         // A handler that throws leaves nothing behind: the container is closed and the
         // interrupt entry of this thread removed before the error goes on.
         try {
-            OnBeforeFindStreamInfo(this, context);
+            OnBeforeFindStreamInfo(this, context.get());
         } catch (...) {
             finish(false);
             throw;
@@ -342,7 +341,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
     }
 
     IoStart = ff::av_gettime();
-    result = ff::avformat_find_stream_info(context, nullptr);
+    result = ff::avformat_find_stream_info(context.get(), nullptr);
     IoStart = IoIdle;
     if (result < 0 && Verbose >= 0) {
         OpenError = FormatText("%s: could not find codec parameters", fileName.c_str());
@@ -355,7 +354,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
         ts += context->start_time;
     if (StartTime != 0) {
         IoStart = ff::av_gettime();
-        if (ff::av_seek_frame(context, -1, ts, AVSEEK_FLAG_BACKWARD) < 0 && Verbose > 0)
+        if (ff::av_seek_frame(context.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0 && Verbose > 0)
             LogV(llVerbose, FormatText("%s: could not seek to position %0.3f", fileName.c_str(),
                                        static_cast<double>(ts) / 1e6));
         StartTime = 0;
@@ -363,32 +362,32 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
     finish(true);
 
     auto input = std::make_unique<TInputFile>();
-    input->Context = context;
+    AVFormatContext* ready = context.get();
+    input->Context = std::move(context);
     input->FileName = fileName;
     try {
         OpenInputStreams(*input);
     } catch (...) {
         input.reset();
-        CloseInputFile(&context);
         ConsumeInputOptions();
         throw;
     }
 
-    if (context->duration != AV_NOPTS_VALUE && context->duration > TotalDuration)
-        TotalDuration = context->duration;
+    if (ready->duration != AV_NOPTS_VALUE && ready->duration > TotalDuration)
+        TotalDuration = ready->duration;
     input->TsOffset = CopyTimestamps ? InputTsOffset : InputTsOffset - ts;
     const size_t index = Inputs.size();
     if (index < InputTsScales.size())
         input->TsScale = InputTsScales[index];
     Inputs.push_back(std::move(input));
     if (Verbose >= 0)
-        ff::av_dump_format(context, static_cast<int>(index), fileName.c_str(), 0);
+        ff::av_dump_format(ready, static_cast<int>(index), fileName.c_str(), 0);
     ConsumeInputOptions();
     return true;
 }
 
 void TCustomFFmpeg::OpenInputStreams(TInputFile& input) {
-    AVFormatContext* context = input.Context;
+    AVFormatContext* context = input.Context.get();
     const int pictureStream = FirstRealVideoStream(context);
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         AVStream* stream = context->streams[i];
@@ -507,24 +506,17 @@ std::vector<AVRational> TCustomFFmpeg::InputVideoFrameRates() const {
 }
 
 AVFormatContext* TCustomFFmpeg::InputContext(int index) const {
-    return index >= 0 && index < InputCount() ? Inputs[index]->Context : nullptr;
+    return index >= 0 && index < InputCount() ? Inputs[index]->Context.get() : nullptr;
 }
 
 AVFormatContext* TCustomFFmpeg::OutputContext(int index) const {
-    return index >= 0 && index < OutputCount() ? Outputs[index]->Context : nullptr;
+    return index >= 0 && index < OutputCount() ? Outputs[index]->Context.get() : nullptr;
 }
 
 // -- outputs -----------------------------------------------------------------------------
 
 bool TOutputFile::WritesFile() const {
     return Context && Context->oformat && !(Context->oformat->flags & AVFMT_NOFILE);
-}
-
-void TCustomFFmpeg::CloseFailedOutput(AVFormatContext*& context) {
-    if (!context)
-        return;
-    ff::avformat_free_context(context);
-    context = nullptr;
 }
 
 int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
@@ -558,6 +550,8 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     if (ff::avformat_alloc_output_context2(&context, format, nullptr, libraryName.c_str()) < 0 ||
         !context)
         throw FFmpegException("avformat_alloc_context failed");
+    // Owned here until the output entry takes it; the entry frees it when it is dropped.
+    TOutputContextPtr owned(context);
 
     // Which kinds of stream: those the format or the options ask for, and that some input has.
     bool useVideo = (format->video_codec != AV_CODEC_ID_NONE && !IsCoverPictureMuxer(format)) ||
@@ -589,7 +583,6 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
                 default:
                     OpenError =
                         "check_audio_video_sub_inputs fail: invalid codec_type of input file";
-                    CloseFailedOutput(context);
                     return -1;
                 }
             }
@@ -608,13 +601,12 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     useAudio = useAudio || fillAudio;
 
     auto output = std::make_unique<TOutputFile>();
-    output->Context = context;
+    output->Context = std::move(owned);
     output->FileName = fileName;
     const int outputIndex = static_cast<int>(Outputs.size());
     Outputs.push_back(std::move(output));
     auto unregister = [&]() {
         Outputs.pop_back();
-        CloseFailedOutput(context);
         return -1;
     };
 
@@ -650,7 +642,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     // it keeps its tags. Joined outputs take none: the cover would belong to one input only.
     if (!useVideo && !VideoStreamCopy && !(join && Inputs.size() > 1) && CarriesCoverArt(format) &&
         !Inputs.empty()) {
-        const int cover = FirstCoverPicture(Inputs[0]->Context);
+        const int cover = FirstCoverPicture(Inputs[0]->Context.get());
         if (cover >= 0 && Inputs[0]->Context->streams[cover]->discard != AVDISCARD_ALL) {
             try {
                 NewCoverStream(context, outputIndex);
@@ -715,7 +707,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
 void TCustomFFmpeg::NewOutputStream(AVMediaType type) {
     if (Outputs.empty())
         throw FFmpegException("At least one output file must be specified");
-    AVFormatContext* context = Outputs.back()->Context;
+    AVFormatContext* context = Outputs.back()->Context.get();
     const int index = static_cast<int>(Outputs.size()) - 1;
     switch (type) {
     case AVMEDIA_TYPE_VIDEO:
@@ -1016,7 +1008,7 @@ void TCustomFFmpeg::MapStreams() {
     for (size_t f = 0; f < Outputs.size(); ++f) {
         const TOutputFile& output = *Outputs[f];
         if (output.Streams.empty() && !(output.Context->oformat->flags & AVFMT_NOSTREAMS)) {
-            ff::av_dump_format(output.Context, static_cast<int>(f), output.FileName.c_str(), 1);
+            ff::av_dump_format(output.Context.get(), static_cast<int>(f), output.FileName.c_str(), 1);
             throw FFmpegException(
                 FormatText("Output file #%d does not contain any stream", static_cast<int>(f)));
         }
@@ -1045,7 +1037,7 @@ void TCustomFFmpeg::MapStreams() {
     auto inProgram = [&](const TInputStream& ist) {
         if (!ProgramID)
             return true;
-        AVFormatContext* ic = Inputs[ist.FileIndex]->Context;
+        AVFormatContext* ic = Inputs[ist.FileIndex]->Context.get();
         for (unsigned p = 0; p < ic->nb_programs; ++p) {
             const AVProgram* program = ic->programs[p];
             if (program->id != ProgramID)
@@ -1077,7 +1069,7 @@ void TCustomFFmpeg::MapStreams() {
         if (type == AVMEDIA_TYPE_VIDEO && !candidates.empty())
             return candidates.front();
         for (TInputStream* candidate : candidates) {
-            AVFormatContext* ic = Inputs[candidate->FileIndex]->Context;
+            AVFormatContext* ic = Inputs[candidate->FileIndex]->Context.get();
             int best = ff::av_find_best_stream(ic, type, -1, -1, nullptr, 0);
             if (best == candidate->StreamIndex) {
                 source = candidate;
@@ -1106,7 +1098,7 @@ void TCustomFFmpeg::MapStreams() {
             source = findStream(map.FileIndex, map.StreamIndex);
             sync = findStream(map.SyncFileIndex, map.SyncStreamIndex);
             if (source->Stream->codecpar->codec_type != type) {
-                ff::av_dump_format(output.Context, ost.FileIndex, output.FileName.c_str(), 1);
+                ff::av_dump_format(output.Context.get(), ost.FileIndex, output.FileName.c_str(), 1);
                 throw FFmpegException(FormatText(
                     "Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", map.FileIndex,
                     map.StreamIndex, MediaTypeName(source->Stream->codecpar->codec_type).c_str(),
@@ -1117,7 +1109,7 @@ void TCustomFFmpeg::MapStreams() {
             // A join's first input may lack the kind (later ones have it), and a stream the
             // muxer demands is made of silence: neither has a source here.
             if (!source && !JoinMode && !ost.Filler) {
-                ff::av_dump_format(output.Context, ost.FileIndex, output.FileName.c_str(), 1);
+                ff::av_dump_format(output.Context.get(), ost.FileIndex, output.FileName.c_str(), 1);
                 throw FFmpegException(FormatText("No input has a %s stream for output stream "
                                                  "#%d.%d",
                                                  LowerMediaTypeName(type).c_str(), ost.FileIndex,
@@ -1156,7 +1148,7 @@ void TCustomFFmpeg::MapStreams() {
                 reference = joined;
         if (!reference && !ost->Filler) {
             const TOutputFile& output = *Outputs[ost->FileIndex];
-            ff::av_dump_format(output.Context, ost->FileIndex, output.FileName.c_str(), 1);
+            ff::av_dump_format(output.Context.get(), ost->FileIndex, output.FileName.c_str(), 1);
             throw FFmpegException(FormatText("None of the joined files has a %s stream for output "
                                              "stream #%d.%d",
                                              LowerMediaTypeName(ost->Type()).c_str(),
@@ -1240,8 +1232,8 @@ void TCustomFFmpeg::ApplyMetadataMaps() {
             LogV(llError, text);
             Fail(text);
         }
-        AVDictionary** target = slot(Outputs[map.Output.FileIndex]->Context, map.Output);
-        AVDictionary** source = slot(Inputs[map.Input.FileIndex]->Context, map.Input);
+        AVDictionary** target = slot(Outputs[map.Output.FileIndex]->Context.get(), map.Output);
+        AVDictionary** source = slot(Inputs[map.Input.FileIndex]->Context.get(), map.Input);
         ff::av_dict_copy(target, *source, AV_DICT_DONT_OVERWRITE);
     }
     if (MetadataGlobalAutoCopy && !Inputs.empty())
@@ -1276,8 +1268,8 @@ void TCustomFFmpeg::ApplyMetadataMaps() {
 
 void TCustomFFmpeg::CopyChapters(int inputIndex, int outputIndex) {
     const TInputFile& input = *Inputs[inputIndex];
-    AVFormatContext* is = input.Context;
-    AVFormatContext* os = Outputs[outputIndex]->Context;
+    AVFormatContext* is = input.Context.get();
+    AVFormatContext* os = Outputs[outputIndex]->Context.get();
     for (unsigned i = 0; i < is->nb_chapters; ++i) {
         const AVChapter* in = is->chapters[i];
         // The output starts at the start position of the input's own time line and lasts the

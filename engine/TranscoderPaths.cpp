@@ -290,9 +290,9 @@ int TCustomFFmpeg::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
     if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
         if (!packet && !(dec->codec->capabilities & AV_CODEC_CAP_DELAY))
             return 0;
-        AVPacket* empty = nullptr;
+        TPacketPtr empty;
         if (!packet) {
-            empty = ff::av_packet_alloc();
+            empty.reset(ff::av_packet_alloc());
             if (!empty)
                 return -1;
         }
@@ -301,7 +301,7 @@ int TCustomFFmpeg::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
             AVSubtitle subtitle{};
             int got = 0;
             int result = ff::avcodec_decode_subtitle2(
-                dec, &subtitle, &got, packet ? const_cast<AVPacket*>(packet) : empty);
+                dec, &subtitle, &got, packet ? const_cast<AVPacket*>(packet) : empty.get());
             if (result < 0) {
                 failed = -1;
                 break;
@@ -315,7 +315,6 @@ int TCustomFFmpeg::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
                             DoSubtitleOut(*ost, ist, subtitle);
                         } catch (...) {
                             ff::avsubtitle_free(&subtitle);
-                            ff::av_packet_free(&empty);
                             throw;
                         }
                     }
@@ -323,7 +322,6 @@ int TCustomFFmpeg::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
             if (packet)
                 break;
         }
-        ff::av_packet_free(&empty);
         return failed;
     }
 
@@ -513,23 +511,23 @@ void TCustomFFmpeg::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
     if (result < 0)
         failed(result);
     if (!VideoFilters.empty()) {
-        AVFilterInOut* outputs = ff::avfilter_inout_alloc();
-        AVFilterInOut* inputs = ff::avfilter_inout_alloc();
-        if (!outputs || !inputs) {
-            ff::avfilter_inout_free(&outputs);
-            ff::avfilter_inout_free(&inputs);
+        TFilterInOutPtr outputs(ff::avfilter_inout_alloc());
+        TFilterInOutPtr inputs(ff::avfilter_inout_alloc());
+        if (!outputs || !inputs)
             failed(AVERROR(ENOMEM));
-        }
         outputs->name = ff::av_strdup("in");
         outputs->filter_ctx = last;
         outputs->pad_idx = 0;
         inputs->name = ff::av_strdup("out");
         inputs->filter_ctx = format;
         inputs->pad_idx = 0;
-        result =
-            ff::avfilter_graph_parse_ptr(graph, VideoFilters.c_str(), &inputs, &outputs, nullptr);
-        ff::avfilter_inout_free(&outputs);
-        ff::avfilter_inout_free(&inputs);
+        // The parser takes the ends and hands back those it did not link.
+        AVFilterInOut* openInputs = inputs.release();
+        AVFilterInOut* openOutputs = outputs.release();
+        result = ff::avfilter_graph_parse_ptr(graph, VideoFilters.c_str(), &openInputs,
+                                              &openOutputs, nullptr);
+        inputs.reset(openInputs);
+        outputs.reset(openOutputs);
         if (result < 0)
             failed(result);
     } else if ((result = ff::avfilter_link(last, 0, format, 0)) < 0) {
@@ -793,20 +791,17 @@ void TCustomFFmpeg::GrowAudioBuffer(TOutputStream& ost, int samples) {
     if (samples <= audio.BufferSamples)
         return;
     const AVCodecContext* enc = ost.Encoder.get();
-    TFreeSamples()(audio.Buffer);
-    audio.Buffer = nullptr;
+    audio.Buffer.reset();
     audio.BufferSamples = 0;
     const int channels = enc->ch_layout.nb_channels;
     const int planes = ff::av_sample_fmt_is_planar(enc->sample_fmt) ? channels : 1;
-    auto** buffer = static_cast<uint8_t**>(ff::av_mallocz(sizeof(uint8_t*) * planes));
+    TSamplesPtr buffer(static_cast<uint8_t**>(ff::av_mallocz(sizeof(uint8_t*) * planes)));
     if (!buffer)
         Fail("Out of memory in do_audio_out");
     const int capacity = samples + samples / 2;
-    if (ff::av_samples_alloc(buffer, nullptr, channels, capacity, enc->sample_fmt, 0) < 0) {
-        ff::av_freep(&buffer);
+    if (ff::av_samples_alloc(buffer.get(), nullptr, channels, capacity, enc->sample_fmt, 0) < 0)
         Fail("Out of memory in do_audio_out");
-    }
-    audio.Buffer = buffer;
+    audio.Buffer = std::move(buffer);
     audio.BufferSamples = capacity;
 }
 
@@ -912,8 +907,8 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
     while (silence > 0) {
         const int count = static_cast<int>(std::min<int64_t>(silence, outRate));
         GrowAudioBuffer(ost, count);
-        ff::av_samples_set_silence(audio.Buffer, 0, count, channels, enc->sample_fmt);
-        WriteToFifo(ost, audio.Buffer, count);
+        ff::av_samples_set_silence(audio.Buffer.get(), 0, count, channels, enc->sample_fmt);
+        WriteToFifo(ost, audio.Buffer.get(), count);
         EncodeFifo(ost, false);
         silence -= count;
     }
@@ -942,7 +937,7 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
         if (capacity > INT_MAX / 8)
             Fail("Buffer sizes too large in do_audio_out");
         GrowAudioBuffer(ost, static_cast<int>(capacity));
-        const int got = ff::swr_convert(audio.Resampler.get(), audio.Buffer, audio.BufferSamples,
+        const int got = ff::swr_convert(audio.Resampler.get(), audio.Buffer.get(), audio.BufferSamples,
                                         const_cast<const uint8_t**>(in), count);
         if (got < 0) {
             if (ExitOnError)
@@ -950,7 +945,7 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* f
             LogV(llError, "av_audio_convert() failed");
             return;
         }
-        WriteToFifo(ost, audio.Buffer, got);
+        WriteToFifo(ost, audio.Buffer.get(), got);
     } else {
         WriteToFifo(ost, in, count);
     }
@@ -1061,9 +1056,9 @@ void TCustomFFmpeg::FillSilence(TOutputStream& ost, int64_t until) {
     while (reached < target && !StopRequested) {
         const int count = static_cast<int>(std::min<int64_t>(target - reached, rate));
         GrowAudioBuffer(ost, count);
-        ff::av_samples_set_silence(audio.Buffer, 0, count, enc->ch_layout.nb_channels,
+        ff::av_samples_set_silence(audio.Buffer.get(), 0, count, enc->ch_layout.nb_channels,
                                    enc->sample_fmt);
-        WriteToFifo(ost, audio.Buffer, count);
+        WriteToFifo(ost, audio.Buffer.get(), count);
         EncodeFifo(ost, false);
         reached += count;
     }
@@ -1207,11 +1202,11 @@ void TCustomFFmpeg::FlushEncoder(TOutputStream& ost) {
         if (audio.Resampler) {
             for (;;) {
                 GrowAudioBuffer(ost, 4096);
-                const int got = ff::swr_convert(audio.Resampler.get(), audio.Buffer,
+                const int got = ff::swr_convert(audio.Resampler.get(), audio.Buffer.get(),
                                                 audio.BufferSamples, nullptr, 0);
                 if (got <= 0)
                     break;
-                WriteToFifo(ost, audio.Buffer, got);
+                WriteToFifo(ost, audio.Buffer.get(), got);
             }
         }
         EncodeFifo(ost, true);
@@ -1281,7 +1276,7 @@ void TCustomFFmpeg::MuxPacket(TOutputStream& ost, AVPacket* packet) {
                                              ost.Stream->time_base, AV_TIME_BASE_Q);
         ost.EndTime = std::max(ost.EndTime, end);
     }
-    const int result = ff::av_interleaved_write_frame(Outputs[ost.FileIndex]->Context, packet);
+    const int result = ff::av_interleaved_write_frame(Outputs[ost.FileIndex]->Context.get(), packet);
     if (result < 0)
         Fail(ErrorText("av_interleaved_write_frame()", result));
 }
@@ -1454,22 +1449,20 @@ void TCustomFFmpeg::OpenPassLog(TOutputStream& ost, int index) {
     if (enc->priv_data && ff::av_opt_find(enc->priv_data, "stats", nullptr, 0, 0))
         ff::av_opt_set(enc->priv_data, "stats", name.c_str(), 0);
     if (pass1) {
-        ost.PassLog = std::fopen(name.c_str(), "wb");
+        ost.PassLog.reset(std::fopen(name.c_str(), "wb"));
         if (!ost.PassLog)
             Fail(FormatText("Cannot write log file %s for pass-1 encoding", name.c_str()));
         return;
     }
-    std::FILE* file = std::fopen(name.c_str(), "rb");
+    TFilePtr file(std::fopen(name.c_str(), "rb"));
     std::string text;
     if (file) {
         char chunk[65536];
         size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
             text.append(chunk, got);
-        const bool failed = std::ferror(file);
-        std::fclose(file);
-        if (failed)
-            file = nullptr;
+        if (std::ferror(file.get()))
+            file.reset();
     }
     // A log without statistics counts as unreadable: the encoder's rate control would fail on
     // it while opening.
@@ -1489,14 +1482,14 @@ void TCustomFFmpeg::OpenPassLog(TOutputStream& ost, int index) {
 void TCustomFFmpeg::WritePassLog(TOutputStream& ost) {
     const AVCodecContext* enc = ost.Encoder.get();
     if (ost.PassLog && enc->stats_out)
-        std::fputs(enc->stats_out, ost.PassLog);
+        std::fputs(enc->stats_out, ost.PassLog.get());
 }
 
 void TCustomFFmpeg::WriteVideoStats(TOutputStream& ost, const AVPacket* packet) {
     if (VStatsFileName.empty())
         return;
     if (!VStatsFile) {
-        VStatsFile = std::fopen(VStatsFileName.c_str(), "w");
+        VStatsFile.reset(std::fopen(VStatsFileName.c_str(), "w"));
         if (!VStatsFile)
             Fail("fopen fail: " + VStatsFileName);
     }
@@ -1524,7 +1517,7 @@ void TCustomFFmpeg::WriteVideoStats(TOutputStream& ost, const AVPacket* packet) 
         ost.PictureType ? ff::av_get_picture_type_char(static_cast<AVPictureType>(ost.PictureType))
                         : '?';
     line += FormatText("type= %c\n", type);
-    std::fputs(line.c_str(), VStatsFile);
+    std::fputs(line.c_str(), VStatsFile.get());
 }
 
 } // namespace cw

@@ -9,6 +9,7 @@
 
 #include "engine/EncoderOptions.h"
 #include "engine/FFApi.h"
+#include "engine/Owners.h"
 #include "engine/TranscoderOptions.h"
 
 #include <cstdint>
@@ -19,49 +20,11 @@
 
 namespace cw {
 
-// Owners of library objects.
-struct TFreeCodecContext {
-    void operator()(AVCodecContext* context) const;
-};
-struct TFreeFrame {
-    void operator()(AVFrame* frame) const;
-};
-struct TFreePacket {
-    void operator()(AVPacket* packet) const;
-};
-struct TFreeScaler {
-    void operator()(SwsContext* context) const;
-};
-struct TFreeResampler {
-    void operator()(SwrContext* context) const;
-};
-struct TFreeAudioFifo {
-    void operator()(AVAudioFifo* fifo) const;
-};
-struct TFreeBitstreamFilter {
-    void operator()(AVBSFContext* context) const;
-};
-struct TFreeFilterGraph {
-    void operator()(AVFilterGraph* graph) const;
-};
-// Sample planes made by av_samples_alloc: the first plane pointer owns the block.
-struct TFreeSamples {
-    void operator()(uint8_t** planes) const;
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TFreeCodecContext>;
-using TFramePtr = std::unique_ptr<AVFrame, TFreeFrame>;
-using TPacketPtr = std::unique_ptr<AVPacket, TFreePacket>;
-using TScalerPtr = std::unique_ptr<SwsContext, TFreeScaler>;
-using TResamplerPtr = std::unique_ptr<SwrContext, TFreeResampler>;
-using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TFreeAudioFifo>;
-using TBitstreamFilterPtr = std::unique_ptr<AVBSFContext, TFreeBitstreamFilter>;
-using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFreeFilterGraph>;
-
 struct TOutputStream;
 
 // One opened input.
 struct TInputFile {
-    AVFormatContext* Context = nullptr; // closed by the job's clean-up
+    TInputContextPtr Context;
     std::string FileName;               // as the job was given it
     int64_t TsOffset = 0;               // µs, added to every timestamp read
     std::vector<double> TsScale;        // per stream; 0 = not scaled
@@ -126,10 +89,9 @@ struct TAudioOutState {
     TAudioFifoPtr Fifo;         // samples in the encoder's format waiting for a whole frame
     TFramePtr Frame;            // one encoder frame
     int FrameCapacity = 0;      // samples Frame holds
-    uint8_t** Buffer = nullptr; // converted samples (av_samples_alloc), grown as needed
+    TSamplesPtr Buffer; // converted samples, grown as needed
     int BufferSamples = 0;
     int64_t NextPts = NoPtsValue; // end of the last frame sent, in samples
-    ~TAudioOutState();
 };
 
 // One stream of an output. Created with its library stream when the output is opened.
@@ -170,7 +132,7 @@ struct TOutputStream {
     std::vector<int64_t> ForcedKeyFrames;
     size_t NextForcedKeyFrame = 0;
     // Two-pass: the log file written in pass 1.
-    std::FILE* PassLog = nullptr;
+    TFilePtr PassLog;
     // Encoded pictures, and the squared errors per plane of the last one and of all so far
     // (when the encoder computes them).
     int64_t EncodedFrames = 0;
@@ -188,7 +150,7 @@ struct TOutputStream {
 
 // One opened output.
 struct TOutputFile {
-    AVFormatContext* Context = nullptr; // freed by the job's clean-up
+    TOutputContextPtr Context;
     std::string FileName;
     std::vector<std::unique_ptr<TOutputStream>> Streams;
     bool HeaderWritten = false;
