@@ -116,7 +116,7 @@ constexpr size_t ScalerOutputPadding = 256;
 // Full chroma interpolation with accurate rounding keeps the scaler off its fast pair-wise
 // path, which leaves the last column of an odd-width picture unwritten.
 constexpr int ToRGBFlags = SWS_BICUBIC | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND;
-}
+} // namespace
 
 bool TFormatConverter::GrowBuffer(size_t size) {
     if (size <= BufferSize)
@@ -149,9 +149,9 @@ bool TFormatConverter::ToRGB(const TPicture& picture, AVPixelFormat format, bool
         ff::av_image_fill_arrays(Converted.Data, Converted.Linesize, Buffer.get(), Format, width,
                                  height, 1);
         // The cached context is freed by the library when it cannot be reused.
-        ToContext.reset(ff::sws_getCachedContext(ToContext.release(), width, height, format,
-                                                 width, height, Format, ToRGBFlags, nullptr,
-                                                 nullptr, nullptr));
+        ToContext.reset(ff::sws_getCachedContext(ToContext.release(), width, height, format, width,
+                                                 height, Format, ToRGBFlags, nullptr, nullptr,
+                                                 nullptr));
         if (!ToContext) {
             Error = "Cannot initialize the toRGB conversion context";
             return false;
@@ -185,9 +185,9 @@ bool TFormatConverter::FromRGB(const TPicture& destination, AVPixelFormat format
                                int width) {
     if (!HasCurrent)
         throw std::logic_error("FromRGB needs a picture from ToRGB");
-    FromContext.reset(ff::sws_getCachedContext(FromContext.release(), width, height, Format,
-                                               width, height, format, SWS_BICUBIC, nullptr,
-                                               nullptr, nullptr));
+    FromContext.reset(ff::sws_getCachedContext(FromContext.release(), width, height, Format, width,
+                                               height, format, SWS_BICUBIC, nullptr, nullptr,
+                                               nullptr));
     if (!FromContext) {
         Error = "Cannot initialize the fromRGB conversion context";
         return false;

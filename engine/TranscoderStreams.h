@@ -1,16 +1,18 @@
-// The tables a transcoding job keeps: its opened inputs and outputs, and, while it runs, one
-// entry per input stream and per output stream with the state the decode-and-output step
-// needs (timestamps, sync positions, scaler, resampler, audio FIFO, bitstream filters).
+// The stream records every part of a transcoding job works on: one entry per input stream
+// and per output stream with the state the decode-and-output steps need (timestamps, sync
+// positions, the video and audio paths' state, bitstream filters).
 //
-// Inputs and outputs (with their streams) are built when the job opens files; the input
-// stream table and the pairing of output streams with input streams are built at the start of
-// a run and freed at its end.
+// Output streams are built when the job opens its outputs; the input stream table and the
+// pairing of output streams with input streams are built at the start of a run and freed at
+// its end. The records of the opened files are in InputFiles.h and OutputFiles.h.
 #pragma once
 
+#include "engine/AudioPath.h"
 #include "engine/EncoderOptions.h"
 #include "engine/FFApi.h"
 #include "engine/Owners.h"
 #include "engine/TranscoderOptions.h"
+#include "engine/VideoPath.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,25 +23,6 @@
 namespace cw {
 
 struct TOutputStream;
-
-// One opened input.
-struct TInputFile {
-    TInputContextPtr Context;
-    std::string FileName;               // as the job was given it
-    int64_t TsOffset = 0;               // µs, added to every timestamp read
-    std::vector<double> TsScale;        // per stream; 0 = not scaled
-    // Per stream: the decoder chosen by name (null: the registered one for the codec id) and
-    // the decoder context made when the input was opened (null for data and attachments);
-    // a run opens the contexts it needs and frees them at its end.
-    std::vector<const AVCodec*> DecoderChoice;
-    std::vector<TCodecContextPtr> Decoders;
-
-    // Run state.
-    int FirstStream = 0; // index of its first stream in the input stream table
-    int StreamCount = 0;
-    bool Eof = false;
-    bool NoPacket = false; // the demuxer answered "try again"
-};
 
 // One stream of an input, during a run.
 struct TInputStream {
@@ -66,32 +49,6 @@ struct TInputStream {
     TFramePtr Filtered;
     // The output streams it feeds, in output order.
     std::vector<TOutputStream*> Outputs;
-};
-
-// Scaling state of a video output stream.
-struct TVideoOutState {
-    bool Resample = false; // the source picture needs converting to the encoder's
-    TScalerPtr Scaler;
-    TFramePtr Picture; // the converted picture handed to the encoder
-    int SourceWidth = 0;
-    int SourceHeight = 0;
-    AVPixelFormat SourceFormat = AV_PIX_FMT_NONE;
-    TFramePtr Black; // the black picture of stretches without a source picture
-};
-
-// Resampling and re-framing state of an audio output stream.
-struct TAudioOutState {
-    TResamplerPtr Resampler;
-    bool Resample = false; // "async" above 1 keeps a resampler for drift compensation
-    AVSampleFormat InputFormat = AV_SAMPLE_FMT_NONE;
-    int InputRate = 0;
-    int InputChannels = 0;
-    TAudioFifoPtr Fifo;         // samples in the encoder's format waiting for a whole frame
-    TFramePtr Frame;            // one encoder frame
-    int FrameCapacity = 0;      // samples Frame holds
-    TSamplesPtr Buffer; // converted samples, grown as needed
-    int BufferSamples = 0;
-    int64_t NextPts = NoPtsValue; // end of the last frame sent, in samples
 };
 
 // One stream of an output. Created with its library stream when the output is opened.
@@ -146,15 +103,6 @@ struct TOutputStream {
     AVMediaType Type() const { return Encoder ? Encoder->codec_type : AVMEDIA_TYPE_UNKNOWN; }
     // The position reached, in seconds.
     double Seconds() const { return static_cast<double>(EndTime) / 1e6; }
-};
-
-// One opened output.
-struct TOutputFile {
-    TOutputContextPtr Context;
-    std::string FileName;
-    std::vector<std::unique_ptr<TOutputStream>> Streams;
-    bool HeaderWritten = false;
-    bool WritesFile() const;
 };
 
 } // namespace cw
