@@ -489,7 +489,7 @@ int TInputFiles::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
         OutputFrame(ist, frame);
         ff::av_frame_unref(frame);
     }
-    if (!packet && ist.FilterSource && !ist.Flushed)
+    if (!packet && ist.Video.FilterSource && !ist.Flushed)
         Job.VideoPath.FilterVideo(ist, nullptr); // the pictures the graph still holds
     if (!packet && !Job.JoinSwitching)
         for (TOutputStream* ost : ist.Outputs)
@@ -534,7 +534,7 @@ void TInputFiles::OutputFrame(TInputStream& ist, AVFrame* frame) {
     if (Job.StartTime != 0 && ist.Pts < Job.StartTime)
         return;
     if (type == AVMEDIA_TYPE_VIDEO) {
-        if (ist.FilterSource)
+        if (ist.Video.FilterSource)
             Job.VideoPath.FilterVideo(ist, frame);
         else
             Job.VideoPath.OutputVideo(ist, frame);

@@ -583,7 +583,6 @@ void TCustomFFmpeg::FreeRunTables() {
         ost->Audio.BufferSamples = 0;
         ost->Source = ost->SyncSource = nullptr;
         ost->JoinSources.clear();
-        ost->PassLog.reset();
     }
     VideoPath.CloseVideoStats();
     OutputStreams.clear();

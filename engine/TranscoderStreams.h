@@ -40,13 +40,8 @@ struct TInputStream {
     bool Flushed = false;
     int64_t StartWallclock = 0; // "re": wall-clock time at the start of the run
     int64_t DecodedFrames = 0;
-    int Quality = 0; // quality of the last decoded picture ("sameq")
-    // Video filter graph ("vf", "deinterlace"): decoded pictures go into FilterSource, the
-    // pictures for the encoders come out of FilterSink.
-    TFilterGraphPtr FilterGraph;
-    AVFilterContext* FilterSource = nullptr;
-    AVFilterContext* FilterSink = nullptr;
-    TFramePtr Filtered;
+    int Quality = 0;     // quality of the last decoded picture ("sameq")
+    TVideoInState Video; // the video filter graph of a picture stream
     // The output streams it feeds, in output order.
     std::vector<TOutputStream*> Outputs;
 };
@@ -88,8 +83,6 @@ struct TOutputStream {
     // Forced key frames: times in the encoder's time base, and the next one due.
     std::vector<int64_t> ForcedKeyFrames;
     size_t NextForcedKeyFrame = 0;
-    // Two-pass: the log file written in pass 1.
-    TFilePtr PassLog;
     // Encoded pictures, and the squared errors per plane of the last one and of all so far
     // (when the encoder computes them).
     int64_t EncodedFrames = 0;

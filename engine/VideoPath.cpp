@@ -302,13 +302,13 @@ void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCo
 }
 
 void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
-    if (ist.FilterGraph)
+    if (ist.Video.FilterGraph)
         return;
     const AVCodecContext* dec = ist.Decoder;
     AVCodecContext* enc = ost.Encoder.get();
     auto failed = [&](int code) {
-        ist.FilterGraph.reset();
-        ist.FilterSource = ist.FilterSink = nullptr;
+        ist.Video.FilterGraph.reset();
+        ist.Video.FilterSource = ist.Video.FilterSink = nullptr;
         if (code < 0) {
             char text[AV_ERROR_MAX_STRING_SIZE] = {};
             ff::av_strerror(code, text, sizeof text);
@@ -316,8 +316,8 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
         }
         Job.Fail("Error opening filters!");
     };
-    ist.FilterGraph.reset(ff::avfilter_graph_alloc());
-    AVFilterGraph* graph = ist.FilterGraph.get();
+    ist.Video.FilterGraph.reset(ff::avfilter_graph_alloc());
+    AVFilterGraph* graph = ist.Video.FilterGraph.get();
     if (!graph)
         failed(0);
     AVRational sar = dec->sample_aspect_ratio;
@@ -333,7 +333,7 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
         nullptr, graph);
     if (result < 0)
         failed(result);
-    ist.FilterSource = last;
+    ist.Video.FilterSource = last;
     auto append = [&](const char* filterName, const char* name, const std::string& args) {
         AVFilterContext* filter = nullptr;
         int code = ff::avfilter_graph_create_filter(&filter, ff::avfilter_get_by_name(filterName),
@@ -411,7 +411,7 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
         result = ff::avfilter_graph_config(graph, nullptr);
     if (result < 0)
         failed(result);
-    ist.FilterSink = sink;
+    ist.Video.FilterSink = sink;
     // The encoder takes the size the graph gives (a crop or a pad changes it).
     if (&ist == ost.Source) {
         enc->width = sink->inputs[0]->w;
@@ -424,19 +424,20 @@ void TVideoPath::FilterVideo(TInputStream& ist, AVFrame* frame) {
         frame->sample_aspect_ratio = ist.Decoder->sample_aspect_ratio;
     if (frame)
         frame->pts = frame->best_effort_timestamp;
-    if (ff::av_buffersrc_add_frame_flags(ist.FilterSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
+    if (ff::av_buffersrc_add_frame_flags(ist.Video.FilterSource, frame,
+                                         AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
         Job.LogV(llError, "Error feeding the video filters");
         return;
     }
-    if (!ist.Filtered) {
-        ist.Filtered.reset(ff::av_frame_alloc());
-        if (!ist.Filtered)
+    if (!ist.Video.Filtered) {
+        ist.Video.Filtered.reset(ff::av_frame_alloc());
+        if (!ist.Video.Filtered)
             Job.Fail("av_mallocz fail");
     }
-    AVFrame* out = ist.Filtered.get();
+    AVFrame* out = ist.Video.Filtered.get();
     // Filters may change the time base (a deinterlacer halves it).
-    const AVRational tb = ist.FilterSink->inputs[0]->time_base;
-    while (ff::av_buffersink_get_frame(ist.FilterSink, out) >= 0) {
+    const AVRational tb = ist.Video.FilterSink->inputs[0]->time_base;
+    while (ff::av_buffersink_get_frame(ist.Video.FilterSink, out) >= 0) {
         // The picture's time comes from the graph.
         if (out->pts != AV_NOPTS_VALUE)
             ist.Pts = ff::av_rescale_q(out->pts, tb, AV_TIME_BASE_Q);
@@ -645,8 +646,8 @@ void TVideoPath::OpenPassLog(TOutputStream& ost, int index) {
     if (enc->priv_data && ff::av_opt_find(enc->priv_data, "stats", nullptr, 0, 0))
         ff::av_opt_set(enc->priv_data, "stats", name.c_str(), 0);
     if (pass1) {
-        ost.PassLog.reset(std::fopen(name.c_str(), "wb"));
-        if (!ost.PassLog)
+        ost.Video.PassLog.reset(std::fopen(name.c_str(), "wb"));
+        if (!ost.Video.PassLog)
             Job.Fail(FormatText("Cannot write log file %s for pass-1 encoding", name.c_str()));
         return;
     }
@@ -677,8 +678,8 @@ void TVideoPath::OpenPassLog(TOutputStream& ost, int index) {
 
 void TVideoPath::WritePassLog(TOutputStream& ost) {
     const AVCodecContext* enc = ost.Encoder.get();
-    if (ost.PassLog && enc->stats_out)
-        std::fputs(enc->stats_out, ost.PassLog.get());
+    if (ost.Video.PassLog && enc->stats_out)
+        std::fputs(enc->stats_out, ost.Video.PassLog.get());
 }
 
 void TVideoPath::WriteVideoStats(TOutputStream& ost, const AVPacket* packet) {

@@ -14,7 +14,16 @@ class TCustomFFmpeg;
 struct TInputStream;
 struct TOutputStream;
 
-// Scaling state of a video output stream.
+// The video filter graph ("vf", "deinterlace", turning) of a picture stream of an input:
+// decoded pictures go into FilterSource, the pictures for the encoders come out of FilterSink.
+struct TVideoInState {
+    TFilterGraphPtr FilterGraph;
+    AVFilterContext* FilterSource = nullptr;
+    AVFilterContext* FilterSink = nullptr;
+    TFramePtr Filtered;
+};
+
+// Scaling state of a video output stream, and its two-pass log.
 struct TVideoOutState {
     bool Resample = false; // the source picture needs converting to the encoder's
     TScalerPtr Scaler;
@@ -22,7 +31,8 @@ struct TVideoOutState {
     int SourceWidth = 0;
     int SourceHeight = 0;
     AVPixelFormat SourceFormat = AV_PIX_FMT_NONE;
-    TFramePtr Black; // the black picture of stretches without a source picture
+    TFramePtr Black;  // the black picture of stretches without a source picture
+    TFilePtr PassLog; // two-pass: the log file written in pass 1
 };
 
 class TVideoPath {
