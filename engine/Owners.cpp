@@ -87,6 +87,11 @@ void TFreeSamples::operator()(uint8_t** planes) const {
     }
 }
 
+TSubtitle::~TSubtitle() {
+    if (ff::avsubtitle_free)
+        ff::avsubtitle_free(&Value);
+}
+
 void TCloseFile::operator()(std::FILE* file) const {
     if (file)
         std::fclose(file);

@@ -71,6 +71,16 @@ struct TCloseFile {
     void operator()(std::FILE* file) const;
 };
 
+// A decoded subtitle: its rectangles and texts are freed with it.
+class TSubtitle {
+public:
+    TSubtitle() = default;
+    ~TSubtitle();
+    TSubtitle(const TSubtitle&) = delete;
+    TSubtitle& operator=(const TSubtitle&) = delete;
+    AVSubtitle Value{};
+};
+
 using TInputContextPtr = std::unique_ptr<AVFormatContext, TFreeInputContext>;
 using TOutputContextPtr = std::unique_ptr<AVFormatContext, TFreeOutputContext>;
 using TIOContextPtr = std::unique_ptr<AVIOContext, TFreeIOContext>;

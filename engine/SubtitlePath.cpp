@@ -80,10 +80,10 @@ int TSubtitlePath::DecodeSubtitles(TInputStream& ist, const AVPacket* packet) {
     }
     int failed = 0;
     for (;;) {
-        AVSubtitle subtitle{};
+        TSubtitle subtitle;
         int got = 0;
         int result = ff::avcodec_decode_subtitle2(
-            dec, &subtitle, &got, packet ? const_cast<AVPacket*>(packet) : empty.get());
+            dec, &subtitle.Value, &got, packet ? const_cast<AVPacket*>(packet) : empty.get());
         if (result < 0) {
             failed = -1;
             break;
@@ -92,15 +92,8 @@ int TSubtitlePath::DecodeSubtitles(TInputStream& ist, const AVPacket* packet) {
             break;
         if (Job.StartTime == 0 || ist.Pts >= Job.StartTime)
             for (TOutputStream* ost : ist.Outputs)
-                if (ost->NeedsEncoding) {
-                    try {
-                        DoSubtitleOut(*ost, ist, subtitle);
-                    } catch (...) {
-                        ff::avsubtitle_free(&subtitle);
-                        throw;
-                    }
-                }
-        ff::avsubtitle_free(&subtitle);
+                if (ost->NeedsEncoding)
+                    DoSubtitleOut(*ost, ist, subtitle.Value);
         if (packet)
             break;
     }
