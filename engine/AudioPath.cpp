@@ -255,7 +255,7 @@ void TAudioPath::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* fram
     const int outRate = enc->sample_rate;
     const int64_t queued = ff::av_audio_fifo_size(audio.Fifo.get());
     // The samples' place in output samples, less the timestamp jumps taken out before.
-    double wanted = static_cast<double>(ost.SyncSource->Pts - Job.StartTime) / 1e6 * outRate -
+    double wanted = static_cast<double>(Job.OutPts(*ost.SyncSource) - Job.StartTime) / 1e6 * outRate -
                     static_cast<double>(ost.SyncShift);
     // A step beyond the discontinuity threshold that the pictures of the same file do not
     // share is a broken timestamp: it is taken out of the timeline (as the pictures take out
@@ -265,7 +265,7 @@ void TAudioPath::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* fram
     const double step = wanted - static_cast<double>(ost.SyncOpts + queued);
     if (std::fabs(step) > jumpSamples) {
         if (!Job.ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_VIDEO,
-                             ost.SyncSource->Pts - Job.ShiftMicroseconds(ost))) {
+                             Job.OutPts(*ost.SyncSource) - Job.ShiftMicroseconds(ost))) {
             const int64_t jump = std::llround(step);
             Job.LogV(llWarning, FormatText("timestamp jump of %.1f s in the sound taken out",
                                            static_cast<double>(jump) / outRate));

@@ -212,6 +212,7 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
                                    int sampleRate, int channels, int sampleFormat) {
             DoAudioHook(job, pts, samples, size, sampleRate, channels, sampleFormat);
         };
+        task->SerialLoop = SerialLoop;
         if (CodecThreads >= 0) {
             task->ThreadsValue = std::to_string(CodecThreads);
             task->SetOption("threads", task->ThreadsValue);

@@ -428,8 +428,12 @@ void TInputFiles::ProcessPacket(TInputFile& input, int fileIndex, AVPacket* pack
             Job.LogV(llVerbose, text);
     }
     // Streams without a source keep pace with the ones that have one.
-    if (Job.HasFillers && ist.NextPts != NoPtsValue)
-        Job.FillMissing(ist.NextPts);
+    if (Job.HasFillers && ist.NextPts != NoPtsValue) {
+        if (Job.Pipe.Queueing())
+            Job.Pipe.QueueFill(ist.NextPts);
+        else
+            Job.FillMissing(ist.NextPts);
+    }
 }
 
 int TInputFiles::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
@@ -437,8 +441,10 @@ int TInputFiles::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
     const AVCodecParameters* par = ist.Stream->codecpar;
     if (ist.NextPts == NoPtsValue)
         ist.NextPts = ist.Pts;
-    if (packet && packet->dts != AV_NOPTS_VALUE)
+    if (packet && packet->dts != AV_NOPTS_VALUE) {
         ist.NextPts = ist.Pts = ff::av_rescale_q(packet->dts, tb, AV_TIME_BASE_Q);
+        ++ist.PtsVersion;
+    }
 
     // Streams copied from this input stream take the packet as it is.
     if (packet) {
@@ -456,12 +462,17 @@ int TInputFiles::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
                 duration = std::llround(1e6 / av_q2d(ist.Stream->avg_frame_rate));
             if (!ist.NeedsDecoding) {
                 ist.Pts = ist.NextPts;
+                ++ist.PtsVersion;
                 ist.NextPts += duration;
             }
             if (Job.StartTime == 0 || ist.Pts >= Job.StartTime)
                 for (TOutputStream* ost : ist.Outputs)
-                    if (ost->StreamCopy)
-                        Job.Copy.CopyPacket(*ost, ist, packet);
+                    if (ost->StreamCopy) {
+                        if (Job.Pipe.Queueing())
+                            Job.Pipe.QueueCopy(*ost, ist, packet);
+                        else
+                            Job.Copy.CopyPacket(*ost, ist, packet);
+                    }
         }
     }
     if (!ist.NeedsDecoding || !ist.DecoderOpen)
@@ -503,6 +514,7 @@ void TInputFiles::OutputFrame(TInputStream& ist, AVFrame* frame) {
     const AVCodecContext* dec = ist.Decoder;
     const int64_t ts = frame->best_effort_timestamp;
     ist.Pts = ts != AV_NOPTS_VALUE ? ff::av_rescale_q(ts, tb, AV_TIME_BASE_Q) : ist.NextPts;
+    ++ist.PtsVersion;
     const AVMediaType type = dec->codec_type;
     if (type == AVMEDIA_TYPE_VIDEO) {
         int64_t duration = 0;
@@ -515,34 +527,44 @@ void TInputFiles::OutputFrame(TInputStream& ist, AVFrame* frame) {
         ist.NextPts = ist.Pts + duration;
         ++ist.DecodedFrames;
         ist.Quality = frame->quality;
-        Job.Hooks.PrepareVideoInput(ist, frame);
     } else if (type == AVMEDIA_TYPE_AUDIO) {
         if (frame->sample_rate > 0)
             ist.NextPts = ist.Pts + int64_t(AV_TIME_BASE) * frame->nb_samples / frame->sample_rate;
-        Job.Hooks.RunAudioHook(ist, frame);
-        if (Job.AudioVolume != 256)
-            Job.AudioPath.ApplyVolume(frame);
     } else {
         Job.Fail("invalid codec_type");
     }
+    if (Job.Pipe.Queueing())
+        Job.Pipe.QueueFrame(ist, frame);
+    else
+        Job.OutputDecoded(ist, frame);
+}
 
-    if (Job.RateEmulation) {
+void TCustomFFmpeg::OutputDecoded(TInputStream& ist, AVFrame* frame) {
+    const AVMediaType type = ist.Decoder->codec_type;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        Hooks.PrepareVideoInput(ist, frame);
+    } else {
+        Hooks.RunAudioHook(ist, frame);
+        if (AudioVolume != 256)
+            AudioPath.ApplyVolume(frame);
+    }
+    if (RateEmulation) {
         const int64_t elapsed = ff::av_gettime() - ist.StartWallclock;
         if (ist.Pts > elapsed + 1000)
             ff::av_usleep(static_cast<unsigned>(std::min<int64_t>(ist.Pts - elapsed, UINT_MAX)));
     }
-    if (Job.StartTime != 0 && ist.Pts < Job.StartTime)
+    if (StartTime != 0 && OutPts(ist) < StartTime)
         return;
     if (type == AVMEDIA_TYPE_VIDEO) {
         if (ist.Video.FilterSource)
-            Job.VideoPath.FilterVideo(ist, frame);
+            VideoPath.FilterVideo(ist, frame);
         else
-            Job.VideoPath.OutputVideo(ist, frame);
+            VideoPath.OutputVideo(ist, frame);
         return;
     }
     for (TOutputStream* ost : ist.Outputs)
         if (ost->NeedsEncoding)
-            Job.AudioPath.DoAudioOut(*ost, ist, frame);
+            AudioPath.DoAudioOut(*ost, ist, frame);
 }
 
 } // namespace cw

@@ -71,11 +71,11 @@ void TJobHooks::PrepareVideoInput(TInputStream& ist, AVFrame* frame) {
     }
     bool converted = false;
     if (inputHook && !RunVideoHook(Job.OnVideoInputHook, InputHookConverter, frame,
-                                   ist.DecodedFrames, ist.Pts, converted))
+                                   Job.OutDecodedFrames(ist), Job.OutPts(ist), converted))
         Job.VideoInputHook = false;
     if (frameHooks) {
         TPicture picture = PictureOf(frame);
-        RunFrameHooks(Job.FrameHooks, picture, frame->format, frame->width, frame->height, ist.Pts);
+        RunFrameHooks(Job.FrameHooks, picture, frame->format, frame->width, frame->height, Job.OutPts(ist));
     }
 }
 
@@ -191,7 +191,7 @@ void TJobHooks::RunAudioHook(TInputStream& ist, AVFrame* frame) {
         samples = AudioHookBuffer.data();
     }
     try {
-        Job.OnAudioHook(&Job, ist.Pts, samples, static_cast<int>(size), frame->sample_rate,
+        Job.OnAudioHook(&Job, Job.OutPts(ist), samples, static_cast<int>(size), frame->sample_rate,
                         channels, ff::av_get_packed_sample_fmt(format));
     } catch (const std::exception& e) {
         Job.LogV(llError, std::string("Error occurs AudioHook event: ") + e.what());

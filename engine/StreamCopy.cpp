@@ -142,7 +142,7 @@ void TStreamCopy::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPack
     const int64_t start = ff::av_rescale_q(Job.StartTime, AV_TIME_BASE_Q, outTb);
     out->pts = packet->pts != AV_NOPTS_VALUE ? ff::av_rescale_q(packet->pts, inTb, outTb) - start
                                              : AV_NOPTS_VALUE;
-    out->dts = (packet->dts == AV_NOPTS_VALUE ? ff::av_rescale_q(ist.Pts, AV_TIME_BASE_Q, outTb)
+    out->dts = (packet->dts == AV_NOPTS_VALUE ? ff::av_rescale_q(Job.OutPts(ist), AV_TIME_BASE_Q, outTb)
                                               : ff::av_rescale_q(packet->dts, inTb, outTb)) -
                start;
     out->duration = ff::av_rescale_q(packet->duration, inTb, outTb);

@@ -432,6 +432,10 @@ int TCustomFFmpeg::ChooseInput() {
 }
 
 void TCustomFFmpeg::ReadLoop() {
+    if (TJobPipeline::Suits(*this)) {
+        Pipe.Run();
+        return;
+    }
     while (!StopRequested) {
         const int fileIndex = ChooseInput();
         if (fileIndex < 0) {
@@ -710,12 +714,12 @@ bool TCustomFFmpeg::ClockAgrees(const TInputStream& ist, AVMediaType kind, int64
     const TInputFile& input = *InputFiles.Inputs[ist.FileIndex];
     for (int s = 0; s < input.StreamCount; ++s) {
         const TInputStream& other = *InputStreams[input.FirstStream + s];
-        if (&other == &ist || other.Unused || other.NextPts == NoPtsValue ||
+        if (&other == &ist || other.Unused || OutNextPts(other) == NoPtsValue ||
             other.Stream->codecpar->codec_type != kind)
             continue;
         // The other stream's time with the jumps its own output took out.
         const int64_t shift = other.Outputs.empty() ? 0 : ShiftMicroseconds(*other.Outputs[0]);
-        if (std::llabs(other.Pts - shift - time) <= static_cast<int64_t>(DtsDeltaThreshold * 1e6))
+        if (std::llabs(OutPts(other) - shift - time) <= static_cast<int64_t>(DtsDeltaThreshold * 1e6))
             return true;
     }
     return false;

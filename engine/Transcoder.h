@@ -18,6 +18,7 @@
 #include "engine/FFLogger.h"
 #include "engine/FFUtils.h"
 #include "engine/InputFiles.h"
+#include "engine/JobPipeline.h"
 #include "engine/JobHooks.h"
 #include "engine/OutputFiles.h"
 #include "engine/StreamCopy.h"
@@ -180,6 +181,11 @@ public:
     TJobVideoHookCallback OnVideoInputHook;
     TJobVideoHookCallback OnVideoOutputHook;
     TJobAudioHookCallback OnAudioHook;
+
+    // Runs the read loop on one thread: reading and decoding alternate with the output side.
+    // Without it, a job that allows it reads and decodes on an input thread of its own while
+    // this thread does the rest (the same packets in the same order either way).
+    bool SerialLoop = false;
     TJobPreviewCallback OnPreviewBitmap;
 
     // The termination notice: Running false, Terminated true, worker none, then OnTerminate.
@@ -207,6 +213,7 @@ private:
     friend class TSubtitlePath;
     friend class TStreamCopy;
     friend class TJobHooks;
+    friend class TJobPipeline;
 
     // A codec by name for a media type (null for an empty name); sets OpenError and raises on
     // failure.
@@ -244,6 +251,23 @@ private:
     int64_t ReachedEnd() const;
 
     void LogV(TLogLevel level, const std::string& text) const;
+
+    // What becomes of a decoded frame after the input side's bookkeeping: the hooks, the
+    // volume, then the filters or the output streams.
+    void OutputDecoded(TInputStream& ist, AVFrame* frame);
+    // An input stream's clock as the output side sees it: the stream's own in the serial
+    // loop, the pipeline's view while the input side runs on its own thread.
+    int64_t& OutPts(TInputStream& ist) { return Pipelined ? ist.View.Pts : ist.Pts; }
+    int64_t OutPts(const TInputStream& ist) const { return Pipelined ? ist.View.Pts : ist.Pts; }
+    int64_t OutNextPts(const TInputStream& ist) const {
+        return Pipelined ? ist.View.NextPts : ist.NextPts;
+    }
+    int64_t OutDecodedFrames(const TInputStream& ist) const {
+        return Pipelined ? ist.View.DecodedFrames : ist.DecodedFrames;
+    }
+    int OutQuality(const TInputStream& ist) const {
+        return Pipelined ? ist.View.Quality : ist.Quality;
+    }
     void ClearStopCheck();
 
     // The parts.
@@ -254,6 +278,8 @@ private:
     TSubtitlePath SubtitlePath{*this};
     TStreamCopy Copy{*this};
     TJobHooks Hooks{*this};
+    TJobPipeline Pipe{*this};
+    bool Pipelined = false; // the pipeline runs: the output side reads the views
 
     // Run tables.
     std::vector<std::unique_ptr<TInputStream>> InputStreams;

@@ -10,6 +10,7 @@
 #include "engine/AudioPath.h"
 #include "engine/EncoderOptions.h"
 #include "engine/FFApi.h"
+#include "engine/JobPipeline.h"
 #include "engine/Owners.h"
 #include "engine/TranscoderOptions.h"
 #include "engine/VideoPath.h"
@@ -41,6 +42,9 @@ struct TInputStream {
     int64_t StartWallclock = 0; // "re": wall-clock time at the start of the run
     int64_t DecodedFrames = 0;
     int Quality = 0;     // quality of the last decoded picture ("sameq")
+    uint64_t PtsVersion = 0; // counts the input side's writes of Pts
+    // The clock as the output side sees it while the read loop runs on an input thread.
+    TClockEntry View;
     TVideoInState Video; // the video filter graph of a picture stream
     // The output streams it feeds, in output order.
     std::vector<TOutputStream*> Outputs;

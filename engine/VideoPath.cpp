@@ -440,8 +440,8 @@ void TVideoPath::FilterVideo(TInputStream& ist, AVFrame* frame) {
     while (ff::av_buffersink_get_frame(ist.Video.FilterSink, out) >= 0) {
         // The picture's time comes from the graph.
         if (out->pts != AV_NOPTS_VALUE)
-            ist.Pts = ff::av_rescale_q(out->pts, tb, AV_TIME_BASE_Q);
-        if (Job.StartTime == 0 || ist.Pts >= Job.StartTime)
+            Job.OutPts(ist) = ff::av_rescale_q(out->pts, tb, AV_TIME_BASE_Q);
+        if (Job.StartTime == 0 || Job.OutPts(ist) >= Job.StartTime)
             OutputVideo(ist, out);
         ff::av_frame_unref(out);
     }
@@ -458,14 +458,14 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
     int64_t copies = 1;
     // The picture's place in frames, less the timestamp jumps taken out before.
     const double syncIpts =
-        static_cast<double>(ost.SyncSource->Pts - Job.StartTime) / 1e6 / av_q2d(enc->time_base) -
+        static_cast<double>(Job.OutPts(*ost.SyncSource) - Job.StartTime) / 1e6 / av_q2d(enc->time_base) -
         static_cast<double>(ost.SyncShift);
     if (Job.VideoSyncMethod != 0) {
         double vdelta = syncIpts - static_cast<double>(ost.SyncOpts);
         const double jumpFrames = Job.DtsDeltaThreshold / av_q2d(enc->time_base);
         if (std::fabs(vdelta) > jumpFrames) {
             if (!Job.ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_AUDIO,
-                                 ost.SyncSource->Pts - Job.ShiftMicroseconds(ost))) {
+                                 Job.OutPts(*ost.SyncSource) - Job.ShiftMicroseconds(ost))) {
                 // A gap (or a step back) beyond the discontinuity threshold that the sound of
                 // the same file does not share is a broken timestamp, not pictures that went
                 // missing: filling it would turn a damaged second into hours of copies. It is
@@ -585,7 +585,7 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
                    ost.SyncOpts >= ost.ForcedKeyFrames[ost.NextForcedKeyFrame])
                 ++ost.NextForcedKeyFrame;
         }
-        picture->quality = Job.SameQuality ? ist.Quality : enc->global_quality;
+        picture->quality = Job.SameQuality ? Job.OutQuality(ist) : enc->global_quality;
         if (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
             picture->top_field_first =
                 Job.TopFieldFirst == -1 ? decoded->top_field_first : Job.TopFieldFirst;
