@@ -53,6 +53,7 @@ void TJobPipeline::Run() {
         Applied[i] = ist.PtsVersion;
     }
     Job.Pipelined = true;
+    Job.LogV(llVerbose, "Reading and decoding on a thread of their own");
     Input = std::thread([this] { InputLoop(); });
 
     std::exception_ptr outputError;
