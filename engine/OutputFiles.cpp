@@ -14,13 +14,9 @@
 #include "engine/UnicodeIO.h"
 
 #include <algorithm>
-#include <bit>
 #include <climits>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <mutex>
 
 namespace cw {

@@ -5,15 +5,12 @@
 #include "engine/Transcoder.h"
 
 #include "base/MainThread.h"
-#include "engine/CodecLock.h"
 #include "engine/FFLoader.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
-#include "engine/OptionParsers.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
-#include "engine/UnicodeIO.h"
 
 #include <sys/resource.h>
 
