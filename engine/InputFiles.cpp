@@ -541,4 +541,12 @@ void TInputFiles::OutputFrame(TInputStream& ist, AVFrame* frame) {
             Job.AudioPath.DoAudioOut(*ost, ist, frame);
 }
 
+void TInputFiles::CloseInputs() {
+    for (auto& input : Inputs) {
+        input->Decoders.clear();
+        input->Context.reset();
+    }
+    Inputs.clear();
+}
+
 } // namespace cw
