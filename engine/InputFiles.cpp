@@ -6,7 +6,6 @@
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
-#include "engine/LegacyOptions.h"
 #include "engine/OptionParsers.h"
 #include "engine/StreamFacts.h"
 #include "engine/Text.h"
@@ -14,12 +13,9 @@
 #include "engine/UnicodeIO.h"
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <mutex>
 
@@ -565,6 +561,14 @@ void TCustomFFmpeg::OutputDecoded(TInputStream& ist, AVFrame* frame) {
     for (TOutputStream* ost : ist.Outputs)
         if (ost->NeedsEncoding)
             AudioPath.DoAudioOut(*ost, ist, frame);
+}
+
+void TInputFiles::CloseInputs() {
+    for (auto& input : Inputs) {
+        input->Decoders.clear();
+        input->Context.reset();
+    }
+    Inputs.clear();
 }
 
 } // namespace cw

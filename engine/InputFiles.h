@@ -42,6 +42,8 @@ public:
     bool OpenInput(const std::string& fileName);
     std::vector<AVRational> InputVideoFrameRates() const;
     AVFormatContext* InputContext(int index) const;
+    // Closes every input (its decoders first) and empties the table.
+    void CloseInputs();
 
     // -- a run ------------------------------------------------------------------------
     void BuildInputTables();

@@ -14,11 +14,7 @@
 #include "engine/UnicodeIO.h"
 
 #include <algorithm>
-#include <bit>
 #include <climits>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
@@ -814,32 +810,7 @@ void TOutputFiles::EncodeFrame(TOutputStream& ost, AVFrame* frame) {
         if (result < 0)
             Job.Fail(failure);
         if (video) {
-            Job.VideoBytes += packet->size;
-            ++ost.EncodedFrames;
-            size_t size = 0;
-            // Quality, picture type and the squared error of each plane, as the encoder
-            // reports them.
-            if (const uint8_t* stats =
-                    ff::av_packet_get_side_data(packet, AV_PKT_DATA_QUALITY_STATS, &size);
-                stats && size >= 4) {
-                int32_t quality = 0;
-                std::memcpy(&quality, stats, sizeof quality);
-                ost.Quality = static_cast<double>(quality) / FF_QP2LAMBDA;
-                if (size >= 5)
-                    ost.PictureType = stats[4];
-                const int planes = size >= 6 ? std::min<int>(stats[5], 3) : 0;
-                for (int j = 0; j < planes && 8 + 8 * (j + 1) <= static_cast<int>(size); ++j) {
-                    uint64_t error = 0;
-                    std::memcpy(&error, stats + 8 + 8 * j, sizeof error);
-                    ost.LastError[j] = error;
-                    ost.TotalError[j] += error;
-                    ost.ErrorPlanes = std::max(ost.ErrorPlanes, j + 1);
-                }
-            }
-            if (packet->duration <= 0)
-                packet->duration = 1;
-            Job.VideoPath.WritePassLog(ost);
-            Job.VideoPath.WriteVideoStats(ost, packet);
+            Job.VideoPath.TakeEncodedPicture(ost, packet);
         } else {
             Job.AudioBytes += packet->size;
         }
@@ -875,6 +846,32 @@ void TOutputFiles::MuxPacket(TOutputStream& ost, AVPacket* packet) {
         ff::av_interleaved_write_frame(Outputs[ost.FileIndex]->Context.get(), packet);
     if (result < 0)
         Job.Fail(ErrorText("av_interleaved_write_frame()", result));
+}
+
+void TOutputFiles::WriteTrailers() {
+    for (auto& output : Outputs)
+        if (output->HeaderWritten)
+            if (int result = ff::av_write_trailer(output->Context.get()); result < 0)
+                Job.Fail(ErrorText("av_write_trailer()", result));
+}
+
+void TOutputFiles::CloseOutputs(bool removeEmptyOutputs) {
+    for (auto& output : Outputs) {
+        AVFormatContext* context = output->Context.get();
+        if (!context)
+            continue;
+        const bool writesFile = output->WritesFile();
+        std::string path = FromLibraryFileName(context->url ? context->url : "");
+        output->Streams.clear();
+        output->Context.reset(); // closes the file access too
+
+        std::error_code error;
+        if (removeEmptyOutputs && writesFile && !path.empty() &&
+            std::filesystem::is_regular_file(path, error) &&
+            std::filesystem::file_size(path, error) == 0)
+            std::filesystem::remove(path, error);
+    }
+    Outputs.clear();
 }
 
 bool TOutputFile::WritesFile() const {

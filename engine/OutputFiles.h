@@ -1,7 +1,8 @@
 // The output side of a transcoding job: the opened outputs (muxers) and their streams as the
 // option state asks for them, the pairing of output streams with input streams at the start
 // of a run and the codec set-up of each, the encoders (opening, encoding, flushing), metadata
-// and chapter maps, headers, the stream mapping dump, and the writing of packets.
+// and chapter maps, headers and trailers, the stream mapping dump, the writing of packets, and
+// the closing of the outputs.
 #pragma once
 
 #include "engine/Owners.h"
@@ -54,6 +55,10 @@ public:
     void FlushEncoder(TOutputStream& ost);
     // Hands a packet to the muxer of the stream's output.
     void MuxPacket(TOutputStream& ost, AVPacket* packet);
+    // The trailer of every output whose header was written.
+    void WriteTrailers();
+    // Closes every output and empties the table; a file left empty is removed when asked.
+    void CloseOutputs(bool removeEmptyOutputs);
 
     std::vector<std::unique_ptr<TOutputFile>> Outputs;
 

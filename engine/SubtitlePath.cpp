@@ -1,25 +1,7 @@
 // The subtitle path of a job: subtitle stream settings, decoding, re-timing and encoding.
 #include "engine/Transcoder.h"
 
-#include "engine/CodecLock.h"
-#include "engine/FFUtils.h"
-#include "engine/FFmpegException.h"
-#include "engine/Interrupt.h"
-#include "engine/LegacyOptions.h"
-#include "engine/OptionParsers.h"
-#include "engine/StreamFacts.h"
-#include "engine/Text.h"
-#include "engine/ThreadId.h"
-#include "engine/UnicodeIO.h"
-
-#include <algorithm>
-#include <bit>
-#include <climits>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <filesystem>
 #include <mutex>
 
 namespace cw {

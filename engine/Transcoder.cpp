@@ -5,22 +5,17 @@
 #include "engine/Transcoder.h"
 
 #include "base/MainThread.h"
-#include "engine/CodecLock.h"
 #include "engine/FFLoader.h"
-#include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
-#include "engine/OptionParsers.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
-#include "engine/UnicodeIO.h"
 
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
@@ -551,10 +546,7 @@ void TCustomFFmpeg::EndRun() {
     for (TOutputStream* ost : OutputStreams)
         if (!ost->NeedsEncoding && !ost->Filters.empty())
             Copy.FilterAndWrite(*ost, 0, nullptr);
-    for (auto& output : OutputFiles.Outputs)
-        if (output->HeaderWritten)
-            if (int result = ff::av_write_trailer(output->Context.get()); result < 0)
-                Fail(ErrorText("av_write_trailer()", result));
+    OutputFiles.WriteTrailers();
     Report(true, -1);
     CloseRunCodecs();
     Finished = !StopRequested;
@@ -629,28 +621,9 @@ void TCustomFFmpeg::ReleaseFiles() {
 
 void TCustomFFmpeg::CloseFiles(bool removeEmptyOutputs) {
     FreeRunTables();
-    for (auto& output : OutputFiles.Outputs) {
-        AVFormatContext* context = output->Context.get();
-        if (!context)
-            continue;
-        const bool writesFile = output->WritesFile();
-        std::string path = FromLibraryFileName(context->url ? context->url : "");
-        output->Streams.clear();
-        output->Context.reset(); // closes the file access too
-
-        std::error_code error;
-        if (removeEmptyOutputs && writesFile && !path.empty() &&
-            std::filesystem::is_regular_file(path, error) &&
-            std::filesystem::file_size(path, error) == 0)
-            std::filesystem::remove(path, error);
-    }
-    OutputFiles.Outputs.clear();
+    OutputFiles.CloseOutputs(removeEmptyOutputs);
     Hooks.Release();
-    for (auto& input : InputFiles.Inputs) {
-        input->Decoders.clear();
-        input->Context.reset();
-    }
-    InputFiles.Inputs.clear();
+    InputFiles.CloseInputs();
 }
 
 // -- shared by the parts -------------------------------------------------------------------

@@ -2,26 +2,15 @@
 // synchronisation, black fill pictures, two-pass logs and video statistics.
 #include "engine/Transcoder.h"
 
-#include "engine/CodecLock.h"
-#include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
-#include "engine/Interrupt.h"
-#include "engine/LegacyOptions.h"
-#include "engine/OptionParsers.h"
 #include "engine/StreamFacts.h"
 #include "engine/Text.h"
-#include "engine/ThreadId.h"
-#include "engine/UnicodeIO.h"
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <filesystem>
-#include <mutex>
 
 namespace cw {
 
@@ -629,6 +618,35 @@ void TVideoPath::FillBlack(TOutputStream& ost, int64_t until) {
         ++ost.SyncOpts;
         ++ost.FrameNumber;
     }
+}
+
+void TVideoPath::TakeEncodedPicture(TOutputStream& ost, AVPacket* packet) {
+    Job.VideoBytes += packet->size;
+    ++ost.EncodedFrames;
+    size_t size = 0;
+    // Quality, picture type and the squared error of each plane, as the encoder
+    // reports them.
+    if (const uint8_t* stats =
+            ff::av_packet_get_side_data(packet, AV_PKT_DATA_QUALITY_STATS, &size);
+        stats && size >= 4) {
+        int32_t quality = 0;
+        std::memcpy(&quality, stats, sizeof quality);
+        ost.Quality = static_cast<double>(quality) / FF_QP2LAMBDA;
+        if (size >= 5)
+            ost.PictureType = stats[4];
+        const int planes = size >= 6 ? std::min<int>(stats[5], 3) : 0;
+        for (int j = 0; j < planes && 8 + 8 * (j + 1) <= static_cast<int>(size); ++j) {
+            uint64_t error = 0;
+            std::memcpy(&error, stats + 8 + 8 * j, sizeof error);
+            ost.LastError[j] = error;
+            ost.TotalError[j] += error;
+            ost.ErrorPlanes = std::max(ost.ErrorPlanes, j + 1);
+        }
+    }
+    if (packet->duration <= 0)
+        packet->duration = 1;
+    WritePassLog(ost);
+    WriteVideoStats(ost, packet);
 }
 
 void TVideoPath::OpenPassLog(TOutputStream& ost, int index) {

@@ -59,6 +59,9 @@ public:
     void DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* picture);
     // Black pictures at the encoder's size up to the time `until` (µs).
     void FillBlack(TOutputStream& ost, int64_t until);
+    // A picture packet out of the encoder: the byte counter, the encoder's quality, picture
+    // type and squared errors, the two-pass log and the statistics line.
+    void TakeEncodedPicture(TOutputStream& ost, AVPacket* packet);
     // Two-pass log files and the video statistics file.
     void OpenPassLog(TOutputStream& ost, int index);
     void WritePassLog(TOutputStream& ost);
