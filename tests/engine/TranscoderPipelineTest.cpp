@@ -90,7 +90,8 @@ TEST_F(PipelineTest, PipelinedAndSerialJobsWriteTheSameBytes) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::string input = Source(c.Kind, Clip(2)).Path;
-        const TResult serial = Convert(input, Out(std::string("serial-") + c.Name), c.Options, true);
+        const TResult serial =
+            Convert(input, Out(std::string("serial-") + c.Name), c.Options, true);
         const TResult piped = Convert(input, Out(std::string("piped-") + c.Name), c.Options, false);
         ASSERT_FALSE(serial.Failed) << serial.Error;
         ASSERT_FALSE(piped.Failed) << piped.Error;
