@@ -243,8 +243,9 @@ void TAudioPath::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* fram
     const int outRate = enc->sample_rate;
     const int64_t queued = ff::av_audio_fifo_size(audio.Fifo.get());
     // The samples' place in output samples, less the timestamp jumps taken out before.
-    double wanted = static_cast<double>(Job.OutPts(*ost.SyncSource) - Job.StartTime) / 1e6 * outRate -
-                    static_cast<double>(ost.SyncShift);
+    double wanted =
+        static_cast<double>(Job.OutPts(*ost.SyncSource) - Job.StartTime) / 1e6 * outRate -
+        static_cast<double>(ost.SyncShift);
     // A step beyond the discontinuity threshold that the pictures of the same file do not
     // share is a broken timestamp: it is taken out of the timeline (as the pictures take out
     // theirs) rather than filled with silence or cut away. Silence for sync therefore never
@@ -258,6 +259,7 @@ void TAudioPath::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* fram
             Job.LogV(llWarning, FormatText("timestamp jump of %.1f s in the sound taken out",
                                            static_cast<double>(jump) / outRate));
             ost.SyncShift += jump;
+            Job.Pipe.NoteShift(ost);
             wanted -= static_cast<double>(jump);
         } else if (step > 0) {
             // Sound that starts late, or a real pause the pictures share: the samples keep

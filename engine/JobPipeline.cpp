@@ -1,6 +1,7 @@
 #include "engine/JobPipeline.h"
 
 #include "engine/FFApi.h"
+#include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
 #include "engine/ThreadId.h"
 #include "engine/Transcoder.h"
@@ -13,10 +14,14 @@ namespace {
 
 // The pipeline whose input thread this is, if any.
 thread_local const TJobPipeline* InputThreadOf = nullptr;
+// The pipeline whose audio lane this is, and the step the lane carries out.
+thread_local const TJobPipeline* LaneOf = nullptr;
+thread_local void* LaneStep = nullptr;
 
 } // namespace
 
 TJobPipeline::~TJobPipeline() {
+    StopLane();
     if (Input.joinable()) {
         Abort();
         Input.join();
@@ -52,25 +57,94 @@ void TJobPipeline::Run() {
         ist.View = {ist.Pts, ist.NextPts, ist.DecodedFrames, ist.Quality, ist.PtsVersion};
         Applied[i] = ist.PtsVersion;
     }
+    LaneOn = LaneSuits();
+    if (LaneOn) {
+        LanePacket.reset(ff::av_packet_alloc());
+        if (!LanePacket)
+            Job.Fail("av_mallocz fail");
+        LaneOutputs.clear();
+        for (const TOutputStream* ost : Job.OutputStreams)
+            if (ost->Source && ost->NeedsEncoding && ost->Type() == AVMEDIA_TYPE_AUDIO)
+                LaneOutputs.push_back(ost);
+        ShiftHistory.assign(LaneOutputs.size(), {});
+        LaneSteps.clear();
+        LaneStopping = false;
+        Executed = Current = 0;
+    }
     Job.Pipelined = true;
-    Job.LogV(llVerbose, "Reading and decoding on a thread of their own");
+    Job.LogV(llVerbose, LaneOn ? "Reading and decoding on a thread of their own, the sound on "
+                                 "another"
+                               : "Reading and decoding on a thread of their own");
+    if (LaneOn)
+        Lane = std::thread([this] { LaneLoop(); });
     Input = std::thread([this] { InputLoop(); });
 
     std::exception_ptr outputError;
-    TStep step;
-    while (Pop(step)) {
-        try {
-            Carry(step);
-        } catch (...) {
-            outputError = std::current_exception();
-            Abort();
-            break;
+    std::deque<std::unique_ptr<TPending>> pending;
+    uint64_t next = 0;
+    bool ended = false;
+    try {
+        for (;;) {
+            // Take in what has arrived, waiting only when there is nothing to carry out.
+            while (!ended && pending.size() < LookAhead) {
+                auto taken = std::make_unique<TPending>();
+                const EPop got = Pop(taken->Step, pending.empty());
+                if (got == EPop::None)
+                    break;
+                if (got == EPop::End) {
+                    ended = true;
+                    break;
+                }
+                taken->Index = next++;
+                taken->Laned = LaneOn && ForLane(taken->Step);
+                if (taken->Laned) {
+                    std::lock_guard<std::mutex> guard(LaneLock);
+                    LaneSteps.push_back(taken.get());
+                    LaneChanged.notify_all();
+                }
+                pending.push_back(std::move(taken));
+            }
+            if (pending.empty()) {
+                if (ended)
+                    break;
+                continue;
+            }
+            TPending& head = *pending.front();
+            if (head.Laned) {
+                {
+                    std::unique_lock<std::mutex> guard(LaneLock);
+                    Current = head.Index;
+                    LaneChanged.wait(guard, [&] { return head.Done; });
+                }
+                if (head.Error)
+                    std::rethrow_exception(head.Error);
+                ApplyClocks(head.Step);
+                for (auto& [ost, packet] : head.Packets)
+                    Job.OutputFiles.MuxPacket(*ost, packet.get());
+            } else {
+                if (LaneOn) {
+                    std::lock_guard<std::mutex> guard(LaneLock);
+                    Current = head.Index;
+                }
+                Carry(head.Step);
+            }
+            if (LaneOn) {
+                std::lock_guard<std::mutex> guard(LaneLock);
+                Executed = head.Index + 1;
+                LaneChanged.notify_all();
+            }
+            pending.pop_front();
         }
-        step = TStep();
+    } catch (...) {
+        outputError = std::current_exception();
+        Abort();
     }
+    StopLane();
     Input.join();
-    Job.Pipelined = false;
+    pending.clear();
     Steps.clear();
+    Job.Pipelined = false;
+    LaneOn = false;
     // The streams take the times the output side set last, unless the input side wrote after.
     for (size_t i = 0; i < count; ++i) {
         TInputStream& ist = *Job.InputStreams[i];
@@ -165,13 +239,16 @@ void TJobPipeline::Push(TStep step) {
     Changed.notify_all();
 }
 
-bool TJobPipeline::Pop(TStep& step) {
+TJobPipeline::EPop TJobPipeline::Pop(TStep& step, bool wait) {
     std::unique_lock<std::mutex> guard(Lock);
-    Changed.wait(guard, [&] { return !Steps.empty(); });
+    if (wait)
+        Changed.wait(guard, [&] { return !Steps.empty(); });
+    if (Steps.empty())
+        return EPop::None;
     step = std::move(Steps.front());
     Steps.pop_front();
     Changed.notify_all();
-    return step.Kind != EKind::End;
+    return step.Kind == EKind::End ? EPop::End : EPop::Step;
 }
 
 void TJobPipeline::Abort() {
@@ -219,7 +296,7 @@ void TJobPipeline::QueueReport(int fileIndex) {
     Push(std::move(step));
 }
 
-void TJobPipeline::Carry(TStep& step) {
+void TJobPipeline::ApplyClocks(const TStep& step) {
     for (size_t i = 0; i < step.Clocks.size(); ++i) {
         TInputStream& ist = *Job.InputStreams[i];
         const TClockEntry& clock = step.Clocks[i];
@@ -231,6 +308,10 @@ void TJobPipeline::Carry(TStep& step) {
             Applied[i] = clock.PtsVersion;
         }
     }
+}
+
+void TJobPipeline::Carry(TStep& step) {
+    ApplyClocks(step);
     switch (step.Kind) {
     case EKind::Frame:
         Job.OutputDecoded(*step.Input, step.Frame.get());
@@ -247,6 +328,138 @@ void TJobPipeline::Carry(TStep& step) {
     case EKind::End:
         break;
     }
+}
+
+// -- the audio lane ------------------------------------------------------------------------
+
+bool TJobPipeline::LaneSuits() const {
+    // The sound hook stays on the job's thread, and streams made of silence are filled there
+    // beside the others.
+    if ((Job.AudioHook && Job.OnAudioHook) || Job.HasFillers)
+        return false;
+    for (const TOutputStream* ost : Job.OutputStreams)
+        if (ost->Source && ost->NeedsEncoding && ost->Type() == AVMEDIA_TYPE_AUDIO)
+            return true;
+    return false;
+}
+
+bool TJobPipeline::ForLane(const TStep& step) const {
+    return step.Kind == EKind::Frame && step.Input->Decoder &&
+           step.Input->Decoder->codec_type == AVMEDIA_TYPE_AUDIO;
+}
+
+void TJobPipeline::LaneLoop() {
+    LaneOf = this;
+    for (;;) {
+        TPending* step = nullptr;
+        {
+            std::unique_lock<std::mutex> guard(LaneLock);
+            LaneChanged.wait(guard, [&] { return LaneStopping || !LaneSteps.empty(); });
+            if (LaneStopping)
+                break;
+            step = LaneSteps.front();
+            LaneSteps.pop_front();
+        }
+        LaneStep = step;
+        std::exception_ptr error;
+        try {
+            Job.OutputDecoded(*step->Step.Input, step->Step.Frame.get());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        LaneStep = nullptr;
+        std::lock_guard<std::mutex> guard(LaneLock);
+        step->Error = error;
+        step->Done = true;
+        LaneChanged.notify_all();
+        if (error) {
+            // The job ends at this step; the later ones are not carried out.
+            LaneSteps.clear();
+            break;
+        }
+    }
+    LaneOf = nullptr;
+}
+
+void TJobPipeline::StopLane() {
+    if (!Lane.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> guard(LaneLock);
+        LaneStopping = true;
+        LaneChanged.notify_all();
+    }
+    Lane.join();
+    LaneSteps.clear();
+}
+
+size_t TJobPipeline::StreamIndex(const TInputStream& ist) const {
+    return size_t(Job.InputFiles.Inputs[ist.FileIndex]->FirstStream + ist.StreamIndex);
+}
+
+const TClockEntry* TJobPipeline::LaneClock(const TInputStream& ist) const {
+    if (LaneOf != this || !LaneStep)
+        return nullptr;
+    auto* step = static_cast<TPending*>(LaneStep);
+    const size_t index = StreamIndex(ist);
+    if (&ist == step->Step.Input)
+        return &step->Step.Clocks[index]; // the output side never sets a sound stream's time
+    if (!step->Synced) {
+        // Another stream's time as the serial loop has it here: what the job's thread has
+        // when it has carried out every step before this one, with the input side's newer
+        // writes from the step.
+        std::unique_lock<std::mutex> guard(LaneLock);
+        LaneChanged.wait(guard, [&] { return LaneStopping || Executed >= step->Index; });
+        if (Executed < step->Index)
+            throw FFmpegException("The run was stopped.");
+        step->Merged = step->Step.Clocks;
+        for (size_t i = 0; i < step->Merged.size(); ++i)
+            if (step->Merged[i].PtsVersion == Applied[i])
+                step->Merged[i].Pts = Job.InputStreams[i]->View.Pts;
+        step->Synced = true;
+    }
+    return &step->Merged[index];
+}
+
+bool TJobPipeline::Capture(TOutputStream& ost, const AVPacket* packet) {
+    if (LaneOf != this || !LaneStep)
+        return false;
+    TPacketPtr held(ff::av_packet_clone(packet));
+    if (!held)
+        Job.Fail("av_mallocz fail");
+    static_cast<TPending*>(LaneStep)->Packets.emplace_back(&ost, std::move(held));
+    return true;
+}
+
+AVPacket* TJobPipeline::ScratchPacket() {
+    return LaneOf == this ? LanePacket.get() : Job.EncodedPacket.get();
+}
+
+int64_t TJobPipeline::ShiftOf(const TOutputStream& ost) const {
+    if (!LaneOn || LaneOf == this)
+        return ost.SyncShift;
+    for (size_t k = 0; k < LaneOutputs.size(); ++k) {
+        if (LaneOutputs[k] != &ost)
+            continue;
+        // The lane may be further on: its value as of the steps before the current one.
+        std::lock_guard<std::mutex> guard(LaneLock);
+        int64_t shift = 0;
+        for (const auto& [index, value] : ShiftHistory[k])
+            if (index < Current)
+                shift = value;
+        return shift;
+    }
+    return ost.SyncShift;
+}
+
+void TJobPipeline::NoteShift(const TOutputStream& ost) {
+    if (LaneOf != this || !LaneStep)
+        return;
+    const uint64_t index = static_cast<TPending*>(LaneStep)->Index;
+    std::lock_guard<std::mutex> guard(LaneLock);
+    for (size_t k = 0; k < LaneOutputs.size(); ++k)
+        if (LaneOutputs[k] == &ost)
+            ShiftHistory[k].emplace_back(index, ost.SyncShift);
 }
 
 } // namespace cw

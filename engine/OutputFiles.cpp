@@ -802,7 +802,7 @@ void TOutputFiles::EncodeFrame(TOutputStream& ost, AVFrame* frame) {
     int result = ff::avcodec_send_frame(enc, frame);
     if (result < 0 && result != AVERROR_EOF)
         Job.Fail(failure);
-    AVPacket* packet = Job.EncodedPacket.get();
+    AVPacket* packet = Job.Pipe.ScratchPacket();
     for (;;) {
         result = ff::avcodec_receive_packet(enc, packet);
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
@@ -835,6 +835,9 @@ void TOutputFiles::FlushEncoder(TOutputStream& ost) {
 }
 
 void TOutputFiles::MuxPacket(TOutputStream& ost, AVPacket* packet) {
+    // The sound's lane holds its packets; the job's thread writes them in their turn.
+    if (Job.Pipe.Capture(ost, packet))
+        return;
     packet->stream_index = ost.Stream->index;
     const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (ts != AV_NOPTS_VALUE) {

@@ -676,11 +676,12 @@ void TCustomFFmpeg::FillMissing(int64_t until) {
 
 int64_t TCustomFFmpeg::ShiftMicroseconds(const TOutputStream& ost) const {
     const AVCodecContext* enc = ost.Encoder.get();
-    if (!ost.SyncShift || !enc)
+    const int64_t shift = Pipe.ShiftOf(ost);
+    if (!shift || !enc)
         return 0;
     if (ost.Type() == AVMEDIA_TYPE_AUDIO)
-        return enc->sample_rate > 0 ? ost.SyncShift * AV_TIME_BASE / enc->sample_rate : 0;
-    return ff::av_rescale_q(ost.SyncShift, enc->time_base, AV_TIME_BASE_Q);
+        return enc->sample_rate > 0 ? shift * AV_TIME_BASE / enc->sample_rate : 0;
+    return ff::av_rescale_q(shift, enc->time_base, AV_TIME_BASE_Q);
 }
 
 bool TCustomFFmpeg::ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const {
@@ -692,7 +693,8 @@ bool TCustomFFmpeg::ClockAgrees(const TInputStream& ist, AVMediaType kind, int64
             continue;
         // The other stream's time with the jumps its own output took out.
         const int64_t shift = other.Outputs.empty() ? 0 : ShiftMicroseconds(*other.Outputs[0]);
-        if (std::llabs(OutPts(other) - shift - time) <= static_cast<int64_t>(DtsDeltaThreshold * 1e6))
+        if (std::llabs(OutPts(other) - shift - time) <=
+            static_cast<int64_t>(DtsDeltaThreshold * 1e6))
             return true;
     }
     return false;

@@ -257,16 +257,23 @@ private:
     void OutputDecoded(TInputStream& ist, AVFrame* frame);
     // An input stream's clock as the output side sees it: the stream's own in the serial
     // loop, the pipeline's view while the input side runs on its own thread.
-    int64_t& OutPts(TInputStream& ist) { return Pipelined ? ist.View.Pts : ist.Pts; }
-    int64_t OutPts(const TInputStream& ist) const { return Pipelined ? ist.View.Pts : ist.Pts; }
+    void SetOutPts(TInputStream& ist, int64_t pts) { (Pipelined ? ist.View.Pts : ist.Pts) = pts; }
+    // On the audio lane, the lane's own clocks.
+    const TClockEntry& OutClock(const TInputStream& ist) const {
+        const TClockEntry* lane = Pipe.LaneClock(ist);
+        return lane ? *lane : ist.View;
+    }
+    int64_t OutPts(const TInputStream& ist) const {
+        return Pipelined ? OutClock(ist).Pts : ist.Pts;
+    }
     int64_t OutNextPts(const TInputStream& ist) const {
-        return Pipelined ? ist.View.NextPts : ist.NextPts;
+        return Pipelined ? OutClock(ist).NextPts : ist.NextPts;
     }
     int64_t OutDecodedFrames(const TInputStream& ist) const {
-        return Pipelined ? ist.View.DecodedFrames : ist.DecodedFrames;
+        return Pipelined ? OutClock(ist).DecodedFrames : ist.DecodedFrames;
     }
     int OutQuality(const TInputStream& ist) const {
-        return Pipelined ? ist.View.Quality : ist.Quality;
+        return Pipelined ? OutClock(ist).Quality : ist.Quality;
     }
     void ClearStopCheck();
 

@@ -429,7 +429,7 @@ void TVideoPath::FilterVideo(TInputStream& ist, AVFrame* frame) {
     while (ff::av_buffersink_get_frame(ist.Video.FilterSink, out) >= 0) {
         // The picture's time comes from the graph.
         if (out->pts != AV_NOPTS_VALUE)
-            Job.OutPts(ist) = ff::av_rescale_q(out->pts, tb, AV_TIME_BASE_Q);
+            Job.SetOutPts(ist, ff::av_rescale_q(out->pts, tb, AV_TIME_BASE_Q));
         if (Job.StartTime == 0 || Job.OutPts(ist) >= Job.StartTime)
             OutputVideo(ist, out);
         ff::av_frame_unref(out);
@@ -446,9 +446,9 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
     AVCodecContext* enc = ost.Encoder.get();
     int64_t copies = 1;
     // The picture's place in frames, less the timestamp jumps taken out before.
-    const double syncIpts =
-        static_cast<double>(Job.OutPts(*ost.SyncSource) - Job.StartTime) / 1e6 / av_q2d(enc->time_base) -
-        static_cast<double>(ost.SyncShift);
+    const double syncIpts = static_cast<double>(Job.OutPts(*ost.SyncSource) - Job.StartTime) / 1e6 /
+                                av_q2d(enc->time_base) -
+                            static_cast<double>(ost.SyncShift);
     if (Job.VideoSyncMethod != 0) {
         double vdelta = syncIpts - static_cast<double>(ost.SyncOpts);
         const double jumpFrames = Job.DtsDeltaThreshold / av_q2d(enc->time_base);
