@@ -39,10 +39,10 @@ struct TClockEntry {
 class TJobPipeline {
 public:
     // Steps waiting at most: a few pictures, so memory stays flat.
-    static constexpr size_t QueueLength = 8;
+    static constexpr size_t QueueLength = 16;
     // Steps the job's thread takes in ahead of the one it carries out, so that the audio lane
     // can work ahead on the sound among them.
-    static constexpr size_t LookAhead = 16;
+    static constexpr size_t LookAhead = 32;
 
     explicit TJobPipeline(TCustomFFmpeg& job) : Job(job) {}
     ~TJobPipeline();
