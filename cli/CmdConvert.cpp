@@ -26,7 +26,8 @@ namespace {
 void PrintHelp() {
     std::printf(
         "usage: clipwright-cli convert --class video|device|audio --format NAME --preset N\n"
-        "                              --out DIR [--merge] [--jobs N] [--threads N] [--json]\n"
+        "                              --out DIR [--merge] [--jobs N] [--threads N] [--serial]\n"
+        "                              [--json]\n"
         "                              FILE...\n\n"
         "Converts every FILE into one output file in DIR with the preset N of the format\n"
         "(see `clipwright-cli presets`), named after the input with the format's extension;\n"
@@ -39,6 +40,8 @@ void PrintHelp() {
         "  --merge     join all files into one output\n"
         "  --jobs N    tasks that run at once (default 1)\n"
         "  --threads N codec threads per task (default 0: as many as the codec likes)\n"
+        "  --serial    read and decode on the thread that encodes, one step after the\n"
+        "              other (default: a task reads and decodes on a thread of its own)\n"
         "  --json      print one JSON object per line on stdout instead of the texts:\n"
         "              {\"Event\": \"progress\", \"Index\": task from 0, \"File\": path,\n"
         "               \"Percent\": 0..100, \"ElapsedSeconds\": s, \"RemainingSeconds\": s,\n"
@@ -208,7 +211,7 @@ int RunConvert(const std::vector<std::string>& args) {
         return 0;
     }
     std::string className, formatName, presetText, outDir;
-    bool merge = false, json = false;
+    bool merge = false, json = false, serial = false;
     int jobs = 1, threads = 0;
     std::vector<std::string> files;
     bool optionsEnded = false;
@@ -241,6 +244,8 @@ int RunConvert(const std::vector<std::string>& args) {
             merge = true;
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--serial") {
+            serial = true;
         } else if (arg == "--jobs") {
             if (!value(text) || !ParseCount(text, 1, jobs))
                 return Usage("--jobs needs a number of 1 or more");
@@ -289,6 +294,7 @@ int RunConvert(const std::vector<std::string>& args) {
             std::fprintf(stderr, "%s\n", line.c_str());
         };
         encoder.CodecThreads = threads;
+        encoder.SerialLoop = serial;
         TCliHost host(::isatty(STDOUT_FILENO) != 0, json);
         TConversionRun run(encoder, host);
         host.Run = &run;

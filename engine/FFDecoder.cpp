@@ -89,11 +89,9 @@ std::string StreamCodecText(const AVCodecParameters* parameters) {
 
 TCustomDecoder::TCustomDecoder() = default;
 
-TCustomDecoder::~TCustomDecoder() {
-    // Descendants close in their own destructor; this covers a plain TCustomDecoder.
-    if (Input && Owner && ff::avformat_close_input)
-        CloseInputFile(&Input);
-}
+// Descendants close in their own destructor; the owner of an opened input covers a plain
+// TCustomDecoder.
+TCustomDecoder::~TCustomDecoder() = default;
 
 void TCustomDecoder::Message(int libraryLevel, const std::string& text) {
     LastError = text;
@@ -163,6 +161,7 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
         CloseFile();
         return false;
     }
+    OwnedInput.reset(context);
     Input = context;
 
     if (ff::avformat_find_stream_info(Input, nullptr) < 0) {
@@ -177,8 +176,7 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
 
 void TCustomDecoder::CloseFile() {
     Forced.clear();
-    if (Input && Owner)
-        CloseInputFile(&Input);
+    OwnedInput.reset();
     Input = nullptr;
     RefreshInfo();
 }
@@ -359,21 +357,6 @@ std::string TCustomDecoder::FileName() {
 // ---------------------------------------------------------------------------------------------
 // TFFDecoder
 
-void TFFDecoder::TFrameFree::operator()(AVFrame* frame) const {
-    if (ff::av_frame_free)
-        ff::av_frame_free(&frame);
-}
-
-void TFFDecoder::TPacketFree::operator()(AVPacket* packet) const {
-    if (ff::av_packet_free)
-        ff::av_packet_free(&packet);
-}
-
-void TFFDecoder::TBufferFree::operator()(uint8_t* buffer) const {
-    if (ff::av_free)
-        ff::av_free(buffer);
-}
-
 TFFDecoder::TFFDecoder() = default;
 
 TFFDecoder::~TFFDecoder() {
@@ -408,18 +391,14 @@ void TFFDecoder::ResetPicture() {
 }
 
 void TFFDecoder::CloseVideoDecoder() {
-    if (VideoCodec) {
-        TCodecLock lock;
-        ff::avcodec_free_context(&VideoCodec);
-    }
-    VideoCodec = nullptr;
+    VideoCodec.reset();
     VideoCodecStream = -1;
     Draining = false;
 }
 
 void TFFDecoder::FlushDecoders() {
     if (VideoCodec)
-        ff::avcodec_flush_buffers(VideoCodec);
+        ff::avcodec_flush_buffers(VideoCodec.get());
     Draining = false;
 }
 
@@ -541,24 +520,21 @@ bool TFFDecoder::OpenVideoDecoder(int index) {
                                        static_cast<int>(parameters->codec_id), index));
         return false;
     }
-    AVCodecContext* context = ff::avcodec_alloc_context3(codec);
-    int result = context ? ff::avcodec_parameters_to_context(context, parameters) : -1;
+    TCodecContextPtr context(ff::avcodec_alloc_context3(codec));
+    int result = context ? ff::avcodec_parameters_to_context(context.get(), parameters) : -1;
     if (result >= 0) {
         RepairTimeBase(stream);
         context->pkt_timebase = stream->time_base;
         TCodecLock lock;
-        result = ff::avcodec_open2(context, codec, nullptr);
+        result = ff::avcodec_open2(context.get(), codec, nullptr);
     }
     if (result < 0) {
-        if (context) {
-            TCodecLock lock;
-            ff::avcodec_free_context(&context);
-        }
+        context.reset();
         Message(LevelError,
                 FormatText("Error while opening codec for input file stream #%d", index));
         return false;
     }
-    VideoCodec = context;
+    VideoCodec = std::move(context);
     VideoCodecStream = index;
     Draining = false;
     return true;
@@ -589,7 +565,7 @@ bool TFFDecoder::Decode(int streamIndex) {
     const int64_t position = BytePosition(context->pb);
     for (;;) {
         // A picture the decoder already holds comes before the next packet.
-        int result = ff::avcodec_receive_frame(VideoCodec, Frame.get());
+        int result = ff::avcodec_receive_frame(VideoCodec.get(), Frame.get());
         if (result >= 0) {
             AVFrame* frame = Frame.get();
             Message(LevelDebug,
@@ -631,7 +607,7 @@ bool TFFDecoder::Decode(int streamIndex) {
                 return false;
             }
             // The end of the file: the decoder gives out the pictures it still holds.
-            ff::avcodec_send_packet(VideoCodec, nullptr);
+            ff::avcodec_send_packet(VideoCodec.get(), nullptr);
             Draining = true;
             continue;
         }
@@ -642,7 +618,7 @@ bool TFFDecoder::Decode(int streamIndex) {
         ResetPicture();
         LastPacketPts = Packet->pts;
         // The packet's stamps travel with it through the decoder's reordering.
-        ff::avcodec_send_packet(VideoCodec, Packet.get());
+        ff::avcodec_send_packet(VideoCodec.get(), Packet.get());
         ff::av_packet_unref(Packet.get());
     }
 }
@@ -659,12 +635,9 @@ bool TFFDecoder::GrowBuffer(TBuffer& buffer, size_t& capacity, size_t size) {
 }
 
 bool TFFDecoder::DeinterlacePicture(const AVFrame* frame, int64_t pts, TPicture& result) {
-    struct TGraphFree {
-        void operator()(AVFilterGraph* graph) const { ff::avfilter_graph_free(&graph); }
-    };
-    std::unique_ptr<AVFilterGraph, TGraphFree> graph(ff::avfilter_graph_alloc());
-    std::unique_ptr<AVFrame, TFrameFree> input(ff::av_frame_alloc());
-    std::unique_ptr<AVFrame, TFrameFree> output(ff::av_frame_alloc());
+    TFilterGraphPtr graph(ff::avfilter_graph_alloc());
+    TFramePtr input(ff::av_frame_alloc());
+    TFramePtr output(ff::av_frame_alloc());
     bool ok = graph && input && output;
     AVFilterContext* source = nullptr;
     AVFilterContext* filter = nullptr;

@@ -12,6 +12,7 @@
 #include "engine/Bitmap.h"
 #include "engine/FFBaseComponent.h"
 #include "engine/FFUtils.h"
+#include "engine/Owners.h"
 #include "engine/Picture.h"
 
 #include <cstdint>
@@ -140,6 +141,7 @@ private:
 
     AVFormatContext* Input = nullptr;
     bool Owner = false;
+    TInputContextPtr OwnedInput; // Input when the decoder opened it itself (Owner)
     std::string LastError;
     std::string Forced;
     int64_t Size = -1;
@@ -209,16 +211,7 @@ public:
     TFormatConverter& Converter() { return FormatConverter; }
 
 private:
-    struct TFrameFree {
-        void operator()(AVFrame* frame) const;
-    };
-    struct TPacketFree {
-        void operator()(AVPacket* packet) const;
-    };
-    struct TBufferFree {
-        void operator()(uint8_t* buffer) const;
-    };
-    using TBuffer = std::unique_ptr<uint8_t, TBufferFree>;
+    using TBuffer = TMemoryPtr;
 
     void ResetPicture();
     void CloseVideoDecoder();
@@ -234,11 +227,11 @@ private:
     int DefaultStreamIndex = -1;
     int64_t Start = -1;
     int CurrentVideo = -1;
-    AVCodecContext* VideoCodec = nullptr;
+    TCodecContextPtr VideoCodec;
     int VideoCodecStream = -1;
     bool Draining = false; // the decoder was told the stream has ended
-    std::unique_ptr<AVFrame, TFrameFree> Frame;
-    std::unique_ptr<AVPacket, TPacketFree> Packet;
+    TFramePtr Frame;
+    TPacketPtr Packet;
     int64_t LastPacketPts = -1; // presentation stamp of the last packet handed to the decoder
 
     TBuffer PictureBuffer;

@@ -238,6 +238,8 @@ public:
     // Codec threads set on every new task ("threads") before its first input opens; -1 leaves
     // the option at its default.
     int CodecThreads = -1;
+    // Every new task reads and decodes on the thread that encodes (its SerialLoop).
+    bool SerialLoop = false;
     TConvertPriority ThreadPriority = cpNormal;
     std::atomic<bool> TriggerEventInMainThread{true};
 

@@ -89,13 +89,8 @@ TFormatConverter::TFormatConverter() {
     Image.SetBitsPixel(Bits);
 }
 
-TFormatConverter::~TFormatConverter() {
-    // Without libswscale bound any more the contexts cannot be freed; they are left.
-    if (ff::sws_freeContext) {
-        ff::sws_freeContext(ToContext);
-        ff::sws_freeContext(FromContext);
-    }
-}
+// Without libswscale bound any more the contexts cannot be freed; their owners leave them.
+TFormatConverter::~TFormatConverter() = default;
 
 void TFormatConverter::SetBitsPixel(int bitsPixel) {
     if (bitsPixel == Bits)
@@ -121,7 +116,7 @@ constexpr size_t ScalerOutputPadding = 256;
 // Full chroma interpolation with accurate rounding keeps the scaler off its fast pair-wise
 // path, which leaves the last column of an odd-width picture unwritten.
 constexpr int ToRGBFlags = SWS_BICUBIC | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND;
-}
+} // namespace
 
 bool TFormatConverter::GrowBuffer(size_t size) {
     if (size <= BufferSize)
@@ -153,13 +148,15 @@ bool TFormatConverter::ToRGB(const TPicture& picture, AVPixelFormat format, bool
         }
         ff::av_image_fill_arrays(Converted.Data, Converted.Linesize, Buffer.get(), Format, width,
                                  height, 1);
-        ToContext = ff::sws_getCachedContext(ToContext, width, height, format, width, height,
-                                             Format, ToRGBFlags, nullptr, nullptr, nullptr);
+        // The cached context is freed by the library when it cannot be reused.
+        ToContext.reset(ff::sws_getCachedContext(ToContext.release(), width, height, format, width,
+                                                 height, Format, ToRGBFlags, nullptr, nullptr,
+                                                 nullptr));
         if (!ToContext) {
             Error = "Cannot initialize the toRGB conversion context";
             return false;
         }
-        ff::sws_scale(ToContext, picture.Data, picture.Linesize, 0, height, Converted.Data,
+        ff::sws_scale(ToContext.get(), picture.Data, picture.Linesize, 0, height, Converted.Data,
                       Converted.Linesize);
         used = &Converted;
     }
@@ -188,13 +185,14 @@ bool TFormatConverter::FromRGB(const TPicture& destination, AVPixelFormat format
                                int width) {
     if (!HasCurrent)
         throw std::logic_error("FromRGB needs a picture from ToRGB");
-    FromContext = ff::sws_getCachedContext(FromContext, width, height, Format, width, height,
-                                           format, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    FromContext.reset(ff::sws_getCachedContext(FromContext.release(), width, height, Format, width,
+                                               height, format, SWS_BICUBIC, nullptr, nullptr,
+                                               nullptr));
     if (!FromContext) {
         Error = "Cannot initialize the fromRGB conversion context";
         return false;
     }
-    ff::sws_scale(FromContext, Current.Data, Current.Linesize, 0, height, destination.Data,
+    ff::sws_scale(FromContext.get(), Current.Data, Current.Linesize, 0, height, destination.Data,
                   destination.Linesize);
     return true;
 }

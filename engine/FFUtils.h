@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/Bitmap.h"
+#include "engine/Owners.h"
 #include "engine/Picture.h"
 
 #include <cstdint>
@@ -81,8 +82,8 @@ private:
     TPicture Converted;
     TPicture Current;
     bool HasCurrent = false;
-    SwsContext* ToContext = nullptr;
-    SwsContext* FromContext = nullptr;
+    TScalerPtr ToContext;
+    TScalerPtr FromContext;
     std::string Error;
 };
 

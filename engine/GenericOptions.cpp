@@ -34,23 +34,6 @@ bool SetOn(void* object, const char* name, const char* value) {
 
 } // namespace
 
-// The libraries may already be unbound when a job is destroyed at process end; what they
-// allocated goes with them then.
-void TGenericOptions::TFreeCodec::operator()(AVCodecContext* context) const {
-    if (ff::avcodec_free_context)
-        ff::avcodec_free_context(&context);
-}
-
-void TGenericOptions::TFreeFormat::operator()(AVFormatContext* context) const {
-    if (ff::avformat_free_context)
-        ff::avformat_free_context(context);
-}
-
-void TGenericOptions::TFreeScaler::operator()(SwsContext* context) const {
-    if (ff::sws_freeContext)
-        ff::sws_freeContext(context);
-}
-
 TGenericOptions::TGenericOptions() = default;
 TGenericOptions::~TGenericOptions() = default;
 

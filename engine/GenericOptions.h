@@ -6,6 +6,7 @@
 #pragma once
 
 #include "engine/LegacyOptions.h"
+#include "engine/Owners.h"
 
 #include <memory>
 #include <string>
@@ -78,19 +79,10 @@ private:
     bool SetCurrent(const std::string& name, const std::string& value);
     static bool KnownPrivateOption(const std::string& name);
 
-    struct TFreeCodec {
-        void operator()(AVCodecContext* context) const;
-    };
-    struct TFreeFormat {
-        void operator()(AVFormatContext* context) const;
-    };
-    struct TFreeScaler {
-        void operator()(SwsContext* context) const;
-    };
     static constexpr int TypeCount = 5;
-    std::unique_ptr<AVCodecContext, TFreeCodec> Codec[TypeCount];
-    std::unique_ptr<AVFormatContext, TFreeFormat> Format;
-    std::unique_ptr<SwsContext, TFreeScaler> Scaler;
+    TCodecContextPtr Codec[TypeCount];
+    TOutputContextPtr Format; // a bare context (no file), freed as an output's is
+    TScalerPtr Scaler;
     std::vector<TOptionPair> Record;
     TLegacyOptionState Legacy;
     std::string LastErrorText;

@@ -1,25 +1,21 @@
-// The job's life cycle: start on the caller's thread or a worker, the run body with its
-// guarded steps, the set-up of a run, the read loop, the end of a run, the progress report,
-// stopping, the interrupt checks and the clean-up.
+// The coordinator of a job: its life cycle (start on the caller's thread or a worker, the run
+// body with its guarded steps), the set-up of a run over the parts, the read loop and the
+// joining of inputs, the end of a run, stopping, the interrupt checks and the clean-up; also
+// what the parts share: codec lookup by name and the filling of streams without a source.
 #include "engine/Transcoder.h"
 
 #include "base/MainThread.h"
-#include "engine/CodecLock.h"
 #include "engine/FFLoader.h"
-#include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
-#include "engine/OptionParsers.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
-#include "engine/UnicodeIO.h"
 
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
@@ -30,59 +26,14 @@ std::mutex& CodecListLock() {
     return lock;
 }
 
-std::mutex& PreviewLock() {
-    static std::mutex lock;
-    return lock;
+namespace {
+
+// "video", "audio", ... for worded errors.
+const char* CodecKind(bool encoder) {
+    return encoder ? "encoder" : "decoder";
 }
 
-// -- owners of library objects -------------------------------------------------------------
-
-void TFreeCodecContext::operator()(AVCodecContext* context) const {
-    if (context && ff::avcodec_free_context) {
-        // The two-pass statistics given to an encoder are ours to free.
-        ff::av_freep(&context->stats_in);
-        TCodecLock lock;
-        ff::avcodec_free_context(&context);
-    }
-}
-void TFreeFrame::operator()(AVFrame* frame) const {
-    if (frame && ff::av_frame_free)
-        ff::av_frame_free(&frame);
-}
-void TFreePacket::operator()(AVPacket* packet) const {
-    if (packet && ff::av_packet_free)
-        ff::av_packet_free(&packet);
-}
-void TFreeScaler::operator()(SwsContext* context) const {
-    if (context && ff::sws_freeContext)
-        ff::sws_freeContext(context);
-}
-void TFreeResampler::operator()(SwrContext* context) const {
-    if (context && ff::swr_free)
-        ff::swr_free(&context);
-}
-void TFreeAudioFifo::operator()(AVAudioFifo* fifo) const {
-    if (fifo && ff::av_audio_fifo_free)
-        ff::av_audio_fifo_free(fifo);
-}
-void TFreeFilterGraph::operator()(AVFilterGraph* graph) const {
-    ff::avfilter_graph_free(&graph);
-}
-
-void TFreeBitstreamFilter::operator()(AVBSFContext* context) const {
-    if (context && ff::av_bsf_free)
-        ff::av_bsf_free(&context);
-}
-void TFreeSamples::operator()(uint8_t** planes) const {
-    if (planes && ff::av_freep) {
-        ff::av_freep(&planes[0]);
-        ff::av_freep(&planes);
-    }
-}
-
-TAudioOutState::~TAudioOutState() {
-    TFreeSamples()(Buffer);
-}
+} // namespace
 
 // -- events and the worker -----------------------------------------------------------------
 
@@ -229,7 +180,7 @@ void TCustomFFmpeg::Run() {
     guarded([this] {
         std::lock_guard<std::mutex> guard(CodecListLock());
         for (TInputStream* ist : OpenedDecoders) {
-            Inputs[ist->FileIndex]->Decoders[ist->StreamIndex].reset();
+            InputFiles.Inputs[ist->FileIndex]->Decoders[ist->StreamIndex].reset();
             ist->Decoder = nullptr;
             ist->DecoderOpen = false;
         }
@@ -308,21 +259,42 @@ bool TCustomFFmpeg::StopCheck(void*) {
     return StopRequested && Reading;
 }
 
+// -- the public surface, handed to the parts ----------------------------------------------
+
+bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
+    return InputFiles.OpenInput(fileName);
+}
+
+int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
+    return OutputFiles.OpenOutput(fileName, join);
+}
+
+void TCustomFFmpeg::NewOutputStream(AVMediaType type) {
+    OutputFiles.NewOutputStream(type);
+}
+
+void TCustomFFmpeg::SetupJoin() {
+    OutputFiles.SetupJoin();
+}
+
+std::vector<AVRational> TCustomFFmpeg::InputVideoFrameRates() const {
+    return InputFiles.InputVideoFrameRates();
+}
+
+AVFormatContext* TCustomFFmpeg::InputContext(int index) const {
+    return InputFiles.InputContext(index);
+}
+
+AVFormatContext* TCustomFFmpeg::OutputContext(int index) const {
+    return OutputFiles.OutputContext(index);
+}
+
 void TCustomFFmpeg::SetPreviewFlags(int flags) {
-    std::shared_ptr<TPreviewer> closed;
-    {
-        std::lock_guard<std::mutex> guard(PreviewLock());
-        PreviewFlagBits = flags & (PreviewWindowFlag | PreviewBitmapFlag);
-        PreviewFlagsChanged = true;
-        if (!(PreviewFlagBits & PreviewWindowFlag))
-            closed = std::move(Previewer);
-    }
-    // The window goes away outside the lock: closing it may wait for the main thread.
+    Hooks.SetPreviewFlags(flags);
 }
 
 int TCustomFFmpeg::PreviewFlags() const {
-    std::lock_guard<std::mutex> guard(PreviewLock());
-    return PreviewFlagBits;
+    return Hooks.PreviewFlags();
 }
 
 void TCustomFFmpeg::Fail(const std::string& text) {
@@ -350,27 +322,6 @@ void TCustomFFmpeg::Transcode() {
     FreeRunTables();
 }
 
-void TCustomFFmpeg::BuildInputTables() {
-    const int64_t now = ff::av_gettime();
-    for (size_t f = 0; f < Inputs.size(); ++f) {
-        TInputFile& input = *Inputs[f];
-        input.FirstStream = static_cast<int>(InputStreams.size());
-        input.StreamCount = static_cast<int>(input.Context->nb_streams);
-        input.Eof = false;
-        input.NoPacket = false;
-        for (int s = 0; s < input.StreamCount; ++s) {
-            auto ist = std::make_unique<TInputStream>();
-            ist->FileIndex = static_cast<int>(f);
-            ist->StreamIndex = s;
-            ist->Stream = input.Context->streams[s];
-            ist->Decoder = input.Decoders[s].get();
-            if (RateEmulation)
-                ist->StartWallclock = now;
-            InputStreams.push_back(std::move(ist));
-        }
-    }
-}
-
 void TCustomFFmpeg::SetUpRun() {
     VideoBytes = AudioBytes = ExtraBytes = DupFrames = DropFrames = 0;
     QpHistogram52.assign(52, 0);
@@ -382,15 +333,15 @@ void TCustomFFmpeg::SetUpRun() {
 
     JoinInput = 0;
     // The bitmaps of the hooks and the preview take the depth the output record asked for.
-    InputHookConverter.SetBitsPixel(HookBitsPixel);
-    OutputHookConverter.SetBitsPixel(HookBitsPixel);
-    LastPreviewTime = INT64_MIN;
-    BuildInputTables(); // 1
-    MapStreams();       // 2, with the set-up of every output stream
+    Hooks.InputHookConverter.SetBitsPixel(HookBitsPixel);
+    Hooks.OutputHookConverter.SetBitsPixel(HookBitsPixel);
+    Hooks.ResetPreviewTime();
+    InputFiles.BuildInputTables(); // 1
+    OutputFiles.MapStreams();      // 2, with the set-up of every output stream
     // 3, 4: decoders before encoders, since a subtitle encoder takes the header of the
     // opened decoder.
-    OpenDecoders();
-    OpenEncoders();
+    InputFiles.OpenDecoders();
+    OutputFiles.OpenEncoders();
     for (auto& ist : InputStreams) { // 5
         AVRational rate = ist->Stream->avg_frame_rate;
         int delay = ist->Decoder ? ist->Decoder->has_b_frames : 0;
@@ -398,12 +349,12 @@ void TCustomFFmpeg::SetUpRun() {
         ist->NextPts = NoPtsValue;
         ist->IsStart = true;
     }
-    ApplyMetadataMaps();           // 6
-    WriteHeaders();                // 7
-    DumpStreamMapping();           // 8
-    TimerStart = ff::av_gettime(); // 9
+    OutputFiles.ApplyMetadataMaps(); // 6
+    OutputFiles.WriteHeaders();      // 7
+    OutputFiles.DumpStreamMapping(); // 8
+    TimerStart = ff::av_gettime();   // 9
     LastReportTime = TimerStart;
-    for (auto& input : Inputs)
+    for (auto& input : InputFiles.Inputs)
         input->NoPacket = false;
     // A read that blocks is broken off by a stop request: on a worker, and on any thread
     // that is not the main thread (a stop can then come from elsewhere).
@@ -426,135 +377,6 @@ void TCustomFFmpeg::ClearStopCheck() {
     StopCheckRegistered = false;
 }
 
-void TCustomFFmpeg::OpenEncoders() {
-    for (TOutputStream* ost : OutputStreams) {
-        if (!ost->NeedsEncoding)
-            continue;
-        AVCodecContext* enc = ost->Encoder.get();
-        const AVCodec* codec =
-            ost->EncoderChoice ? ost->EncoderChoice : ff::avcodec_find_encoder(enc->codec_id);
-        const std::string typeName = MediaTypeName(enc->codec_type);
-        if (!codec) {
-            DumpStreamMapping();
-            std::string text = FormatText(
-                "Encoder (codec id %d) not found for output stream #%d.%d (%s)",
-                static_cast<int>(enc->codec_id), ost->FileIndex, ost->Index, typeName.c_str());
-            LogV(llError, text);
-            Fail(text);
-        }
-        const AVCodecContext* dec = ost->Source ? ost->Source->Decoder : nullptr;
-        if (dec && dec->subtitle_header && dec->subtitle_header_size > 0) {
-            enc->subtitle_header =
-                static_cast<uint8_t*>(ff::av_mallocz(dec->subtitle_header_size + 1));
-            if (!enc->subtitle_header)
-                Fail("av_malloc failed");
-            std::copy_n(dec->subtitle_header, dec->subtitle_header_size, enc->subtitle_header);
-            enc->subtitle_header_size = dec->subtitle_header_size;
-        }
-        int result;
-        {
-            TCodecLock lock;
-            result = ff::avcodec_open2(enc, codec, nullptr);
-        }
-        if (result < 0) {
-            DumpStreamMapping();
-            std::string text = FormatText(
-                "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "
-                "parameters such as bit_rate, rate, width or height. Please check error log "
-                "message to find out more detail information.",
-                ost->FileIndex, ost->Index, typeName.c_str());
-            LogV(llError, text);
-            Fail(text);
-        }
-        ost->EncoderOpen = true;
-        {
-            std::lock_guard<std::mutex> guard(CodecListLock());
-            OpenedEncoders.push_back(ost);
-        }
-        ExtraBytes += enc->extradata_size;
-        if (ff::avcodec_parameters_from_context(ost->Stream->codecpar, enc) < 0)
-            Fail("avcodec_parameters_from_context failed");
-        ost->Stream->time_base = enc->time_base;
-        ost->Stream->avg_frame_rate = enc->framerate;
-        if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-            TAudioOutState& audio = ost->Audio;
-            audio.Frame.reset(ff::av_frame_alloc());
-            if (!audio.Frame)
-                Fail("av_mallocz fail");
-        }
-    }
-    for (TOutputStream* ost : OutputStreams)
-        InitBitstreamFilters(*ost);
-}
-
-void TCustomFFmpeg::OpenDecoders() {
-    for (auto& ist : InputStreams) {
-        if (!ist->NeedsDecoding)
-            continue;
-        const std::string typeName = MediaTypeName(ist->Stream->codecpar->codec_type);
-        const AVCodec* codec = Inputs[ist->FileIndex]->DecoderChoice[ist->StreamIndex];
-        if (!codec)
-            codec = ff::avcodec_find_decoder(ist->Stream->codecpar->codec_id);
-        // The user sees which file cannot be used and why, not stream numbers.
-        const std::string fileName =
-            std::filesystem::path(Inputs[ist->FileIndex]->FileName).filename().string();
-        const char* codecName = ff::avcodec_get_name(ist->Stream->codecpar->codec_id);
-        if (!codec || !ist->Decoder)
-            Fail(FormatText("%s cannot be used: no decoder is installed for its %s (%s, input "
-                            "stream #%d.%d)",
-                            fileName.c_str(), LowerText(typeName).c_str(), codecName,
-                            ist->FileIndex, ist->StreamIndex));
-        int result;
-        {
-            TCodecLock lock;
-            result = ff::avcodec_open2(ist->Decoder, codec, nullptr);
-        }
-        if (result < 0)
-            Fail(FormatText("%s cannot be used: the decoder of its %s (%s, input stream #%d.%d) "
-                            "refused to open",
-                            fileName.c_str(), LowerText(typeName).c_str(), codecName,
-                            ist->FileIndex, ist->StreamIndex));
-        ist->DecoderOpen = true;
-        std::lock_guard<std::mutex> guard(CodecListLock());
-        OpenedDecoders.push_back(ist.get());
-    }
-}
-
-void TCustomFFmpeg::WriteHeaders() {
-    for (size_t f = 0; f < Outputs.size(); ++f) {
-        TOutputFile& output = *Outputs[f];
-        if (ff::avformat_write_header(output.Context, nullptr) < 0) {
-            std::string text = FormatText(
-                "Could not write header for output file #%d (incorrect codec parameters ?)",
-                static_cast<int>(f));
-            LogV(llError, text);
-            Fail(text);
-        }
-        output.HeaderWritten = true;
-    }
-}
-
-void TCustomFFmpeg::DumpStreamMapping() {
-    for (size_t f = 0; f < Outputs.size(); ++f)
-        ff::av_dump_format(Outputs[f]->Context, static_cast<int>(f), Outputs[f]->FileName.c_str(),
-                           1);
-    if (Verbose < 0)
-        return;
-    LogV(llVerbose, "Stream mapping:");
-    for (const TOutputStream* ost : OutputStreams) {
-        if (!ost->Source)
-            continue;
-        std::string line = FormatText("  Stream #%d.%d -> #%d.%d (%s)", ost->Source->FileIndex,
-                                      ost->Source->StreamIndex, JoinMode ? 0 : ost->FileIndex,
-                                      ost->Index, MediaTypeName(ost->Type()).c_str());
-        if (ost->SyncSource != ost->Source)
-            line += FormatText(
-                " [sync #%d.%d (%s)]", ost->SyncSource->FileIndex, ost->SyncSource->StreamIndex,
-                MediaTypeName(ost->SyncSource->Stream->codecpar->codec_type).c_str());
-        LogV(llVerbose, line);
-    }
-}
-
 // -- the read loop -------------------------------------------------------------------------
 
 int TCustomFFmpeg::ChooseInput() {
@@ -568,7 +390,7 @@ int TCustomFFmpeg::ChooseInput() {
             if (ost->FrameNumber >= limit)
                 return -1;
         }
-        return JoinInput < InputCount() && !Inputs[JoinInput]->Eof ? JoinInput : -1;
+        return JoinInput < InputCount() && !InputFiles.Inputs[JoinInput]->Eof ? JoinInput : -1;
     }
     double iptsMin = 1e100;
     double optsMin = 1e100;
@@ -577,7 +399,7 @@ int TCustomFFmpeg::ChooseInput() {
         const TInputStream* ist = ost->Source;
         if (!ist)
             continue; // made of silence: it follows the others
-        const TInputFile& input = *Inputs[ist->FileIndex];
+        const TInputFile& input = *InputFiles.Inputs[ist->FileIndex];
         if (ist->PastRecordingTime || input.NoPacket)
             continue;
         const double ipts = static_cast<double>(ist->Pts);
@@ -605,26 +427,30 @@ int TCustomFFmpeg::ChooseInput() {
 }
 
 void TCustomFFmpeg::ReadLoop() {
+    if (TJobPipeline::Suits(*this)) {
+        Pipe.Run();
+        return;
+    }
     while (!StopRequested) {
         const int fileIndex = ChooseInput();
         if (fileIndex < 0) {
             bool anyNoPacket = false;
-            for (auto& input : Inputs)
+            for (auto& input : InputFiles.Inputs)
                 anyNoPacket = anyNoPacket || input->NoPacket;
             if (JoinMode || !anyNoPacket)
                 break;
-            for (auto& input : Inputs)
+            for (auto& input : InputFiles.Inputs)
                 input->NoPacket = false;
             ff::av_usleep(10000);
             continue;
         }
-        if (LimitFileSize && !Outputs.empty() && Outputs[0]->Context->pb &&
-            ff::avio_seek(Outputs[0]->Context->pb, 0, SEEK_CUR) >= LimitFileSize)
+        if (LimitFileSize && !OutputFiles.Outputs.empty() && OutputFiles.Outputs[0]->Context->pb &&
+            ff::avio_seek(OutputFiles.Outputs[0]->Context->pb, 0, SEEK_CUR) >= LimitFileSize)
             break;
 
-        TInputFile& input = *Inputs[fileIndex];
+        TInputFile& input = *InputFiles.Inputs[fileIndex];
         Reading = true;
-        const int result = ff::av_read_frame(input.Context, Packet.get());
+        const int result = ff::av_read_frame(input.Context.get(), Packet.get());
         Reading = false;
         if (result == AVERROR(EAGAIN)) {
             input.NoPacket = true;
@@ -641,9 +467,9 @@ void TCustomFFmpeg::ReadLoop() {
                 break;
             continue;
         }
-        for (auto& other : Inputs)
+        for (auto& other : InputFiles.Inputs)
             other->NoPacket = false;
-        ProcessPacket(input, fileIndex, Packet.get());
+        InputFiles.ProcessPacket(input, fileIndex, Packet.get());
         ff::av_packet_unref(Packet.get());
 
         const int64_t now = ff::av_gettime();
@@ -656,7 +482,7 @@ void TCustomFFmpeg::ReadLoop() {
 
 bool TCustomFFmpeg::SwitchJoinInput() {
     const int k = JoinInput;
-    const TInputFile& input = *Inputs[k];
+    const TInputFile& input = *InputFiles.Inputs[k];
     const bool last = k + 1 >= InputCount();
     // The decoders of this input give what they still hold. The encoders are drained only
     // after the last input: a drained encoder takes no further pictures, and opening it anew
@@ -668,7 +494,7 @@ bool TCustomFFmpeg::SwitchJoinInput() {
     for (int s = 0; s < input.StreamCount; ++s) {
         TInputStream& ist = *InputStreams[input.FirstStream + s];
         if (ist.NeedsDecoding && !ist.Flushed) {
-            DecodeAndOutput(ist, nullptr);
+            InputFiles.DecodeAndOutput(ist, nullptr);
             ist.Flushed = true;
             if (ist.DecoderOpen)
                 ff::avcodec_flush_buffers(ist.Decoder);
@@ -689,75 +515,9 @@ bool TCustomFFmpeg::SwitchJoinInput() {
             continue;
         ost->Source = ost->SyncSource = ost->JoinSources[next];
     }
-    Inputs[next]->TsOffset += end;
+    InputFiles.Inputs[next]->TsOffset += end;
     JoinInput = next;
     return true;
-}
-
-void TCustomFFmpeg::ProcessPacket(TInputFile& input, int fileIndex, AVPacket* packet) {
-    if (DoPacketDump)
-        ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, DoHexDump,
-                             input.Context->streams[packet->stream_index]);
-    if (packet->stream_index < 0 || packet->stream_index >= input.StreamCount)
-        return;
-    TInputStream& ist = *InputStreams[input.FirstStream + packet->stream_index];
-    if (ist.Unused)
-        return;
-    const AVRational tb = ist.Stream->time_base;
-    const int64_t offset = ff::av_rescale_q(input.TsOffset, AV_TIME_BASE_Q, tb);
-    if (packet->dts != AV_NOPTS_VALUE)
-        packet->dts += offset;
-    if (packet->pts != AV_NOPTS_VALUE)
-        packet->pts += offset;
-    if (packet->stream_index < static_cast<int>(input.TsScale.size())) {
-        const double scale = input.TsScale[packet->stream_index];
-        if (scale != 0) {
-            if (packet->dts != AV_NOPTS_VALUE)
-                packet->dts = std::llround(static_cast<double>(packet->dts) * scale);
-            if (packet->pts != AV_NOPTS_VALUE)
-                packet->pts = std::llround(static_cast<double>(packet->pts) * scale);
-        }
-    }
-
-    if (packet->dts != AV_NOPTS_VALUE && ist.NextPts != NoPtsValue &&
-        (input.Context->iformat->flags & AVFMT_TS_DISCONT) && !CopyTimestamps) {
-        const int64_t dts = ff::av_rescale_q(packet->dts, tb, AV_TIME_BASE_Q);
-        const int64_t delta = dts - ist.NextPts;
-        if (std::llabs(delta) > static_cast<int64_t>(DtsDeltaThreshold * 1e6) ||
-            dts + 1 < ist.Pts) {
-            input.TsOffset -= delta;
-            if (Verbose > 2)
-                LogV(llVerbose, FormatText("timestamp discontinuity %lld, new offset= %lld",
-                                           static_cast<long long>(delta),
-                                           static_cast<long long>(input.TsOffset)));
-            const int64_t shift = ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
-            packet->dts -= shift;
-            if (packet->pts != AV_NOPTS_VALUE)
-                packet->pts -= shift;
-        }
-    }
-
-    if (RecordingTime != INT64_MAX) {
-        const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (ts != AV_NOPTS_VALUE &&
-            ff::av_rescale_q(ts, tb, AV_TIME_BASE_Q) >= StartTime + RecordingTime) {
-            ist.PastRecordingTime = true;
-            return;
-        }
-    }
-
-    if (DecodeAndOutput(ist, packet) < 0) {
-        const std::string text =
-            FormatText("Error while decoding stream #%d.%d (%s)", fileIndex, packet->stream_index,
-                       MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
-        if (ExitOnError)
-            Fail(text);
-        if (Verbose >= 0)
-            LogV(llVerbose, text);
-    }
-    // Streams without a source keep pace with the ones that have one.
-    if (HasFillers && ist.NextPts != NoPtsValue)
-        FillMissing(ist.NextPts);
 }
 
 int64_t TCustomFFmpeg::ReachedEnd() const {
@@ -771,7 +531,7 @@ int64_t TCustomFFmpeg::ReachedEnd() const {
 void TCustomFFmpeg::EndRun() {
     for (auto& ist : InputStreams)
         if (ist->NeedsDecoding && !ist->Flushed) {
-            DecodeAndOutput(*ist, nullptr);
+            InputFiles.DecodeAndOutput(*ist, nullptr);
             ist->Flushed = true;
         }
     // Streams without a source for the last stretch reach the end of the others, then give
@@ -780,16 +540,13 @@ void TCustomFFmpeg::EndRun() {
         FillMissing(ReachedEnd());
         for (TOutputStream* ost : OutputStreams)
             if (!ost->Source)
-                FlushEncoder(*ost);
+                OutputFiles.FlushEncoder(*ost);
     }
     // Streams copied without decoding still have packets waiting in their bitstream filters.
     for (TOutputStream* ost : OutputStreams)
         if (!ost->NeedsEncoding && !ost->Filters.empty())
-            FilterAndWrite(*ost, 0, nullptr);
-    for (auto& output : Outputs)
-        if (output->HeaderWritten)
-            if (int result = ff::av_write_trailer(output->Context); result < 0)
-                Fail(ErrorText("av_write_trailer()", result));
+            Copy.FilterAndWrite(*ost, 0, nullptr);
+    OutputFiles.WriteTrailers();
     Report(true, -1);
     CloseRunCodecs();
     Finished = !StopRequested;
@@ -803,7 +560,7 @@ void TCustomFFmpeg::CloseRunCodecs() {
     }
     OpenedEncoders.clear();
     for (TInputStream* ist : OpenedDecoders) {
-        Inputs[ist->FileIndex]->Decoders[ist->StreamIndex].reset();
+        InputFiles.Inputs[ist->FileIndex]->Decoders[ist->StreamIndex].reset();
         ist->Decoder = nullptr;
         ist->DecoderOpen = false;
     }
@@ -818,20 +575,12 @@ void TCustomFFmpeg::FreeRunTables() {
         ost->Audio.Resampler.reset();
         ost->Audio.Fifo.reset();
         ost->Audio.Frame.reset();
-        TFreeSamples()(ost->Audio.Buffer);
-        ost->Audio.Buffer = nullptr;
+        ost->Audio.Buffer.reset();
         ost->Audio.BufferSamples = 0;
         ost->Source = ost->SyncSource = nullptr;
         ost->JoinSources.clear();
-        if (ost->PassLog) {
-            std::fclose(ost->PassLog);
-            ost->PassLog = nullptr;
-        }
     }
-    if (VStatsFile) {
-        std::fclose(VStatsFile);
-        VStatsFile = nullptr;
-    }
+    VideoPath.CloseVideoStats();
     OutputStreams.clear();
     InputStreams.clear();
     Packet.reset();
@@ -840,137 +589,12 @@ void TCustomFFmpeg::FreeRunTables() {
     ClearStopCheck();
 }
 
-// -- the report ----------------------------------------------------------------------------
-
-namespace {
-
-double Psnr(double d) {
-    return -10.0 * std::log10(d);
-}
-
-// "PSNR=" with the Y, U, V and whole-picture figures: of the last picture, or of all pictures
-// for the last report.
-std::string PsnrText(const TOutputStream& ost, bool last) {
-    const AVCodecContext* enc = ost.Encoder.get();
-    const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_get(enc->pix_fmt);
-    const double frames = last ? static_cast<double>(std::max<int64_t>(ost.EncodedFrames, 1)) : 1;
-    const uint64_t* error = last ? ost.TotalError : ost.LastError;
-    std::string text = "PSNR=";
-    double errorSum = 0;
-    double scaleSum = 0;
-    static const char Planes[] = "YUV";
-    for (int j = 0; j < 3 && j < ost.ErrorPlanes; ++j) {
-        double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0 * frames;
-        if (j && desc)
-            scale /= static_cast<double>(1 << (desc->log2_chroma_w + desc->log2_chroma_h));
-        errorSum += static_cast<double>(error[j]);
-        scaleSum += scale;
-        text += FormatText("%c:%2.2f ", Planes[j], Psnr(static_cast<double>(error[j]) / scale));
-    }
-    text += FormatText("*:%2.2f ", Psnr(errorSum / scaleSum));
-    return text;
-}
-
-} // namespace
-
-void TCustomFFmpeg::Report(bool last, int fileIndex) {
-    if (Outputs.empty())
-        return;
-    AVFormatContext* oc = Outputs[0]->Context;
-    int64_t totalSize = 0;
-    if (oc->pb) {
-        totalSize = ff::avio_size(oc->pb);
-        if (totalSize < 0)
-            totalSize = ff::avio_seek(oc->pb, 0, SEEK_CUR);
-        if (totalSize < 0)
-            totalSize = 0;
-    }
-    std::string line;
-    const double elapsed = static_cast<double>(ff::av_gettime() - TimerStart) / 1e6;
-    double ti1 = 1e10;
-    bool videoSeen = false;
-    float quality = -1;
-    int fps = -1;
-    int frameNumber = -1;
-    for (const TOutputStream* ost : OutputStreams) {
-        const AVMediaType type = ost->Type();
-        const double q = ost->NeedsEncoding ? ost->Quality : -1;
-        if (type == AVMEDIA_TYPE_VIDEO && ost->Report) {
-            if (!videoSeen) {
-                frameNumber = static_cast<int>(ost->FrameNumber);
-                fps = elapsed > 1 ? static_cast<int>(frameNumber / elapsed + 0.5) : 0;
-                quality = static_cast<float>(q);
-                line += FormatText("frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, q);
-                if (frameNumber < 1 && !last)
-                    return;
-                if (last)
-                    line += "L";
-                if (QpHistogram && q >= 0) {
-                    const int qp = static_cast<int>(std::lrint(q));
-                    if (qp >= 0 && qp < 52)
-                        ++QpHistogram52[qp];
-                    for (int j = 0; j < 32; ++j)
-                        line += FormatText(
-                            "%X", static_cast<int>(std::lrint(std::log2(QpHistogram52[j] + 1))));
-                }
-                if ((ost->Encoder->flags & AV_CODEC_FLAG_PSNR) && ost->ErrorPlanes > 0)
-                    line += PsnrText(*ost, last);
-                videoSeen = true;
-            } else {
-                line += FormatText("q=%2.1f ", q);
-            }
-        }
-        const double t = ost->Seconds();
-        if (t > 0 && t < ti1)
-            ti1 = t;
-    }
-    if (ti1 < 0.01)
-        ti1 = 0.01;
-
-    if (OnProgress || Verbose > 0 || last) {
-        const double bitrate = static_cast<double>(totalSize) * 8 / ti1 / 1000.0;
-        line += FormatText("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
-                           static_cast<double>(totalSize) / 1024, ti1, bitrate);
-        if (DupFrames || DropFrames)
-            line += FormatText(" dup=%lld drop=%lld", static_cast<long long>(DupFrames),
-                               static_cast<long long>(DropFrames));
-        if (ReportDupDrop && OnProgress && Verbose >= 0) {
-            LogV(llVerbose, line);
-            ReportDupDrop = false;
-        }
-        if (OnProgress) {
-            TJobProgress progress;
-            progress.FileIndex = last ? -1 : fileIndex;
-            progress.TotalDuration = TotalDuration;
-            progress.CurrentDuration = static_cast<int64_t>(ti1 * 1e6);
-            progress.CurrentSize = totalSize;
-            progress.BitRate = static_cast<float>(bitrate);
-            progress.Quality = videoSeen ? quality : -1.0f;
-            progress.FPS = videoSeen ? fps : -1;
-            progress.FrameNumber = videoSeen ? frameNumber : -1;
-            OnProgress(this, progress);
-        } else if (Verbose >= 0) {
-            LogV(llVerbose, line);
-        }
-    }
-    if (last && Verbose >= 0) {
-        const double sum = static_cast<double>(VideoBytes + AudioBytes + ExtraBytes);
-        LogV(llVerbose,
-             FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead "
-                        "%f%%\r\n",
-                        static_cast<double>(VideoBytes) / 1024,
-                        static_cast<double>(AudioBytes) / 1024,
-                        static_cast<double>(ExtraBytes) / 1024,
-                        sum > 0 ? 100.0 * (static_cast<double>(totalSize) - sum) / sum : 0.0));
-    }
-}
-
 // -- clean-up ------------------------------------------------------------------------------
 
 const char* TCustomFFmpeg::MissingFileText() const {
-    return Outputs.empty()  ? "At least one output file must be specified"
-           : Inputs.empty() ? "At least one input file must be specified"
-                            : nullptr;
+    return OutputFiles.Outputs.empty() ? "At least one output file must be specified"
+           : InputFiles.Inputs.empty() ? "At least one input file must be specified"
+                                       : nullptr;
 }
 
 void TCustomFFmpeg::Cleanup() {
@@ -997,39 +621,83 @@ void TCustomFFmpeg::ReleaseFiles() {
 
 void TCustomFFmpeg::CloseFiles(bool removeEmptyOutputs) {
     FreeRunTables();
-    for (auto& output : Outputs) {
-        AVFormatContext* context = output->Context;
-        if (!context)
+    OutputFiles.CloseOutputs(removeEmptyOutputs);
+    Hooks.Release();
+    InputFiles.CloseInputs();
+}
+
+// -- shared by the parts -------------------------------------------------------------------
+
+const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, AVMediaType type,
+                                              bool encoder) {
+    if (name.empty())
+        return nullptr;
+    const AVCodec* codec = encoder ? ff::avcodec_find_encoder_by_name(name.c_str())
+                                   : ff::avcodec_find_decoder_by_name(name.c_str());
+    std::string error;
+    if (!codec) {
+        error = FormatText("Unknown %s '%s'", CodecKind(encoder), name.c_str());
+    } else if (codec->type != type) {
+        error = FormatText("Invalid %s type '%s'", CodecKind(encoder), name.c_str());
+    } else if ((codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) && CodecTemplate(type) &&
+               CodecTemplate(type)->strict_std_compliance > FF_COMPLIANCE_EXPERIMENTAL) {
+        error = FormatText("%s '%s' is experimental and might produce bad results.\r\n"
+                           "Add '-strict experimental' if you want to use it.",
+                           encoder ? "Encoder" : "Decoder", name.c_str());
+        void* it = nullptr;
+        while (const AVCodec* other = ff::av_codec_iterate(&it)) {
+            bool sameSide =
+                encoder ? ff::av_codec_is_encoder(other) != 0 : ff::av_codec_is_decoder(other) != 0;
+            if (sameSide && other->id == codec->id &&
+                !(other->capabilities & AV_CODEC_CAP_EXPERIMENTAL)) {
+                error += "\r\n" + FormatText("Or use the non experimental %s '%s'.",
+                                             CodecKind(encoder), other->name);
+                break;
+            }
+        }
+    }
+    if (!error.empty()) {
+        OpenError = error;
+        throw FFmpegException(error);
+    }
+    return codec;
+}
+
+void TCustomFFmpeg::FillMissing(int64_t until) {
+    for (TOutputStream* ost : OutputStreams) {
+        if (ost->Source || !ost->NeedsEncoding || !ost->EncoderOpen || ost->EncoderFlushed)
             continue;
-        const bool writesFile = output->WritesFile();
-        std::string path = FromLibraryFileName(context->url ? context->url : "");
-        if (writesFile)
-            CloseOutputFile(context);
-        output->Streams.clear();
-        ff::avformat_free_context(context);
-        output->Context = nullptr;
-        std::error_code error;
-        if (removeEmptyOutputs && writesFile && !path.empty() &&
-            std::filesystem::is_regular_file(path, error) &&
-            std::filesystem::file_size(path, error) == 0)
-            std::filesystem::remove(path, error);
+        if (ost->Type() == AVMEDIA_TYPE_AUDIO)
+            AudioPath.FillSilence(*ost, until);
+        else if (ost->Type() == AVMEDIA_TYPE_VIDEO)
+            VideoPath.FillBlack(*ost, until);
     }
-    Outputs.clear();
-    std::shared_ptr<TPreviewer> previewer;
-    {
-        std::lock_guard<std::mutex> guard(PreviewLock());
-        previewer = std::move(Previewer);
-        PreviewFlagsChanged = true;
+}
+
+int64_t TCustomFFmpeg::ShiftMicroseconds(const TOutputStream& ost) const {
+    const AVCodecContext* enc = ost.Encoder.get();
+    const int64_t shift = Pipe.ShiftOf(ost);
+    if (!shift || !enc)
+        return 0;
+    if (ost.Type() == AVMEDIA_TYPE_AUDIO)
+        return enc->sample_rate > 0 ? shift * AV_TIME_BASE / enc->sample_rate : 0;
+    return ff::av_rescale_q(shift, enc->time_base, AV_TIME_BASE_Q);
+}
+
+bool TCustomFFmpeg::ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const {
+    const TInputFile& input = *InputFiles.Inputs[ist.FileIndex];
+    for (int s = 0; s < input.StreamCount; ++s) {
+        const TInputStream& other = *InputStreams[input.FirstStream + s];
+        if (&other == &ist || other.Unused || OutNextPts(other) == NoPtsValue ||
+            other.Stream->codecpar->codec_type != kind)
+            continue;
+        // The other stream's time with the jumps its own output took out.
+        const int64_t shift = other.Outputs.empty() ? 0 : ShiftMicroseconds(*other.Outputs[0]);
+        if (std::llabs(OutPts(other) - shift - time) <=
+            static_cast<int64_t>(DtsDeltaThreshold * 1e6))
+            return true;
     }
-    previewer.reset(); // outside the lock: the window may be closed on the main thread
-    AudioHookBuffer.clear();
-    AudioHookBuffer.shrink_to_fit();
-    for (auto& input : Inputs) {
-        input->Decoders.clear();
-        if (input->Context)
-            CloseInputFile(&input->Context);
-    }
-    Inputs.clear();
+    return false;
 }
 
 } // namespace cw

@@ -8,16 +8,24 @@
 // one termination notice, then destroy it. A stopped run still finishes its outputs, so the
 // partial files play.
 //
-// Files: Transcoder.cpp (life cycle, set-up, read loop, report, clean-up),
-// TranscoderFiles.cpp (opening inputs and outputs, stream creation, stream mapping),
-// TranscoderPaths.cpp (decode-and-output, audio/video/subtitle output, packet writing).
+// The job is a coordinator of owned parts, each with its own state and file: TInputFiles
+// (InputFiles.h), TOutputFiles (OutputFiles.h), TVideoPath, TAudioPath, TSubtitlePath,
+// TStreamCopy and TJobHooks. The coordinator keeps the option state, the run's life cycle,
+// its tables, the read loop, joining, the report (JobReport.cpp) and the clean-up.
 #pragma once
 
+#include "engine/AudioPath.h"
 #include "engine/FFLogger.h"
 #include "engine/FFUtils.h"
-#include "engine/Previewer.h"
+#include "engine/InputFiles.h"
+#include "engine/JobHooks.h"
+#include "engine/JobPipeline.h"
+#include "engine/OutputFiles.h"
+#include "engine/StreamCopy.h"
+#include "engine/SubtitlePath.h"
 #include "engine/TranscoderOptions.h"
 #include "engine/TranscoderStreams.h"
+#include "engine/VideoPath.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -89,29 +97,6 @@ using TBeforeFindStreamInfoCallback = std::function<void(TCustomFFmpeg* job, AVF
 using TJobProgressCallback = std::function<void(TCustomFFmpeg* job, const TJobProgress&)>;
 using TJobTerminateCallback = std::function<void(TCustomFFmpeg* job)>;
 
-// What a video hook handler receives and may change: the picture as a bitmap, the frame
-// number (from 1) and its time (µs); Update (true on entry) copies the bitmap back into the
-// picture afterwards, StopHook (false on entry) ends the calls of that hook for the job.
-struct TJobHookFrame {
-    TBitmap* Bitmap = nullptr;
-    int64_t FrameNumber = 0;
-    int64_t PTS = 0;
-    bool Update = true;
-    bool StopHook = false;
-};
-using TJobVideoHookCallback = std::function<void(TCustomFFmpeg* job, TJobHookFrame& frame)>;
-// Decoded audio as interleaved samples: time stamp (µs), the samples (the handler may change
-// them in place), their size in bytes, rate, channels and sample format (AVSampleFormat).
-using TJobAudioHookCallback =
-    std::function<void(TCustomFFmpeg* job, int64_t pts, uint8_t* samples, int size, int sampleRate,
-                       int channels, int sampleFormat)>;
-using TJobPreviewCallback = std::function<void(TCustomFFmpeg* job, const TBitmap& bitmap,
-                                               int64_t frameNumber, int64_t pts)>;
-
-// Bits of the preview flags.
-constexpr int PreviewWindowFlag = 1;
-constexpr int PreviewBitmapFlag = 2;
-
 class TCustomFFmpeg : public TTranscoderOptions {
 public:
     // maxFiles: capacity of the input and of the output table, 1..512 (std::out_of_range
@@ -125,17 +110,9 @@ public:
     int OpenOutput(const std::string& fileName, bool join) override;
     void NewOutputStream(AVMediaType type) override;
     void SetupJoin() override;
-    int InputCount() const override { return static_cast<int>(Inputs.size()); }
-    int OutputCount() const override { return static_cast<int>(Outputs.size()); }
+    int InputCount() const override { return static_cast<int>(InputFiles.Inputs.size()); }
+    int OutputCount() const override { return static_cast<int>(OutputFiles.Outputs.size()); }
     std::vector<AVRational> InputVideoFrameRates() const override;
-    // Add one stream of that kind to an opened output (raise FFmpegException on failure).
-    void NewVideoStream(AVFormatContext* context, int outputIndex);
-    void NewAudioStream(AVFormatContext* context, int outputIndex);
-    // The encoder's picture size brought to what the encoder and the container accept.
-    void FitPictureSize(AVFormatContext* context, const AVCodec* codec, AVCodecContext* enc);
-    // A copied cover picture for an audio output (see OpenOutput).
-    void NewCoverStream(AVFormatContext* context, int outputIndex);
-    void NewSubtitleStream(AVFormatContext* context, int outputIndex);
     // The container of an opened input or output (null outside the table).
     AVFormatContext* InputContext(int index) const;
     AVFormatContext* OutputContext(int index) const;
@@ -204,6 +181,11 @@ public:
     TJobVideoHookCallback OnVideoInputHook;
     TJobVideoHookCallback OnVideoOutputHook;
     TJobAudioHookCallback OnAudioHook;
+
+    // Runs the read loop on one thread: reading and decoding alternate with the output side.
+    // Without it, a job that allows it reads and decodes on an input thread of its own while
+    // this thread does the rest (the same packets in the same order either way).
+    bool SerialLoop = false;
     TJobPreviewCallback OnPreviewBitmap;
 
     // The termination notice: Running false, Terminated true, worker none, then OnTerminate.
@@ -224,46 +206,27 @@ protected:
 
 private:
     friend class TConvertThread;
+    friend class TInputFiles;
+    friend class TOutputFiles;
+    friend class TVideoPath;
+    friend class TAudioPath;
+    friend class TSubtitlePath;
+    friend class TStreamCopy;
+    friend class TJobHooks;
+    friend class TJobPipeline;
 
-    // -- files ------------------------------------------------------------------------
     // A codec by name for a media type (null for an empty name); sets OpenError and raises on
     // failure.
     const AVCodec* FindCodecByName(const std::string& name, AVMediaType type, bool encoder);
-    TOutputStream& AddOutputStream(AVFormatContext* context, int outputIndex, AVMediaType type,
-                                   const AVCodec* codec);
-    const AVCodec* ChooseEncoder(AVFormatContext* context, AVMediaType type,
-                                 const std::string& codecName);
-    void SetGlobalHeader(AVCodecContext* encoder, AVFormatContext* context, bool video);
-    void OpenInputStreams(TInputFile& input);
-    void CloseFailedOutput(AVFormatContext*& context);
 
     // -- a run ------------------------------------------------------------------------
     void Transcode();
     void SetUpRun();
-    void BuildInputTables();
-    void MapStreams();
-    void SetUpOutputStream(TOutputStream& ost);
-    void SetUpStreamCopy(TOutputStream& ost);
-    void SetUpEncoding(TOutputStream& ost);
-    // The video filter graph of a source picture stream: deinterlacing, scaling to the
-    // encoder's size, the "vf" filters and the encoder's pixel format. Sets the encoder's
-    // size from what the graph gives.
-    void BuildVideoFilters(TInputStream& ist, TOutputStream& ost);
-    // Hands a decoded picture (null: the end) to the graph and every picture it gives to the
-    // output streams.
-    void FilterVideo(TInputStream& ist, AVFrame* frame);
-    void OutputVideo(TInputStream& ist, AVFrame* frame);
-    void OpenEncoders();
-    void OpenDecoders();
-    void InitBitstreamFilters(TOutputStream& ost);
-    void WriteHeaders();
-    void DumpStreamMapping();
     void ReadLoop();
     int ChooseInput();
     // Joining: input k has ended; flushes its decoders and moves the output streams on to
     // input k + 1. False when k was the last input.
     bool SwitchJoinInput();
-    void ProcessPacket(TInputFile& input, int fileIndex, AVPacket* packet);
     void EndRun();
     void CloseRunCodecs();
     void FreeRunTables();
@@ -275,39 +238,10 @@ private:
     void Report(bool last, int fileIndex);
     void Fail(const std::string& text);
 
-    // -- decode and output ------------------------------------------------------------
-    int DecodeAndOutput(TInputStream& ist, const AVPacket* packet);
-    void OutputFrame(TInputStream& ist, AVFrame* frame);
-    void CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* packet);
-    void DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* picture);
-    void DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* frame);
-    void DoSubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle& subtitle);
-    // Hooks and preview of one picture.
-    void PrepareVideoInput(TInputStream& ist, AVFrame* frame);
-    void RunAudioHook(TInputStream& ist, AVFrame* frame);
-    // Runs a video hook over the picture (which must be writable); false when the hook asked
-    // to stop or failed, which removes it from the job.
-    bool RunVideoHook(TJobVideoHookCallback& handler, TFormatConverter& converter, AVFrame* picture,
-                      int64_t frameNumber, int64_t pts, bool& converted);
-    void Preview(AVFrame* picture, int64_t frameNumber, int64_t pts, bool converted);
-    // Two-pass log files and the video statistics file.
-    void OpenPassLog(TOutputStream& ost, int index);
-    void WritePassLog(TOutputStream& ost);
-    void WriteVideoStats(TOutputStream& ost, const AVPacket* packet);
-    // Metadata and chapter maps at the start of a run.
-    void ApplyMetadataMaps();
-    void CopyChapters(int inputIndex, int outputIndex);
-    void ApplyVolume(AVFrame* frame);
-    void BuildResampler(TOutputStream& ost, const AVFrame* frame);
-    void GrowAudioBuffer(TOutputStream& ost, int samples);
-    void WriteToFifo(TOutputStream& ost, uint8_t* const* planes, int samples);
-    void EncodeFifo(TOutputStream& ost, bool flushing);
     // Streams without a source for the stretch being read (an input of a join without their
     // kind, or a stream the muxer demands) are brought up to the time `until` (µs) with
     // silence or black pictures at the encoder's size.
     void FillMissing(int64_t until);
-    void FillSilence(TOutputStream& ost, int64_t until);
-    void FillBlack(TOutputStream& ost, int64_t until);
     // Timestamp jumps: what the output stream took out so far, in µs; and whether a stream
     // of the other kind in the same input is at that time (within the discontinuity
     // threshold, its own jumps taken out), which makes a gap real rather than a jump.
@@ -315,17 +249,44 @@ private:
     bool ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const;
     // The furthest time any input stream in use has reached (µs), 0 before any.
     int64_t ReachedEnd() const;
-    void EncodeFrame(TOutputStream& ost, AVFrame* frame);
-    void FlushEncoder(TOutputStream& ost);
-    void WritePacket(TOutputStream& ost, AVPacket* packet);
-    void FilterAndWrite(TOutputStream& ost, size_t filterIndex, AVPacket* packet);
-    void MuxPacket(TOutputStream& ost, AVPacket* packet);
 
     void LogV(TLogLevel level, const std::string& text) const;
+
+    // What becomes of a decoded frame after the input side's bookkeeping: the hooks, the
+    // volume, then the filters or the output streams.
+    void OutputDecoded(TInputStream& ist, AVFrame* frame);
+    // An input stream's clock as the output side sees it: the stream's own in the serial
+    // loop, the pipeline's view while the input side runs on its own thread.
+    void SetOutPts(TInputStream& ist, int64_t pts) { (Pipelined ? ist.View.Pts : ist.Pts) = pts; }
+    // On the audio lane, the lane's own clocks.
+    const TClockEntry& OutClock(const TInputStream& ist) const {
+        const TClockEntry* lane = Pipe.LaneClock(ist);
+        return lane ? *lane : ist.View;
+    }
+    int64_t OutPts(const TInputStream& ist) const {
+        return Pipelined ? OutClock(ist).Pts : ist.Pts;
+    }
+    int64_t OutNextPts(const TInputStream& ist) const {
+        return Pipelined ? OutClock(ist).NextPts : ist.NextPts;
+    }
+    int64_t OutDecodedFrames(const TInputStream& ist) const {
+        return Pipelined ? OutClock(ist).DecodedFrames : ist.DecodedFrames;
+    }
+    int OutQuality(const TInputStream& ist) const {
+        return Pipelined ? OutClock(ist).Quality : ist.Quality;
+    }
     void ClearStopCheck();
 
-    std::vector<std::unique_ptr<TInputFile>> Inputs;
-    std::vector<std::unique_ptr<TOutputFile>> Outputs;
+    // The parts.
+    TInputFiles InputFiles{*this};
+    TOutputFiles OutputFiles{*this};
+    TVideoPath VideoPath{*this};
+    TAudioPath AudioPath{*this};
+    TSubtitlePath SubtitlePath{*this};
+    TStreamCopy Copy{*this};
+    TJobHooks Hooks{*this};
+    TJobPipeline Pipe{*this};
+    bool Pipelined = false; // the pipeline runs: the output side reads the views
 
     // Run tables.
     std::vector<std::unique_ptr<TInputStream>> InputStreams;
@@ -346,16 +307,6 @@ private:
     std::vector<TOutputStream*> OpenedEncoders;
     std::vector<TInputStream*> OpenedDecoders;
 
-    // Hooks and preview.
-    TFormatConverter InputHookConverter;
-    TFormatConverter OutputHookConverter; // also makes the preview bitmaps
-    int PreviewFlagBits = 0;              // guarded by the preview lock
-    bool PreviewFlagsChanged = false;
-    int64_t LastPreviewTime = INT64_MIN;
-    std::shared_ptr<TPreviewer> Previewer; // shared with a frame being shown
-    std::vector<uint8_t> AudioHookBuffer;  // planar samples interleaved for the audio hook
-    std::FILE* VStatsFile = nullptr;
-
     std::mutex WorkerLock;
     TConvertThread* Worker = nullptr;
     std::atomic<uint32_t> RunThread{0}; // the thread running Run, 0 when none
@@ -363,7 +314,5 @@ private:
 
 // The process-wide lock around every job's opened-codec lists.
 std::mutex& CodecListLock();
-// The process-wide lock around preview flags and the making of one preview picture.
-std::mutex& PreviewLock();
 
 } // namespace cw

@@ -1,15 +1,19 @@
-// The tables a transcoding job keeps: its opened inputs and outputs, and, while it runs, one
-// entry per input stream and per output stream with the state the decode-and-output step
-// needs (timestamps, sync positions, scaler, resampler, audio FIFO, bitstream filters).
+// The stream records every part of a transcoding job works on: one entry per input stream
+// and per output stream with the state the decode-and-output steps need (timestamps, sync
+// positions, the video and audio paths' state, bitstream filters).
 //
-// Inputs and outputs (with their streams) are built when the job opens files; the input
-// stream table and the pairing of output streams with input streams are built at the start of
-// a run and freed at its end.
+// Output streams are built when the job opens its outputs; the input stream table and the
+// pairing of output streams with input streams are built at the start of a run and freed at
+// its end. The records of the opened files are in InputFiles.h and OutputFiles.h.
 #pragma once
 
+#include "engine/AudioPath.h"
 #include "engine/EncoderOptions.h"
 #include "engine/FFApi.h"
+#include "engine/JobPipeline.h"
+#include "engine/Owners.h"
 #include "engine/TranscoderOptions.h"
+#include "engine/VideoPath.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -19,64 +23,7 @@
 
 namespace cw {
 
-// Owners of library objects.
-struct TFreeCodecContext {
-    void operator()(AVCodecContext* context) const;
-};
-struct TFreeFrame {
-    void operator()(AVFrame* frame) const;
-};
-struct TFreePacket {
-    void operator()(AVPacket* packet) const;
-};
-struct TFreeScaler {
-    void operator()(SwsContext* context) const;
-};
-struct TFreeResampler {
-    void operator()(SwrContext* context) const;
-};
-struct TFreeAudioFifo {
-    void operator()(AVAudioFifo* fifo) const;
-};
-struct TFreeBitstreamFilter {
-    void operator()(AVBSFContext* context) const;
-};
-struct TFreeFilterGraph {
-    void operator()(AVFilterGraph* graph) const;
-};
-// Sample planes made by av_samples_alloc: the first plane pointer owns the block.
-struct TFreeSamples {
-    void operator()(uint8_t** planes) const;
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TFreeCodecContext>;
-using TFramePtr = std::unique_ptr<AVFrame, TFreeFrame>;
-using TPacketPtr = std::unique_ptr<AVPacket, TFreePacket>;
-using TScalerPtr = std::unique_ptr<SwsContext, TFreeScaler>;
-using TResamplerPtr = std::unique_ptr<SwrContext, TFreeResampler>;
-using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TFreeAudioFifo>;
-using TBitstreamFilterPtr = std::unique_ptr<AVBSFContext, TFreeBitstreamFilter>;
-using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFreeFilterGraph>;
-
 struct TOutputStream;
-
-// One opened input.
-struct TInputFile {
-    AVFormatContext* Context = nullptr; // closed by the job's clean-up
-    std::string FileName;               // as the job was given it
-    int64_t TsOffset = 0;               // µs, added to every timestamp read
-    std::vector<double> TsScale;        // per stream; 0 = not scaled
-    // Per stream: the decoder chosen by name (null: the registered one for the codec id) and
-    // the decoder context made when the input was opened (null for data and attachments);
-    // a run opens the contexts it needs and frees them at its end.
-    std::vector<const AVCodec*> DecoderChoice;
-    std::vector<TCodecContextPtr> Decoders;
-
-    // Run state.
-    int FirstStream = 0; // index of its first stream in the input stream table
-    int StreamCount = 0;
-    bool Eof = false;
-    bool NoPacket = false; // the demuxer answered "try again"
-};
 
 // One stream of an input, during a run.
 struct TInputStream {
@@ -94,42 +41,13 @@ struct TInputStream {
     bool Flushed = false;
     int64_t StartWallclock = 0; // "re": wall-clock time at the start of the run
     int64_t DecodedFrames = 0;
-    int Quality = 0; // quality of the last decoded picture ("sameq")
-    // Video filter graph ("vf", "deinterlace"): decoded pictures go into FilterSource, the
-    // pictures for the encoders come out of FilterSink.
-    TFilterGraphPtr FilterGraph;
-    AVFilterContext* FilterSource = nullptr;
-    AVFilterContext* FilterSink = nullptr;
-    TFramePtr Filtered;
+    int Quality = 0;     // quality of the last decoded picture ("sameq")
+    uint64_t PtsVersion = 0; // counts the input side's writes of Pts
+    // The clock as the output side sees it while the read loop runs on an input thread.
+    TClockEntry View;
+    TVideoInState Video; // the video filter graph of a picture stream
     // The output streams it feeds, in output order.
     std::vector<TOutputStream*> Outputs;
-};
-
-// Scaling state of a video output stream.
-struct TVideoOutState {
-    bool Resample = false; // the source picture needs converting to the encoder's
-    TScalerPtr Scaler;
-    TFramePtr Picture; // the converted picture handed to the encoder
-    int SourceWidth = 0;
-    int SourceHeight = 0;
-    AVPixelFormat SourceFormat = AV_PIX_FMT_NONE;
-    TFramePtr Black; // the black picture of stretches without a source picture
-};
-
-// Resampling and re-framing state of an audio output stream.
-struct TAudioOutState {
-    TResamplerPtr Resampler;
-    bool Resample = false; // "async" above 1 keeps a resampler for drift compensation
-    AVSampleFormat InputFormat = AV_SAMPLE_FMT_NONE;
-    int InputRate = 0;
-    int InputChannels = 0;
-    TAudioFifoPtr Fifo;         // samples in the encoder's format waiting for a whole frame
-    TFramePtr Frame;            // one encoder frame
-    int FrameCapacity = 0;      // samples Frame holds
-    uint8_t** Buffer = nullptr; // converted samples (av_samples_alloc), grown as needed
-    int BufferSamples = 0;
-    int64_t NextPts = NoPtsValue; // end of the last frame sent, in samples
-    ~TAudioOutState();
 };
 
 // One stream of an output. Created with its library stream when the output is opened.
@@ -169,8 +87,6 @@ struct TOutputStream {
     // Forced key frames: times in the encoder's time base, and the next one due.
     std::vector<int64_t> ForcedKeyFrames;
     size_t NextForcedKeyFrame = 0;
-    // Two-pass: the log file written in pass 1.
-    std::FILE* PassLog = nullptr;
     // Encoded pictures, and the squared errors per plane of the last one and of all so far
     // (when the encoder computes them).
     int64_t EncodedFrames = 0;
@@ -184,15 +100,6 @@ struct TOutputStream {
     AVMediaType Type() const { return Encoder ? Encoder->codec_type : AVMEDIA_TYPE_UNKNOWN; }
     // The position reached, in seconds.
     double Seconds() const { return static_cast<double>(EndTime) / 1e6; }
-};
-
-// One opened output.
-struct TOutputFile {
-    AVFormatContext* Context = nullptr; // freed by the job's clean-up
-    std::string FileName;
-    std::vector<std::unique_ptr<TOutputStream>> Streams;
-    bool HeaderWritten = false;
-    bool WritesFile() const;
 };
 
 } // namespace cw

@@ -2,7 +2,8 @@
 // peak memory can be measured from outside: a transcoding job with the output record of a
 // catalogue preset, run on the calling thread.
 //
-//   transcode_runner FORMAT PRESET INPUT OUTPUT      (exit code 0 when the job finished)
+//   transcode_runner FORMAT PRESET INPUT OUTPUT [serial]   (exit code 0 when the job finished)
+// serial: the read loop on the job's one thread (SerialLoop).
 #include "convert/Catalogue.h"
 #include "convert/PresetMapping.h"
 #include "engine/FFLoader.h"
@@ -16,8 +17,8 @@
 using namespace cw;
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: transcode_runner FORMAT PRESET INPUT OUTPUT\n");
+    if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "serial")) {
+        std::fprintf(stderr, "usage: transcode_runner FORMAT PRESET INPUT OUTPUT [serial]\n");
         return 2;
     }
     const TOutputFormat* format = FindFormatByName(argv[1]);
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     try {
         TCustomFFmpeg job(20);
         job.SetOption("threads", "1");
+        job.SerialLoop = argc == 6;
         TInputOptions input;
         if (!job.OpenInputWithOptions(argv[3], &input)) {
             std::fprintf(stderr, "transcode_runner: %s\n", job.OpenError.c_str());

@@ -595,10 +595,10 @@ TEST_F(DecoderTest, LibrariesMustBeBound) {
     } catch (const FFmpegException& e) {
         EXPECT_STREQ(e.what(), "LibSwScale not loaded.");
     }
-    AVFormatContext* context = ff::avformat_alloc_context();
-    EXPECT_THROW(d.AttachContext(context), FFmpegException);
+    TOutputContextPtr context(ff::avformat_alloc_context()); // never opened: freed as made
+    EXPECT_THROW(d.AttachContext(context.get()), FFmpegException);
     EXPECT_EQ(d.Context(), nullptr);
-    ff::avformat_free_context(context);
+    context.reset();
     ASSERT_TRUE(FFLoader().LoadLib(libSwScale)) << FFLoader().LastErrorMessage();
     ASSERT_TRUE(d.LoadFile(wav));
 

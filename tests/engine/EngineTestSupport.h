@@ -4,6 +4,7 @@
 
 #include "engine/FFApi.h"
 #include "engine/FFLoader.h"
+#include "engine/Owners.h"
 #include "engine/UnicodeIO.h"
 
 #include <gtest/gtest.h>
@@ -87,6 +88,7 @@ inline int WriteWav(const std::string& libraryName, const std::vector<int16_t>& 
     int result = ff::avformat_alloc_output_context2(&output, nullptr, "wav", libraryName.c_str());
     if (result < 0)
         return result;
+    TOutputContextPtr outputOwner(output);
     AVStream* stream = ff::avformat_new_stream(output, nullptr);
     AVCodecParameters* par = stream->codecpar;
     par->codec_type = AVMEDIA_TYPE_AUDIO;
@@ -104,7 +106,8 @@ inline int WriteWav(const std::string& libraryName, const std::vector<int16_t>& 
     result = OpenOutputFile(output, libraryName, nullptr);
     if (result >= 0)
         result = ff::avformat_write_header(output, nullptr);
-    AVPacket* packet = ff::av_packet_alloc();
+    TPacketPtr packetOwner(ff::av_packet_alloc());
+    AVPacket* packet = packetOwner.get();
     for (size_t at = 0; result >= 0 && at < samples.size(); at += packetSamples) {
         size_t count = std::min(packetSamples, samples.size() - at);
         result = ff::av_new_packet(packet, static_cast<int>(count * 2));
@@ -116,11 +119,8 @@ inline int WriteWav(const std::string& libraryName, const std::vector<int16_t>& 
         packet->duration = static_cast<int64_t>(count);
         result = ff::av_interleaved_write_frame(output, packet);
     }
-    ff::av_packet_free(&packet);
     if (result >= 0)
         result = ff::av_write_trailer(output);
-    CloseOutputFile(output);
-    ff::avformat_free_context(output);
     return result;
 }
 

@@ -8,6 +8,7 @@
 
 #include "engine/FFLogger.h"
 #include "engine/FFmpegException.h"
+#include "engine/Owners.h"
 #include "engine/TranscoderOptions.h"
 
 #include <gtest/gtest.h>
@@ -124,11 +125,6 @@ protected:
     std::unique_ptr<TRecordingJob> Job;
 };
 
-struct TFreeCodecContext {
-    void operator()(AVCodecContext* context) const { ff::avcodec_free_context(&context); }
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TFreeCodecContext>;
-
 // A context of the named encoder with the job's library options applied, as the transcoder
 // sets up an output stream: small pictures or a plain audio layout, one thread.
 inline TCodecContextPtr EncoderWithOptions(const TTranscoderOptions& job, const char* name) {
@@ -180,12 +176,14 @@ struct TH264Profile {
 // from the first sequence parameter set of the stream.
 inline TH264Profile EncodeAndReadProfile(AVCodecContext* context, int frames = 3) {
     TH264Profile found;
-    AVFrame* frame = ff::av_frame_alloc();
+    TFramePtr frameOwner(ff::av_frame_alloc());
+    AVFrame* frame = frameOwner.get();
     frame->format = context->pix_fmt;
     frame->width = context->width;
     frame->height = context->height;
     EXPECT_GE(ff::av_frame_get_buffer(frame, 0), 0);
-    AVPacket* packet = ff::av_packet_alloc();
+    TPacketPtr packetOwner(ff::av_packet_alloc());
+    AVPacket* packet = packetOwner.get();
     auto scan = [&] {
         while (ff::avcodec_receive_packet(context, packet) == 0) {
             const uint8_t* d = packet->data;
@@ -212,8 +210,6 @@ inline TH264Profile EncodeAndReadProfile(AVCodecContext* context, int frames = 3
     }
     ff::avcodec_send_frame(context, nullptr);
     scan();
-    ff::av_packet_free(&packet);
-    ff::av_frame_free(&frame);
     return found;
 }
 

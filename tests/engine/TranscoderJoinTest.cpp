@@ -41,7 +41,9 @@ TPacketTimes ReadPacketTimes(const std::string& path) {
         times.Error = "cannot open " + path;
         return times;
     }
-    AVPacket* packet = ff::av_packet_alloc();
+    TInputContextPtr contextOwner(context);
+    TPacketPtr packetOwner(ff::av_packet_alloc());
+    AVPacket* packet = packetOwner.get();
     while (ff::av_read_frame(context, packet) >= 0) {
         times.Dts[packet->stream_index].push_back(packet->dts);
         if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE &&
@@ -49,8 +51,6 @@ TPacketTimes ReadPacketTimes(const std::string& path) {
             ++times.PtsBeforeDts;
         ff::av_packet_unref(packet);
     }
-    ff::av_packet_free(&packet);
-    ff::avformat_close_input(&context);
     return times;
 }
 

@@ -288,12 +288,12 @@ TEST_F(OptionsTest, GenericOptionsReachTheirContexts) {
     // A container gets the container options and its muxer's private ones.
     AVFormatContext* dvd = nullptr;
     ASSERT_GE(ff::avformat_alloc_output_context2(&dvd, nullptr, "dvd", "x.vob"), 0);
+    TOutputContextPtr dvdOwner(dvd);
     Job->ApplyGenericOptions(dvd, Job->FormatTemplate(), nullptr, OptionMaskOutputContainer);
     EXPECT_EQ(dvd->packet_size, 2048u);
     int64_t muxrate = 0;
     ff::av_opt_get_int(dvd, "muxrate", AV_OPT_SEARCH_CHILDREN, &muxrate);
     EXPECT_EQ(muxrate, 10080000);
-    ff::avformat_free_context(dvd);
 }
 
 TEST_F(OptionsTest, LegacyOptionNamesAreTranslated) {

@@ -1,6 +1,7 @@
 #include "TranscoderTestSupport.h"
 
 #include "engine/FFLoader.h"
+#include "engine/Owners.h"
 #include "engine/UnicodeIO.h"
 
 #include <algorithm>
@@ -27,13 +28,13 @@ TScan ScanMedia(const std::string& path, bool keepSamples) {
         scan.Error = "open failed";
         return scan;
     }
+    TInputContextPtr contextOwner(context);
     if (ff::avformat_find_stream_info(context, nullptr) < 0) {
         scan.Error = "no stream info";
-        ff::avformat_close_input(&context);
         return scan;
     }
     scan.Format = context->iformat->name;
-    std::vector<AVCodecContext*> decoders(context->nb_streams, nullptr);
+    std::vector<TCodecContextPtr> decoders(context->nb_streams);
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVCodecParameters* par = context->streams[i]->codecpar;
         TScannedStream s;
@@ -50,19 +51,20 @@ TScan ScanMedia(const std::string& path, bool keepSamples) {
         const AVCodec* codec = ff::avcodec_find_decoder(par->codec_id);
         if (!codec)
             continue;
-        AVCodecContext* dec = ff::avcodec_alloc_context3(codec);
-        ff::avcodec_parameters_to_context(dec, par);
+        TCodecContextPtr dec(ff::avcodec_alloc_context3(codec));
+        ff::avcodec_parameters_to_context(dec.get(), par);
         dec->pkt_timebase = context->streams[i]->time_base;
-        if (ff::avcodec_open2(dec, codec, nullptr) < 0)
-            ff::avcodec_free_context(&dec);
-        decoders[i] = dec;
+        if (ff::avcodec_open2(dec.get(), codec, nullptr) >= 0)
+            decoders[i] = std::move(dec);
     }
     const TScannedStream* firstAudio = scan.First(AVMEDIA_TYPE_AUDIO);
-    AVPacket* packet = ff::av_packet_alloc();
-    AVFrame* frame = ff::av_frame_alloc();
+    TPacketPtr packetOwner(ff::av_packet_alloc());
+    TFramePtr frameOwner(ff::av_frame_alloc());
+    AVPacket* packet = packetOwner.get();
+    AVFrame* frame = frameOwner.get();
     auto drain = [&](unsigned index) {
         TScannedStream& s = scan.Streams[index];
-        while (ff::avcodec_receive_frame(decoders[index], frame) >= 0) {
+        while (ff::avcodec_receive_frame(decoders[index].get(), frame) >= 0) {
             if (s.Type == AVMEDIA_TYPE_VIDEO) {
                 ++s.Frames;
             } else {
@@ -108,19 +110,16 @@ TScan ScanMedia(const std::string& path, bool keepSamples) {
             s.Start = std::min(s.Start, ts * av_q2d(s.TimeBase));
             s.End = std::max(s.End, (ts + packet->duration) * av_q2d(s.TimeBase));
         }
-        if (decoders[index] && ff::avcodec_send_packet(decoders[index], packet) >= 0)
+        if (decoders[index] && ff::avcodec_send_packet(decoders[index].get(), packet) >= 0)
             drain(index);
         ff::av_packet_unref(packet);
     }
     for (unsigned i = 0; i < decoders.size(); ++i)
         if (decoders[i]) {
-            ff::avcodec_send_packet(decoders[i], nullptr);
+            ff::avcodec_send_packet(decoders[i].get(), nullptr);
             drain(i);
-            ff::avcodec_free_context(&decoders[i]);
+            decoders[i].reset();
         }
-    ff::av_frame_free(&frame);
-    ff::av_packet_free(&packet);
-    ff::avformat_close_input(&context);
     return scan;
 }
 

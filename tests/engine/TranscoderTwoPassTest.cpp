@@ -26,9 +26,11 @@ std::vector<TVideoPacket> ReadVideoPackets(const std::string& path) {
         ADD_FAILURE() << "cannot open " << path;
         return packets;
     }
+    TInputContextPtr contextOwner(context);
     ff::avformat_find_stream_info(context, nullptr);
     const int video = ff::av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    AVPacket* packet = ff::av_packet_alloc();
+    TPacketPtr packetOwner(ff::av_packet_alloc());
+    AVPacket* packet = packetOwner.get();
     while (video >= 0 && ff::av_read_frame(context, packet) >= 0) {
         if (packet->stream_index == video) {
             const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
@@ -37,8 +39,6 @@ std::vector<TVideoPacket> ReadVideoPackets(const std::string& path) {
         }
         ff::av_packet_unref(packet);
     }
-    ff::av_packet_free(&packet);
-    ff::avformat_close_input(&context);
     return packets;
 }
 
@@ -53,10 +53,9 @@ std::string Title(const std::string& path) {
     AVFormatContext* context = nullptr;
     if (ff::avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0)
         return "(cannot open)";
+    TInputContextPtr contextOwner(context);
     const AVDictionaryEntry* entry = ff::av_dict_get(context->metadata, "title", nullptr, 0);
-    std::string title = entry ? entry->value : "(none)";
-    ff::avformat_close_input(&context);
-    return title;
+    return entry ? entry->value : "(none)";
 }
 
 std::string FormatChapter(double start, double end, const std::string& title) {
@@ -250,6 +249,7 @@ TEST_F(SideRoadsTest, ChaptersOfTheFirstInputWithChaptersAreCutToTheOutput) {
 
     AVFormatContext* context = nullptr;
     ASSERT_GE(ff::avformat_open_input(&context, Out("chapters.mkv").c_str(), nullptr, nullptr), 0);
+    TInputContextPtr contextOwner(context);
     std::vector<std::string> chapters;
     for (unsigned i = 0; i < context->nb_chapters; ++i) {
         const AVChapter* chapter = context->chapters[i];
@@ -258,7 +258,6 @@ TEST_F(SideRoadsTest, ChaptersOfTheFirstInputWithChaptersAreCutToTheOutput) {
                                          chapter->end * av_q2d(chapter->time_base),
                                          title ? title->value : ""));
     }
-    ff::avformat_close_input(&context);
     // The output lasts 1.5 s: the second chapter is cut there, the third is left out.
     EXPECT_EQ(chapters, (std::vector<std::string>{"0.0-1.0 One", "1.0-1.5 Two"}));
 }

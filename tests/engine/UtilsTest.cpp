@@ -5,6 +5,7 @@
 #include "engine/FFDecoder.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
+#include "engine/Owners.h"
 
 #include <gtest/gtest.h>
 
@@ -201,9 +202,7 @@ TEST(TextTest, ErrorTextsFromTheTableAndFromTheLibrary) {
 
 TEST(TextTest, CodecTexts) {
     test::BindEncoderLibraries();
-    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> context(
-        ff::avcodec_alloc_context3(nullptr),
-        [](AVCodecContext* c) { ff::avcodec_free_context(&c); });
+    TCodecContextPtr context(ff::avcodec_alloc_context3(nullptr));
     context->codec_id = AV_CODEC_ID_MPEG4;
     EXPECT_EQ(CodecText(context.get(), false), "mpeg4(MPEG-4 part 2)");
     context->codec_id = AV_CODEC_ID_PCM_S16LE;

@@ -1,0 +1,67 @@
+// The input side of a transcoding job: the opened inputs (demuxers) with their timestamp
+// offsets and scales, the initial seek, the decoders chosen for their streams, and, during a
+// run, the input stream table, the opening of the decoders, the timestamp handling of every
+// packet read and the decoding that hands frames on to the output paths.
+#pragma once
+
+#include "engine/Owners.h"
+#include "engine/TranscoderStreams.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cw {
+
+class TCustomFFmpeg;
+
+// One opened input.
+struct TInputFile {
+    TInputContextPtr Context;
+    std::string FileName;        // as the job was given it
+    int64_t TsOffset = 0;        // µs, added to every timestamp read
+    std::vector<double> TsScale; // per stream; 0 = not scaled
+    // Per stream: the decoder chosen by name (null: the registered one for the codec id) and
+    // the decoder context made when the input was opened (null for data and attachments);
+    // a run opens the contexts it needs and frees them at its end.
+    std::vector<const AVCodec*> DecoderChoice;
+    std::vector<TCodecContextPtr> Decoders;
+
+    // Run state.
+    int FirstStream = 0; // index of its first stream in the input stream table
+    int StreamCount = 0;
+    bool Eof = false;
+    bool NoPacket = false; // the demuxer answered "try again"
+};
+
+class TInputFiles {
+public:
+    explicit TInputFiles(TCustomFFmpeg& job) : Job(job) {}
+
+    // Opens an input from the option state (see TCustomFFmpeg::OpenInput).
+    bool OpenInput(const std::string& fileName);
+    std::vector<AVRational> InputVideoFrameRates() const;
+    AVFormatContext* InputContext(int index) const;
+    // Closes every input (its decoders first) and empties the table.
+    void CloseInputs();
+
+    // -- a run ------------------------------------------------------------------------
+    void BuildInputTables();
+    void OpenDecoders();
+    // One packet read from input fileIndex: timestamp offset, scale and discontinuities, the
+    // recording time, then decoding and output.
+    void ProcessPacket(TInputFile& input, int fileIndex, AVPacket* packet);
+    // Decodes a packet (null: flushes the decoder) and hands what comes out to the output
+    // streams the input stream feeds; -1 on a decoding error.
+    int DecodeAndOutput(TInputStream& ist, const AVPacket* packet);
+    void OutputFrame(TInputStream& ist, AVFrame* frame);
+
+    std::vector<std::unique_ptr<TInputFile>> Inputs;
+
+private:
+    void OpenInputStreams(TInputFile& input);
+
+    TCustomFFmpeg& Job;
+};
+
+} // namespace cw

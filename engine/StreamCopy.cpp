@@ -1,0 +1,191 @@
+// Stream copy in a job: copied streams (the cover picture among them), their set-up from the
+// source, and the bitstream filters on the way to the muxer.
+#include "engine/Transcoder.h"
+
+#include "engine/FFUtils.h"
+#include "engine/Text.h"
+
+#include <climits>
+
+namespace cw {
+
+void TStreamCopy::NewCoverStream(AVFormatContext* context, int outputIndex) {
+    // The picture is copied as it is; stream mapping pairs it with the input's cover.
+    TOutputStream& ost =
+        Job.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_VIDEO, nullptr);
+    ost.StreamCopy = true;
+    ost.Cover = true;
+}
+
+void TStreamCopy::SetUpStreamCopy(TOutputStream& ost) {
+    const AVStream* in = ost.Source->Stream;
+    const AVCodecParameters* inPar = in->codecpar;
+    AVStream* out = ost.Stream;
+    const AVOutputFormat* format = Job.OutputFiles.Outputs[ost.FileIndex]->Context->oformat;
+    if (inPar->extradata_size > INT_MAX - 8 || inPar->extradata_size < 0)
+        Job.Fail("icodec.extradata_size is invalid (too large)");
+
+    const AVMediaType type = inPar->codec_type;
+    switch (type) {
+    case AVMEDIA_TYPE_AUDIO:
+        if (Job.AudioVolume != 256)
+            Job.Fail("-acodec copy and -vol are incompatible (frames are not decoded)");
+        if (Job.AudioHook)
+            Job.Fail("-acodec copy and AudioHook are incompatible (frames are not decoded)");
+        break;
+    case AVMEDIA_TYPE_VIDEO:
+        if (ost.Cover)
+            break; // a cover picture goes into the file as it is, beside the sound
+        if (Job.VideoInputHook || Job.VideoOutputHook)
+            Job.Fail("-vcodec copy and VideoHook are incompatible (frames are not decoded)");
+        if (!Job.FrameHooks.Empty())
+            Job.Fail("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        if (Job.PreviewFlags())
+            Job.Fail("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        break;
+    default:
+        Job.Fail("invalid codec_type of output stream");
+    }
+
+    const uint32_t requestedTag = ost.Encoder->codec_tag;
+    if (ff::avcodec_parameters_copy(out->codecpar, inPar) < 0)
+        Job.Fail("av_mallocz fail");
+    uint32_t tag = requestedTag;
+    if (!tag) {
+        const AVCodecTag* const* tags = format->codec_tag;
+        if (!tags || ff::av_codec_get_id(tags, inPar->codec_tag) == inPar->codec_id ||
+            !ff::av_codec_get_tag(tags, inPar->codec_id))
+            tag = inPar->codec_tag;
+    }
+    out->codecpar->codec_tag = tag;
+
+    // The time base: the frame period when the container's is finer than a millisecond and
+    // coarser than that period would be useless (one tick per frame keeps frame-counting
+    // muxers such as AVI right).
+    AVRational timeBase = in->time_base;
+    if (!Job.CopyTimeBase) {
+        AVRational period{0, 1};
+        if (type == AVMEDIA_TYPE_VIDEO) {
+            AVRational rate = in->r_frame_rate.num ? in->r_frame_rate : in->avg_frame_rate;
+            if (rate.num && rate.den)
+                period = AVRational{rate.den, rate.num};
+        } else if (type == AVMEDIA_TYPE_AUDIO && inPar->sample_rate > 0) {
+            period = AVRational{1, inPar->sample_rate};
+        }
+        if (period.num && av_q2d(period) > av_q2d(in->time_base) &&
+            av_q2d(in->time_base) < 1.0 / 1000) {
+            ff::av_reduce(&timeBase.num, &timeBase.den, period.num, period.den, INT_MAX);
+        }
+    }
+    out->time_base = timeBase;
+    out->avg_frame_rate = in->avg_frame_rate;
+    if (type == AVMEDIA_TYPE_AUDIO) {
+        if ((inPar->block_align == 1 && inPar->codec_id == AV_CODEC_ID_MP3) ||
+            inPar->codec_id == AV_CODEC_ID_AC3)
+            out->codecpar->block_align = 0;
+    } else if (type == AVMEDIA_TYPE_VIDEO) {
+        out->sample_aspect_ratio = in->sample_aspect_ratio;
+    }
+    ost.NeedsEncoding = false;
+}
+
+void TStreamCopy::InitBitstreamFilters(TOutputStream& ost) {
+    AVStream* stream = ost.Stream;
+    for (const TBitstreamFilterEntry& entry : ost.FilterEntries) {
+        AVBSFContext* context = nullptr;
+        if (!entry.Filter || ff::av_bsf_alloc(entry.Filter, &context) < 0)
+            Job.Fail(FormatText("Unknown bitstream filter %s", entry.Name.c_str()));
+        TBitstreamFilterPtr filter(context);
+        const AVCodecParameters* in =
+            ost.Filters.empty() ? stream->codecpar : ost.Filters.back()->par_out;
+        if (ff::avcodec_parameters_copy(context->par_in, in) < 0)
+            Job.Fail("av_mallocz fail");
+        context->time_base_in = stream->time_base;
+        if (!entry.Arguments.empty() && context->priv_data &&
+            ff::av_set_options_string(context->priv_data, entry.Arguments.c_str(), "=", ":") < 0)
+            Job.Fail(FormatText("Invalid arguments for bitstream filter %s: %s", entry.Name.c_str(),
+                                entry.Arguments.c_str()));
+        if (int result = ff::av_bsf_init(context); result < 0)
+            Job.Fail(ErrorText(entry.Name, result));
+        ost.Filters.push_back(std::move(filter));
+    }
+    if (!ost.Filters.empty())
+        ff::avcodec_parameters_copy(stream->codecpar, ost.Filters.back()->par_out);
+}
+
+void TStreamCopy::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* packet) {
+    if (ost.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY) && !Job.CopyInitialNonKeyframes)
+        return;
+    AVPacket* out = Job.EncodedPacket.get();
+    if (ff::av_packet_ref(out, packet) < 0)
+        Job.Fail("av_mallocz fail");
+    const AVRational inTb = ist.Stream->time_base;
+    const AVRational outTb = ost.Stream->time_base;
+    const int64_t start = ff::av_rescale_q(Job.StartTime, AV_TIME_BASE_Q, outTb);
+    out->pts = packet->pts != AV_NOPTS_VALUE ? ff::av_rescale_q(packet->pts, inTb, outTb) - start
+                                             : AV_NOPTS_VALUE;
+    out->dts = (packet->dts == AV_NOPTS_VALUE ? ff::av_rescale_q(Job.OutPts(ist), AV_TIME_BASE_Q, outTb)
+                                              : ff::av_rescale_q(packet->dts, inTb, outTb)) -
+               start;
+    out->duration = ff::av_rescale_q(packet->duration, inTb, outTb);
+    if (ost.Type() == AVMEDIA_TYPE_AUDIO)
+        Job.AudioBytes += packet->size;
+    else if (ost.Type() == AVMEDIA_TYPE_VIDEO)
+        Job.VideoBytes += packet->size;
+    ++ost.FrameNumber;
+    WritePacket(ost, out);
+}
+
+void TStreamCopy::WritePacket(TOutputStream& ost, AVPacket* packet) {
+    packet->stream_index = ost.Stream->index;
+    if (ost.Filters.empty())
+        Job.OutputFiles.MuxPacket(ost, packet);
+    else
+        FilterAndWrite(ost, 0, packet);
+}
+
+void TStreamCopy::FilterAndWrite(TOutputStream& ost, size_t filterIndex, AVPacket* packet) {
+    if (filterIndex == ost.Filters.size()) {
+        if (packet)
+            Job.OutputFiles.MuxPacket(ost, packet);
+        return;
+    }
+    AVBSFContext* filter = ost.Filters[filterIndex].get();
+    auto failure = [&](int code) {
+        const char* codec = ost.StreamCopy || !ost.Encoder || !ost.Encoder->codec
+                                ? "copy"
+                                : ost.Encoder->codec->name;
+        std::string text = ErrorText(FormatText("%s failed for stream %d, codec %s",
+                                                filter->filter->name, ost.Stream->index, codec),
+                                     code);
+        if (Job.ExitOnError)
+            Job.Fail(text);
+        Job.LogV(llError, text);
+    };
+    int result = ff::av_bsf_send_packet(filter, packet);
+    if (result < 0) {
+        failure(result);
+        FilterAndWrite(ost, filterIndex + 1, packet); // the packet goes on as it was
+        return;
+    }
+    TPacketPtr filtered(ff::av_packet_alloc());
+    if (!filtered)
+        Job.Fail("av_mallocz fail");
+    for (;;) {
+        result = ff::av_bsf_receive_packet(filter, filtered.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+            break;
+        if (result < 0) {
+            failure(result);
+            break;
+        }
+        FilterAndWrite(ost, filterIndex + 1, filtered.get());
+        ff::av_packet_unref(filtered.get());
+    }
+    if (!packet)
+        FilterAndWrite(ost, filterIndex + 1, nullptr);
+}
+
+} // namespace cw

@@ -1,0 +1,738 @@
+// The video path of a job: video stream settings, filter graph or scaler, drop/dup
+// synchronisation, black fill pictures, two-pass logs and video statistics.
+#include "engine/Transcoder.h"
+
+#include "engine/FFmpegException.h"
+#include "engine/StreamFacts.h"
+#include "engine/Text.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace cw {
+
+namespace {
+
+// The RM muxer writes packets of at most 64 KB; pictures are kept below that with room for
+// the packet's own header, and pictures larger than this area are made smaller first.
+constexpr int RmMaxPacketBytes = 60000;
+constexpr int64_t RmMaxPictureArea = 1280 * 720;
+
+// Pixel formats an MJPEG or lossless-JPEG encoder is offered instead of its own list: the
+// full-range formats, plus the limited-range ones when the job allows unofficial streams.
+struct TJpegPixelFormats {
+    AVCodecID Codec;
+    bool Unofficial; // the list applies when the strictness is -1 or lower
+    AVPixelFormat Formats[8];
+};
+
+constexpr TJpegPixelFormats JpegPixelFormats[] = {
+    {AV_CODEC_ID_MJPEG,
+     true,
+     {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P,
+      AV_PIX_FMT_NONE}},
+    {AV_CODEC_ID_MJPEG, false, {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_NONE}},
+    {AV_CODEC_ID_LJPEG,
+     true,
+     {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV420P,
+      AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV444P, AV_PIX_FMT_BGRA, AV_PIX_FMT_NONE}},
+};
+
+AVPixelFormat CheckPixelFormat(const AVCodec* codec, const AVCodecContext* context,
+                               AVPixelFormat format) {
+    if (!codec)
+        return format;
+    const AVPixelFormat* list = codec->pix_fmts;
+    for (const TJpegPixelFormats& row : JpegPixelFormats)
+        if (row.Codec == codec->id &&
+            row.Unofficial == (context->strict_std_compliance <= FF_COMPLIANCE_UNOFFICIAL)) {
+            list = row.Formats;
+            break;
+        }
+    if (!list || list[0] == AV_PIX_FMT_NONE)
+        return format;
+    for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
+        if (*p == format)
+            return format;
+    return list[0];
+}
+
+// "rc_override": entries "start,end,q" separated by "/", the numbers separated by any
+// single character. A positive q fixes the quantiser of those frames; zero or less scales
+// their quality by -q / 100.
+void SetRcOverride(AVCodecContext* enc, const std::string& text) {
+    if (text.empty())
+        return;
+    std::vector<RcOverride> entries;
+    const char* p = text.c_str();
+    auto readInt = [&](int& value) {
+        char* end = nullptr;
+        const long number = std::strtol(p, &end, 10);
+        if (end == p || number < INT_MIN || number > INT_MAX)
+            throw FFmpegException("error parsing rc_override");
+        value = static_cast<int>(number);
+        p = end;
+    };
+    auto skipOne = [&] {
+        if (!*p)
+            throw FFmpegException("error parsing rc_override");
+        ++p;
+    };
+    for (;;) {
+        int start = 0, end = 0, q = 0;
+        readInt(start);
+        skipOne();
+        readInt(end);
+        skipOne();
+        readInt(q);
+        RcOverride entry{};
+        entry.start_frame = start;
+        entry.end_frame = end;
+        if (q > 0) {
+            // The rate control of this library generation reads the override in lambda units.
+            entry.qscale = q > INT_MAX / FF_QP2LAMBDA ? INT_MAX : q * FF_QP2LAMBDA;
+            entry.quality_factor = 1.0f;
+        } else {
+            entry.qscale = 0;
+            entry.quality_factor = static_cast<float>(-q) / 100.0f;
+        }
+        entries.push_back(entry);
+        p = std::strchr(p, '/');
+        if (!p)
+            break;
+        ++p;
+    }
+    auto* table = static_cast<RcOverride*>(ff::av_mallocz(sizeof(RcOverride) * entries.size()));
+    if (!table)
+        throw FFmpegException("error parsing rc_override");
+    std::copy(entries.begin(), entries.end(), table);
+    ff::av_freep(&enc->rc_override);
+    enc->rc_override = table;
+    enc->rc_override_count = static_cast<int>(entries.size());
+}
+
+} // namespace
+
+void TVideoPath::NewVideoStream(AVFormatContext* context, int outputIndex) {
+    const AVCodec* codec = nullptr;
+    AVCodecID id = AV_CODEC_ID_NONE;
+    if (!Job.VideoStreamCopy) {
+        codec = Job.OutputFiles.ChooseEncoder(context, AVMEDIA_TYPE_VIDEO, Job.VideoCodecName);
+        id = codec ? codec->id
+                   : ff::av_guess_codec(context->oformat, nullptr, context->url, nullptr,
+                                        AVMEDIA_TYPE_VIDEO);
+    }
+    TOutputStream& ost =
+        Job.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_VIDEO, codec);
+    AVCodecContext* enc = ost.Encoder.get();
+    AVStream* stream = ost.Stream;
+    ost.FilterEntries = std::move(Job.VideoBitstreamFilters);
+    Job.VideoBitstreamFilters.clear();
+    if (Job.VideoCodecTag)
+        enc->codec_tag = Job.VideoCodecTag;
+    Job.OutputFiles.SetGlobalHeader(enc, context, true);
+
+    // The pixel shape that shows a picture of that size at the option state's aspect ratio.
+    auto aspectRatio = [&](const AVCodecContext* size) {
+        const int width = size ? size->width : Job.FrameWidth;
+        const int height = size ? size->height : Job.FrameHeight;
+        double aspect = Job.FrameAspectRatio;
+        double value =
+            width * height == 0 ? aspect * 3.0 / 4.0 : aspect * height / static_cast<double>(width);
+        return ff::av_d2q(value, 255);
+    };
+
+    if (Job.VideoStreamCopy) {
+        ost.StreamCopy = true;
+        enc->sample_aspect_ratio = stream->sample_aspect_ratio = aspectRatio(nullptr);
+    } else {
+        AVRational rate =
+            (Job.FrameRate.num > 0 && Job.FrameRate.den > 0) ? Job.FrameRate : AVRational{25, 1};
+        enc->codec_id = id;
+        Job.ApplyGenericOptions(enc, Job.CodecTemplate(AVMEDIA_TYPE_VIDEO), codec,
+                                OptionMaskOutputVideo);
+        if (codec && codec->supported_framerates && !Job.ForceFps)
+            rate = codec->supported_framerates[ff::av_find_nearest_q_idx(
+                rate, codec->supported_framerates)];
+        enc->time_base = AVRational{rate.den, rate.num};
+        enc->framerate = rate;
+        enc->pix_fmt = CheckPixelFormat(codec, enc, Job.FramePixFmt);
+        enc->width = Job.FrameWidth;
+        enc->height = Job.FrameHeight;
+        FitPictureSize(context, codec, enc);
+        enc->sample_aspect_ratio = stream->sample_aspect_ratio = aspectRatio(enc);
+        if (Job.IntraOnly)
+            enc->gop_size = 0;
+        if (Job.VideoQScale != 0 || Job.SameQuality) {
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = static_cast<int>(FF_QP2LAMBDA * Job.VideoQScale);
+        }
+        auto copyMatrix = [](const std::optional<TQuantMatrix>& matrix) -> uint16_t* {
+            if (!matrix)
+                return nullptr;
+            auto* copy = static_cast<uint16_t*>(ff::av_malloc(sizeof(uint16_t) * 64));
+            if (copy)
+                std::copy(matrix->begin(), matrix->end(), copy);
+            return copy;
+        };
+        enc->intra_matrix = copyMatrix(Job.IntraMatrix);
+        enc->inter_matrix = copyMatrix(Job.InterMatrix);
+        SetRcOverride(enc, Job.VideoRcOverride);
+        if (enc->rc_initial_buffer_occupancy == 0)
+            enc->rc_initial_buffer_occupancy = enc->rc_buffer_size * 3 / 4;
+        enc->intra_dc_precision = Job.IntraDcPrecision - 8;
+        if (Job.DoPsnr)
+            enc->flags |= AV_CODEC_FLAG_PSNR;
+        if (Job.DoPass == 1)
+            enc->flags |= AV_CODEC_FLAG_PASS1;
+        else if (Job.DoPass == 2)
+            enc->flags |= AV_CODEC_FLAG_PASS2;
+        if (!Job.ForcedKeyFrames.empty()) {
+            for (int64_t time : ParseForcedKeyFrames(Job.ForcedKeyFrames))
+                ost.ForcedKeyFrames.push_back(
+                    ff::av_rescale_q(time, AV_TIME_BASE_Q, enc->time_base));
+            std::sort(ost.ForcedKeyFrames.begin(), ost.ForcedKeyFrames.end());
+        }
+    }
+    if (!Job.VideoLanguage.empty())
+        ff::av_dict_set(&stream->metadata, "language", Job.VideoLanguage.c_str(), 0);
+    Job.ConsumeVideoStreamOptions();
+}
+
+void TVideoPath::FitPictureSize(AVFormatContext* context, const AVCodec* codec,
+                                AVCodecContext* enc) {
+    if (enc->width <= 0 || enc->height <= 0)
+        return;
+    const int askedWidth = enc->width, askedHeight = enc->height;
+    int width = askedWidth, height = askedHeight;
+    const bool rm = std::string_view(context->oformat->name) == "rm";
+    // The RM muxer refuses packets over 64 KB. A big picture is made smaller (its key
+    // pictures would not fit even at the coarsest quantiser), and the encoder's buffer keeps
+    // every encoded picture below the limit.
+    if (rm && static_cast<int64_t>(width) * height > RmMaxPictureArea) {
+        const double scale = std::sqrt(static_cast<double>(RmMaxPictureArea) /
+                                       (static_cast<double>(width) * height));
+        width = std::max(1, static_cast<int>(width * scale));
+        height = std::max(1, static_cast<int>(height * scale));
+        Job.LogV(llInfo,
+                 FormatText("The RM container holds pictures of at most 64 KB: picture size "
+                            "%dx%d reduced to %dx%d",
+                            askedWidth, askedHeight, width, height));
+    }
+    if (codec) {
+        const int alignedFromWidth = width, alignedFromHeight = height;
+        if (AlignPictureSize(codec->id, enc->pix_fmt, width, height))
+            Job.LogV(llInfo,
+                     FormatText("Picture size %dx%d brought to %dx%d for the %s encoder",
+                                alignedFromWidth, alignedFromHeight, width, height, codec->name));
+    }
+    if (rm) {
+        const int limit = RmMaxPacketBytes * 8;
+        if (enc->rc_buffer_size <= 0 || enc->rc_buffer_size > limit) {
+            // The buffer may fill again within one picture's time: it bounds each picture,
+            // not the rate.
+            const double fps = enc->time_base.num > 0 ? 1.0 / av_q2d(enc->time_base) : 25.0;
+            enc->rc_buffer_size = limit;
+            enc->rc_max_rate =
+                std::max<int64_t>(enc->rc_max_rate, static_cast<int64_t>(limit * fps));
+            Job.LogV(llInfo, FormatText("The RM container holds pictures of at most 64 KB: encoded "
+                                        "pictures bounded to %d bytes",
+                                        RmMaxPacketBytes));
+        }
+    }
+    enc->width = width;
+    enc->height = height;
+}
+
+void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCodecContext* dec) {
+    AVCodecContext* enc = ost.Encoder.get();
+    if (!dec)
+        Job.Fail("No input stream gives pictures for the video output stream");
+    if (dec->pix_fmt == AV_PIX_FMT_NONE)
+        Job.Fail("Video pixel format is unknown, stream cannot be encoded");
+    TVideoOutState& video = ost.Video;
+    // With a filter graph the graph converts the pictures to the encoder's size and
+    // format; without one the scaler does.
+    // Pictures stored on their side are turned upright in the graph.
+    bool turned = DisplayTurn(source->Stream) != ptNone;
+    for (const TInputStream* joined : ost.JoinSources)
+        turned = turned || (joined && DisplayTurn(joined->Stream) != ptNone);
+    const bool filtered = !Job.VideoFilters.empty() || Job.DoDeinterlace || turned;
+    if (filtered) {
+        BuildVideoFilters(*source, ost);
+        for (TInputStream* joined : ost.JoinSources)
+            if (joined && joined != source && joined->Decoder)
+                BuildVideoFilters(*joined, ost);
+    }
+    video.Resample = !filtered && (dec->width != enc->width || dec->height != enc->height ||
+                                   dec->pix_fmt != enc->pix_fmt);
+    if (video.Resample) {
+        video.Picture.reset(ff::av_frame_alloc());
+        if (!video.Picture)
+            Job.Fail("Cannot allocate temp picture, check pix fmt");
+        video.Picture->format = enc->pix_fmt;
+        video.Picture->width = enc->width;
+        video.Picture->height = enc->height;
+        if (ff::av_frame_get_buffer(video.Picture.get(), 0) < 0)
+            Job.Fail("Cannot allocate temp picture, check pix fmt");
+        video.Scaler.reset(ff::sws_getContext(dec->width, dec->height, dec->pix_fmt, enc->width,
+                                              enc->height, enc->pix_fmt, Job.SwsFlags(), nullptr,
+                                              nullptr, nullptr));
+        if (!video.Scaler)
+            Job.Fail("Cannot get resampling context");
+        video.SourceWidth = dec->width;
+        video.SourceHeight = dec->height;
+        video.SourceFormat = dec->pix_fmt;
+        enc->bits_per_raw_sample = 0;
+    }
+}
+
+void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
+    if (ist.Video.FilterGraph)
+        return;
+    const AVCodecContext* dec = ist.Decoder;
+    AVCodecContext* enc = ost.Encoder.get();
+    auto failed = [&](int code) {
+        ist.Video.FilterGraph.reset();
+        ist.Video.FilterSource = ist.Video.FilterSink = nullptr;
+        if (code < 0) {
+            char text[AV_ERROR_MAX_STRING_SIZE] = {};
+            ff::av_strerror(code, text, sizeof text);
+            Job.Fail(std::string("Error opening filters: ") + text);
+        }
+        Job.Fail("Error opening filters!");
+    };
+    ist.Video.FilterGraph.reset(ff::avfilter_graph_alloc());
+    AVFilterGraph* graph = ist.Video.FilterGraph.get();
+    if (!graph)
+        failed(0);
+    AVRational sar = dec->sample_aspect_ratio;
+    if (sar.num <= 0 || sar.den <= 0)
+        sar = AVRational{1, 1};
+    const AVRational tb = ist.Stream->time_base;
+    AVFilterContext* last = nullptr;
+    int result = ff::avfilter_graph_create_filter(
+        &last, ff::avfilter_get_by_name("buffer"), "src",
+        FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", dec->width,
+                   dec->height, static_cast<int>(dec->pix_fmt), tb.num, tb.den, sar.num, sar.den)
+            .c_str(),
+        nullptr, graph);
+    if (result < 0)
+        failed(result);
+    ist.Video.FilterSource = last;
+    auto append = [&](const char* filterName, const char* name, const std::string& args) {
+        AVFilterContext* filter = nullptr;
+        int code = ff::avfilter_graph_create_filter(&filter, ff::avfilter_get_by_name(filterName),
+                                                    name, args.c_str(), nullptr, graph);
+        if (code >= 0)
+            code = ff::avfilter_link(last, 0, filter, 0);
+        if (code < 0)
+            failed(code);
+        last = filter;
+    };
+    if (Job.DoDeinterlace)
+        append("yadif", "deinterlace", "mode=send_frame:deint=all");
+    // The picture as it is shown: the display matrix's turn ("transpose=clock", "hflip,vflip").
+    const TPictureTurn turn = DisplayTurn(ist.Stream);
+    int shownWidth = dec->width, shownHeight = dec->height;
+    if (turn != ptNone) {
+        std::string chain = TurnFilters(turn);
+        int step = 0;
+        for (size_t at = 0; at <= chain.size();) {
+            size_t end = chain.find(',', at);
+            if (end == std::string::npos)
+                end = chain.size();
+            const std::string item = chain.substr(at, end - at);
+            const size_t eq = item.find('=');
+            const std::string filterName = item.substr(0, eq);
+            const std::string args = eq == std::string::npos ? "" : item.substr(eq + 1);
+            append(filterName.c_str(), ("turn" + std::to_string(step++)).c_str(), args);
+            at = end + 1;
+        }
+        if (TurnSwapsSides(turn))
+            std::swap(shownWidth, shownHeight);
+    }
+    if (enc->width > 0 && enc->height > 0 &&
+        (shownWidth != enc->width || shownHeight != enc->height))
+        append("scale", "scale",
+               FormatText("%d:%d:flags=0x%X", enc->width, enc->height,
+                          static_cast<unsigned>(Job.SwsFlags())));
+    AVFilterContext* format = nullptr;
+    const char* pixelFormat = ff::av_get_pix_fmt_name(enc->pix_fmt);
+    result = ff::avfilter_graph_create_filter(
+        &format, ff::avfilter_get_by_name("format"), "format",
+        (std::string("pix_fmts=") + (pixelFormat ? pixelFormat : "yuv420p")).c_str(), nullptr,
+        graph);
+    if (result < 0)
+        failed(result);
+    if (!Job.VideoFilters.empty()) {
+        TFilterInOutPtr outputs(ff::avfilter_inout_alloc());
+        TFilterInOutPtr inputs(ff::avfilter_inout_alloc());
+        if (!outputs || !inputs)
+            failed(AVERROR(ENOMEM));
+        outputs->name = ff::av_strdup("in");
+        outputs->filter_ctx = last;
+        outputs->pad_idx = 0;
+        inputs->name = ff::av_strdup("out");
+        inputs->filter_ctx = format;
+        inputs->pad_idx = 0;
+        // The parser takes the ends and hands back those it did not link.
+        AVFilterInOut* openInputs = inputs.release();
+        AVFilterInOut* openOutputs = outputs.release();
+        result = ff::avfilter_graph_parse_ptr(graph, Job.VideoFilters.c_str(), &openInputs,
+                                              &openOutputs, nullptr);
+        inputs.reset(openInputs);
+        outputs.reset(openOutputs);
+        if (result < 0)
+            failed(result);
+    } else if ((result = ff::avfilter_link(last, 0, format, 0)) < 0) {
+        failed(result);
+    }
+    AVFilterContext* sink = nullptr;
+    result = ff::avfilter_graph_create_filter(&sink, ff::avfilter_get_by_name("buffersink"), "out",
+                                              nullptr, nullptr, graph);
+    if (result >= 0)
+        result = ff::avfilter_link(format, 0, sink, 0);
+    if (result >= 0)
+        result = ff::avfilter_graph_config(graph, nullptr);
+    if (result < 0)
+        failed(result);
+    ist.Video.FilterSink = sink;
+    // The encoder takes the size the graph gives (a crop or a pad changes it).
+    if (&ist == ost.Source) {
+        enc->width = sink->inputs[0]->w;
+        enc->height = sink->inputs[0]->h;
+    }
+}
+
+void TVideoPath::FilterVideo(TInputStream& ist, AVFrame* frame) {
+    if (frame && !frame->sample_aspect_ratio.num)
+        frame->sample_aspect_ratio = ist.Decoder->sample_aspect_ratio;
+    if (frame)
+        frame->pts = frame->best_effort_timestamp;
+    if (ff::av_buffersrc_add_frame_flags(ist.Video.FilterSource, frame,
+                                         AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
+        Job.LogV(llError, "Error feeding the video filters");
+        return;
+    }
+    if (!ist.Video.Filtered) {
+        ist.Video.Filtered.reset(ff::av_frame_alloc());
+        if (!ist.Video.Filtered)
+            Job.Fail("av_mallocz fail");
+    }
+    AVFrame* out = ist.Video.Filtered.get();
+    // Filters may change the time base (a deinterlacer halves it).
+    const AVRational tb = ist.Video.FilterSink->inputs[0]->time_base;
+    while (ff::av_buffersink_get_frame(ist.Video.FilterSink, out) >= 0) {
+        // The picture's time comes from the graph.
+        if (out->pts != AV_NOPTS_VALUE)
+            Job.SetOutPts(ist, ff::av_rescale_q(out->pts, tb, AV_TIME_BASE_Q));
+        if (Job.StartTime == 0 || Job.OutPts(ist) >= Job.StartTime)
+            OutputVideo(ist, out);
+        ff::av_frame_unref(out);
+    }
+}
+
+void TVideoPath::OutputVideo(TInputStream& ist, AVFrame* frame) {
+    for (TOutputStream* ost : ist.Outputs)
+        if (ost->NeedsEncoding)
+            DoVideoOut(*ost, ist, frame);
+}
+
+void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* decoded) {
+    AVCodecContext* enc = ost.Encoder.get();
+    int64_t copies = 1;
+    // The picture's place in frames, less the timestamp jumps taken out before.
+    const double syncIpts = static_cast<double>(Job.OutPts(*ost.SyncSource) - Job.StartTime) / 1e6 /
+                                av_q2d(enc->time_base) -
+                            static_cast<double>(ost.SyncShift);
+    if (Job.VideoSyncMethod != 0) {
+        double vdelta = syncIpts - static_cast<double>(ost.SyncOpts);
+        const double jumpFrames = Job.DtsDeltaThreshold / av_q2d(enc->time_base);
+        if (std::fabs(vdelta) > jumpFrames) {
+            if (!Job.ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_AUDIO,
+                                 Job.OutPts(*ost.SyncSource) - Job.ShiftMicroseconds(ost))) {
+                // A gap (or a step back) beyond the discontinuity threshold that the sound of
+                // the same file does not share is a broken timestamp, not pictures that went
+                // missing: filling it would turn a damaged second into hours of copies. It is
+                // taken out of the timeline, so that the pictures after it are synchronised
+                // as before; the sound does the same with its own jump.
+                const int64_t jump = std::llround(vdelta);
+                Job.LogV(llWarning, FormatText("timestamp jump of %.1f s in the pictures taken out",
+                                               static_cast<double>(jump) * av_q2d(enc->time_base)));
+                ost.SyncShift += jump;
+                vdelta -= static_cast<double>(jump);
+            } else if (ost.FrameNumber == 0 && vdelta > 0) {
+                // Pictures that start late beside the sound keep their place.
+                ost.SyncOpts = std::llround(syncIpts);
+                vdelta = 0;
+            }
+            // Otherwise a still picture was held while the sound went on: a real gap.
+        }
+        const bool variable = Job.VideoSyncMethod == 2 ||
+                              (Job.VideoSyncMethod == -1 &&
+                               (Job.OutputFiles.Outputs[ost.FileIndex]->Context->oformat->flags &
+                                AVFMT_VARIABLE_FPS));
+        if (vdelta < -1.1) {
+            copies = 0;
+        } else if (variable) {
+            if (vdelta <= -0.6)
+                copies = 0;
+            else if (vdelta > 0.6)
+                ost.SyncOpts += std::llround(vdelta);
+        } else if (vdelta > 1.1) {
+            copies = std::llround(vdelta);
+        }
+        if (copies == 0) {
+            ++Job.DropFrames;
+            Job.ReportDupDrop = true;
+            if (Job.Verbose > 2)
+                Job.LogV(llVerbose, "*** drop!");
+        } else if (copies > 1) {
+            Job.DupFrames += copies - 1;
+            Job.ReportDupDrop = true;
+            if (Job.Verbose > 2)
+                Job.LogV(llVerbose, FormatText("*** %d dup!", static_cast<int>(copies - 1)));
+        }
+    } else {
+        ost.SyncOpts = std::llround(syncIpts);
+    }
+    copies = std::min<int64_t>(copies, Job.MaxVideoFrames - ost.FrameNumber);
+    if (copies <= 0)
+        return;
+
+    AVFrame* picture = decoded;
+    TVideoOutState& video = ost.Video;
+    if (decoded->width != enc->width || decoded->height != enc->height ||
+        decoded->format != enc->pix_fmt) {
+        if (!video.Scaler || decoded->width != video.SourceWidth ||
+            decoded->height != video.SourceHeight || decoded->format != video.SourceFormat) {
+            if (video.Scaler) {
+                const char* name =
+                    ff::av_get_pix_fmt_name(static_cast<AVPixelFormat>(decoded->format));
+                Job.LogV(llQuiet, FormatText("Input Stream #%d.%d frame size changed to %dx%d, %s",
+                                             ist.FileIndex, ist.StreamIndex, decoded->width,
+                                             decoded->height, name ? name : "none"));
+            }
+            video.Scaler.reset(ff::sws_getCachedContext(
+                video.Scaler.release(), decoded->width, decoded->height,
+                static_cast<AVPixelFormat>(decoded->format), enc->width, enc->height, enc->pix_fmt,
+                Job.SwsFlags(), nullptr, nullptr, nullptr));
+            if (!video.Scaler)
+                Job.Fail("Cannot get resampling context");
+            video.SourceWidth = decoded->width;
+            video.SourceHeight = decoded->height;
+            video.SourceFormat = static_cast<AVPixelFormat>(decoded->format);
+            video.Resample = true;
+        }
+        if (!video.Picture) {
+            video.Picture.reset(ff::av_frame_alloc());
+            if (!video.Picture)
+                Job.Fail("Cannot allocate temp picture, check pix fmt");
+            video.Picture->format = enc->pix_fmt;
+            video.Picture->width = enc->width;
+            video.Picture->height = enc->height;
+            if (ff::av_frame_get_buffer(video.Picture.get(), 0) < 0)
+                Job.Fail("Cannot allocate temp picture, check pix fmt");
+        }
+        // The encoder may still hold the previous picture.
+        if (ff::av_frame_make_writable(video.Picture.get()) < 0)
+            Job.Fail("Cannot allocate temp picture, check pix fmt");
+        ff::sws_scale(video.Scaler.get(), decoded->data, decoded->linesize, 0, decoded->height,
+                      video.Picture->data, video.Picture->linesize);
+        video.Picture->interlaced_frame = decoded->interlaced_frame;
+        video.Picture->top_field_first = decoded->top_field_first;
+        picture = video.Picture.get();
+    }
+
+    for (int64_t i = 0; i < copies; ++i) {
+        if (Job.StopRequested)
+            break; // a stop is not kept waiting by a long run of repeated pictures
+        const int64_t frameNumber = ost.FrameNumber + 1;
+        const int64_t pts = ff::av_rescale_q(ost.SyncOpts, enc->time_base, AV_TIME_BASE_Q);
+        bool converted = false;
+        if (Job.VideoOutputHook && Job.OnVideoOutputHook) {
+            // The hook paints into the picture: it must not share its memory with the
+            // decoder's reference pictures or with a picture the encoder still holds.
+            if (ff::av_frame_make_writable(picture) < 0)
+                Job.LogV(llError, "hook buf malloc error.");
+            else if (!Job.Hooks.RunVideoHook(Job.OnVideoOutputHook, Job.Hooks.OutputHookConverter,
+                                             picture, frameNumber, pts, converted))
+                Job.VideoOutputHook = false;
+        }
+        Job.Hooks.Preview(picture, frameNumber, pts, converted);
+        picture->pts = ost.SyncOpts;
+        picture->pict_type = AV_PICTURE_TYPE_NONE;
+        if (ost.NextForcedKeyFrame < ost.ForcedKeyFrames.size() &&
+            ost.SyncOpts >= ost.ForcedKeyFrames[ost.NextForcedKeyFrame]) {
+            picture->pict_type = AV_PICTURE_TYPE_I;
+            // Times already passed (several within one picture) are used up together.
+            while (ost.NextForcedKeyFrame < ost.ForcedKeyFrames.size() &&
+                   ost.SyncOpts >= ost.ForcedKeyFrames[ost.NextForcedKeyFrame])
+                ++ost.NextForcedKeyFrame;
+        }
+        picture->quality = Job.SameQuality ? Job.OutQuality(ist) : enc->global_quality;
+        if (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
+            picture->top_field_first =
+                Job.TopFieldFirst == -1 ? decoded->top_field_first : Job.TopFieldFirst;
+        Job.OutputFiles.EncodeFrame(ost, picture);
+        ++ost.SyncOpts;
+        ++ost.FrameNumber;
+    }
+}
+
+void TVideoPath::FillBlack(TOutputStream& ost, int64_t until) {
+    AVCodecContext* enc = ost.Encoder.get();
+    if (enc->width <= 0 || enc->height <= 0 || !enc->time_base.num)
+        return;
+    const int64_t target =
+        std::llround(static_cast<double>(until - Job.StartTime) / 1e6 / av_q2d(enc->time_base));
+    TFramePtr& black = ost.Video.Black;
+    while (ost.SyncOpts < target && ost.FrameNumber < Job.MaxVideoFrames && !Job.StopRequested) {
+        if (!black) {
+            black.reset(ff::av_frame_alloc());
+            if (!black)
+                Job.Fail("av_mallocz fail");
+            black->format = enc->pix_fmt;
+            black->width = enc->width;
+            black->height = enc->height;
+            if (ff::av_frame_get_buffer(black.get(), 0) < 0)
+                Job.Fail("Cannot allocate temp picture, check pix fmt");
+            ptrdiff_t linesizes[4] = {};
+            for (int p = 0; p < 4; ++p)
+                linesizes[p] = black->linesize[p];
+            if (ff::av_image_fill_black(black->data, linesizes, enc->pix_fmt, enc->color_range,
+                                        enc->width, enc->height) < 0)
+                Job.Fail("Cannot allocate temp picture, check pix fmt");
+        }
+        // The encoder may still hold the previous copy; a writable one keeps the black.
+        if (ff::av_frame_make_writable(black.get()) < 0)
+            Job.Fail("Cannot allocate temp picture, check pix fmt");
+        black->pts = ost.SyncOpts;
+        black->pict_type = AV_PICTURE_TYPE_NONE;
+        black->quality = enc->global_quality;
+        Job.OutputFiles.EncodeFrame(ost, black.get());
+        ++ost.SyncOpts;
+        ++ost.FrameNumber;
+    }
+}
+
+void TVideoPath::TakeEncodedPicture(TOutputStream& ost, AVPacket* packet) {
+    Job.VideoBytes += packet->size;
+    ++ost.EncodedFrames;
+    size_t size = 0;
+    // Quality, picture type and the squared error of each plane, as the encoder
+    // reports them.
+    if (const uint8_t* stats =
+            ff::av_packet_get_side_data(packet, AV_PKT_DATA_QUALITY_STATS, &size);
+        stats && size >= 4) {
+        int32_t quality = 0;
+        std::memcpy(&quality, stats, sizeof quality);
+        ost.Quality = static_cast<double>(quality) / FF_QP2LAMBDA;
+        if (size >= 5)
+            ost.PictureType = stats[4];
+        const int planes = size >= 6 ? std::min<int>(stats[5], 3) : 0;
+        for (int j = 0; j < planes && 8 + 8 * (j + 1) <= static_cast<int>(size); ++j) {
+            uint64_t error = 0;
+            std::memcpy(&error, stats + 8 + 8 * j, sizeof error);
+            ost.LastError[j] = error;
+            ost.TotalError[j] += error;
+            ost.ErrorPlanes = std::max(ost.ErrorPlanes, j + 1);
+        }
+    }
+    if (packet->duration <= 0)
+        packet->duration = 1;
+    WritePassLog(ost);
+    WriteVideoStats(ost, packet);
+}
+
+void TVideoPath::OpenPassLog(TOutputStream& ost, int index) {
+    AVCodecContext* enc = ost.Encoder.get();
+    const bool pass1 = enc->flags & AV_CODEC_FLAG_PASS1;
+    const bool pass2 = enc->flags & AV_CODEC_FLAG_PASS2;
+    if (!pass1 && !pass2)
+        return;
+    std::string name =
+        (Job.PassLogFileName.empty() ? std::string("ffmpeg2pass") : Job.PassLogFileName) + "-" +
+        std::to_string(index) + ".log";
+    if (name.size() > 1023)
+        name.resize(1023);
+    // Encoders that keep their statistics in a file of their own are pointed at the same one.
+    if (enc->priv_data && ff::av_opt_find(enc->priv_data, "stats", nullptr, 0, 0))
+        ff::av_opt_set(enc->priv_data, "stats", name.c_str(), 0);
+    if (pass1) {
+        ost.Video.PassLog.reset(std::fopen(name.c_str(), "wb"));
+        if (!ost.Video.PassLog)
+            Job.Fail(FormatText("Cannot write log file %s for pass-1 encoding", name.c_str()));
+        return;
+    }
+    TFilePtr file(std::fopen(name.c_str(), "rb"));
+    std::string text;
+    if (file) {
+        char chunk[65536];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+            text.append(chunk, got);
+        if (std::ferror(file.get()))
+            file.reset();
+    }
+    // A log without statistics counts as unreadable: the encoder's rate control would fail on
+    // it while opening.
+    if (!file || text.find_first_not_of(" \t\r\n") == std::string::npos)
+        Job.Fail(FormatText("Cannot read file: Error reading log file \"%s\" for pass-2 encoding",
+                            name.c_str()));
+    auto* stats = static_cast<char*>(ff::av_malloc(text.size() + 1));
+    if (!stats)
+        Job.Fail(FormatText(
+            "Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding",
+            name.c_str()));
+    std::memcpy(stats, text.c_str(), text.size() + 1);
+    ff::av_freep(&enc->stats_in);
+    enc->stats_in = stats;
+}
+
+void TVideoPath::WritePassLog(TOutputStream& ost) {
+    const AVCodecContext* enc = ost.Encoder.get();
+    if (ost.Video.PassLog && enc->stats_out)
+        std::fputs(enc->stats_out, ost.Video.PassLog.get());
+}
+
+void TVideoPath::WriteVideoStats(TOutputStream& ost, const AVPacket* packet) {
+    if (Job.VStatsFileName.empty())
+        return;
+    if (!VStatsFile) {
+        VStatsFile.reset(std::fopen(Job.VStatsFileName.c_str(), "w"));
+        if (!VStatsFile)
+            Job.Fail("fopen fail: " + Job.VStatsFileName);
+    }
+    const AVCodecContext* enc = ost.Encoder.get();
+    std::string line =
+        FormatText("frame= %5d q= %2.1f ", static_cast<int>(ost.EncodedFrames), ost.Quality);
+    if ((enc->flags & AV_CODEC_FLAG_PSNR) && ost.ErrorPlanes > 0) {
+        const double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
+        line += FormatText("PSNR= %6.2f ",
+                           -10.0 * std::log10(static_cast<double>(ost.LastError[0]) / scale));
+    }
+    line += FormatText("f_size= %6d ", packet->size);
+    // The packet still counts in the encoder's time base here.
+    double time = packet->pts != AV_NOPTS_VALUE
+                      ? static_cast<double>(packet->pts) * av_q2d(enc->time_base)
+                      : 0.0;
+    if (time < 0.01)
+        time = 0.01;
+    const double frameRate = 1.0 / av_q2d(enc->time_base);
+    const double bitrate = packet->size * 8.0 * frameRate / 1000.0;
+    const double average = static_cast<double>(Job.VideoBytes) * 8.0 / time / 1000.0;
+    line += FormatText("s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                       static_cast<double>(Job.VideoBytes) / 1024, time, bitrate, average);
+    const char type =
+        ost.PictureType ? ff::av_get_picture_type_char(static_cast<AVPictureType>(ost.PictureType))
+                        : '?';
+    line += FormatText("type= %c\n", type);
+    std::fputs(line.c_str(), VStatsFile.get());
+}
+
+} // namespace cw

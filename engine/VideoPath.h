@@ -1,0 +1,77 @@
+// The video path of a transcoding job: the video output streams' encoder settings, and,
+// during a run, the filter graph (deinterlacing, turning, the "vf" filters, scaling) or the
+// scaler, synchronisation by dropping and duplicating pictures, black pictures for stretches
+// without a source, forced key frames, the two-pass log files and the video statistics file.
+#pragma once
+
+#include "engine/Owners.h"
+
+#include <string>
+
+namespace cw {
+
+class TCustomFFmpeg;
+struct TInputStream;
+struct TOutputStream;
+
+// The video filter graph ("vf", "deinterlace", turning) of a picture stream of an input:
+// decoded pictures go into FilterSource, the pictures for the encoders come out of FilterSink.
+struct TVideoInState {
+    TFilterGraphPtr FilterGraph;
+    AVFilterContext* FilterSource = nullptr;
+    AVFilterContext* FilterSink = nullptr;
+    TFramePtr Filtered;
+};
+
+// Scaling state of a video output stream, and its two-pass log.
+struct TVideoOutState {
+    bool Resample = false; // the source picture needs converting to the encoder's
+    TScalerPtr Scaler;
+    TFramePtr Picture; // the converted picture handed to the encoder
+    int SourceWidth = 0;
+    int SourceHeight = 0;
+    AVPixelFormat SourceFormat = AV_PIX_FMT_NONE;
+    TFramePtr Black;  // the black picture of stretches without a source picture
+    TFilePtr PassLog; // two-pass: the log file written in pass 1
+};
+
+class TVideoPath {
+public:
+    explicit TVideoPath(TCustomFFmpeg& job) : Job(job) {}
+
+    // Adds a video stream to an opened output (raises FFmpegException on failure).
+    void NewVideoStream(AVFormatContext* context, int outputIndex);
+    // The encoder's picture size brought to what the encoder and the container accept.
+    void FitPictureSize(AVFormatContext* context, const AVCodec* codec, AVCodecContext* enc);
+
+    // -- a run ------------------------------------------------------------------------
+    // The encoding set-up of a video output stream fed by source (decoder dec; both null
+    // when no input gives pictures, which fails).
+    void SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCodecContext* dec);
+    // The video filter graph of a source picture stream: deinterlacing, scaling to the
+    // encoder's size, the "vf" filters and the encoder's pixel format. Sets the encoder's
+    // size from what the graph gives.
+    void BuildVideoFilters(TInputStream& ist, TOutputStream& ost);
+    // Hands a decoded picture (null: the end) to the graph and every picture it gives to the
+    // output streams.
+    void FilterVideo(TInputStream& ist, AVFrame* frame);
+    void OutputVideo(TInputStream& ist, AVFrame* frame);
+    void DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+    // Black pictures at the encoder's size up to the time `until` (µs).
+    void FillBlack(TOutputStream& ost, int64_t until);
+    // A picture packet out of the encoder: the byte counter, the encoder's quality, picture
+    // type and squared errors, the two-pass log and the statistics line.
+    void TakeEncodedPicture(TOutputStream& ost, AVPacket* packet);
+    // Two-pass log files and the video statistics file.
+    void OpenPassLog(TOutputStream& ost, int index);
+    void WritePassLog(TOutputStream& ost);
+    void WriteVideoStats(TOutputStream& ost, const AVPacket* packet);
+    // Closes the statistics file at the end of a run.
+    void CloseVideoStats() { VStatsFile.reset(); }
+
+private:
+    TCustomFFmpeg& Job;
+    TFilePtr VStatsFile;
+};
+
+} // namespace cw

@@ -1,0 +1,168 @@
+// The read loop on an input thread of its own against the serial loop: the same bytes in
+// the outputs, the same errors from either side, and a stop that still finishes the output.
+#include "TranscoderTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+using namespace cw;
+using namespace cw::test;
+
+namespace {
+
+using TOptions = std::vector<std::pair<std::string, std::string>>;
+
+TFixtureParams Clip(double seconds) {
+    TFixtureParams p;
+    p.Seconds = seconds;
+    p.Width = 160;
+    p.Height = 120;
+    p.FrameRateNum = 25;
+    p.FrameRateDen = 1;
+    p.GopSize = 10;
+    return p;
+}
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const char* const PipelineLine = "Reading and decoding on a thread of their own";
+
+class PipelineTest : public TranscoderTest {
+protected:
+    struct TResult {
+        bool Failed = false;
+        std::string Error;
+        std::string Output;
+        bool Pipelined = false;
+    };
+    // One run of the job on this thread, with one codec thread so that encoders are exact.
+    TResult Convert(const std::string& input, const std::string& out, const TOptions& options,
+                    bool serial) {
+        TRecordedJob run;
+        run.Job->SerialLoop = serial;
+        EXPECT_TRUE(run.Job->OpenInput(input)) << run.Job->OpenError;
+        run.Job->SetOption("threads", "1");
+        for (const auto& [name, value] : options)
+            run.Job->SetOption(name, value);
+        EXPECT_EQ(run.Job->OpenOutput(out, false), 1) << run.Job->OpenError;
+        const size_t before = LogLines().size();
+        run.Run();
+        EXPECT_EQ(run.Terminations, 1);
+        const auto lines = LogLines();
+        TResult result{run.Job->Failed, run.Job->ErrorMessage,
+                       std::filesystem::is_regular_file(out) ? Bytes(out) : "", false};
+        for (size_t i = before; i < lines.size(); ++i)
+            result.Pipelined = result.Pipelined || lines[i].find(PipelineLine) != std::string::npos;
+        return result;
+    }
+};
+
+TEST_F(PipelineTest, PipelinedAndSerialJobsWriteTheSameBytes) {
+    struct TCase {
+        const char* Name;
+        TFixtureKind Kind;
+        TOptions Options;
+        bool Pipelined; // whether the job can take the pipeline at all
+    };
+    const TCase cases[] = {
+        {"mpeg4-mp3.avi", fkAviMpeg4Mp3, {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}}, true},
+        {"h264-aac.mp4", fkMp4H264Aac, {{"vcodec", "libx264"}, {"acodec", "aac"}}, true},
+        // The filter graph sets the picture times the sync reads; the input side does not.
+        {"scaled-deinterlaced.flv", fkMp4H264Aac, {{"s", "96x72"}, {"deinterlace", "1"}}, true},
+        {"slowed.avi", fkAviMpeg4Mp3, {{"vf", "setpts=2*PTS"}}, true},
+        {"cut.wmv", fkAviMpeg4Mp3, {{"ss", "0.5"}, {"t", "1"}}, true},
+        {"copied.avi", fkMp4H264Aac, {{"vcodec", "copy"}, {"acodec", "copy"}}, true},
+        {"second-audio-louder.mp3", fkMkvTwoAudio, {{"vn", "1"}, {"vol", "400"}}, true},
+        // Timestamp repairs of a transport stream stay on one thread.
+        {"from-ts.mpg", fkMpegTs, {}, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string input = Source(c.Kind, Clip(2)).Path;
+        const TResult serial =
+            Convert(input, Out(std::string("serial-") + c.Name), c.Options, true);
+        const TResult piped = Convert(input, Out(std::string("piped-") + c.Name), c.Options, false);
+        ASSERT_FALSE(serial.Failed) << serial.Error;
+        ASSERT_FALSE(piped.Failed) << piped.Error;
+        EXPECT_FALSE(serial.Pipelined);
+        EXPECT_EQ(piped.Pipelined, c.Pipelined);
+        EXPECT_GT(serial.Output.size(), 1000u);
+        EXPECT_TRUE(serial.Output == piped.Output)
+            << serial.Output.size() << " bytes serial, " << piped.Output.size() << " pipelined";
+    }
+}
+
+TEST_F(PipelineTest, ErrorsOfEitherSideEndTheJobWithTheSerialText) {
+    // A decoding error raised by the input side ("xerror" on a damaged clip), and a write
+    // error raised by the output side.
+    const std::string clean = Source(fkAviMpeg4Mp3, Clip(3)).Path;
+    std::string bytes = Bytes(clean);
+    for (size_t i = bytes.size() * 4 / 10; i < bytes.size() * 5 / 10; i += 7)
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
+    const std::string garbled = Out("garbled.avi");
+    std::ofstream(garbled, std::ios::binary) << bytes;
+    struct TCase {
+        const char* Name;
+        std::string Input;
+        TOptions Options;
+        std::string Output;
+    };
+    const TCase cases[] = {
+        {"decoding", garbled, {{"xerror", "1"}}, Out("strict.mp4")},
+        {"writing", clean, {{"f", "avi"}}, "/dev/full"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TResult serial = Convert(c.Input, c.Output, c.Options, true);
+        const TResult piped = Convert(c.Input, c.Output, c.Options, false);
+        EXPECT_TRUE(serial.Failed);
+        EXPECT_TRUE(piped.Failed);
+        EXPECT_TRUE(piped.Pipelined);
+        EXPECT_FALSE(serial.Error.empty());
+        EXPECT_EQ(piped.Error, serial.Error);
+    }
+}
+
+TEST_F(PipelineTest, AStopMidRunEndsBothSidesAndFinishesTheOutput) {
+    const TFixture& source = Source(fkAviMpeg4Mp3, Clip(4));
+    TRecordedJob run;
+    run.Job->ProgressIntervalUs = 0;
+    // The stop is asked for from the job's own progress handler, once a second is written.
+    run.Job->OnProgress = [&](TCustomFFmpeg* job, const TJobProgress& progress) {
+        if (progress.CurrentDuration >= 1000000)
+            job->RequestStop(false);
+    };
+    ASSERT_TRUE(run.Job->OpenInput(source.Path));
+    const std::string out = Out("stopped.avi");
+    ASSERT_EQ(run.Job->OpenOutput(out, false), 1);
+    TConvertThread* worker = run.Job->Start(true);
+    ASSERT_NE(worker, nullptr);
+    worker->Resume();
+    for (int i = 0; i < 1000 && run.Terminations == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(run.Terminations, 1);
+    EXPECT_FALSE(run.Job->Finished);
+    EXPECT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
+    EXPECT_TRUE(Logged(PipelineLine));
+    // The trailer is written: the partial file opens, plays and is shorter than the source.
+    const TScan scan = ScanMedia(out);
+    ASSERT_EQ(scan.Error, "");
+    const TScannedStream* video = scan.First(AVMEDIA_TYPE_VIDEO);
+    ASSERT_TRUE(video);
+    EXPECT_GE(video->Frames, 25);
+    EXPECT_LT(video->Frames, source.FirstOf(AVMEDIA_TYPE_VIDEO)->Frames - 25);
+    run.Job->Stop(true);
+}
+
+} // namespace
