@@ -4,6 +4,7 @@
 #include "app/Utils.h"
 #include "base/MainThread.h"
 #include "engine/FFApi.h"
+#include "engine/Owners.h"
 
 #include <algorithm>
 #include <chrono>
@@ -336,9 +337,8 @@ bool TConversionRun::HoldsMedia(const std::string& path) {
     bool media = probe.LoadFile(path) && probe.StreamCount() > 0;
     if (media && probe.GetFileStreamInfo().Duration <= 0) {
         // Containers that do not state their length: at least one packet with data.
-        AVPacket* packet = ff::av_packet_alloc();
-        media = packet && ff::av_read_frame(probe.Context(), packet) >= 0 && packet->size > 0;
-        ff::av_packet_free(&packet);
+        TPacketPtr packet(ff::av_packet_alloc());
+        media = packet && ff::av_read_frame(probe.Context(), packet.get()) >= 0 && packet->size > 0;
     }
     probe.CloseFile();
     return media;
