@@ -97,4 +97,39 @@ void TCloseFile::operator()(std::FILE* file) const {
         std::fclose(file);
 }
 
+// -- closing containers and their file access --------------------------------------------
+
+void CloseUnicodeIO(AVIOContext** io) {
+    if (!io || !*io)
+        return;
+    AVIOContext* context = *io;
+    void* file = context->opaque;
+    if (context->write_flag)
+        ff::avio_flush(context);
+    ff::av_freep(&context->buffer);
+    ff::avio_context_free(io);
+    ReleaseUnicodeFile(file);
+}
+
+void CloseInputFile(AVFormatContext** context) {
+    if (!context || !*context)
+        return;
+    AVIOContext* io = (*context)->pb;
+    bool ours = ((*context)->flags & AVFMT_FLAG_CUSTOM_IO) && IsUnicodeIO(io);
+    ff::avformat_close_input(context);
+    if (ours)
+        CloseUnicodeIO(&io);
+}
+
+void CloseOutputFile(AVFormatContext* context) {
+    if (!context || !context->pb)
+        return;
+    if (IsUnicodeIO(context->pb)) {
+        CloseUnicodeIO(&context->pb);
+        context->flags &= ~AVFMT_FLAG_CUSTOM_IO;
+    } else if (!(context->oformat && (context->oformat->flags & AVFMT_NOFILE))) {
+        ff::avio_closep(&context->pb);
+    }
+}
+
 } // namespace cw

@@ -1,5 +1,7 @@
 #include "engine/UnicodeIO.h"
 
+#include "engine/Owners.h"
+
 #include "engine/FFApi.h"
 #include "engine/FFUtils.h"
 #include "engine/Interrupt.h"
@@ -111,16 +113,8 @@ int OpenUnicodeIO(AVIOContext** io, const std::string& libraryName, int flags,
     return 0;
 }
 
-void CloseUnicodeIO(AVIOContext** io) {
-    if (!io || !*io)
-        return;
-    AVIOContext* context = *io;
-    auto* file = static_cast<TUnicodeFile*>(context->opaque);
-    if (context->write_flag)
-        ff::avio_flush(context);
-    ff::av_freep(&context->buffer);
-    ff::avio_context_free(io);
-    if (file) {
+void ReleaseUnicodeFile(void* opaque) {
+    if (auto* file = static_cast<TUnicodeFile*>(opaque)) {
         ::close(file->Fd);
         delete file;
     }
@@ -138,7 +132,7 @@ int OpenInputFile(AVFormatContext** context, const std::string& libraryName,
         int result =
             OpenUnicodeIO(&io, libraryName, AVIO_FLAG_READ, &(*context)->interrupt_callback);
         if (result < 0) {
-            ff::avformat_free_context(*context);
+            TOutputContextPtr bare(*context); // never opened: freed as a bare context
             *context = nullptr;
             return result;
         }
@@ -150,16 +144,6 @@ int OpenInputFile(AVFormatContext** context, const std::string& libraryName,
     if (result < 0)
         CloseUnicodeIO(&io);
     return result;
-}
-
-void CloseInputFile(AVFormatContext** context) {
-    if (!context || !*context)
-        return;
-    AVIOContext* io = (*context)->pb;
-    bool ours = ((*context)->flags & AVFMT_FLAG_CUSTOM_IO) && IsUnicodeIO(io);
-    ff::avformat_close_input(context);
-    if (ours)
-        CloseUnicodeIO(&io);
 }
 
 int OpenOutputFile(AVFormatContext* context, const std::string& libraryName,
@@ -176,17 +160,6 @@ int OpenOutputFile(AVFormatContext* context, const std::string& libraryName,
     }
     return ff::avio_open2(&context->pb, libraryName.c_str(), AVIO_FLAG_WRITE,
                           &context->interrupt_callback, options);
-}
-
-void CloseOutputFile(AVFormatContext* context) {
-    if (!context || !context->pb)
-        return;
-    if (IsUnicodeIO(context->pb)) {
-        CloseUnicodeIO(&context->pb);
-        context->flags &= ~AVFMT_FLAG_CUSTOM_IO;
-    } else if (!(context->oformat && (context->oformat->flags & AVFMT_NOFILE))) {
-        ff::avio_closep(&context->pb);
-    }
 }
 
 } // namespace cw

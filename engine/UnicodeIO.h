@@ -22,7 +22,10 @@ bool IsUnicodeLibraryName(const std::string& libraryName);
 int OpenUnicodeIO(AVIOContext** io, const std::string& libraryName, int flags,
                   const AVIOInterruptCB* interrupt);
 // Flushes what was written, closes the file and frees the context; sets *io to null.
+// (The closing functions are defined with the owners, in Owners.cpp.)
 void CloseUnicodeIO(AVIOContext** io);
+// Closes the file of a file access's record and frees the record (no library call).
+void ReleaseUnicodeFile(void* opaque);
 bool IsUnicodeIO(const AVIOContext* io);
 
 // Opens an input container. *context may be a context prepared by the caller (its flags are
