@@ -26,17 +26,6 @@ using namespace cw::test;
 
 namespace {
 
-TFixtureParams Clip(double seconds) {
-    TFixtureParams p;
-    p.Seconds = seconds;
-    p.Width = 160;
-    p.Height = 120;
-    p.FrameRateNum = 25;
-    p.FrameRateDen = 1;
-    p.GopSize = 10;
-    return p;
-}
-
 // A TCP server on 127.0.0.1 that accepts connections and never sends a byte.
 class TSilentServer {
 public:

@@ -20,17 +20,6 @@ namespace {
 
 using TOptions = std::vector<std::pair<std::string, std::string>>;
 
-TFixtureParams Clip(double seconds) {
-    TFixtureParams p;
-    p.Seconds = seconds;
-    p.Width = 160;
-    p.Height = 120;
-    p.FrameRateNum = 25;
-    p.FrameRateDen = 1;
-    p.GopSize = 10;
-    return p;
-}
-
 std::string Bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -10,6 +10,18 @@
 
 namespace cw::test {
 
+TFixtureParams Clip(double seconds) {
+    TFixtureParams p;
+    p.Seconds = seconds;
+    p.Width = 160;
+    p.Height = 120;
+    p.FrameRateNum = 25;
+    p.FrameRateDen = 1;
+    p.GopSize = 10;
+    return p;
+}
+
+
 double TScannedStream::SoundSeconds() const {
     const int16_t loud = 3277;
     auto isLoud = [&](int16_t v) { return v > loud || v < -loud; };

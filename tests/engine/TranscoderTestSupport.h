@@ -60,6 +60,9 @@ struct TScan {
     }
 };
 
+// A small clip of the given length: 160x120 at 25 fps, a key picture every 10.
+TFixtureParams Clip(double seconds);
+
 // Opens the file with the libraries, reads every packet and decodes every audio and video
 // stream. keepSamples keeps channel 0 of the first audio stream.
 TScan ScanMedia(const std::string& path, bool keepSamples = false);
