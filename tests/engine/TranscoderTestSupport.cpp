@@ -21,7 +21,6 @@ TFixtureParams Clip(double seconds) {
     return p;
 }
 
-
 double TScannedStream::SoundSeconds() const {
     const int16_t loud = 3277;
     auto isLoud = [&](int16_t v) { return v > loud || v < -loud; };
