@@ -157,6 +157,10 @@ void TJobPipeline::Run() {
         std::rethrow_exception(InputError);
 }
 
+bool TJobPipeline::InputStopCheck(void*) {
+    return Job.StopRequested && InputReading;
+}
+
 bool TJobPipeline::Wanted() const {
     // The serial loop's choice for one input: read on while the input has not ended and some
     // output stream still takes a stream of it before the recording time.
@@ -171,11 +175,13 @@ bool TJobPipeline::Wanted() const {
 
 void TJobPipeline::InputLoop() {
     InputThreadOf = this;
-    // A blocking read is broken off by a stop request on this thread too.
+    // A blocking read is broken off by a stop request on this thread too. The job's thread
+    // has its own check, which never sees this thread's reads: its writes that finish the
+    // outputs must go through while this thread still waits for data.
     const bool checked = Job.StopCheckRegistered && InterruptRegistry();
     if (checked)
         InterruptRegistry()->AddCallback(
-            CurrentThreadId(), MakeInterruptCallback<&TCustomFFmpeg::StopCheck>(&Job), &Job);
+            CurrentThreadId(), MakeInterruptCallback<&TJobPipeline::InputStopCheck>(this), this);
     try {
         TInputFile& input = *Job.InputFiles.Inputs[0];
         TPacketPtr packet(ff::av_packet_alloc());
@@ -189,9 +195,9 @@ void TJobPipeline::InputLoop() {
             }
             if (Job.StopRequested || !Wanted())
                 break;
-            Job.Reading = true;
+            InputReading = true;
             const int result = ff::av_read_frame(input.Context.get(), packet.get());
-            Job.Reading = false;
+            InputReading = false;
             if (result == AVERROR(EAGAIN)) {
                 ff::av_usleep(10000);
                 continue;
@@ -214,7 +220,7 @@ void TJobPipeline::InputLoop() {
     }
     if (checked)
         InterruptRegistry()->RemoveCallback(
-            CurrentThreadId(), MakeInterruptCallback<&TCustomFFmpeg::StopCheck>(&Job), &Job);
+            CurrentThreadId(), MakeInterruptCallback<&TJobPipeline::InputStopCheck>(this), this);
     InputThreadOf = nullptr;
     std::lock_guard<std::mutex> guard(Lock);
     Steps.push_back(TStep());

@@ -11,6 +11,7 @@
 
 #include "engine/Owners.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -105,6 +106,8 @@ private:
     };
 
     void InputLoop();
+    // The input thread's interrupt check: a stop breaks off its reads only.
+    bool InputStopCheck(void* opaque);
     bool Wanted() const;
     void Push(TStep step);
     enum class EPop { None, Step, End };
@@ -125,6 +128,7 @@ private:
     std::deque<TStep> Steps;
     bool Aborted = false; // the output side has stopped taking steps
     std::exception_ptr InputError;
+    std::atomic<bool> InputReading{false}; // the input thread is in a demuxer read
     std::vector<uint64_t> Applied; // the PtsVersion of every input stream's view
 
     // The audio lane: its thread, the steps given to it, and how far the job's thread is.
