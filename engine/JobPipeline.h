@@ -129,7 +129,7 @@ private:
     bool Aborted = false; // the output side has stopped taking steps
     std::exception_ptr InputError;
     std::atomic<bool> InputReading{false}; // the input thread is in a demuxer read
-    std::vector<uint64_t> Applied; // the PtsVersion of every input stream's view
+    std::vector<uint64_t> Applied;         // the PtsVersion of every input stream's view
 
     // The audio lane: its thread, the steps given to it, and how far the job's thread is.
     bool LaneOn = false;
