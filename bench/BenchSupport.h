@@ -51,6 +51,17 @@ struct TMeasure {
     std::vector<TMemorySample> Samples;
 };
 
+// The runs of one side of a comparison: wall and processor times, and the largest peak.
+struct TSide {
+    std::vector<double> Times, Cpu;
+    double PeakMiB = 0;
+    void Add(const TMeasure& m) {
+        Times.push_back(m.Seconds);
+        Cpu.push_back(m.CpuSeconds);
+        PeakMiB = std::max(PeakMiB, m.PeakMiB);
+    }
+};
+
 struct TRunOptions {
     std::string StdoutPath = "/dev/null";
     std::string StderrPath = "/dev/null";

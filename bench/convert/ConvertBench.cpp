@@ -43,16 +43,6 @@ double SingleFileAim(const TPresetCase& c) {
 constexpr double PeakAimMiB = 30e6 / (1024.0 * 1024.0); // over the tool's peak, at most
 constexpr double BatchAim = 1.7;                        // tool time / program time, at least
 
-struct TSide {
-    std::vector<double> Times, Cpu;
-    double PeakMiB = 0;
-    void Add(const TMeasure& m) {
-        Times.push_back(m.Seconds);
-        Cpu.push_back(m.CpuSeconds);
-        PeakMiB = std::max(PeakMiB, m.PeakMiB);
-    }
-};
-
 std::vector<std::string> ConvertArguments(const TPresetCase& c, const fs::path& out, int jobs) {
     return {CW_CLI,     "convert", "--class", c.Class,      "--format", c.Format,
             "--preset", c.Preset,  "--out",   out.string(), "--jobs",   std::to_string(jobs)};

@@ -68,8 +68,7 @@ int main(int argc, char** argv) {
                 "out KiB");
     int status = 0;
     for (const TPresetCase& c : cases) {
-        std::vector<double> jobTimes, toolTimes, jobCpu, toolCpu, serialTimes, serialCpu;
-        double jobPeak = 0, toolPeak = 0, serialPeak = 0;
+        TSide job, serial, tool;
         const std::string jobOut = (folder / (std::string("job") + c.Extension)).string();
         const std::string toolOut = (folder / (std::string("tool") + c.Extension)).string();
         std::vector<std::string> toolArgs = {"ffmpeg", "-nostdin", "-y",       "-threads", "1",
@@ -78,37 +77,30 @@ int main(int argc, char** argv) {
         toolArgs.push_back(toolOut);
         bool failed = false;
         auto runJob = [&] {
-            TMeasure job = RunMeasured({CW_RUNNER, c.Format, c.Preset, clip, jobOut});
-            if (!job.Ok) {
-                std::fprintf(stderr, "bench_transcode: the job failed for %s\n", c.Name);
-                failed = true;
-                return;
+            for (bool serialLoop : {false, true}) {
+                std::vector<std::string> args = {CW_RUNNER, c.Format, c.Preset, clip, jobOut};
+                if (serialLoop)
+                    args.push_back("serial");
+                const TMeasure m = RunMeasured(args);
+                if (!m.Ok) {
+                    std::fprintf(stderr, "bench_transcode: the %sjob failed for %s\n",
+                                 serialLoop ? "serial " : "", c.Name);
+                    failed = true;
+                    return;
+                }
+                (serialLoop ? serial : job).Add(m);
             }
-            jobTimes.push_back(job.Seconds);
-            jobCpu.push_back(job.CpuSeconds);
-            jobPeak = std::max(jobPeak, job.PeakMiB);
-            TMeasure serial = RunMeasured({CW_RUNNER, c.Format, c.Preset, clip, jobOut, "serial"});
-            if (!serial.Ok) {
-                std::fprintf(stderr, "bench_transcode: the serial job failed for %s\n", c.Name);
-                failed = true;
-                return;
-            }
-            serialTimes.push_back(serial.Seconds);
-            serialCpu.push_back(serial.CpuSeconds);
-            serialPeak = std::max(serialPeak, serial.PeakMiB);
         };
         auto runTool = [&] {
             if (!haveTool)
                 return;
-            TMeasure tool = RunMeasured(toolArgs);
-            if (!tool.Ok) {
+            const TMeasure m = RunMeasured(toolArgs);
+            if (!m.Ok) {
                 std::fprintf(stderr, "bench_transcode: ffmpeg failed for %s\n", c.Name);
                 failed = true;
                 return;
             }
-            toolTimes.push_back(tool.Seconds);
-            toolCpu.push_back(tool.CpuSeconds);
-            toolPeak = std::max(toolPeak, tool.PeakMiB);
+            tool.Add(m);
         };
         // The two take turns at going first, so that neither always meets a cold cache.
         for (int r = 0; r < runs && !failed; ++r) {
@@ -122,23 +114,24 @@ int main(int argc, char** argv) {
         }
         if (failed)
             status = 1;
-        if (jobTimes.empty())
+        if (job.Times.empty())
             continue;
         std::error_code ec;
-        std::printf("%-40s %-8s %9.2f %9.2f %10.1f %10.0f\n", c.Name, "job", Median(jobTimes),
-                    Median(jobCpu), jobPeak, double(fs::file_size(jobOut, ec)) / 1024);
-        std::printf("%-40s %-8s %9.2f %9.2f %10.1f\n", "", "serial", Median(serialTimes),
-                    Median(serialCpu), serialPeak);
-        if (toolTimes.empty())
+        std::printf("%-40s %-8s %9.2f %9.2f %10.1f %10.0f\n", c.Name, "job", Median(job.Times),
+                    Median(job.Cpu), job.PeakMiB, double(fs::file_size(jobOut, ec)) / 1024);
+        std::printf("%-40s %-8s %9.2f %9.2f %10.1f\n", "", "serial", Median(serial.Times),
+                    Median(serial.Cpu), serial.PeakMiB);
+        if (tool.Times.empty())
             continue;
-        std::printf("%-40s %-8s %9.2f %9.2f %10.1f %10.0f\n", "", "ffmpeg", Median(toolTimes),
-                    Median(toolCpu), toolPeak, double(fs::file_size(toolOut, ec)) / 1024);
-        const double timeRatio = Median(jobTimes) / Median(toolTimes);
-        const double memoryMore = jobPeak - toolPeak;
+        std::printf("%-40s %-8s %9.2f %9.2f %10.1f %10.0f\n", "", "ffmpeg", Median(tool.Times),
+                    Median(tool.Cpu), tool.PeakMiB, double(fs::file_size(toolOut, ec)) / 1024);
+        const double timeRatio = Median(job.Times) / Median(tool.Times);
+        const double memoryMore = job.PeakMiB - tool.PeakMiB;
         std::printf("goal: time <= 1.05 x ffmpeg: %.2f %s (serial loop %.2f x)\n", timeRatio,
-                    timeRatio <= 1.05 ? "met" : "MISSED", Median(serialTimes) / Median(toolTimes));
+                    timeRatio <= 1.05 ? "met" : "MISSED",
+                    Median(serial.Times) / Median(tool.Times));
         std::printf("      processor time beside ffmpeg (less sensitive to other load): %.2f\n",
-                    Median(jobCpu) / Median(toolCpu));
+                    Median(job.Cpu) / Median(tool.Cpu));
         std::printf("goal: peak memory <= ffmpeg + 20 MB: %+.1f MiB %s\n", memoryMore,
                     memoryMore <= 20 ? "met" : "MISSED");
     }
