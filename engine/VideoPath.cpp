@@ -270,14 +270,7 @@ void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCo
     video.Resample = !filtered && (dec->width != enc->width || dec->height != enc->height ||
                                    dec->pix_fmt != enc->pix_fmt);
     if (video.Resample) {
-        video.Picture.reset(ff::av_frame_alloc());
-        if (!video.Picture)
-            Job.Fail("Cannot allocate temp picture, check pix fmt");
-        video.Picture->format = enc->pix_fmt;
-        video.Picture->width = enc->width;
-        video.Picture->height = enc->height;
-        if (ff::av_frame_get_buffer(video.Picture.get(), 0) < 0)
-            Job.Fail("Cannot allocate temp picture, check pix fmt");
+        AllocatePicture(video, enc);
         video.Scaler.reset(ff::sws_getContext(dec->width, dec->height, dec->pix_fmt, enc->width,
                                               enc->height, enc->pix_fmt, Job.SwsFlags(), nullptr,
                                               nullptr, nullptr));
@@ -288,6 +281,17 @@ void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCo
         video.SourceFormat = dec->pix_fmt;
         enc->bits_per_raw_sample = 0;
     }
+}
+
+void TVideoPath::AllocatePicture(TVideoOutState& video, const AVCodecContext* enc) {
+    video.Picture.reset(ff::av_frame_alloc());
+    if (!video.Picture)
+        Job.Fail("Cannot allocate temp picture, check pix fmt");
+    video.Picture->format = enc->pix_fmt;
+    video.Picture->width = enc->width;
+    video.Picture->height = enc->height;
+    if (ff::av_frame_get_buffer(video.Picture.get(), 0) < 0)
+        Job.Fail("Cannot allocate temp picture, check pix fmt");
 }
 
 void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
@@ -528,16 +532,8 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
             video.SourceFormat = static_cast<AVPixelFormat>(decoded->format);
             video.Resample = true;
         }
-        if (!video.Picture) {
-            video.Picture.reset(ff::av_frame_alloc());
-            if (!video.Picture)
-                Job.Fail("Cannot allocate temp picture, check pix fmt");
-            video.Picture->format = enc->pix_fmt;
-            video.Picture->width = enc->width;
-            video.Picture->height = enc->height;
-            if (ff::av_frame_get_buffer(video.Picture.get(), 0) < 0)
-                Job.Fail("Cannot allocate temp picture, check pix fmt");
-        }
+        if (!video.Picture)
+            AllocatePicture(video, enc);
         // The encoder may still hold the previous picture.
         if (ff::av_frame_make_writable(video.Picture.get()) < 0)
             Job.Fail("Cannot allocate temp picture, check pix fmt");

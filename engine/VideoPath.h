@@ -70,6 +70,8 @@ public:
     void CloseVideoStats() { VStatsFile.reset(); }
 
 private:
+    // The converted picture at the encoder's size and pixel format.
+    void AllocatePicture(TVideoOutState& video, const AVCodecContext* enc);
     TCustomFFmpeg& Job;
     TFilePtr VStatsFile;
 };
