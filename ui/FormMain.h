@@ -8,6 +8,7 @@
 #include "control/AppController.h"
 #include "ui/Artwork.h"
 #include "control/WizardTexts.h"
+#include "ui/PageHost.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -57,7 +58,7 @@ struct TGlobalVars;
 extern const char* const OpenDialogFilter;
 QStringList NameFiltersFromText(const std::string& filter);
 
-class TFormMain : public QWidget {
+class TFormMain : public QWidget, public IPageHost {
     Q_OBJECT
 public:
     // exeFolder: the folder of the program, holding the branding file and "sounds/".
@@ -66,12 +67,15 @@ public:
               QWidget* parent = nullptr);
     ~TFormMain() override;
 
-    const std::string& Title() const { return AppTitle; }
+    const std::string& Title() const override { return AppTitle; }
     const TStartupState& Startup() const { return Controller->Startup(); }
     // The encoder component; nullptr until the media libraries' step has run.
     TFFEncoder* Encoder() const { return Controller->Encoder(); }
     TGlobalVars& Vars() { return GlobalState; }
     TFormLog& Log() { return FormLog; }
+    void Log(const std::string& line) override;
+    QWidget* Window() override { return this; }
+    bool WindowActive() const override { return isActiveWindow(); }
     bool LibrariesLoaded() const { return MediaLibrariesReady; }
     bool ClipboardHasNoText() const { return ClipboardNoText; }
     const TArtwork& Artwork() const { return Art; }
@@ -80,13 +84,15 @@ public:
     const std::string& ProgramFolder() const { return ExeFolder; }
 
     // --- window messages (queued calls of this window) ---
-    void PostMessage(int message); // runs later on the main thread, in posting order
-    void SendMessage(int message); // runs at once (from another thread: waits for it)
+    void PostMessage(int message) override; // runs later on the main thread, in posting order
+    void SendMessage(int message) override; // runs at once (from another thread: waits for it)
 
     // --- wizard ---
-    TWizardPage ActivePage() const;
+    TWizardPage ActivePage() const override;
     void ActivatePage(TWizardPage page);
-    void UpdatePageTexts();
+    // ActivatePage, then the page's texts.
+    void ShowPage(TWizardPage page) override;
+    void UpdatePageTexts() override;
     void GoToFirstPage();
     void ActionNextExecute();
     void ActionBackExecute();
@@ -141,7 +147,7 @@ public:
     void DropFiles(const std::vector<std::string>& paths);
     // Drops are taken on Step1 and on the mode page (which then leads to Step1).
     bool AcceptsDrops() const;
-    void AddFiles(const std::vector<std::string>& paths);
+    void AddFiles(const std::vector<std::string>& paths) override;
 
     // --- the form's controls, named as in the form definition ---
     TImage* ImageTopLogo = nullptr;

@@ -46,6 +46,15 @@ void TFormMain::ActivatePage(TWizardPage page) {
     PageControlMain->setCurrentIndex(page);
 }
 
+void TFormMain::ShowPage(TWizardPage page) {
+    ActivatePage(page);
+    UpdatePageTexts();
+}
+
+void TFormMain::Log(const std::string& line) {
+    FormLog.AppendLine(line);
+}
+
 void TFormMain::UpdatePageTexts() {
     const bool probing = InputList && InputList->Adding();
     const TPageTexts texts = Controller->PageState(ActivePage(), probing, AppTitle);
