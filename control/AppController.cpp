@@ -1,6 +1,8 @@
 #include "control/AppController.h"
 
 #include "app/GlobalVars.h"
+#include "control/ConversionSession.h"
+#include "convert/InputListModel.h"
 #include "download/DownloadQueue.h"
 #include "engine/FFEncoder.h"
 #include "engine/FFLogger.h"
@@ -10,7 +12,9 @@
 namespace cw {
 
 TAppController::TAppController(std::string exeFolder, TGlobalVars& vars)
-    : ExeFolder(std::move(exeFolder)), State(vars) {}
+    : ExeFolder(std::move(exeFolder)), State(vars),
+      InputRows(std::make_unique<TInputListModel>()),
+      ConversionPart(std::make_unique<TConversionSession>(vars)) {}
 
 TAppController::~TAppController() {
     Release();

@@ -17,6 +17,9 @@
 namespace cw {
 
 class IDownloadHost;
+class IWizardView;
+class TConversionSession;
+class TInputListModel;
 class TDownloadQueue;
 class TFFEncoder;
 class TFFLogger;
@@ -47,6 +50,12 @@ public:
     TFFEncoder& CreateEncoder();
     TFFEncoder* Encoder() const { return EncoderComponent.get(); }
 
+    // --- conversion ---
+    // The input list's rows and the conversion session with the progress list; both live as
+    // long as the controller.
+    TInputListModel& Inputs() { return *InputRows; }
+    TConversionSession& Conversion() { return *ConversionPart; }
+
     // --- script host ---
     // A new host for the window; the window adds its own items, then AddHostItem adds the
     // "Host" item after them.
@@ -73,6 +82,18 @@ public:
     TCommandRule BackRule(TWizardPage page) const;
     TCommandRule ExitRule(TWizardPage page) const;
 
+    // --- the wizard's commands, carried out on a view ---
+    // Next, Back and Exit on the view's page.
+    void Next(IWizardView& view);
+    void Back(IWizardView& view);
+    void Exit(IWizardView& view);
+    // Asks the rule's question and, on yes, carries out its action.
+    void Carry(const TCommandRule& rule, IWizardView& view);
+    // The input list (with a batch being probed) is emptied.
+    void ClearInputs(IWizardView& view);
+    // Creates folder with its missing parents; false when that fails or folder is empty.
+    static bool MakeFolder(const std::string& folder);
+
 private:
     std::string ExeFolder;
     TGlobalVars& State;
@@ -80,6 +101,9 @@ private:
     // In this order: the queue uses the script host, the encoder logs through the logger.
     std::unique_ptr<TFFLogger> EngineLogger;
     std::unique_ptr<TFFEncoder> EncoderComponent;
+    // The run attaches its handlers to the encoder, so it goes first.
+    std::unique_ptr<TInputListModel> InputRows;
+    std::unique_ptr<TConversionSession> ConversionPart;
     std::unique_ptr<TJavaScript> Script;
     std::shared_ptr<THostScriptlet> HostScriptlet;
     std::unique_ptr<TDownloadQueue> DownloadQueue;

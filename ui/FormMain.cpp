@@ -13,6 +13,9 @@
 #include "ui/DownloadPages.h"
 #include "ui/FormLog.h"
 #include "ui/InputListPage.h"
+#include "convert/InputListModel.h"
+#include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 #include "ui/OutputPage.h"
 #include "ui/ProgressPage.h"
 #include "ui/MediaLibraries.h"
@@ -121,9 +124,16 @@ void TFormMain::FormCreate() {
     }
 
     ThumbnailList.clear();
-    InputList = new TInputListPage(*this);
+    InputList = new TInputListPage(
+        TInputListControls{NextGrid, OpenDialog, ImageAudioIcon, ActionAdd, ActionDelete,
+                           ActionClear, ActionMoveUp, ActionMoveDown, ActionPlay, &ThumbnailList},
+        *Controller, *this, this);
     OutputPage = new TOutputPage(*this);
-    Progress = new TProgressPage(*this);
+    Progress = new TProgressPage(
+        TProgressControls{LabelCurrentFileTitle, LabelCurrentFile, LabelEstimated, LabelElapsed,
+                          LabelTimeLeft, LabelProgress, ProgressBar, CheckBoxPlayASound,
+                          CheckBoxShutdown, CheckBoxPreview, LabelOpenFolder},
+        *Controller, *this, this);
     // The preset lists are filled by the output page's catalogue (conversion workflow).
     setAcceptDrops(true);
 
@@ -312,8 +322,16 @@ void TFormMain::FormDestroy() {
     if (InputList && NextGrid)
         NextGrid->viewport()->removeEventFilter(InputList);
     ThumbnailList.clear();
-    if (Progress)
-        Progress->ReleaseRun(); // before the encoder it drives
+    // The pages and the lists' models belong to the controller's world: they go before it,
+    // and no report of the models reaches this object any more.
+    for (QObject* model : {static_cast<QObject*>(InputRows), static_cast<QObject*>(ProgressList),
+                           static_cast<QObject*>(QueueList)})
+        if (model)
+            disconnect(model, nullptr, this, nullptr);
+    delete Progress; // lets go of the run before the encoder it drives
+    Progress = nullptr;
+    delete InputList;
+    InputList = nullptr;
     Controller->Release(); // the queue, then the script host it uses; the logger goes quiet
     Downloader.reset();
     if (ClipboardWatched)
@@ -641,12 +659,5 @@ void TFormMain::Inform(const std::string& text) {
     ShowCustomMessage(text, AppTitle, mtInformation, {mbOK});
 }
 
-bool TFormMain::ForceDirectories(const std::string& folder) {
-    if (Trim(folder).empty())
-        return false;
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(folder), ec);
-    return DirectoryExists(folder);
-}
 
 } // namespace cw

@@ -8,6 +8,7 @@
 #include "control/AppController.h"
 #include "ui/Artwork.h"
 #include "control/WizardTexts.h"
+#include "control/WizardView.h"
 #include "ui/PageHost.h"
 
 #include <QPixmap>
@@ -58,7 +59,7 @@ struct TGlobalVars;
 extern const char* const OpenDialogFilter;
 QStringList NameFiltersFromText(const std::string& filter);
 
-class TFormMain : public QWidget, public IPageHost {
+class TFormMain : public QWidget, public IPageHost, public IWizardView {
     Q_OBJECT
 public:
     // exeFolder: the folder of the program, holding the branding file and "sounds/".
@@ -93,16 +94,27 @@ public:
     // ActivatePage, then the page's texts.
     void ShowPage(TWizardPage page) override;
     void UpdatePageTexts() override;
+    // What the controller reads and asks of the window while it carries out Next, Back and
+    // Exit.
+    bool Ask(const std::string& question) override;
+    void Inform(const std::string& text) override;
+    TWizardPage ChosenMode() const override;
+    bool Probing() const override;
+    void StopProbing() override;
+    int LinkCount() const override;
+    void ClearLinks() override;
+    void BeginConversion() override;
+    void BeginDownload() override;
+    void AbortDownload() override;
+    void Quit() override;
     void GoToFirstPage();
     void ActionNextExecute();
     void ActionBackExecute();
     void ActionExitExecute();
-    // Asks the rule's question and, on yes, carries out its action.
-    void RunCommandRule(const TCommandRule& rule);
-    void PrepareOutputPage();
-    void ReadOutputPage();
-    void PrepareDownloadPage();
-    void ReadDownloadPage();
+    void PrepareOutputPage() override;
+    void ReadOutputPage() override;
+    void PrepareDownloadPage() override;
+    void ReadDownloadPage() override;
     void ButtonSelectDirClick();
     void ImageDownloadVideoClick();
     void ImageConvertVideoClick();
@@ -142,7 +154,7 @@ public:
     // Where the help menu pops up, in screen coordinates.
     QPoint HelpMenuPosition() const;
     // When the media libraries are missing: tells the user so and returns false.
-    bool CheckMediaLibraries();
+    bool CheckMediaLibraries() override;
     // Files dropped on the window: folders and non-media files are left out.
     void DropFiles(const std::vector<std::string>& paths);
     // Drops are taken on Step1 and on the mode page (which then leads to Step1).
@@ -352,16 +364,10 @@ private:
 
     void StartWindowDrag(QPoint globalPos);
     void MoveWindowDrag(QPoint globalPos);
-    bool Ask(const std::string& question);
-    void Inform(const std::string& text);
-    // Creates folder with its missing parents; false when that fails or folder is empty.
-    static bool ForceDirectories(const std::string& folder);
-    void ClearInputList();
     // The window's size follows the skin layout, so that every control lies inside it.
     void FitWindowToLayout();
     // Step1's list shortcuts are bound to the page, so they act only while it is shown.
     void BindListShortcutsToStep1();
-    void ClearLinkList();
 
     std::string ExeFolder;
     TFormLog& FormLog;

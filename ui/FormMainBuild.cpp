@@ -7,6 +7,7 @@
 #include "convert/ProgressListModel.h"
 #include "download/QueueModel.h"
 #include "ui/FormMain.h"
+#include "control/ConversionSession.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
 
@@ -337,7 +338,7 @@ void TFormMain::BuildModePage(QWidget* page) {
 }
 
 void TFormMain::BuildStep1(QWidget* page) {
-    InputRows = new TInputListModel(this);
+    InputRows = &Controller->Inputs();
     NextGrid = Named(new QTableView(page), "NextGrid");
     NextGrid->setModel(InputRows);
     NextGrid->setGeometry(Inner, Inner, 410, PageHeight - 2 * Inner);
@@ -479,7 +480,7 @@ void TFormMain::BuildStep2(QWidget* page) {
 }
 
 void TFormMain::BuildStep3(QWidget* page) {
-    ProgressList = new TProgressListModel(this);
+    ProgressList = &Controller->Conversion().Rows();
     ListViewConverting = ModelView("ListViewConverting", ProgressList, page);
     ListViewConverting->setGeometry(Inner, Inner, InnerWidth, 168);
     ListViewConverting->setColumnWidth(0, 150);

@@ -56,8 +56,7 @@ void TFormMain::Log(const std::string& line) {
 }
 
 void TFormMain::UpdatePageTexts() {
-    const bool probing = InputList && InputList->Adding();
-    const TPageTexts texts = Controller->PageState(ActivePage(), probing, AppTitle);
+    const TPageTexts texts = Controller->PageState(ActivePage(), Probing(), AppTitle);
     LabelTitle->setText(QString::fromStdString(texts.Title));
     ActionNext->setText(QString::fromStdString(texts.Next));
     ActionNext->setEnabled(texts.NextEnabled);
@@ -68,131 +67,67 @@ void TFormMain::UpdatePageTexts() {
 }
 
 void TFormMain::GoToFirstPage() {
-    ActivatePage(Controller->FirstPage());
-    UpdatePageTexts();
+    ShowPage(Controller->FirstPage());
 }
 
-void TFormMain::ClearInputList() {
-    // A batch still being probed ends with the list: none of its rows arrive later.
-    if (InputList)
-        InputList->StopAdding();
-    InputRows->Clear();
-}
-
-void TFormMain::ClearLinkList() {
-    ListViewInputURL->clear();
-}
-
-// --- Next, Back, Exit -----------------------------------------------------------------------
+// --- Next, Back, Exit: the controller carries them out on this window -----------------------
 
 void TFormMain::ActionNextExecute() {
-    const TNextRule rule = Controller->NextRule(ActivePage());
-    switch (rule.Step) {
-    case nsNone:
-        break;
-    case nsChooseMode:
-        if (RadioButtonDownloadVideo->isChecked()) {
-            ActivatePage(wpStep5);
-            PrepareDownloadPage();
-            UpdatePageTexts();
-        } else if (RadioButtonConvertVideo->isChecked()) {
-            ActivatePage(wpStep1);
-            UpdatePageTexts();
-        }
-        break;
-    case nsOutputPage:
-        if (InputList && InputList->Adding())
-            break; // the list is complete once the batch is done
-        if (InputRows->rowCount() > 0) {
-            ActivatePage(rule.Target);
-            UpdatePageTexts();
-            PrepareOutputPage();
-        } else {
-            Inform(rule.EmptyList);
-        }
-        break;
-    case nsStartConversion:
-        if (!CheckMediaLibraries())
-            break;
-        ReadOutputPage();
-        if (ForceDirectories(GlobalState.OutputFileDir)) {
-            QCoreApplication::processEvents();
-            ActivatePage(rule.Target);
-            UpdatePageTexts();
-            CheckBoxPlayASound->setChecked(GlobalState.PlayASoundWhenFinished);
-            CheckBoxShutdown->setChecked(GlobalState.ShutDownWhenFinished);
-            PostMessage(WM_STARTCONVERT);
-        } else {
-            Inform(rule.FolderFailed);
-        }
-        break;
-    case nsFinishConversion:
-        ClearInputList();
-        ProgressList->Clear();
-        GoToFirstPage();
-        break;
-    case nsStartDownload:
-        ReadDownloadPage();
-        if (ListViewInputURL->topLevelItemCount() == 0) {
-            Inform(rule.EmptyList);
-        } else if (ForceDirectories(GlobalState.OutputURLDir)) {
-            ActivatePage(rule.Target);
-            UpdatePageTexts();
-            GlobalState.DownloadedFiles.clear();
-            Downloader->BuildQueue();
-            Downloader->StartRun();
-        } else {
-            Inform(rule.FolderFailed);
-        }
-        break;
-    case nsFinishDownload:
-        ClearLinkList();
-        QueueList->Clear();
-        GoToFirstPage();
-        break;
-    }
+    Controller->Next(*this);
 }
 
 void TFormMain::ActionBackExecute() {
-    RunCommandRule(Controller->BackRule(ActivePage()));
+    Controller->Back(*this);
 }
 
 void TFormMain::ActionExitExecute() {
-    RunCommandRule(Controller->ExitRule(ActivePage()));
+    Controller->Exit(*this);
 }
 
-void TFormMain::RunCommandRule(const TCommandRule& rule) {
-    if (rule.Action == waNone)
-        return;
-    if (*rule.Question && !Ask(rule.Question))
-        return;
-    switch (rule.Action) {
-    case waNone:
-        break;
-    case waToStep1:
-        ActivatePage(wpStep1);
-        UpdatePageTexts();
-        break;
-    case waCancelInputs:
-        ClearInputList();
-        GoToFirstPage();
-        break;
-    case waCancelLinks:
-        ClearLinkList();
-        GoToFirstPage();
-        break;
-    case waCancelRun:
-        // The stopped tasks still report their end, so the summary follows.
-        Progress->Cancel();
-        UpdatePageTexts();
-        break;
-    case waAbortDownload:
-        AbortTransfers();
-        break;
-    case waQuit:
-        close();
-        break;
-    }
+TWizardPage TFormMain::ChosenMode() const {
+    if (RadioButtonDownloadVideo->isChecked())
+        return wpStep5;
+    if (RadioButtonConvertVideo->isChecked())
+        return wpStep1;
+    return WizardPageCount;
+}
+
+bool TFormMain::Probing() const {
+    return InputList && InputList->Adding();
+}
+
+void TFormMain::StopProbing() {
+    if (InputList)
+        InputList->StopAdding();
+}
+
+int TFormMain::LinkCount() const {
+    return ListViewInputURL->topLevelItemCount();
+}
+
+void TFormMain::ClearLinks() {
+    ListViewInputURL->clear();
+    QueueList->Clear();
+}
+
+void TFormMain::BeginConversion() {
+    Progress->ShowRunOptions();
+    // The progress page is painted before the run's set-up holds the event loop.
+    QCoreApplication::processEvents();
+    PostMessage(WM_STARTCONVERT);
+}
+
+void TFormMain::BeginDownload() {
+    Downloader->BuildQueue();
+    Downloader->StartRun();
+}
+
+void TFormMain::AbortDownload() {
+    AbortTransfers();
+}
+
+void TFormMain::Quit() {
+    close();
 }
 
 // --- output page ----------------------------------------------------------------------------

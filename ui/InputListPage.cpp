@@ -8,8 +8,8 @@
 #include "convert/InputListModel.h"
 #include "engine/FFDecoder.h"
 #include "ui/FormFailedAddFile.h"
-#include "ui/FormLog.h"
-#include "ui/FormMain.h"
+#include "control/AppController.h"
+#include "ui/PageHost.h"
 #include "ui/Widgets.h"
 
 #include <QAction>
@@ -89,8 +89,11 @@ QPixmap ThumbnailPixmap(const TBitmap& bitmap) {
 
 } // namespace
 
-TInputListPage::TInputListPage(TFormMain& form) : QObject(&form), Form(form), Vars(form.Vars()) {
-    QTableView* grid = Form.NextGrid;
+TInputListPage::TInputListPage(const TInputListControls& controls, TAppController& controller,
+                               IPageHost& window, QObject* parent)
+    : QObject(parent), Controls(controls), Rows(controller.Inputs()), Window(window),
+      Vars(controller.Vars()) {
+    QTableView* grid = Controls.NextGrid;
     auto* delegate = new TCardDelegate(grid);
     grid->setItemDelegate(delegate);
     grid->setColumnWidth(icMainImage, 136);
@@ -100,12 +103,12 @@ TInputListPage::TInputListPage(TFormMain& form) : QObject(&form), Form(form), Va
     grid->viewport()->installEventFilter(this);
     grid->setMouseTracking(false);
 
-    connect(Form.ActionAdd, &QAction::triggered, this, &TInputListPage::ActionAddExecute);
-    connect(Form.ActionDelete, &QAction::triggered, this, &TInputListPage::ActionDeleteExecute);
-    connect(Form.ActionClear, &QAction::triggered, this, &TInputListPage::ActionClearExecute);
-    connect(Form.ActionMoveUp, &QAction::triggered, this, &TInputListPage::ActionMoveUpExecute);
-    connect(Form.ActionMoveDown, &QAction::triggered, this, &TInputListPage::ActionMoveDownExecute);
-    connect(Form.ActionPlay, &QAction::triggered, this, &TInputListPage::ActionPlayExecute);
+    connect(Controls.ActionAdd, &QAction::triggered, this, &TInputListPage::ActionAddExecute);
+    connect(Controls.ActionDelete, &QAction::triggered, this, &TInputListPage::ActionDeleteExecute);
+    connect(Controls.ActionClear, &QAction::triggered, this, &TInputListPage::ActionClearExecute);
+    connect(Controls.ActionMoveUp, &QAction::triggered, this, &TInputListPage::ActionMoveUpExecute);
+    connect(Controls.ActionMoveDown, &QAction::triggered, this, &TInputListPage::ActionMoveDownExecute);
+    connect(Controls.ActionPlay, &QAction::triggered, this, &TInputListPage::ActionPlayExecute);
     connect(grid, &QAbstractItemView::doubleClicked, this, &TInputListPage::NextGridDblClick);
 }
 
@@ -135,7 +138,7 @@ void TInputListPage::AddFiles(const std::vector<std::string>& paths) {
     }
     BatchRunning = true;
     // Next waits for the batch: the list is converted as a whole or not at all.
-    Form.UpdatePageTexts();
+    Window.UpdatePageTexts();
     QEventLoop loop;
     BatchLoop = &loop;
     Worker = std::thread([this] { WorkerLoop(); });
@@ -143,14 +146,14 @@ void TInputListPage::AddFiles(const std::vector<std::string>& paths) {
     BatchLoop = nullptr;
     JoinWorker();
     BatchRunning = false;
-    Form.UpdatePageTexts();
+    Window.UpdatePageTexts();
 
     // The failed files are told where they were added; a batch that was stopped, or a user
     // who has left the page, is not interrupted by the list.
-    if (!Vars.FailedList.empty() && !Stopping && Form.ActivePage() == wpStep1) {
-        TFormFailedAddFile dialog(Vars.FailedList, Vars.HelpSupportLink, &Form);
+    if (!Vars.FailedList.empty() && !Stopping && Window.ActivePage() == wpStep1) {
+        TFormFailedAddFile dialog(Vars.FailedList, Vars.HelpSupportLink, Window.Window());
         dialog.adjustSize();
-        dialog.move(Form.geometry().center() - QPoint(dialog.width() / 2, dialog.height() / 2));
+        dialog.move(Window.Window()->geometry().center() - QPoint(dialog.width() / 2, dialog.height() / 2));
         dialog.exec();
     }
 }
@@ -218,34 +221,34 @@ void TInputListPage::AddRow(const TProbeResult& result) {
     }
     if (!result.Opened) {
         const std::string line = "File load error: " + result.Error;
-        Form.Log().AppendLine(line);
+        Window.Log(line);
         Vars.FailedList.push_back(result.Error);
         return;
     }
-    QTableView* grid = Form.NextGrid;
+    QTableView* grid = Controls.NextGrid;
     QPixmap picture;
     if (result.Row.AudioOnly) {
-        const QPixmap icon = Form.ImageAudioIcon->pixmap();
+        const QPixmap icon = Controls.ImageAudioIcon->pixmap();
         picture = icon.isNull() ? icon
                                 : icon.scaled(ThumbWidth, ThumbHeight, Qt::KeepAspectRatio,
                                               Qt::SmoothTransformation);
     } else if (result.HasThumbnail) {
         picture = ThumbnailPixmap(result.Thumbnail);
     }
-    Form.ThumbnailList.push_back(picture);
+    Controls.Thumbnails->push_back(picture);
 
     TInputRow cells = result.Row;
     const QFontMetrics metrics(grid->font());
     cells.Cells[icFileMinName] = ShortenPath(cells.Path(), PathWidth, [&](const std::string& text) {
         return metrics.horizontalAdvance(QString::fromStdString(text));
     });
-    Form.InputRows->AppendRow(cells, QVariant::fromValue(picture));
+    Rows.AppendRow(cells, QVariant::fromValue(picture));
 }
 
 // --- commands -------------------------------------------------------------------------------
 
 void TInputListPage::ActionAddExecute() {
-    QFileDialog* dialog = Form.OpenDialog;
+    QFileDialog* dialog = Controls.OpenDialog;
     dialog->setDirectory(QString::fromStdString(Vars.LastOpenDir));
     if (dialog->exec() != QDialog::Accepted)
         return;
@@ -272,12 +275,12 @@ void TInputListPage::ActionDeleteExecute() {
     const int row = SelectedRow();
     if (row < 0)
         return;
-    Form.InputRows->RemoveRow(row);
+    Rows.RemoveRow(row);
     SelectRow(SelectionAfterDelete(row, RowCount()));
 }
 
 void TInputListPage::ActionClearExecute() {
-    Form.InputRows->Clear();
+    Rows.Clear();
 }
 
 void TInputListPage::ActionMoveUpExecute() {
@@ -307,40 +310,40 @@ void TInputListPage::NextGridDblClick() {
 void TInputListPage::NextGridAfterRowMove(int fromPos, int toPos) {
     (void)fromPos;
     SelectRow(toPos);
-    Form.NextGrid->viewport()->update();
+    Controls.NextGrid->viewport()->update();
 }
 
 bool TInputListPage::MoveRow(int from, int to) {
-    return Form.InputRows->MoveRow(from, to);
+    return Rows.MoveRow(from, to);
 }
 
 int TInputListPage::SelectedRow() const {
-    QTableView* grid = Form.NextGrid;
+    QTableView* grid = Controls.NextGrid;
     return grid->selectionModel()->hasSelection() ? grid->currentIndex().row() : -1;
 }
 
 void TInputListPage::SelectRow(int row) {
-    QTableView* grid = Form.NextGrid;
+    QTableView* grid = Controls.NextGrid;
     if (row < 0 || row >= RowCount()) {
         grid->clearSelection();
         return;
     }
-    grid->setCurrentIndex(Form.InputRows->index(row, icFileMinName));
+    grid->setCurrentIndex(Rows.index(row, icFileMinName));
     grid->selectRow(row);
 }
 
 std::string TInputListPage::CellText(int row, int cell) const {
-    return Form.InputRows->CellText(row, TInputCell(cell));
+    return Rows.CellText(row, TInputCell(cell));
 }
 
 int TInputListPage::RowCount() const {
-    return Form.InputRows->rowCount();
+    return Rows.rowCount();
 }
 
 // --- dragging rows --------------------------------------------------------------------------
 
 bool TInputListPage::eventFilter(QObject* watched, QEvent* event) {
-    QTableView* grid = Form.NextGrid;
+    QTableView* grid = Controls.NextGrid;
     if (watched != grid->viewport())
         return QObject::eventFilter(watched, event);
     switch (event->type()) {

@@ -15,18 +15,41 @@
 #include <thread>
 #include <vector>
 
+class QAction;
 class QEventLoop;
+class QFileDialog;
+class QPixmap;
+class QTableView;
 
 namespace cw {
 
-class TFormMain;
+class IPageHost;
+class TAppController;
+class TImage;
+class TInputListModel;
 struct TGlobalVars;
 struct TProbeResult;
+
+// The page's own controls and commands.
+struct TInputListControls {
+    QTableView* NextGrid = nullptr;
+    QFileDialog* OpenDialog = nullptr;
+    TImage* ImageAudioIcon = nullptr; // the picture of a file without video
+    QAction* ActionAdd = nullptr;
+    QAction* ActionDelete = nullptr;
+    QAction* ActionClear = nullptr;
+    QAction* ActionMoveUp = nullptr;
+    QAction* ActionMoveDown = nullptr;
+    QAction* ActionPlay = nullptr;
+    std::vector<QPixmap>* Thumbnails = nullptr; // one per added file, kept by the window
+};
 
 class TInputListPage : public QObject {
     Q_OBJECT
 public:
-    explicit TInputListPage(TFormMain& form);
+    // The rows are the controller's input list.
+    TInputListPage(const TInputListControls& controls, TAppController& controller,
+                   IPageHost& window, QObject* parent);
     ~TInputListPage() override;
 
     // Probes every file and adds a row for each one that opens; returns when the batch is
@@ -62,7 +85,9 @@ private:
     void WorkerLoop();
     void JoinWorker();
 
-    TFormMain& Form;
+    TInputListControls Controls;
+    TInputListModel& Rows;
+    IPageHost& Window;
     TGlobalVars& Vars;
 
     // The batch shared with the worker thread.

@@ -2,25 +2,18 @@
 
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
-#include "app/Utils.h"
+#include "control/AppController.h"
+#include "control/WindowMessages.h"
 #include "convert/InputListModel.h"
-#include "convert/ProgressListModel.h"
 #include "engine/FFEncoder.h"
-#include "ui/FormLog.h"
-#include "ui/FormMain.h"
 #include "ui/FormShutdown.h"
-#include "ui/InputListPage.h"
+#include "ui/PageHost.h"
 #include "ui/SoundPlayer.h"
 #include "ui/Widgets.h"
-#include "control/WindowMessages.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QDateTime>
 #include <QLabel>
 #include <QProgressBar>
-
-#include <cstdlib>
 
 namespace cw {
 
@@ -30,20 +23,19 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The local time as a date-time value in days since 1899-12-30, as the state record keeps it.
-double NowInDays() {
-    const QDateTime origin(QDate(1899, 12, 30), QTime(0, 0));
-    return double(origin.msecsTo(QDateTime::currentDateTime())) / 86400000.0;
-}
-
 } // namespace
 
-TProgressPage::TProgressPage(TFormMain& form) : QObject(&form), Form(form) {
-    connect(Form.CheckBoxPlayASound, &QCheckBox::toggled, this,
+TProgressPage::TProgressPage(const TProgressControls& controls, TAppController& controller,
+                             IPageHost& window, QObject* parent)
+    : QObject(parent), Controls(controls), Controller(controller), Window(window) {
+    connect(Controls.CheckBoxPlayASound, &QCheckBox::toggled, this,
             [this] { CheckBoxPlayASoundClick(); });
-    connect(Form.CheckBoxShutdown, &QCheckBox::toggled, this, [this] { CheckBoxShutdownClick(); });
-    connect(Form.CheckBoxPreview, &QCheckBox::toggled, this, [this] { CheckBoxPreviewClick(); });
-    connect(Form.LabelOpenFolder, &TLinkLabel::Clicked, this, [this] { LabelOpenFolderClick(); });
+    connect(Controls.CheckBoxShutdown, &QCheckBox::toggled, this,
+            [this] { CheckBoxShutdownClick(); });
+    connect(Controls.CheckBoxPreview, &QCheckBox::toggled, this,
+            [this] { CheckBoxPreviewClick(); });
+    connect(Controls.LabelOpenFolder, &TLinkLabel::Clicked, this,
+            [this] { LabelOpenFolderClick(); });
 }
 
 TProgressPage::~TProgressPage() {
@@ -51,61 +43,29 @@ TProgressPage::~TProgressPage() {
 }
 
 void TProgressPage::ReleaseRun() {
-    RunObject.reset();
+    Controller.Conversion().Release();
 }
 
 bool TProgressPage::Running() const {
-    return RunObject && RunObject->Running();
+    return Controller.Conversion().Running();
 }
 
-std::vector<TRunInput> TProgressPage::ListedInputs() const {
-    return Form.InputRows->RunInputs();
+const TConversionRun* TProgressPage::Run() const {
+    return Controller.Conversion().Run();
 }
 
 void TProgressPage::StartConversion() {
-    TGlobalVars& vars = Form.Vars();
-    TFFEncoder* encoder = Form.Encoder();
-    if (!encoder) {
-        Log("Cannot do convert, error: the media libraries are not loaded");
-        RunFinished(TRunSummary{});
-        return;
-    }
-    // A new run attaches its own handlers; the previous one is over (the page is only entered
-    // from the output page).
-    RunObject.reset();
-    RunObject = std::make_unique<TConversionRun>(*encoder, *this);
-    TConversionRun& run = *RunObject;
-    run.Merge = vars.Merge;
-    run.Selection = CurrentSelection(vars);
-    run.OutputFolder = AddTrailingBackslash(vars.OutputFileDir);
-    run.MaxThreads = 1;
-    run.PlayASoundWhenFinished = vars.PlayASoundWhenFinished;
-    run.ShutDownWhenFinished = vars.ShutDownWhenFinished;
-    run.SoundFolder = AddTrailingBackslash(Form.ProgramFolder()) + "sounds/";
-    // The codecs use every core; the tasks run one at a time.
-    encoder->CodecThreads = 0;
-    vars.ErrorList.clear();
-    vars.SucceededFiles = 0;
-    vars.TotalFiles = 0;
-    vars.ConvertStartTime = NowInDays();
-    try {
-        run.Start(ListedInputs());
-    } catch (const std::exception& e) {
-        Log(std::string("Cannot do convert, error: ") + e.what());
-        RunFinished(run.Summary());
-        return;
-    }
-    if (run.Running())
-        vars.TotalFiles = run.Summary().TotalFiles;
+    Controller.Conversion().Start(
+        Controller.Encoder(), WindowConversionSettings(Controller.Vars(), Controller.ProgramFolder()),
+        Controller.Inputs().RunInputs(), *this);
 }
 
 void TProgressPage::Cancel() {
-    if (RunObject)
-        RunObject->Cancel();
+    Controller.Conversion().Cancel();
 }
 
 void TProgressPage::DetachAndStop() {
-    TFFEncoder* encoder = Form.Encoder();
+    TFFEncoder* encoder = Controller.Encoder();
     if (!encoder)
         return;
     // The run goes first: it stops the encoder and clears the outputs its unstarted tasks
@@ -115,60 +75,50 @@ void TProgressPage::DetachAndStop() {
     encoder->Stop(true);
 }
 
+void TProgressPage::ShowRunOptions() {
+    Controls.CheckBoxPlayASound->setChecked(Controller.Vars().PlayASoundWhenFinished);
+    Controls.CheckBoxShutdown->setChecked(Controller.Vars().ShutDownWhenFinished);
+}
+
 void TProgressPage::CheckBoxPlayASoundClick() {
-    const bool on = Form.CheckBoxPlayASound->isChecked();
-    Form.Vars().PlayASoundWhenFinished = on;
-    if (RunObject)
-        RunObject->PlayASoundWhenFinished = on;
+    Controller.Conversion().SetPlaySound(Controls.CheckBoxPlayASound->isChecked());
 }
 
 void TProgressPage::CheckBoxShutdownClick() {
-    const bool on = Form.CheckBoxShutdown->isChecked();
-    Form.Vars().ShutDownWhenFinished = on;
-    if (RunObject)
-        RunObject->ShutDownWhenFinished = on;
+    Controller.Conversion().SetShutdown(Controls.CheckBoxShutdown->isChecked());
 }
 
 void TProgressPage::CheckBoxPreviewClick() {
-    if (TFFEncoder* encoder = Form.Encoder())
-        encoder->SetPreview(Form.CheckBoxPreview->isChecked());
+    if (TFFEncoder* encoder = Controller.Encoder())
+        encoder->SetPreview(Controls.CheckBoxPreview->isChecked());
 }
 
 void TProgressPage::LabelOpenFolderClick() {
-    OpenWithShell(Form.Vars().OutputFileDir);
+    OpenWithShell(Controller.Vars().OutputFileDir);
 }
 
 // --- what the run reports -------------------------------------------------------------------
 
 void TProgressPage::Log(const std::string& line) {
-    Form.Log().AppendLine(line);
+    Window.Log(line);
 }
 
 void TProgressPage::RunStarting(bool merge) {
-    Form.ProgressList->Reset(merge);
-    Form.LabelCurrentFileTitle->setText(merge ? "Output file:" : "Current file:");
-    Form.LabelCurrentFile->setText("...");
-    Form.LabelProgress->setText("0%");
-    Form.ProgressBar->setValue(0);
-    for (QLabel* label : {Form.LabelEstimated, Form.LabelElapsed, Form.LabelTimeLeft})
+    Controls.LabelCurrentFileTitle->setText(merge ? "Output file:" : "Current file:");
+    Controls.LabelCurrentFile->setText("...");
+    Controls.LabelProgress->setText("0%");
+    Controls.ProgressBar->setValue(0);
+    for (QLabel* label : {Controls.LabelEstimated, Controls.LabelElapsed, Controls.LabelTimeLeft})
         label->setText(Q(FormatClock(0)));
 }
 
-void TProgressPage::ItemAdded(int index, const TProgressItem& item) {
-    Form.ProgressList->InsertItem(index, item);
-}
-
-void TProgressPage::ItemChanged(int index, const TProgressItem& item) {
-    Form.ProgressList->UpdateItem(index, item);
-}
-
 void TProgressPage::ProgressChanged(const TRunProgress& progress) {
-    Form.LabelCurrentFile->setText(Q(progress.CurrentFile));
-    Form.ProgressBar->setValue(progress.Percent);
-    Form.LabelProgress->setText(QString::number(progress.Percent) + "%");
-    Form.LabelEstimated->setText(Q(FormatClock(progress.EstimatedSeconds)));
-    Form.LabelElapsed->setText(Q(FormatClock(progress.ElapsedSeconds)));
-    Form.LabelTimeLeft->setText(Q(FormatClock(progress.TimeLeftSeconds)));
+    Controls.LabelCurrentFile->setText(Q(progress.CurrentFile));
+    Controls.ProgressBar->setValue(progress.Percent);
+    Controls.LabelProgress->setText(QString::number(progress.Percent) + "%");
+    Controls.LabelEstimated->setText(Q(FormatClock(progress.EstimatedSeconds)));
+    Controls.LabelElapsed->setText(Q(FormatClock(progress.ElapsedSeconds)));
+    Controls.LabelTimeLeft->setText(Q(FormatClock(progress.TimeLeftSeconds)));
 }
 
 void TProgressPage::PlaySound(const std::string& path) {
@@ -176,9 +126,10 @@ void TProgressPage::PlaySound(const std::string& path) {
 }
 
 bool TProgressPage::ShutdownCountdown() {
-    TFormShutdown dialog(Form.Title(), &Form);
+    QWidget* window = Window.Window();
+    TFormShutdown dialog(Window.Title(), window);
     dialog.adjustSize();
-    const QRect frame = Form.frameGeometry();
+    const QRect frame = window->frameGeometry();
     dialog.move(frame.center() - QPoint(dialog.width() / 2, dialog.height() / 2));
     return dialog.exec() == QDialog::Accepted;
 }
@@ -188,14 +139,10 @@ void TProgressPage::ShutdownComputer(int mode) {
 }
 
 void TProgressPage::RunFinished(const TRunSummary& summary) {
-    TGlobalVars& vars = Form.Vars();
-    vars.TotalFiles = summary.TotalFiles;
-    vars.SucceededFiles = summary.SucceededFiles;
-    vars.ErrorList = summary.ErrorList;
     // A user who is looking at the window sees the summary page; one who is not hears of it.
-    if (!Form.isActiveWindow())
-        NotifyDesktop(Form.Title(), SummaryText(summary), vars.OutputFileDir);
-    Form.SendMessage(WM_CONVERTFINISHED);
+    if (!Window.WindowActive())
+        NotifyDesktop(Window.Title(), SummaryText(summary), Controller.Vars().OutputFileDir);
+    Window.SendMessage(WM_CONVERTFINISHED);
 }
 
 } // namespace cw

@@ -1,26 +1,46 @@
-// Page Step3 and the run behind it: the listed files become encoder tasks through the
-// conversion run of convert/, and this page shows what the run reports (the progress list, the
-// current file, the bar and the three times), keeps the post-run check boxes in the settings,
-// plays the end sound, offers the shutdown countdown and hands the counts to the summary page.
+// Page Step3: shows what the controller's conversion session reports (the current file, the
+// bar and the three times; the progress list is the session's model, shown by the window's
+// view), keeps the post-run check boxes in the settings, plays the end sound, offers the
+// shutdown countdown and tells the window when the run is over.
 #pragma once
 
-#include "convert/ConversionRun.h"
+#include "control/ConversionSession.h"
 
 #include <QObject>
 
-#include <memory>
+class QCheckBox;
+class QLabel;
+class QProgressBar;
 
 namespace cw {
 
-class TFormMain;
+class IPageHost;
+class TAppController;
+class TLinkLabel;
 
-class TProgressPage : public QObject, public TConversionHost {
+// The page's own controls (Step3, and the folder link of the summary page).
+struct TProgressControls {
+    QLabel* LabelCurrentFileTitle = nullptr;
+    QLabel* LabelCurrentFile = nullptr;
+    QLabel* LabelEstimated = nullptr;
+    QLabel* LabelElapsed = nullptr;
+    QLabel* LabelTimeLeft = nullptr;
+    QLabel* LabelProgress = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QCheckBox* CheckBoxPlayASound = nullptr;
+    QCheckBox* CheckBoxShutdown = nullptr;
+    QCheckBox* CheckBoxPreview = nullptr;
+    TLinkLabel* LabelOpenFolder = nullptr;
+};
+
+class TProgressPage : public QObject, public IConversionView {
     Q_OBJECT
 public:
-    explicit TProgressPage(TFormMain& form);
+    TProgressPage(const TProgressControls& controls, TAppController& controller,
+                  IPageHost& window, QObject* parent);
     ~TProgressPage() override;
 
-    // Builds the tasks from the input list and starts the encoder, one task at a time.
+    // Starts the controller's run of the input list's files, one task at a time.
     void StartConversion();
     // Exit on the progress page: stops every task with waiting; the stopped tasks count as
     // failed and the summary follows when the run is over.
@@ -31,7 +51,9 @@ public:
     // Lets go of the run before the encoder goes away.
     void ReleaseRun();
     bool Running() const;
-    const TConversionRun* Run() const { return RunObject.get(); }
+    const TConversionRun* Run() const;
+    // The check boxes show the stored end actions before a run.
+    void ShowRunOptions();
 
     // The check boxes of the page.
     void CheckBoxPlayASoundClick();
@@ -42,8 +64,6 @@ public:
     // What the run reports.
     void Log(const std::string& line) override;
     void RunStarting(bool merge) override;
-    void ItemAdded(int index, const TProgressItem& item) override;
-    void ItemChanged(int index, const TProgressItem& item) override;
     void ProgressChanged(const TRunProgress& progress) override;
     void PlaySound(const std::string& path) override;
     bool ShutdownCountdown() override;
@@ -51,10 +71,9 @@ public:
     void RunFinished(const TRunSummary& summary) override;
 
 private:
-    std::vector<TRunInput> ListedInputs() const;
-
-    TFormMain& Form;
-    std::unique_ptr<TConversionRun> RunObject;
+    TProgressControls Controls;
+    TAppController& Controller;
+    IPageHost& Window;
 };
 
 } // namespace cw
