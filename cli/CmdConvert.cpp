@@ -1,12 +1,15 @@
 // clipwright-cli convert: the wizard's conversion run without a window. Same output naming,
 // option records and log lines; a progress line on a terminal, the log lines on stderr, the
 // summary at the end. Ctrl+C stops the run the way the wizard's cancel does.
+#include "app/GlobalVars.h"
 #include "app/Utils.h"
 #include "base/MainThread.h"
 #include "cli/Commands.h"
 #include "cli/JsonLine.h"
+#include "control/AppController.h"
+#include "control/ConversionSession.h"
 #include "convert/Catalogue.h"
-#include "convert/ConversionRun.h"
+#include "convert/ProgressListModel.h"
 #include "engine/FFEncoder.h"
 #include "engine/FFLogger.h"
 
@@ -90,26 +93,25 @@ bool BindLibraries(TFFEncoder& encoder) {
     return encoder.LoadLibraries(folder);
 }
 
-class TCliHost : public TConversionHost {
+// The run's reports on a terminal: the session keeps the rows of the progress list, this
+// view prints them.
+class TCliView : public IConversionView {
 public:
-    TCliHost(bool terminal, bool json) : Terminal(terminal), Json(json) {}
+    TCliView(const TConversionSession& session, bool terminal, bool json)
+        : Session(session), Terminal(terminal), Json(json) {}
 
     void Log(const std::string& line) override {
         ClearLine();
         std::fprintf(stderr, "%s\n", line.c_str());
     }
-    void ItemAdded(int, const TProgressItem& item) override { Items.push_back(item); }
-    void ItemChanged(int index, const TProgressItem& item) override {
-        if (index < 0 || index >= int(Items.size()))
-            return;
-        const bool ended = item.Status == "Finish." || item.Status == "Failed.";
-        if (Json && ended && Items[size_t(index)].Status != item.Status) {
+    void ItemChanged(int index, const TProgressItem& before, const TProgressItem& after) override {
+        const bool ended = after.Status == "Finish." || after.Status == "Failed.";
+        if (Json && ended && before.Status != after.Status) {
             // The run files a task's error line just after this call: the line is printed
             // once the current handler has returned.
             Ended.push_back(index);
             PostToMainThread([this] { PrintEnded(); });
         }
-        Items[size_t(index)] = item;
     }
     void ProgressChanged(const TRunProgress& progress) override {
         if (Done)
@@ -155,9 +157,12 @@ public:
             return;
         }
         ClearLine();
-        for (const TProgressItem& item : Items)
+        const TProgressListModel& rows = Rows();
+        for (int row = 0; row < rows.rowCount(); ++row) {
+            const TProgressItem& item = *rows.Item(row);
             std::printf("%s\t%s\t%s\n", item.Status.c_str(), item.InputPath.c_str(),
                         item.OutputPath.c_str());
+        }
         std::printf("Total files: %d\nSucceeded: %d\nFailed: %d\n", summary.TotalFiles,
                     summary.SucceededFiles, summary.FailedFiles());
         for (const std::string& line : summary.ErrorList)
@@ -165,19 +170,25 @@ public:
         std::fflush(stdout);
     }
 
-    const TConversionRun* Run = nullptr;
     bool Done = false;
     TRunSummary Summary;
 
 private:
+    const TProgressListModel& Rows() const {
+        return const_cast<TConversionSession&>(Session).Rows();
+    }
     // The ends not printed yet, each with the error line the run filed for its task.
     void PrintEnded() {
         for (int index : Ended) {
-            const TProgressItem& item = Items[size_t(index)];
+            const TProgressItem* row = Rows().Item(index);
+            if (!row)
+                continue;
+            const TProgressItem& item = *row;
             const std::string prefix = "File (" + std::to_string(index) + "): ";
             std::string error;
+            const TConversionRun* run = Session.Run();
             const std::vector<std::string>& lines =
-                Done || !Run ? Summary.ErrorList : Run->Summary().ErrorList;
+                Done || !run ? Summary.ErrorList : run->Summary().ErrorList;
             for (const std::string& line : lines)
                 if (line.rfind(prefix, 0) == 0)
                     error = line.substr(prefix.size());
@@ -197,12 +208,12 @@ private:
             LineShown = false;
         }
     }
+    const TConversionSession& Session;
     bool Terminal;
     bool Json;
     bool LineShown = false;
     int LastIndex = -2, LastPercent = -1;
     std::vector<int> Ended;
-    std::vector<TProgressItem> Items;
 };
 
 int RunConvert(const std::vector<std::string>& args) {
@@ -281,27 +292,28 @@ int RunConvert(const std::vector<std::string>& args) {
     IMainThreadDispatcher* previous = SetMainThreadDispatcher(&dispatcher);
     int result = 1;
     {
-        TFFLogger& logger = TFFLogger::Instance();
-        TFFEncoder encoder;
+        TGlobalVars vars;
+        TAppController controller(ExecutableFolder(), vars);
+        TFFLogger& logger = controller.Logger();
+        TFFEncoder& encoder = controller.CreateEncoder();
         if (!BindLibraries(encoder)) {
             std::fprintf(stderr, "convert: %s\n", encoder.LastErrMsg().c_str());
             SetMainThreadDispatcher(previous);
             return 1;
         }
         logger.InstallLibraryHook();
-        logger.SetLogLevel(llError);
         logger.OnLog = [](TFFLogger*, uint32_t, TLogLevel, const std::string& line) {
             std::fprintf(stderr, "%s\n", line.c_str());
         };
-        encoder.CodecThreads = threads;
-        encoder.SerialLoop = serial;
-        TCliHost host(::isatty(STDOUT_FILENO) != 0, json);
-        TConversionRun run(encoder, host);
-        host.Run = &run;
-        run.Merge = merge;
-        run.Selection = {outputClass->Index, format->Index, preset};
-        run.OutputFolder = outDir;
-        run.MaxThreads = jobs;
+        TConversionSession& session = controller.Conversion();
+        TCliView view(session, ::isatty(STDOUT_FILENO) != 0, json);
+        TConversionSettings settings;
+        settings.Merge = merge;
+        settings.Selection = {outputClass->Index, format->Index, preset};
+        settings.OutputFolder = outDir;
+        settings.Jobs = jobs;
+        settings.CodecThreads = threads;
+        settings.SerialLoop = serial;
         std::vector<TRunInput> inputs;
         for (const std::string& file : files) {
             TRunInput input;
@@ -322,18 +334,19 @@ int RunConvert(const std::vector<std::string>& args) {
             }
             inputs.push_back(input);
         }
-        run.Start(inputs);
+        session.Start(&encoder, settings, inputs, view);
         bool cancelled = false;
-        while (!host.Done) {
+        while (!view.Done) {
             dispatcher.WaitAndServe(std::chrono::milliseconds(50));
             if (!cancelled && StopRequested()) {
                 cancelled = true;
-                run.Cancel();
+                session.Cancel();
             }
         }
         // Every named file must have become a successful output; a refused file counts as
         // a failed one.
-        result = host.Summary.TotalFiles > 0 && host.Summary.FailedFiles() == 0 ? 0 : 1;
+        result = view.Summary.TotalFiles > 0 && view.Summary.FailedFiles() == 0 ? 0 : 1;
+        session.Release();
         logger.OnLog = nullptr;
     }
     SetMainThreadDispatcher(previous);
