@@ -128,7 +128,9 @@ void TFormMain::FormCreate() {
         TInputListControls{NextGrid, OpenDialog, ImageAudioIcon, ActionAdd, ActionDelete,
                            ActionClear, ActionMoveUp, ActionMoveDown, ActionPlay, &ThumbnailList},
         *Controller, *this, this);
-    OutputPage = new TOutputPage(*this);
+    OutputPage = new TOutputPage(TOutputControls{EditOutputDir, ButtonToFormat, RzPageControlToFormat,
+                                                 TabSheetToFormat, ButtonFormat},
+                                 *Controller, this);
     Progress = new TProgressPage(
         TProgressControls{LabelCurrentFileTitle, LabelCurrentFile, LabelEstimated, LabelElapsed,
                           LabelTimeLeft, LabelProgress, ProgressBar, CheckBoxPlayASound,

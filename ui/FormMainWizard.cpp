@@ -132,48 +132,25 @@ void TFormMain::Quit() {
 
 // --- output page ----------------------------------------------------------------------------
 
+// The output page does the work; these are the window's commands for it.
 void TFormMain::SelectOutputClass(int outputClass) {
-    if (!FindClass(outputClass))
-        return;
-    SelectClass(GlobalState, outputClass);
-    ButtonToFormat[size_t(outputClass)]->setChecked(true);
-    RzPageControlToFormat->setCurrentIndex(outputClass);
+    OutputPage->SelectOutputClass(outputClass);
 }
 
 void TFormMain::SelectOutputFormat(int outputClass, int format) {
-    const TOutputFormat* chosen = FindFormat(outputClass, format);
-    if (!chosen)
-        return;
-    SelectFormat(GlobalState, *chosen);
-    ButtonFormat[size_t(outputClass)][size_t(format)]->setChecked(true);
-    if (OutputPage)
-        OutputPage->ShowPresetList(outputClass, format);
+    OutputPage->SelectOutputFormat(outputClass, format);
 }
 
 void TFormMain::PrepareOutputPage() {
-    FitSelectionToEdition(Startup().Branding, GlobalState);
-    EditOutputDir->setText(QString::fromStdString(GlobalState.OutputFileDir));
-    SelectOutputClass(GlobalState.OutputFormatClass);
-    for (int c : {ocAudio, ocVideo, ocDevice})
-        SelectOutputFormat(c, SelectedFormatIndex(GlobalState, c));
-    OutputPage->ShowPresets();
+    OutputPage->Prepare();
 }
 
 void TFormMain::ReadOutputPage() {
-    // "~", "~/..." and relative folders are taken below the home folder; the box then shows
-    // the folder that is used.
-    const std::string typed = EditOutputDir->text().toStdString();
-    if (!Trim(typed).empty())
-        EditOutputDir->setText(QString::fromStdString(ExpandUserFolder(typed)));
-    OutputPage->ReadPresets();
+    OutputPage->Read();
 }
 
 void TFormMain::ButtonSelectDirClick() {
-    std::string folder = GlobalState.OutputFileDir;
-    if (!BrowseForFolder(folder, "Please select a folder"))
-        return;
-    EditOutputDir->setText(QString::fromStdString(AddTrailingBackslash(ExpandUserFolder(folder))));
-    GlobalState.OutputFileDir = EditOutputDir->text().toStdString();
+    OutputPage->ButtonSelectDirClick();
 }
 
 // --- download page --------------------------------------------------------------------------

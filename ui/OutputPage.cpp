@@ -1,19 +1,25 @@
 #include "ui/OutputPage.h"
 
+#include "app/GlobalVars.h"
+#include "app/Platform.h"
+#include "app/Utils.h"
+#include "control/AppController.h"
 #include "convert/Catalogue.h"
-#include "ui/FormMain.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStackedWidget>
+#include <QToolButton>
 
 namespace cw {
 
-TOutputPage::TOutputPage(TFormMain& form) : QObject(&form), Form(form) {
+TOutputPage::TOutputPage(const TOutputControls& controls, TAppController& controller,
+                         QObject* parent)
+    : QObject(parent), Controls(controls), Controller(controller) {
     for (const TOutputClassInfo& info : OutputClasses()) {
         const int c = info.Index;
-        QWidget* sheet = Form.TabSheetToFormat[size_t(c)];
+        QWidget* sheet = Controls.TabSheetToFormat[size_t(c)];
         // Below the second row of format buttons (rows of 60 pixels from the top 5).
         constexpr int top = 130;
         auto* label = new QLabel("Presets:", sheet);
@@ -44,6 +50,51 @@ TOutputPage::TOutputPage(TFormMain& form) : QObject(&form), Form(form) {
     }
 }
 
+void TOutputPage::SelectOutputClass(int outputClass) {
+    if (!FindClass(outputClass))
+        return;
+    SelectClass(Controller.Vars(), outputClass);
+    Controls.ButtonToFormat[size_t(outputClass)]->setChecked(true);
+    Controls.RzPageControlToFormat->setCurrentIndex(outputClass);
+}
+
+void TOutputPage::SelectOutputFormat(int outputClass, int format) {
+    const TOutputFormat* chosen = FindFormat(outputClass, format);
+    if (!chosen)
+        return;
+    SelectFormat(Controller.Vars(), *chosen);
+    Controls.ButtonFormat[size_t(outputClass)][size_t(format)]->setChecked(true);
+    ShowPresetList(outputClass, format);
+}
+
+void TOutputPage::Prepare() {
+    TGlobalVars& vars = Controller.Vars();
+    FitSelectionToEdition(Controller.Startup().Branding, vars);
+    Controls.EditOutputDir->setText(QString::fromStdString(vars.OutputFileDir));
+    SelectOutputClass(vars.OutputFormatClass);
+    for (int c : {ocAudio, ocVideo, ocDevice})
+        SelectOutputFormat(c, SelectedFormatIndex(vars, c));
+    ShowPresets();
+}
+
+void TOutputPage::Read() {
+    // "~", "~/..." and relative folders are taken below the home folder; the box then shows
+    // the folder that is used.
+    const std::string typed = Controls.EditOutputDir->text().toStdString();
+    if (!Trim(typed).empty())
+        Controls.EditOutputDir->setText(QString::fromStdString(ExpandUserFolder(typed)));
+    ReadPresets();
+}
+
+void TOutputPage::ButtonSelectDirClick() {
+    std::string folder = Controller.Vars().OutputFileDir;
+    if (!BrowseForFolder(folder, "Please select a folder"))
+        return;
+    Controls.EditOutputDir->setText(
+        QString::fromStdString(AddTrailingBackslash(ExpandUserFolder(folder))));
+    Controller.Vars().OutputFileDir = Controls.EditOutputDir->text().toStdString();
+}
+
 void TOutputPage::ShowPresetList(int outputClass, int format) {
     if (outputClass < 0 || outputClass >= 3)
         return;
@@ -54,7 +105,7 @@ void TOutputPage::ShowPresetList(int outputClass, int format) {
 }
 
 void TOutputPage::ShowPresets() {
-    const TOutputPageState state = ShowOutputSelection(Form.Vars());
+    const TOutputPageState state = ShowOutputSelection(Controller.Vars());
     for (const TOutputClassInfo& info : OutputClasses())
         for (const TOutputFormat& format : info.Formats)
             ComboBoxPreset[size_t(info.Index)][size_t(format.Index)]->setCurrentIndex(
@@ -62,13 +113,13 @@ void TOutputPage::ShowPresets() {
 }
 
 void TOutputPage::ReadPresets() {
-    TOutputPageState state = ShowOutputSelection(Form.Vars());
-    state.FolderText = Form.EditOutputDir->text().toStdString();
+    TOutputPageState state = ShowOutputSelection(Controller.Vars());
+    state.FolderText = Controls.EditOutputDir->text().toStdString();
     for (const TOutputClassInfo& info : OutputClasses())
         for (const TOutputFormat& format : info.Formats)
             state.Preset(format) =
                 ComboBoxPreset[size_t(info.Index)][size_t(format.Index)]->currentIndex();
-    TakeOutputSelection(state, Form.Vars());
+    TakeOutputSelection(state, Controller.Vars());
 }
 
 } // namespace cw

@@ -11,16 +11,39 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QStackedWidget;
+class QToolButton;
+class QWidget;
 
 namespace cw {
 
-class TFormMain;
+class TAppController;
+
+// The page's own controls, built with the window.
+struct TOutputControls {
+    QLineEdit* EditOutputDir = nullptr;
+    std::array<QToolButton*, 3> ButtonToFormat{}; // Video, Device, Audio
+    QStackedWidget* RzPageControlToFormat = nullptr;
+    std::array<QWidget*, 3> TabSheetToFormat{};
+    std::array<std::vector<QToolButton*>, 3> ButtonFormat; // per class, in the fixed order
+};
 
 class TOutputPage : public QObject {
     Q_OBJECT
 public:
-    explicit TOutputPage(TFormMain& form);
+    TOutputPage(const TOutputControls& controls, TAppController& controller, QObject* parent);
+
+    // Class and format choice (0 video, 1 device, 2 audio): the state record takes it, the
+    // buttons and the lists show it.
+    void SelectOutputClass(int outputClass);
+    void SelectOutputFormat(int outputClass, int format);
+    // The page shows the stored choices (fitted to what the edition offers) and the folder.
+    void Prepare();
+    // The folder box and the presets go back into the state record.
+    void Read();
+    // The folder picker.
+    void ButtonSelectDirClick();
 
     // The format's list comes to the front of its class's panel.
     void ShowPresetList(int outputClass, int format);
@@ -36,7 +59,8 @@ public:
     std::array<std::vector<QComboBox*>, 3> ComboBoxPreset;
 
 private:
-    TFormMain& Form;
+    TOutputControls Controls;
+    TAppController& Controller;
 };
 
 } // namespace cw
