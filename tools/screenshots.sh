@@ -10,7 +10,7 @@ out=$root/docs/screenshots
 command -v Xvfb >/dev/null || { echo "Xvfb is missing: apt-get install xvfb" >&2; exit 1; }
 cmake --build "$build" --target clipwright-screenshots clipwright-screenshots-download clipwright-screenshots-convert clipwright-cli artwork branding data_files
 
-display=:97
+display=${SCREENSHOTS_DISPLAY:-:97} # another free display when :97 is taken
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true; rm -rf "$join"' EXIT
