@@ -124,18 +124,10 @@ void TFormMain::FormCreate() {
     }
 
     ThumbnailList.clear();
-    InputList = new TInputListPage(
-        TInputListControls{NextGrid, OpenDialog, ImageAudioIcon, ActionAdd, ActionDelete,
-                           ActionClear, ActionMoveUp, ActionMoveDown, ActionPlay, &ThumbnailList},
-        *Controller, *this, this);
-    OutputPage = new TOutputPage(TOutputControls{EditOutputDir, ButtonToFormat, RzPageControlToFormat,
-                                                 TabSheetToFormat, ButtonFormat},
-                                 *Controller, this);
-    Progress = new TProgressPage(
-        TProgressControls{LabelCurrentFileTitle, LabelCurrentFile, LabelEstimated, LabelElapsed,
-                          LabelTimeLeft, LabelProgress, ProgressBar, CheckBoxPlayASound,
-                          CheckBoxShutdown, CheckBoxPreview, LabelOpenFolder},
-        *Controller, *this, this);
+    Thumbnails = &ThumbnailList;
+    InputList = new TInputListPage(*this, *Controller, *this, this);
+    OutputPage = new TOutputPage(*this, *Controller, this);
+    Progress = new TProgressPage(*this, *Controller, *this, this);
     // The preset lists are filled by the output page's catalogue (conversion workflow).
     setAcceptDrops(true);
 

@@ -9,7 +9,10 @@
 #include "ui/Artwork.h"
 #include "control/WizardTexts.h"
 #include "control/WizardView.h"
+#include "ui/InputListPage.h"
+#include "ui/OutputPage.h"
 #include "ui/PageHost.h"
+#include "ui/ProgressPage.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -59,7 +62,14 @@ struct TGlobalVars;
 extern const char* const OpenDialogFilter;
 QStringList NameFiltersFromText(const std::string& filter);
 
-class TFormMain : public QWidget, public IPageHost, public IWizardView {
+// The controls of the list, output and progress pages are grouped by page (the structs this
+// window derives from), so that each page is handed its own controls and no other page's.
+class TFormMain : public QWidget,
+                  public IPageHost,
+                  public IWizardView,
+                  public TInputListControls,
+                  public TOutputControls,
+                  public TProgressControls {
     Q_OBJECT
 public:
     // exeFolder: the folder of the program, holding the branding file and "sounds/".
@@ -186,7 +196,6 @@ public:
     QRadioButton* RadioButtonConvertVideo = nullptr;
 
     // TabSheetStep1
-    QTableView* NextGrid = nullptr;
     TInputListModel* InputRows = nullptr; // the rows NextGrid shows as cards
     QMenu* PopupMenuNextGrid = nullptr;
     QToolButton* ButtonAdd = nullptr;
@@ -195,18 +204,11 @@ public:
     QToolButton* ButtonMoveUp = nullptr;
     QToolButton* ButtonMoveDown = nullptr;
     QToolButton* ButtonPlay = nullptr;
-    TImage* ImageAudioIcon = nullptr;
-    QFileDialog* OpenDialog = nullptr;
 
     // TabSheetStep2
     QLabel* LabelOutputDir = nullptr;
-    QLineEdit* EditOutputDir = nullptr;
     QPushButton* ButtonSelectDir = nullptr;
     QLabel* LabelConvertTo = nullptr;
-    std::array<QToolButton*, 3> ButtonToFormat{}; // Video, Device, Audio
-    QStackedWidget* RzPageControlToFormat = nullptr;
-    std::array<QWidget*, 3> TabSheetToFormat{};
-    std::array<std::vector<QToolButton*>, 3> ButtonFormat; // per class, in the fixed order
     QButtonGroup* ClassButtons = nullptr;
     std::array<QButtonGroup*, 3> FormatButtons{};
 
@@ -214,16 +216,6 @@ public:
     QTreeView* ListViewConverting = nullptr;
     TProgressListModel* ProgressList = nullptr; // the rows ListViewConverting shows
     QGroupBox* GroupStatus = nullptr;
-    QLabel* LabelCurrentFileTitle = nullptr;
-    QLabel* LabelCurrentFile = nullptr;
-    QLabel* LabelEstimated = nullptr;
-    QLabel* LabelElapsed = nullptr;
-    QLabel* LabelTimeLeft = nullptr;
-    QLabel* LabelProgress = nullptr;
-    QProgressBar* ProgressBar = nullptr;
-    QCheckBox* CheckBoxPlayASound = nullptr;
-    QCheckBox* CheckBoxShutdown = nullptr;
-    QCheckBox* CheckBoxPreview = nullptr;
 
     // TabSheetStep4
     QLabel* LabelFinishTitle1 = nullptr;
@@ -231,7 +223,6 @@ public:
     QLabel* LabelFinishSuccessed = nullptr;
     QLabel* LabelFinishFailed = nullptr;
     QLabel* LabelFinishTitle2 = nullptr;
-    TLinkLabel* LabelOpenFolder = nullptr;
     QPlainTextEdit* MemoErrorLog = nullptr;
 
     // TabSheetStep5
@@ -281,19 +272,13 @@ public:
     QAction* ActionExit = nullptr;
     QAction* ActionBack = nullptr;
     QAction* ActionNext = nullptr;
-    QAction* ActionAdd = nullptr;
-    QAction* ActionDelete = nullptr;
-    QAction* ActionClear = nullptr;
-    QAction* ActionMoveUp = nullptr;
-    QAction* ActionMoveDown = nullptr;
-    QAction* ActionPlay = nullptr;
     QAction* ActionURLPaste = nullptr;
     QAction* ActionURLRemove = nullptr;
     QAction* ActionURLEmpty = nullptr;
     QAction* ActionURLSelect = nullptr;
     QMenu* PopupMenuHelp = nullptr;
 
-    // One thumbnail per added file; released with the window.
+    // One thumbnail per added file (Thumbnails points here); released with the window.
     std::vector<QPixmap> ThumbnailList;
     // Page Step1: the input list's commands, probing and row dragging.
     TInputListPage* InputList = nullptr;
