@@ -1,7 +1,7 @@
 #include "control/AppController.h"
 
 #include "app/GlobalVars.h"
-#include "download/DownloadQueue.h"
+#include "control/DownloadSession.h"
 #include "engine/FFEncoder.h"
 #include "engine/FFLogger.h"
 #include "script/Script.h"
@@ -35,7 +35,7 @@ TFFEncoder& TAppController::CreateEncoder() {
 }
 
 TJavaScript& TAppController::CreateScriptHost(uintptr_t windowHandle) {
-    DownloadQueue.reset();
+    DownloadSession.reset();
     Script = std::make_unique<TJavaScript>();
     Script->WindowHandle = windowHandle;
     HostScriptlet = std::make_shared<THostScriptlet>();
@@ -46,14 +46,20 @@ void TAppController::AddHostItem() {
     Script->AddItem(HostScriptlet);
 }
 
-TDownloadQueue& TAppController::CreateQueue(IDownloadHost& host) {
-    DownloadQueue = std::make_unique<TDownloadQueue>(State, *Script, HostScriptlet, host);
-    DownloadQueue->VideoSiteDomain = StartupState.Branding.VideoSiteDomain;
-    return *DownloadQueue;
+TDownloadQueue& TAppController::CreateQueue(IDownloadView& view) {
+    DownloadSession.reset();
+    DownloadSession = std::make_unique<TDownloadSession>(State, *Script, HostScriptlet, view);
+    TDownloadQueue& queue = DownloadSession->Queue();
+    queue.VideoSiteDomain = StartupState.Branding.VideoSiteDomain;
+    return queue;
+}
+
+TDownloadQueue* TAppController::Queue() const {
+    return DownloadSession ? &DownloadSession->Queue() : nullptr;
 }
 
 void TAppController::Release() {
-    DownloadQueue.reset();
+    DownloadSession.reset();
     Script.reset();
     if (EngineLogger)
         EngineLogger->OnLog = nullptr;

@@ -16,8 +16,9 @@
 
 namespace cw {
 
-class IDownloadHost;
+class IDownloadView;
 class TDownloadQueue;
+class TDownloadSession;
 class TFFEncoder;
 class TFFLogger;
 class THostScriptlet;
@@ -56,9 +57,11 @@ public:
     const std::shared_ptr<THostScriptlet>& HostItem() const { return HostScriptlet; }
 
     // --- downloads ---
-    // The queue reports to host; it uses the script host, which must exist.
-    TDownloadQueue& CreateQueue(IDownloadHost& host);
-    TDownloadQueue* Queue() const { return DownloadQueue.get(); }
+    // A new session: the queue, which uses the script host (it must exist), and the model of
+    // its rows; what else the run reports goes to view. A former session goes first.
+    TDownloadQueue& CreateQueue(IDownloadView& view);
+    TDownloadSession* Downloads() const { return DownloadSession.get(); }
+    TDownloadQueue* Queue() const;
 
     // The close sequence: the queue goes before the script host it uses, and the logger
     // reports to no one any more. The encoder stays until the controller goes.
@@ -82,7 +85,7 @@ private:
     std::unique_ptr<TFFEncoder> EncoderComponent;
     std::unique_ptr<TJavaScript> Script;
     std::shared_ptr<THostScriptlet> HostScriptlet;
-    std::unique_ptr<TDownloadQueue> DownloadQueue;
+    std::unique_ptr<TDownloadSession> DownloadSession;
 };
 
 } // namespace cw

@@ -44,6 +44,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
 namespace cw {
 
@@ -143,7 +144,34 @@ void TFormMain::FormCreate() {
     UpdatePageTexts();
 
     CreateScriptHost();
-    Downloader = std::make_unique<TDownloadPages>(*this);
+    TDownloadControls downloadControls;
+    downloadControls.ListViewInputURL = ListViewInputURL;
+    downloadControls.EditURLOutput = EditURLOutput;
+    downloadControls.CheckBoxYouTubeQuality = CheckBoxYouTubeQuality;
+    downloadControls.ButtonYouTubeQualityConfig = ButtonYouTubeQualityConfig;
+    downloadControls.LabelYouTubeQuality = LabelYouTubeQuality;
+    downloadControls.ActionURLPaste = ActionURLPaste;
+    downloadControls.ActionURLRemove = ActionURLRemove;
+    downloadControls.ActionURLEmpty = ActionURLEmpty;
+    downloadControls.ActionURLSelect = ActionURLSelect;
+    downloadControls.ListViewURLDownload = ListViewURLDownload;
+    downloadControls.LabelURLCurrentFile = LabelURLCurrentFile;
+    downloadControls.LabelURLStatus = LabelURLStatus;
+    downloadControls.LabelSpeed = LabelSpeed;
+    downloadControls.LabelURLElapsedTime = LabelURLElapsedTime;
+    downloadControls.LabelURLTimeLeft = LabelURLTimeLeft;
+    downloadControls.LabelQuality = LabelQuality;
+    downloadControls.ProgressBarDownload = ProgressBarDownload;
+    downloadControls.LabelProgressBarDownload = LabelProgressBarDownload;
+    downloadControls.LabelURLTotalFiles = LabelURLTotalFiles;
+    downloadControls.LabelURLSucedded = LabelURLSucedded;
+    downloadControls.LabelURLFailed = LabelURLFailed;
+    downloadControls.LabelURLOpenFolder = LabelURLOpenFolder;
+    downloadControls.ButtonConvertDownloaded = ButtonConvertDownloaded;
+    Downloader = std::make_unique<TDownloadPages>(downloadControls, *Controller, *this);
+    // The queue table now shows the controller's rows; the model the table was built with
+    // goes.
+    delete std::exchange(QueueList, &Downloader->Rows());
     clProgressBar->hide();
     ActionListUpdate();
     ActionListURLUpdate();
