@@ -15,7 +15,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,13 +39,11 @@ TDownloadPages::TDownloadPages(const TDownloadControls& controls, TAppController
     setObjectName("DownloadPages");
     controller.CreateQueue(*this);
 
-    // The queue table shows the session's rows, in the columns the window laid out.
+    // The queue table shows the session's rows (the header keeps the window's column widths).
     QTreeView* table = Controls.ListViewURLDownload;
-    const QByteArray columns = table->header()->saveState();
     QItemSelectionModel* formerSelection = table->selectionModel();
     table->setModel(&Rows());
     delete formerSelection;
-    table->header()->restoreState(columns);
 
     const TDownloadControls& c = Controls;
     connect(c.ActionURLPaste, &QAction::triggered, this, [this] { ActionURLPasteExecute(); });
