@@ -395,7 +395,7 @@ int RunDownload(const std::vector<std::string>& args) {
     }
     view.Queue = nullptr;
     view.Rows = nullptr;
-    // The queue and the script view go while the application object is still there.
+    // The queue and the script host go while the application object is still there.
     controller.Release();
 
     if (json) {

@@ -4,8 +4,8 @@ namespace cw {
 
 TDownloadSession::TDownloadSession(TGlobalVars& vars, TCustomScript& scriptHost,
                                    std::shared_ptr<THostScriptlet> hostItem, IDownloadView& view)
-    : View(view),
-      DownloadQueue(std::make_unique<TDownloadQueue>(vars, scriptHost, std::move(hostItem), *this)) {}
+    : View(view), DownloadQueue(std::make_unique<TDownloadQueue>(vars, scriptHost,
+                                                                 std::move(hostItem), *this)) {}
 
 TDownloadSession::~TDownloadSession() {
     DownloadQueue.reset();

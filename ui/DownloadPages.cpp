@@ -3,13 +3,13 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
+#include "control/AppController.h"
+#include "control/WindowMessages.h"
 #include "download/Quality.h"
 #include "download/VideoLinks.h"
-#include "control/AppController.h"
 #include "ui/FormYouTubeHQ.h"
 #include "ui/PageHost.h"
 #include "ui/Widgets.h"
-#include "control/WindowMessages.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -159,8 +159,8 @@ void TDownloadPages::CheckBoxYouTubeQualityClick() {
 }
 
 void TDownloadPages::ShowQualitySummary() {
-    Controls.LabelYouTubeQuality->setText(Text(
-        PreferenceSummary(Controls.CheckBoxYouTubeQuality->isChecked(), PreferenceOrder(Controller.Vars()))));
+    Controls.LabelYouTubeQuality->setText(Text(PreferenceSummary(
+        Controls.CheckBoxYouTubeQuality->isChecked(), PreferenceOrder(Controller.Vars()))));
 }
 
 void TDownloadPages::ButtonYouTubeQualityConfigClick() {

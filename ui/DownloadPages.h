@@ -64,8 +64,7 @@ class TDownloadPages : public QObject, public IDownloadView {
 public:
     // Needs the controller's script host: starts the controller's download session, shows its
     // rows in the queue table and connects the pages' commands. A child of the host's window.
-    TDownloadPages(const TDownloadControls& controls, TAppController& controller,
-                   IPageHost& host);
+    TDownloadPages(const TDownloadControls& controls, TAppController& controller, IPageHost& host);
     ~TDownloadPages() override;
 
     // The controller's queue, which these pages show, and its rows.

@@ -1,8 +1,8 @@
 // The controller's download session on a real queue: the model of the rows follows what the
 // queue reports, and what only a window or a command line can do reaches the view.
+#include "control/DownloadSession.h"
 #include "app/GlobalVars.h"
 #include "control/AppController.h"
-#include "control/DownloadSession.h"
 
 #include <gtest/gtest.h>
 
@@ -69,21 +69,33 @@ TEST(DownloadSession, TheModelFollowsTheQueue) {
         std::vector<int> Changed;
     };
     const TCase cases[] = {
-        {"rebuilt with other links", [](TSession& s) { s.Queue().BuildQueue({"d", "e"}); },
-         "d|e", "Waiting...|Waiting...", "0 KB|0 KB", {}},
+        {"rebuilt with other links",
+         [](TSession& s) {
+             s.Queue().BuildQueue({"d", "e"});
+         },
+         "d|e",
+         "Waiting...|Waiting...",
+         "0 KB|0 KB",
+         {}},
         {"emptied", [](TSession& s) { s.Queue().BuildQueue({}); }, "", "", "", {}},
         {"one item changed",
          [](TSession& s) {
              s.Vars.URLIndex = 1;
              s.Queue().ShowDownloadStatus("Downloading...", 2 << 20, 0, 0, "", 40, "5 KB/s");
          },
-         "a|b|c", "Waiting...|Downloading...|Waiting...", "0 KB|2.00MB|0 KB", {1}},
+         "a|b|c",
+         "Waiting...|Downloading...|Waiting...",
+         "0 KB|2.00MB|0 KB",
+         {1}},
         {"a report for no item",
          [](TSession& s) {
              s.Controller.Downloads()->ItemChanged(3);
              s.Controller.Downloads()->ItemChanged(-1);
          },
-         "a|b|c", "Waiting...|Waiting...|Waiting...", "0 KB|0 KB|0 KB", {}},
+         "a|b|c",
+         "Waiting...|Waiting...|Waiting...",
+         "0 KB|0 KB|0 KB",
+         {}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
