@@ -10,7 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/JsonLine.h"
 #include "control/AppController.h"
-#include "download/DownloadQueue.h"
+#include "control/DownloadSession.h"
 #include "download/Quality.h"
 #include "script/Script.h"
 
@@ -93,11 +93,13 @@ bool ParseOrder(const std::string& text, TPreferenceOrder& order) {
     return true;
 }
 
-// Prints what the queue shows: a line per status change, the quality fall-backs, and the
-// progress of a download (one updated line on a terminal, else a line every few seconds).
-class TCliDownloadHost : public IDownloadHost {
+// Prints what the queue shows: a line per status change of a row of the session's model, the
+// quality fall-backs, and the progress of a download (one updated line on a terminal, else a
+// line every few seconds).
+class TCliDownloadView : public IDownloadView {
 public:
     TDownloadQueue* Queue = nullptr;
+    const TQueueModel* Rows = nullptr;
     bool Ended = false;
     bool Json = false;
 
@@ -107,9 +109,11 @@ public:
                 Queue->HandleStep(step);
         });
     }
-    void QueueChanged() override {}
-    void ItemChanged(int index) override {
-        const TDownloadItem& item = Queue->Items()[size_t(index)];
+    void ItemChanged(int index) {
+        const TDownloadItem* row = Rows ? Rows->Item(index) : nullptr;
+        if (!row)
+            return;
+        const TDownloadItem& item = *row;
         if (Json) {
             JsonItemChanged(index, item);
             return;
@@ -137,10 +141,10 @@ public:
                         Vars->DownloadedFiles.empty() ? "" : Vars->DownloadedFiles.back().c_str());
         std::fflush(stdout);
     }
-    void LabelsChanged() override {
+    void LabelsChanged(const TDownloadLabels& labels) override {
         if (Json)
             return;
-        const std::string& quality = Queue->Labels().Quality;
+        const std::string& quality = labels.Quality;
         if (quality == LastQuality)
             return;
         LastQuality = quality;
@@ -322,7 +326,7 @@ int RunDownload(const std::vector<std::string>& args) {
     // default settings serve.
     TGlobalVars vars;
     // The run reports here; the controller's queue goes before it.
-    TCliDownloadHost host;
+    TCliDownloadView view;
     TAppController controller(ExecutableFolder(), vars);
     std::string domain = "www.youtube.com";
     try {
@@ -360,10 +364,16 @@ int RunDownload(const std::vector<std::string>& args) {
 
     controller.CreateScriptHost(0);
     controller.AddHostItem();
-    host.Vars = &vars;
-    host.Json = json;
-    TDownloadQueue& queue = controller.CreateQueue(host);
-    host.Queue = &queue;
+    view.Vars = &vars;
+    view.Json = json;
+    TDownloadQueue& queue = controller.CreateQueue(view);
+    view.Queue = &queue;
+    view.Rows = &controller.Downloads()->Model();
+    QObject::connect(view.Rows, &QAbstractItemModel::dataChanged,
+                     [&view](const QModelIndex& first, const QModelIndex& last) {
+                         for (int row = first.row(); row <= last.row(); ++row)
+                             view.ItemChanged(row);
+                     });
     queue.VideoSiteDomain = domain;
     // Every echo of the stream-link script has arrived when the script returns; the pause the
     // window makes after it holds nothing up that a batch run would need.
@@ -377,13 +387,14 @@ int RunDownload(const std::vector<std::string>& args) {
     }
     queue.BuildQueue(links);
     queue.StartRun();
-    WaitServing([&] { return host.Ended || StopRequested(); });
-    if (!host.Ended) {
+    WaitServing([&] { return view.Ended || StopRequested(); });
+    if (!view.Ended) {
         queue.Cancel();
-        if (!WaitServing([&] { return host.Ended; }, std::chrono::seconds(10)))
+        if (!WaitServing([&] { return view.Ended; }, std::chrono::seconds(10)))
             std::fprintf(stderr, "download: the run did not stop in time\n");
     }
-    host.Queue = nullptr;
+    view.Queue = nullptr;
+    view.Rows = nullptr;
     // The queue and the script host go while the application object is still there.
     controller.Release();
 
@@ -403,7 +414,7 @@ int RunDownload(const std::vector<std::string>& args) {
             std::printf("%s\n", file.c_str());
         std::fflush(stdout);
     }
-    return vars.URLSucceeded == vars.URLTotal && host.Ended ? 0 : 1;
+    return vars.URLSucceeded == vars.URLTotal && view.Ended ? 0 : 1;
 }
 
 TCliRegistrar Registrar({"download", "download videos by their watch links", &RunDownload});

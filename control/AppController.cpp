@@ -2,6 +2,7 @@
 
 #include "app/GlobalVars.h"
 #include "control/ConversionSession.h"
+#include "control/DownloadSession.h"
 #include "convert/InputListModel.h"
 #include "download/DownloadQueue.h"
 #include "engine/FFEncoder.h"
@@ -14,6 +15,7 @@ namespace cw {
 TAppController::TAppController(std::string exeFolder, TGlobalVars& vars)
     : ExeFolder(std::move(exeFolder)), State(vars),
       InputRows(std::make_unique<TInputListModel>()),
+      QueueRows(std::make_unique<TQueueModel>()),
       ConversionPart(std::make_unique<TConversionSession>(vars)) {}
 
 TAppController::~TAppController() {
@@ -39,7 +41,7 @@ TFFEncoder& TAppController::CreateEncoder() {
 }
 
 TJavaScript& TAppController::CreateScriptHost(uintptr_t windowHandle) {
-    DownloadQueue.reset();
+    DownloadSession.reset();
     Script = std::make_unique<TJavaScript>();
     Script->WindowHandle = windowHandle;
     HostScriptlet = std::make_shared<THostScriptlet>();
@@ -50,14 +52,21 @@ void TAppController::AddHostItem() {
     Script->AddItem(HostScriptlet);
 }
 
-TDownloadQueue& TAppController::CreateQueue(IDownloadHost& host) {
-    DownloadQueue = std::make_unique<TDownloadQueue>(State, *Script, HostScriptlet, host);
-    DownloadQueue->VideoSiteDomain = StartupState.Branding.VideoSiteDomain;
-    return *DownloadQueue;
+TDownloadQueue& TAppController::CreateQueue(IDownloadView& view) {
+    DownloadSession.reset();
+    DownloadSession =
+        std::make_unique<TDownloadSession>(State, *Script, HostScriptlet, *QueueRows, view);
+    TDownloadQueue& queue = DownloadSession->Queue();
+    queue.VideoSiteDomain = StartupState.Branding.VideoSiteDomain;
+    return queue;
+}
+
+TDownloadQueue* TAppController::Queue() const {
+    return DownloadSession ? &DownloadSession->Queue() : nullptr;
 }
 
 void TAppController::Release() {
-    DownloadQueue.reset();
+    DownloadSession.reset();
     Script.reset();
     if (EngineLogger)
         EngineLogger->OnLog = nullptr;

@@ -16,11 +16,13 @@
 
 namespace cw {
 
-class IDownloadHost;
+class IDownloadView;
 class IWizardView;
 class TConversionSession;
 class TInputListModel;
+class TQueueModel;
 class TDownloadQueue;
+class TDownloadSession;
 class TFFEncoder;
 class TFFLogger;
 class THostScriptlet;
@@ -65,9 +67,13 @@ public:
     const std::shared_ptr<THostScriptlet>& HostItem() const { return HostScriptlet; }
 
     // --- downloads ---
-    // The queue reports to host; it uses the script host, which must exist.
-    TDownloadQueue& CreateQueue(IDownloadHost& host);
-    TDownloadQueue* Queue() const { return DownloadQueue.get(); }
+    // A new session: the queue, which uses the script host (it must exist), and the model of
+    // its rows; what else the run reports goes to view. A former session goes first.
+    TDownloadQueue& CreateQueue(IDownloadView& view);
+    TDownloadSession* Downloads() const { return DownloadSession.get(); }
+    // The queue's table; it lives as long as the controller and shows the latest session.
+    TQueueModel& QueueRowsModel() { return *QueueRows; }
+    TDownloadQueue* Queue() const;
 
     // The close sequence: the queue goes before the script host it uses, and the logger
     // reports to no one any more. The encoder stays until the controller goes.
@@ -106,7 +112,9 @@ private:
     std::unique_ptr<TConversionSession> ConversionPart;
     std::unique_ptr<TJavaScript> Script;
     std::shared_ptr<THostScriptlet> HostScriptlet;
-    std::unique_ptr<TDownloadQueue> DownloadQueue;
+    // The table outlives every session that fills it.
+    std::unique_ptr<TQueueModel> QueueRows;
+    std::unique_ptr<TDownloadSession> DownloadSession;
 };
 
 } // namespace cw

@@ -7,6 +7,7 @@
 #include "control/WizardView.h"
 #include "convert/InputListModel.h"
 #include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 
 #include <filesystem>
 
@@ -81,6 +82,7 @@ void TAppController::Next(IWizardView& view) {
         break;
     case nsFinishDownload:
         view.ClearLinks();
+        QueueRows->Clear();
         view.ShowPage(FirstPage());
         break;
     }

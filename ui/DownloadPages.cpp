@@ -3,26 +3,26 @@
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "app/Utils.h"
-#include "download/QueueModel.h"
+#include "control/AppController.h"
+#include "control/WindowMessages.h"
 #include "download/Quality.h"
 #include "download/VideoLinks.h"
-#include "script/Script.h"
-#include "ui/FormLog.h"
-#include "ui/FormMain.h"
 #include "ui/FormYouTubeHQ.h"
+#include "ui/PageHost.h"
 #include "ui/Widgets.h"
-#include "control/WindowMessages.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTreeView>
 #include <QTreeWidget>
 
 namespace cw {
@@ -33,47 +33,54 @@ QString Text(const std::string& s) {
 }
 } // namespace
 
-TDownloadPages::TDownloadPages(TFormMain& form) : QObject(&form), Form(form) {
+TDownloadPages::TDownloadPages(const TDownloadControls& controls, TAppController& controller,
+                               IPageHost& host)
+    : QObject(host.Window()), Controls(controls), Controller(controller), Host(host) {
     setObjectName("DownloadPages");
-    form.Controller->CreateQueue(*this);
+    controller.CreateQueue(*this);
 
-    connect(form.ActionURLPaste, &QAction::triggered, this, [this] { ActionURLPasteExecute(); });
-    connect(form.ActionURLRemove, &QAction::triggered, this, [this] { ActionURLRemoveExecute(); });
-    connect(form.ActionURLEmpty, &QAction::triggered, this, [this] { ActionURLEmptyExecute(); });
-    connect(form.ActionURLSelect, &QAction::triggered, this, [this] { ActionURLSelectExecute(); });
-    connect(form.ListViewInputURL, &QTreeWidget::itemDoubleClicked, this,
+    const TDownloadControls& c = Controls;
+    connect(c.ActionURLPaste, &QAction::triggered, this, [this] { ActionURLPasteExecute(); });
+    connect(c.ActionURLRemove, &QAction::triggered, this, [this] { ActionURLRemoveExecute(); });
+    connect(c.ActionURLEmpty, &QAction::triggered, this, [this] { ActionURLEmptyExecute(); });
+    connect(c.ActionURLSelect, &QAction::triggered, this, [this] { ActionURLSelectExecute(); });
+    connect(c.ListViewInputURL, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item) { ListViewInputURLDblClick(item); });
-    connect(form.CheckBoxYouTubeQuality, &QCheckBox::toggled, this,
+    connect(c.CheckBoxYouTubeQuality, &QCheckBox::toggled, this,
             [this] { CheckBoxYouTubeQualityClick(); });
-    connect(form.ButtonYouTubeQualityConfig, &QPushButton::clicked, this,
+    connect(c.ButtonYouTubeQualityConfig, &QPushButton::clicked, this,
             [this] { ButtonYouTubeQualityConfigClick(); });
-    connect(form.LabelURLOpenFolder, &TLinkLabel::Clicked, this,
+    connect(c.LabelURLOpenFolder, &TLinkLabel::Clicked, this,
             [this] { LabelURLOpenFolderClick(); });
-    connect(form.ButtonConvertDownloaded, &QPushButton::clicked, this,
+    connect(c.ButtonConvertDownloaded, &QPushButton::clicked, this,
             [this] { ButtonConvertDownloadedClick(); });
 
     // Ctrl+V on the link page pastes links, wherever the focus is on the page; an edit box
     // with the focus takes the keys for itself first.
-    auto* paste = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_V), &form);
+    auto* paste = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_V), host.Window());
     paste->setObjectName("ShortcutURLPaste");
     paste->setContext(Qt::WindowShortcut);
     connect(paste, &QShortcut::activated, this, [this] {
-        if (Form.ActivePage() == wpStep5 && Form.ActionURLPaste->isEnabled())
-            Form.ActionURLPaste->trigger();
+        if (Host.ActivePage() == wpStep5 && Controls.ActionURLPaste->isEnabled())
+            Controls.ActionURLPaste->trigger();
     });
 }
 
 TDownloadPages::~TDownloadPages() = default;
 
 TDownloadQueue& TDownloadPages::Queue() {
-    return *Form.Controller->Queue();
+    return Controller.Downloads()->Queue();
+}
+
+TQueueModel& TDownloadPages::Rows() {
+    return Controller.Downloads()->Model();
 }
 
 // --- Step5 ------------------------------------------------------------------------------------
 
 std::vector<std::string> TDownloadPages::ListedLinks() const {
     std::vector<std::string> links;
-    QTreeWidget* list = Form.ListViewInputURL;
+    QTreeWidget* list = Controls.ListViewInputURL;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         links.push_back(list->topLevelItem(i)->text(0).toStdString());
     return links;
@@ -82,10 +89,10 @@ std::vector<std::string> TDownloadPages::ListedLinks() const {
 bool TDownloadPages::AddLink(const std::string& text) {
     const TLinkVerdict verdict = CheckNewLink(ListedLinks(), text, Queue().VideoSiteDomain);
     if (verdict == TLinkVerdict::lvAdd) {
-        Form.ListViewInputURL->addTopLevelItem(new QTreeWidgetItem({Text(text)}));
+        Controls.ListViewInputURL->addTopLevelItem(new QTreeWidgetItem({Text(text)}));
         return true;
     }
-    return ShowCustomMessage(RefusedLinkMessage(verdict, text), Form.Title(), mtInformation,
+    return ShowCustomMessage(RefusedLinkMessage(verdict, text), Host.Title(), mtInformation,
                              {mbOK, mbCancel}) != mrCancel;
 }
 
@@ -102,7 +109,7 @@ void TDownloadPages::ActionURLPasteExecute() {
 }
 
 void TDownloadPages::ActionURLRemoveExecute() {
-    QTreeWidget* list = Form.ListViewInputURL;
+    QTreeWidget* list = Controls.ListViewInputURL;
     if (!list->selectedItems().isEmpty()) {
         // The selection is taken first: removing the current item moves the selection on.
         std::vector<int> selected;
@@ -124,15 +131,15 @@ void TDownloadPages::ActionURLRemoveExecute() {
 }
 
 void TDownloadPages::ActionURLEmptyExecute() {
-    Form.ListViewInputURL->clear();
+    Controls.ListViewInputURL->clear();
 }
 
 void TDownloadPages::ActionURLSelectExecute() {
-    std::string folder = Form.Vars().OutputURLDir;
+    std::string folder = Controller.Vars().OutputURLDir;
     if (!BrowseForFolder(folder, "Please select a folder"))
         return;
-    Form.EditURLOutput->setText(Text(AddTrailingBackslash(folder)));
-    Form.Vars().OutputURLDir = Form.EditURLOutput->text().toStdString();
+    Controls.EditURLOutput->setText(Text(AddTrailingBackslash(folder)));
+    Controller.Vars().OutputURLDir = Controls.EditURLOutput->text().toStdString();
 }
 
 void TDownloadPages::ListViewInputURLDblClick(QTreeWidgetItem* item) {
@@ -141,19 +148,20 @@ void TDownloadPages::ListViewInputURLDblClick(QTreeWidgetItem* item) {
 }
 
 void TDownloadPages::CheckBoxYouTubeQualityClick() {
-    Form.ButtonYouTubeQualityConfig->setEnabled(Form.CheckBoxYouTubeQuality->isChecked());
+    Controls.ButtonYouTubeQualityConfig->setEnabled(Controls.CheckBoxYouTubeQuality->isChecked());
     ShowQualitySummary();
 }
 
 void TDownloadPages::ShowQualitySummary() {
-    Form.LabelYouTubeQuality->setText(Text(
-        PreferenceSummary(Form.CheckBoxYouTubeQuality->isChecked(), PreferenceOrder(Form.Vars()))));
+    Controls.LabelYouTubeQuality->setText(Text(PreferenceSummary(
+        Controls.CheckBoxYouTubeQuality->isChecked(), PreferenceOrder(Controller.Vars()))));
 }
 
 void TDownloadPages::ButtonYouTubeQualityConfigClick() {
-    TFormYouTubeHQ dialog(Form.Vars(), &Form);
-    dialog.move(Form.pos() +
-                QPoint((Form.width() - dialog.width()) / 2, (Form.height() - dialog.height()) / 2));
+    QWidget* window = Host.Window();
+    TFormYouTubeHQ dialog(Controller.Vars(), window);
+    dialog.move(window->pos() + QPoint((window->width() - dialog.width()) / 2,
+                                       (window->height() - dialog.height()) / 2));
     dialog.Load();
     if (dialog.exec() == QDialog::Accepted) {
         dialog.Store();
@@ -184,68 +192,55 @@ void TDownloadPages::AbortTransfers() {
 }
 
 void TDownloadPages::PostStep(TDownloadStep step) {
-    Form.PostMessage(step == dsFetchVideoInfo ? WM_FETCHVIDEOINFO : WM_TRYNEXTQUALITY);
+    Host.PostMessage(step == dsFetchVideoInfo ? WM_FETCHVIDEOINFO : WM_TRYNEXTQUALITY);
 }
 
-void TDownloadPages::QueueChanged() {
-    Form.QueueList->SetItems(Queue().Items());
-}
-
-void TDownloadPages::ItemChanged(int index) {
-    if (index < 0 || index >= int(Queue().Items().size()))
-        return;
-    Form.QueueList->SetItem(index, Queue().Items()[size_t(index)]);
-}
-
-void TDownloadPages::LabelsChanged() {
-    const TDownloadLabels& l = Queue().Labels();
-    Form.LabelURLCurrentFile->setText(Text(l.CurrentFile));
-    Form.LabelURLStatus->setText(Text(l.Status));
-    Form.LabelSpeed->setText(Text(l.Speed));
-    Form.LabelURLElapsedTime->setText(Text(l.ElapsedTime));
-    Form.LabelURLTimeLeft->setText(Text(l.TimeLeft));
-    Form.LabelQuality->setText(Text(l.Quality));
-    Form.ProgressBarDownload->setValue(std::clamp(l.Progress, 0, 100));
-    Form.LabelProgressBarDownload->setText(Text(l.ProgressText));
+void TDownloadPages::LabelsChanged(const TDownloadLabels& l) {
+    Controls.LabelURLCurrentFile->setText(Text(l.CurrentFile));
+    Controls.LabelURLStatus->setText(Text(l.Status));
+    Controls.LabelSpeed->setText(Text(l.Speed));
+    Controls.LabelURLElapsedTime->setText(Text(l.ElapsedTime));
+    Controls.LabelURLTimeLeft->setText(Text(l.TimeLeft));
+    Controls.LabelQuality->setText(Text(l.Quality));
+    Controls.ProgressBarDownload->setValue(std::clamp(l.Progress, 0, 100));
+    Controls.LabelProgressBarDownload->setText(Text(l.ProgressText));
 }
 
 void TDownloadPages::RunEnded() {
-    const TGlobalVars& vars = Form.Vars();
-    Form.ListViewInputURL->clear();
-    Form.ActivatePage(wpStep7);
-    Form.UpdatePageTexts();
-    Form.LabelURLTotalFiles->setText(QString::number(vars.URLTotal));
-    Form.LabelURLSucedded->setText(QString::number(vars.URLSucceeded));
-    Form.LabelURLFailed->setText(QString::number(vars.URLTotal - vars.URLSucceeded));
-    if (!Form.isActiveWindow())
-        NotifyDesktop(Form.Title(), DownloadSummaryText(vars.URLTotal, vars.URLSucceeded),
+    const TGlobalVars& vars = Controller.Vars();
+    Controls.ListViewInputURL->clear();
+    Host.ShowPage(wpStep7);
+    Controls.LabelURLTotalFiles->setText(QString::number(vars.URLTotal));
+    Controls.LabelURLSucedded->setText(QString::number(vars.URLSucceeded));
+    Controls.LabelURLFailed->setText(QString::number(vars.URLTotal - vars.URLSucceeded));
+    if (!Host.WindowActive())
+        NotifyDesktop(Host.Title(), DownloadSummaryText(vars.URLTotal, vars.URLSucceeded),
                       vars.OutputURLDir);
 }
 
 void TDownloadPages::Log(const std::string& line) {
-    Form.Log().AppendLine(line);
+    Host.Log(line);
 }
 
 void TDownloadPages::ScriptError(const std::string& message) {
-    ShowCustomMessage(message, Form.Title(), mtError, {mbOK});
+    ShowCustomMessage(message, Host.Title(), mtError, {mbOK});
 }
 
 // --- Step7 ------------------------------------------------------------------------------------
 
 void TDownloadPages::LabelURLOpenFolderClick() {
-    OpenWithShell(Form.Vars().OutputURLDir);
+    OpenWithShell(Controller.Vars().OutputURLDir);
 }
 
 void TDownloadPages::ButtonConvertDownloadedClick() {
-    const std::vector<std::string> files = Form.Vars().DownloadedFiles;
+    const std::vector<std::string> files = Controller.Vars().DownloadedFiles;
     if (files.empty()) {
-        ShowCustomMessage("No file downloaded! Please try again.", Form.Title(), mtInformation,
+        ShowCustomMessage("No file downloaded! Please try again.", Host.Title(), mtInformation,
                           {mbOK});
         return;
     }
-    Form.ActivatePage(wpStep1);
-    Form.UpdatePageTexts();
-    Form.AddFiles(files);
+    Host.ShowPage(wpStep1);
+    Host.AddFiles(files);
 }
 
 } // namespace cw

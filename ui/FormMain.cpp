@@ -147,7 +147,7 @@ void TFormMain::FormCreate() {
     UpdatePageTexts();
 
     CreateScriptHost();
-    Downloader = std::make_unique<TDownloadPages>(*this);
+    Downloader = std::make_unique<TDownloadPages>(*this, *Controller, *this);
     clProgressBar->hide();
     ActionListUpdate();
     ActionListURLUpdate();

@@ -9,6 +9,7 @@
 #include "ui/Artwork.h"
 #include "control/WizardTexts.h"
 #include "control/WizardView.h"
+#include "ui/DownloadPages.h"
 #include "ui/InputListPage.h"
 #include "ui/OutputPage.h"
 #include "ui/PageHost.h"
@@ -62,14 +63,15 @@ struct TGlobalVars;
 extern const char* const OpenDialogFilter;
 QStringList NameFiltersFromText(const std::string& filter);
 
-// The controls of the list, output and progress pages are grouped by page (the structs this
+// The controls of the list, output, progress and download pages are grouped by page (the structs this
 // window derives from), so that each page is handed its own controls and no other page's.
 class TFormMain : public QWidget,
                   public IPageHost,
                   public IWizardView,
                   public TInputListControls,
                   public TOutputControls,
-                  public TProgressControls {
+                  public TProgressControls,
+                  public TDownloadControls {
     Q_OBJECT
 public:
     // exeFolder: the folder of the program, holding the branding file and "sounds/".
@@ -226,38 +228,19 @@ public:
     QPlainTextEdit* MemoErrorLog = nullptr;
 
     // TabSheetStep5
-    QTreeWidget* ListViewInputURL = nullptr;
     QMenu* PopupMenuListViewURL = nullptr;
     QPushButton* ButtonURLPaste = nullptr;
     QPushButton* ButtonURLRemove = nullptr;
     QPushButton* ButtonURLEmpty = nullptr;
     QLabel* LabelURLOutputDir = nullptr;
-    QLineEdit* EditURLOutput = nullptr;
     QPushButton* ButtonURLSelect = nullptr;
-    QLabel* LabelYouTubeQuality = nullptr;
-    QCheckBox* CheckBoxYouTubeQuality = nullptr;
-    QPushButton* ButtonYouTubeQualityConfig = nullptr;
 
     // TabSheetStep6
-    QTreeView* ListViewURLDownload = nullptr;
     TQueueModel* QueueList = nullptr; // the rows ListViewURLDownload shows
-    QLabel* LabelURLCurrentFile = nullptr;
-    QLabel* LabelURLStatus = nullptr;
-    QLabel* LabelSpeed = nullptr;
-    QLabel* LabelURLElapsedTime = nullptr;
-    QLabel* LabelURLTimeLeft = nullptr;
-    QLabel* LabelQuality = nullptr;
-    QProgressBar* ProgressBarDownload = nullptr;
-    QLabel* LabelProgressBarDownload = nullptr;
 
     // TabSheetStep7
     QLabel* LabelFinishedDownloading1 = nullptr;
-    QLabel* LabelURLTotalFiles = nullptr;
-    QLabel* LabelURLSucedded = nullptr;
-    QLabel* LabelURLFailed = nullptr;
     QLabel* LabelFinishedDownloading2 = nullptr;
-    TLinkLabel* LabelURLOpenFolder = nullptr;
-    QPushButton* ButtonConvertDownloaded = nullptr;
 
     // Commands
     QAction* ActionHelp = nullptr;
@@ -272,10 +255,6 @@ public:
     QAction* ActionExit = nullptr;
     QAction* ActionBack = nullptr;
     QAction* ActionNext = nullptr;
-    QAction* ActionURLPaste = nullptr;
-    QAction* ActionURLRemove = nullptr;
-    QAction* ActionURLEmpty = nullptr;
-    QAction* ActionURLSelect = nullptr;
     QMenu* PopupMenuHelp = nullptr;
 
     // One thumbnail per added file (Thumbnails points here); released with the window.

@@ -658,7 +658,7 @@ void TFormMain::BuildStep5(QWidget* page) {
 }
 
 void TFormMain::BuildStep6(QWidget* page) {
-    QueueList = new TQueueModel(this);
+    QueueList = &Controller->QueueRowsModel();
     ListViewURLDownload = ModelView("ListViewURLDownload", QueueList, page);
     ListViewURLDownload->setGeometry(Inner, Inner, InnerWidth, 190);
     ListViewURLDownload->setColumnWidth(0, 160);

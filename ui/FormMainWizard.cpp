@@ -107,7 +107,6 @@ int TFormMain::LinkCount() const {
 
 void TFormMain::ClearLinks() {
     ListViewInputURL->clear();
-    QueueList->Clear();
 }
 
 void TFormMain::BeginConversion() {

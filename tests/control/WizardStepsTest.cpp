@@ -7,6 +7,7 @@
 #include "control/WizardView.h"
 #include "convert/InputListModel.h"
 #include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +157,7 @@ TEST_F(WizardSteps, NextLeadsOnTellsOrWaitsByWhatThePageHolds) {
             controller.Inputs().AppendRow(TInputRow{});
         TProgressItem item;
         controller.Conversion().Rows().InsertItem(0, item);
+        controller.QueueRowsModel().SetItems({TDownloadItem{}});
         TRecordingView view(vars);
         view.Page = c.Page;
         view.Mode = c.Mode;
@@ -173,6 +175,7 @@ TEST_F(WizardSteps, NextLeadsOnTellsOrWaitsByWhatThePageHolds) {
         const bool finished = c.Page == wpStep4;
         EXPECT_EQ(controller.Inputs().rowCount(), finished ? 0 : c.InputRows);
         EXPECT_EQ(controller.Conversion().Rows().rowCount(), finished ? 0 : 1);
+        EXPECT_EQ(controller.QueueRowsModel().rowCount(), c.Page == wpStep7 ? 0 : 1);
         // A download that starts forgets the files of the one before.
         EXPECT_EQ(vars.DownloadedFiles.empty(), c.FolderMade && c.Page == wpStep5);
     }

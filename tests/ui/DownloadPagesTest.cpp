@@ -24,6 +24,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -233,6 +234,10 @@ TEST_F(DownloadPagesTest, ARunGoesFromTheLinksToTheSummary) {
     TRecordingPower power;
     TWindowInFront elsewhere;
     ASSERT_TRUE(elsewhere.Active);
+    // The queue table shows the controller's rows, in the columns the window laid out.
+    ASSERT_EQ(Form().ListViewURLDownload->model(), Form().QueueList);
+    EXPECT_EQ(Form().ListViewURLDownload->columnWidth(0), 160);
+    EXPECT_EQ(Form().ListViewURLDownload->columnWidth(4), 60);
     int rowsSeen = 0;
     QObject::connect(Form().QueueList, &QAbstractItemModel::rowsInserted,
                      [&] { rowsSeen = std::max(rowsSeen, Form().QueueList->rowCount()); });
