@@ -152,6 +152,33 @@ void TDownloadPages::CheckBoxYouTubeQualityClick() {
     ShowQualitySummary();
 }
 
+void TDownloadPages::UpdateCommands(bool clipboardHasText) {
+    QTreeWidget* list = Controls.ListViewInputURL;
+    Controls.ActionURLPaste->setEnabled(clipboardHasText);
+    Controls.ActionURLRemove->setEnabled(!list->selectedItems().isEmpty());
+    Controls.ActionURLEmpty->setEnabled(list->topLevelItemCount() > 0);
+    Controls.ActionURLSelect->setEnabled(true);
+}
+
+void TDownloadPages::Prepare() {
+    const TGlobalVars& vars = Controller.Vars();
+    Controls.EditURLOutput->setText(Text(vars.OutputURLDir));
+    Controls.CheckBoxYouTubeQuality->setChecked(vars.PreferYouTubeQuality);
+    Controls.ButtonYouTubeQualityConfig->setEnabled(Controls.CheckBoxYouTubeQuality->isChecked());
+    ShowQualitySummary();
+}
+
+void TDownloadPages::Read() {
+    // "~", "~/..." and relative folders are taken below the home folder; the box then shows
+    // the folder that is used.
+    TGlobalVars& vars = Controller.Vars();
+    const std::string typed = Controls.EditURLOutput->text().toStdString();
+    if (!Trim(typed).empty())
+        Controls.EditURLOutput->setText(Text(ExpandUserFolder(typed)));
+    vars.OutputURLDir = AddTrailingBackslash(Controls.EditURLOutput->text().toStdString());
+    vars.PreferYouTubeQuality = Controls.CheckBoxYouTubeQuality->isChecked();
+}
+
 void TDownloadPages::ShowQualitySummary() {
     Controls.LabelYouTubeQuality->setText(Text(PreferenceSummary(
         Controls.CheckBoxYouTubeQuality->isChecked(), PreferenceOrder(Controller.Vars()))));

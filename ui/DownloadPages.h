@@ -85,6 +85,12 @@ public:
     void ButtonYouTubeQualityConfigClick();
     // LabelYouTubeQuality shows the preference as the check box and the order stand.
     void ShowQualitySummary();
+    // The link page shows the stored folder and quality preference; Read takes them back
+    // into the state record.
+    void Prepare();
+    void Read();
+    // The link commands as the list, its selection and the clipboard allow.
+    void UpdateCommands(bool clipboardHasText);
 
     // The run, as the wizard starts it after Next on Step5.
     void BuildQueue();

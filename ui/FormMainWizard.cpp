@@ -155,18 +155,11 @@ void TFormMain::ButtonSelectDirClick() {
 // --- download page --------------------------------------------------------------------------
 
 void TFormMain::PrepareDownloadPage() {
-    EditURLOutput->setText(QString::fromStdString(GlobalState.OutputURLDir));
-    CheckBoxYouTubeQuality->setChecked(GlobalState.PreferYouTubeQuality);
-    ButtonYouTubeQualityConfig->setEnabled(CheckBoxYouTubeQuality->isChecked());
-    Downloader->ShowQualitySummary();
+    Downloader->Prepare();
 }
 
 void TFormMain::ReadDownloadPage() {
-    const std::string typed = EditURLOutput->text().toStdString();
-    if (!Trim(typed).empty())
-        EditURLOutput->setText(QString::fromStdString(ExpandUserFolder(typed)));
-    GlobalState.OutputURLDir = AddTrailingBackslash(EditURLOutput->text().toStdString());
-    GlobalState.PreferYouTubeQuality = CheckBoxYouTubeQuality->isChecked();
+    Downloader->Read();
 }
 
 void TFormMain::ImageDownloadVideoClick() {
@@ -224,24 +217,15 @@ void TFormMain::ActionLogExecute() {
     FormLog.activateWindow();
 }
 
+// The pages enable their own commands; the window tells them when.
 void TFormMain::ActionListUpdate() {
-    const int rows = InputRows->rowCount();
-    const int selected =
-        NextGrid->selectionModel()->hasSelection() ? NextGrid->currentIndex().row() : -1;
-    const TInputListCommands commands = InputListCommands(rows, selected);
-    ActionAdd->setEnabled(true);
-    ActionDelete->setEnabled(commands.Delete);
-    ActionClear->setEnabled(commands.Clear);
-    ActionMoveUp->setEnabled(commands.MoveUp);
-    ActionMoveDown->setEnabled(commands.MoveDown);
-    ActionPlay->setEnabled(commands.Play);
+    if (InputList)
+        InputList->UpdateCommands();
 }
 
 void TFormMain::ActionListURLUpdate() {
-    ActionURLPaste->setEnabled(!ClipboardNoText);
-    ActionURLRemove->setEnabled(!ListViewInputURL->selectedItems().isEmpty());
-    ActionURLEmpty->setEnabled(ListViewInputURL->topLevelItemCount() > 0);
-    ActionURLSelect->setEnabled(true);
+    if (Downloader)
+        Downloader->UpdateCommands(!ClipboardNoText);
 }
 
 } // namespace cw

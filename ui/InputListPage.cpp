@@ -336,6 +336,19 @@ std::string TInputListPage::CellText(int row, int cell) const {
     return Rows.CellText(row, TInputCell(cell));
 }
 
+void TInputListPage::UpdateCommands() {
+    QTableView* grid = Controls.NextGrid;
+    const int selected =
+        grid->selectionModel()->hasSelection() ? grid->currentIndex().row() : -1;
+    const TInputListCommands commands = InputListCommands(Rows.rowCount(), selected);
+    Controls.ActionAdd->setEnabled(true);
+    Controls.ActionDelete->setEnabled(commands.Delete);
+    Controls.ActionClear->setEnabled(commands.Clear);
+    Controls.ActionMoveUp->setEnabled(commands.MoveUp);
+    Controls.ActionMoveDown->setEnabled(commands.MoveDown);
+    Controls.ActionPlay->setEnabled(commands.Play);
+}
+
 int TInputListPage::RowCount() const {
     return Rows.rowCount();
 }

@@ -76,6 +76,8 @@ public:
     // A cell's text (cells 14 to 16 as numbers in text).
     std::string CellText(int row, int cell) const;
     int RowCount() const;
+    // The list commands as the rows and the selection allow.
+    void UpdateCommands();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
