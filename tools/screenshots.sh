@@ -5,6 +5,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-${CLIPWRIGHT_BUILD_DIR:-$root/build}}
+# Absolute, since the join edition's folder links into it.
+build=$(cd "$build" && pwd)
 out=$root/docs/screenshots
 
 command -v Xvfb >/dev/null || { echo "Xvfb is missing: apt-get install xvfb" >&2; exit 1; }
