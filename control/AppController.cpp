@@ -13,8 +13,7 @@
 namespace cw {
 
 TAppController::TAppController(std::string exeFolder, TGlobalVars& vars)
-    : ExeFolder(std::move(exeFolder)), State(vars),
-      InputRows(std::make_unique<TInputListModel>()),
+    : ExeFolder(std::move(exeFolder)), State(vars), InputRows(std::make_unique<TInputListModel>()),
       QueueRows(std::make_unique<TQueueModel>()),
       ConversionPart(std::make_unique<TConversionSession>(vars)) {}
 

@@ -5,8 +5,8 @@ namespace cw {
 TDownloadSession::TDownloadSession(TGlobalVars& vars, TCustomScript& scriptHost,
                                    std::shared_ptr<THostScriptlet> hostItem, TQueueModel& rows,
                                    IDownloadView& view)
-    : View(view), Rows(rows),
-      DownloadQueue(std::make_unique<TDownloadQueue>(vars, scriptHost, std::move(hostItem), *this)) {
+    : View(view), Rows(rows), DownloadQueue(std::make_unique<TDownloadQueue>(
+                                  vars, scriptHost, std::move(hostItem), *this)) {
     Rows.Clear();
 }
 

@@ -6,9 +6,9 @@
 
 #include "app/Startup.h"
 #include "control/AppController.h"
-#include "ui/Artwork.h"
 #include "control/WizardTexts.h"
 #include "control/WizardView.h"
+#include "ui/Artwork.h"
 #include "ui/DownloadPages.h"
 #include "ui/InputListPage.h"
 #include "ui/OutputPage.h"
@@ -63,8 +63,8 @@ struct TGlobalVars;
 extern const char* const OpenDialogFilter;
 QStringList NameFiltersFromText(const std::string& filter);
 
-// The controls of the list, output, progress and download pages are grouped by page (the structs this
-// window derives from), so that each page is handed its own controls and no other page's.
+// The controls of the list, output, progress and download pages are grouped by page (the structs
+// this window derives from), so that each page is handed its own controls and no other page's.
 class TFormMain : public QWidget,
                   public IPageHost,
                   public IWizardView,

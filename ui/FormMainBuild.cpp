@@ -2,12 +2,12 @@
 // place. Positions are those of skin layout 0; ApplyBrandingConfig moves the chrome for the
 // other layouts.
 #include "app/Branding.h"
+#include "control/ConversionSession.h"
 #include "convert/Catalogue.h"
 #include "convert/InputListModel.h"
 #include "convert/ProgressListModel.h"
 #include "download/QueueModel.h"
 #include "ui/FormMain.h"
-#include "control/ConversionSession.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
 

@@ -4,11 +4,11 @@
 #include "app/Platform.h"
 #include "app/Utils.h"
 #include "base/MainThread.h"
+#include "control/AppController.h"
 #include "convert/InputList.h"
 #include "convert/InputListModel.h"
 #include "engine/FFDecoder.h"
 #include "ui/FormFailedAddFile.h"
-#include "control/AppController.h"
 #include "ui/PageHost.h"
 #include "ui/Widgets.h"
 
@@ -107,7 +107,8 @@ TInputListPage::TInputListPage(const TInputListControls& controls, TAppControlle
     connect(Controls.ActionDelete, &QAction::triggered, this, &TInputListPage::ActionDeleteExecute);
     connect(Controls.ActionClear, &QAction::triggered, this, &TInputListPage::ActionClearExecute);
     connect(Controls.ActionMoveUp, &QAction::triggered, this, &TInputListPage::ActionMoveUpExecute);
-    connect(Controls.ActionMoveDown, &QAction::triggered, this, &TInputListPage::ActionMoveDownExecute);
+    connect(Controls.ActionMoveDown, &QAction::triggered, this,
+            &TInputListPage::ActionMoveDownExecute);
     connect(Controls.ActionPlay, &QAction::triggered, this, &TInputListPage::ActionPlayExecute);
     connect(grid, &QAbstractItemView::doubleClicked, this, &TInputListPage::NextGridDblClick);
 }
@@ -153,7 +154,8 @@ void TInputListPage::AddFiles(const std::vector<std::string>& paths) {
     if (!Vars.FailedList.empty() && !Stopping && Window.ActivePage() == wpStep1) {
         TFormFailedAddFile dialog(Vars.FailedList, Vars.HelpSupportLink, Window.Window());
         dialog.adjustSize();
-        dialog.move(Window.Window()->geometry().center() - QPoint(dialog.width() / 2, dialog.height() / 2));
+        dialog.move(Window.Window()->geometry().center() -
+                    QPoint(dialog.width() / 2, dialog.height() / 2));
         dialog.exec();
     }
 }
@@ -338,8 +340,7 @@ std::string TInputListPage::CellText(int row, int cell) const {
 
 void TInputListPage::UpdateCommands() {
     QTableView* grid = Controls.NextGrid;
-    const int selected =
-        grid->selectionModel()->hasSelection() ? grid->currentIndex().row() : -1;
+    const int selected = grid->selectionModel()->hasSelection() ? grid->currentIndex().row() : -1;
     const TInputListCommands commands = InputListCommands(Rows.rowCount(), selected);
     Controls.ActionAdd->setEnabled(true);
     Controls.ActionDelete->setEnabled(commands.Delete);

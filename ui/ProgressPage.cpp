@@ -56,7 +56,8 @@ const TConversionRun* TProgressPage::Run() const {
 
 void TProgressPage::StartConversion() {
     Controller.Conversion().Start(
-        Controller.Encoder(), WindowConversionSettings(Controller.Vars(), Controller.ProgramFolder()),
+        Controller.Encoder(),
+        WindowConversionSettings(Controller.Vars(), Controller.ProgramFolder()),
         Controller.Inputs().RunInputs(), *this);
 }
 

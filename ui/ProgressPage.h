@@ -36,8 +36,8 @@ struct TProgressControls {
 class TProgressPage : public QObject, public IConversionView {
     Q_OBJECT
 public:
-    TProgressPage(const TProgressControls& controls, TAppController& controller,
-                  IPageHost& window, QObject* parent);
+    TProgressPage(const TProgressControls& controls, TAppController& controller, IPageHost& window,
+                  QObject* parent);
     ~TProgressPage() override;
 
     // Starts the controller's run of the input list's files, one task at a time.

@@ -84,8 +84,9 @@ class WizardSteps : public ::testing::Test {
 protected:
     void SetUp() override {
         Root = fs::temp_directory_path() /
-               ("cw-wizard-steps-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               ("cw-wizard-steps-" +
+                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(Root);
         fs::create_directories(Root);
         std::ofstream(Root / "file") << "not a folder";
@@ -116,15 +117,16 @@ TEST_F(WizardSteps, NextLeadsOnTellsOrWaitsByWhatThePageHolds) {
         {"mode: convert", wpMode, true, wpStep1, false, 0, true, 0, nullptr, "show TabSheetStep1",
          false},
         {"mode: no choice", wpMode, true, WizardPageCount, false, 0, true, 0, nullptr, "", false},
-        {"list being probed", wpStep1, false, WizardPageCount, true, 1, true, 0, nullptr, "", false},
+        {"list being probed", wpStep1, false, WizardPageCount, true, 1, true, 0, nullptr, "",
+         false},
         {"empty list", wpStep1, false, WizardPageCount, false, 0, true, 0, nullptr,
          "tell " + NoFiles, false},
         {"listed files", wpStep1, false, WizardPageCount, false, 2, true, 0, nullptr,
          "show TabSheetStep2 | prepare output", false},
         {"no media libraries", wpStep2, false, WizardPageCount, false, 1, false, 0, "out",
          "no libraries", false},
-        {"missing folder with parents", wpStep2, false, WizardPageCount, false, 1, true, 0,
-         "a/b/c", "show TabSheetStep3 | begin conversion", true},
+        {"missing folder with parents", wpStep2, false, WizardPageCount, false, 1, true, 0, "a/b/c",
+         "show TabSheetStep3 | begin conversion", true},
         {"folder below a file", wpStep2, false, WizardPageCount, false, 1, true, 0, "file/out",
          "tell " + NoFolder, false},
         {"empty folder box", wpStep2, false, WizardPageCount, false, 1, true, 0, nullptr,
@@ -139,10 +141,9 @@ TEST_F(WizardSteps, NextLeadsOnTellsOrWaitsByWhatThePageHolds) {
          false},
         {"links, new folder", wpStep5, true, WizardPageCount, false, 0, true, 2, "dl/x",
          "show TabSheetStep6 | begin download", true},
-        {"links, folder below a file", wpStep5, true, WizardPageCount, false, 0, true, 1,
-         "file/dl", "tell " + NoFolder, false},
-        {"running download", wpStep6, true, WizardPageCount, false, 0, true, 1, nullptr, "",
-         false},
+        {"links, folder below a file", wpStep5, true, WizardPageCount, false, 0, true, 1, "file/dl",
+         "tell " + NoFolder, false},
+        {"running download", wpStep6, true, WizardPageCount, false, 0, true, 1, nullptr, "", false},
         {"download summary", wpStep7, true, WizardPageCount, false, 0, true, 0, nullptr,
          "clear links | show TabSheetMode", false},
     };
@@ -247,8 +248,7 @@ TEST(ConversionSession, AStartWithoutAnEncoderEndsAtOnceAndTheEndActionsAreStore
     vars.SucceededFiles = 3;
     vars.ErrorList = {"File (0): an old error"};
     TConversionSession session(vars);
-    session.Start(nullptr, WindowConversionSettings(vars, "/program/"), {TRunInput{"a.avi"}},
-                  view);
+    session.Start(nullptr, WindowConversionSettings(vars, "/program/"), {TRunInput{"a.avi"}}, view);
     ASSERT_EQ(view.Lines.size(), 1u);
     EXPECT_EQ(view.Lines[0], "Cannot do convert, error: the media libraries are not loaded");
     EXPECT_EQ(view.Ends, 1);
