@@ -110,6 +110,7 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
     bool useSubtitle = format->subtitle_codec != AV_CODEC_ID_NONE ||
                        !Job.SubtitleCodecName.empty() || Job.SubtitleStreamCopy;
     const bool wantsAudio = useAudio && !Job.AudioStreamCopy;
+    const bool wantsVideo = useVideo && !Job.VideoStreamCopy;
     if (!Job.InputFiles.Inputs.empty()) {
         bool hasVideo = false, hasAudio = false, hasSubtitle = false;
         for (const auto& input : Job.InputFiles.Inputs) {
@@ -145,8 +146,13 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
     useVideo = useVideo && !Job.VideoDisable;
     useAudio = useAudio && !Job.AudioDisable;
     useSubtitle = useSubtitle && !Job.SubtitleDisable;
+    // A muxer that demands both kinds gets the one no input has made of silence or of black
+    // pictures.
+    const bool fillVideo =
+        !useVideo && wantsVideo && !Job.VideoDisable && useAudio && NeedsBothKinds(format);
     const bool fillAudio =
         !useAudio && wantsAudio && !Job.AudioDisable && useVideo && NeedsBothKinds(format);
+    useVideo = useVideo || fillVideo;
     useAudio = useAudio || fillAudio;
 
     auto output = std::make_unique<TOutputFile>();
@@ -193,6 +199,14 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
                 ost->Filler = true;
         Job.LogV(llInfo, FormatText("No input has sound: %s gets a silent audio track (its format "
                                     "needs one)",
+                                    fileName.c_str()));
+    }
+    if (fillVideo) {
+        for (auto& ost : Outputs[outputIndex]->Streams)
+            if (ost->Type() == AVMEDIA_TYPE_VIDEO)
+                ost->Filler = true;
+        Job.LogV(llInfo, FormatText("No input has pictures: %s gets a black video track (its "
+                                    "format needs one)",
                                     fileName.c_str()));
     }
 

@@ -249,6 +249,14 @@ void TVideoPath::FitPictureSize(AVFormatContext* context, const AVCodec* codec,
 
 void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCodecContext* dec) {
     AVCodecContext* enc = ost.Encoder.get();
+    // A track of black pictures the muxer demands has no source: the encoder's own size
+    // and format are all it needs.
+    if (!dec && ost.Filler) {
+        if (enc->width <= 0 || enc->height <= 0)
+            Job.Fail("No input has pictures, and the preset gives no picture size for the "
+                     "black pictures its format needs");
+        return;
+    }
     if (!dec)
         Job.Fail("No input stream gives pictures for the video output stream");
     if (dec->pix_fmt == AV_PIX_FMT_NONE)

@@ -184,6 +184,8 @@ TEST_F(ConvertCommandTest, InputsWithoutSoundOrPicturesAreFilledToTheirLength) {
     const std::vector<TCase> cases{
         // The handheld's muxer wants sound: a silent track is added.
         {"psp", "device", "PSP", "1", {silent}, "silent.mp4", 2},
+        // ... and pictures: a sound file gets black pictures at the preset's size.
+        {"psp", "device", "PSP", "0", {tone}, "tone.mp4", 1},
         // Pictures, sound only, pictures: black pictures for the sound's second.
         {"join", "video", "MP4", "3", {clip, tone, clip}, "Output_Merge.mp4", 5},
         // A silent video first: silence for its stretch.
