@@ -174,9 +174,7 @@ public:
     TRunSummary Summary;
 
 private:
-    const TProgressListModel& Rows() const {
-        return const_cast<TConversionSession&>(Session).Rows();
-    }
+    const TProgressListModel& Rows() const { return Session.Rows(); }
     // The ends not printed yet, each with the error line the run filed for its task.
     void PrintEnded() {
         for (int index : Ended) {

@@ -64,6 +64,7 @@ public:
 
     // The progress list's rows; they live as long as the session.
     TProgressListModel& Rows() { return *ProgressRows; }
+    const TProgressListModel& Rows() const { return *ProgressRows; }
 
     // Starts a run of the inputs; its reports go to view until the run is released. The state
     // record's counts, error lines and start time begin anew. Without an encoder, or when the
