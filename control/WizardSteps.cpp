@@ -57,6 +57,7 @@ void TAppController::Next(IWizardView& view) {
             break;
         view.ReadOutputPage();
         if (MakeFolder(State.OutputFileDir)) {
+            view.CatchUp();
             view.ShowPage(rule.Target);
             view.BeginConversion();
         } else {

@@ -37,8 +37,10 @@ public:
     // The link list of the download page.
     virtual int LinkCount() const = 0;
     virtual void ClearLinks() = 0;
-    // The progress page is shown: it takes the stored end actions, the window catches up on
-    // its painting and the run is started by a posted message.
+    // The window handles what is pending (its painting) before the progress page comes.
+    virtual void CatchUp() = 0;
+    // The progress page is shown: it takes the stored end actions and the run is started by a
+    // posted message.
     virtual void BeginConversion() = 0;
     // The queue is built from the link list and started.
     virtual void BeginDownload() = 0;

@@ -7,22 +7,22 @@
 #include "app/Settings.h"
 #include "app/Utils.h"
 #include "base/MainThread.h"
+#include "control/WindowMessages.h"
+#include "convert/InputListModel.h"
+#include "convert/ProgressListModel.h"
+#include "download/QueueModel.h"
 #include "engine/FFEncoder.h"
 #include "engine/FFLogger.h"
 #include "script/Script.h"
 #include "ui/DownloadPages.h"
 #include "ui/FormLog.h"
 #include "ui/InputListPage.h"
-#include "convert/InputListModel.h"
-#include "convert/ProgressListModel.h"
-#include "download/QueueModel.h"
-#include "ui/OutputPage.h"
-#include "ui/ProgressPage.h"
 #include "ui/MediaLibraries.h"
+#include "ui/OutputPage.h"
 #include "ui/Placement.h"
+#include "ui/ProgressPage.h"
 #include "ui/SkinLayout.h"
 #include "ui/Widgets.h"
-#include "control/WindowMessages.h"
 
 #include <QAction>
 #include <QBitmap>
@@ -652,6 +652,5 @@ bool TFormMain::Ask(const std::string& question) {
 void TFormMain::Inform(const std::string& text) {
     ShowCustomMessage(text, AppTitle, mtInformation, {mbOK});
 }
-
 
 } // namespace cw

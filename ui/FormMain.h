@@ -115,6 +115,7 @@ public:
     void StopProbing() override;
     int LinkCount() const override;
     void ClearLinks() override;
+    void CatchUp() override;
     void BeginConversion() override;
     void BeginDownload() override;
     void AbortDownload() override;

@@ -109,10 +109,12 @@ void TFormMain::ClearLinks() {
     ListViewInputURL->clear();
 }
 
+void TFormMain::CatchUp() {
+    QCoreApplication::processEvents();
+}
+
 void TFormMain::BeginConversion() {
     Progress->ShowRunOptions();
-    // The progress page is painted before the run's set-up holds the event loop.
-    QCoreApplication::processEvents();
     PostMessage(WM_STARTCONVERT);
 }
 

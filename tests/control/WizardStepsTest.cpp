@@ -57,6 +57,7 @@ public:
     void ReadDownloadPage() override { Vars.OutputURLDir = FolderBox; }
     int LinkCount() const override { return Links; }
     void ClearLinks() override { Calls.push_back("clear links"); }
+    void CatchUp() override { Calls.push_back("catch up"); }
     void BeginConversion() override { Calls.push_back("begin conversion"); }
     void BeginDownload() override { Calls.push_back("begin download"); }
     void AbortDownload() override { Calls.push_back("abort download"); }
@@ -126,7 +127,7 @@ TEST_F(WizardSteps, NextLeadsOnTellsOrWaitsByWhatThePageHolds) {
         {"no media libraries", wpStep2, false, WizardPageCount, false, 1, false, 0, "out",
          "no libraries", false},
         {"missing folder with parents", wpStep2, false, WizardPageCount, false, 1, true, 0, "a/b/c",
-         "show TabSheetStep3 | begin conversion", true},
+         "catch up | show TabSheetStep3 | begin conversion", true},
         {"folder below a file", wpStep2, false, WizardPageCount, false, 1, true, 0, "file/out",
          "tell " + NoFolder, false},
         {"empty folder box", wpStep2, false, WizardPageCount, false, 1, true, 0, nullptr,
