@@ -22,6 +22,8 @@ constexpr TFormatInfo VideoFormats[] = {
     {ocVideo, 6, "WMV",  "WMV",  ".wmv", 16, &G::OutputWMVPreset},
     {ocVideo, 7, "MOV",  "MOV",  ".mov", 7,  &G::OutputMOVPreset},
     {ocVideo, 8, "3GP",  "3GP",  ".3gp", 2,  &G::Output3GPPreset},
+    {ocVideo, 9,  "MKV",  "MKV",  ".mkv",  1,  &G::OutputMKVPreset},
+    {ocVideo, 10, "WebM", "WebM", ".webm", 0,  &G::OutputWebMPreset},
 };
 
 constexpr TFormatInfo DeviceFormats[] = {
@@ -44,6 +46,7 @@ constexpr TFormatInfo AudioFormats[] = {
     {ocAudio, 5, "M4A",  "M4A",  ".m4a",  0, &G::OutputM4APreset},
     {ocAudio, 6, "FLAC", "FLAC", ".flac", 5, &G::OutputFLACPreset},
     {ocAudio, 7, "MP2",  "MP2",  ".mp2",  0, &G::OutputMP2Preset},
+    {ocAudio, 8, "Opus", "Opus", ".opus", 2, &G::OutputOpusPreset},
 };
 
 constexpr TFormatClass Classes[] = {

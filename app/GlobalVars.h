@@ -43,6 +43,7 @@ struct TGlobalVars {
     int OutputAACPreset = 0;
     int OutputFLACPreset = 0;
     int OutputMP2Preset = 0;
+    int OutputOpusPreset = 0;
     int OutputAVIPreset = 0;
     int OutputMP4Preset = 0;
     int OutputFLVPreset = 0;
@@ -52,6 +53,8 @@ struct TGlobalVars {
     int OutputWMVPreset = 0;
     int OutputMOVPreset = 0;
     int Output3GPPreset = 0;
+    int OutputMKVPreset = 0;
+    int OutputWebMPreset = 0;
     int OutputiPodPreset = 0;
     int OutputiPhonePreset = 0;
     int OutputAppleTVPreset = 0;

@@ -22,6 +22,18 @@ constexpr TVideoExtras X264Default{nullptr, "libx264-default", nullptr};
 constexpr TVideoExtras BlockA = Options(X264DeviceOptions);
 constexpr TVideoExtras BlockB = Options(X264PspOptions);
 
+// Today's encoders take their quality as a constant rate factor (the rows give no bit rate)
+// with the speed settings people expect of them: x265 "medium", SVT-AV1 preset 8. VP9 gets
+// row multithreading (its tile columns follow the picture width, set by the engine); without
+// both it runs on one core.
+constexpr TVideoExtras HevcCrf24 = Options("crf=24\r\npreset=medium");
+constexpr TVideoExtras HevcTaggedCrf24{"hvc1", nullptr, "crf=24\r\npreset=medium"};
+// Ten bits asked for keep an HDR source's range, primaries and mastering metadata.
+constexpr TVideoExtras Hevc10BitCrf24 = Options("crf=24\r\npreset=medium\r\npix_fmt=yuv420p10le");
+constexpr TVideoExtras X264Crf20 = Options("crf=20\r\npreset=medium");
+// Every stream copied as it is: pictures and sound by the codec columns, subtitles here.
+constexpr TVideoExtras CopyAll = Options("scodec=copy");
+
 constexpr TOther PspFile{"psp"};
 constexpr TOther Aspect(const char* ratio) {
     return {nullptr, ratio};
@@ -97,6 +109,9 @@ constexpr TPresetRow MP4Presets[] = {
     {"PC - Economy Quality - (MPEG4, 700 kbps, Original Size, 25 fps)",               "mpeg4",   NoExtras,    Nil,       "25",         700000,  "libfaac", 2, 48000, 128000, {}},
     {"SanDisk Sansa View - Hight Quality - (MPEG4, 640x480; MPEG2/4 Audio, 128kbps)", "mpeg4",   NoExtras,    "640x480", "24",         1500000, "libfaac", 2, 48000, 128000, {}},
     {"SanDisk Sansa View - Normal Quality - (MPEG4, 320x240; MPEG2/4 Audio, 96kbps)", "mpeg4",   NoExtras,    "320x240", "30",         768000,  "libfaac", 2, 48000, 96000,  {}},
+    {"MP4 - Copy Streams - (no re-encoding)",                                         "copy",      CopyAll,        Nil, Nil, Nil, "copy", Nil, Nil,   Nil,    {}},
+    {"MP4 - HEVC - (H.265, CRF 24, Original; AAC, 160 kbps)",                         "libx265",   HevcTaggedCrf24, Nil, Nil, Nil, "aac",  Nil, Nil,   160000, {}},
+    {"MP4 - AV1 - (AV1, CRF 32, Original; AAC, 160 kbps)",                            "libsvtav1", Options("crf=32\r\npreset=8"), Nil, Nil, Nil, "aac", Nil, Nil, 160000, {}},
 };
 
 constexpr TPresetRow FLVPresets[] = {
@@ -180,6 +195,21 @@ constexpr TPresetRow F3GPPresets[] = {
     {"3GPP - Mobile Standard Quality - (MPEG4, 64 kbps, 176x144, 12 fps; AMR)",           "mpeg4", NoExtras, "176x144", "12", 64000,  Nil,       1, 8000,  12200, {}},
     {"3GPP - Mobile Balanced Quality - (H.263, 140 kbps, 128x96, 10 fps; AMR)",           "h263",  NoExtras, "128x96",  "10", 140000, Nil,       1, 8000,  10200, {}},
     {"3GPP - Mobile Smallest Size with Audio - (MPEG4, 44 kbps, 128x96, 10 fps; AMR)",    "mpeg4", NoExtras, "128x96",  "10", 44000,  Nil,       1, 8000,  6700,  {}},
+};
+
+constexpr TPresetRow MKVPresets[] = {
+    {"MKV - Copy Streams - (no re-encoding; every stream, chapters and tags kept)",             "copy",      CopyAll,        Nil, Nil, Nil, "copy",    Nil, Nil,   Nil,    {}},
+    {"MKV - High Quality - (H.264, CRF 20, Original; AAC, 192 kbps)",                           "libx264",   X264Crf20,      Nil, Nil, Nil, "aac",     Nil, Nil,   192000, {}},
+    {"MKV - HEVC High Quality - (H.265, CRF 24, Original; Opus, 160 kbps)",                     "libx265",   HevcCrf24,      Nil, Nil, Nil, "libopus", Nil, 48000, 160000, {}},
+    {"MKV - HEVC 10-bit HDR - (H.265 Main 10, CRF 24, Original, HDR kept; Opus, 192 kbps)",     "libx265",   Hevc10BitCrf24, Nil, Nil, Nil, "libopus", Nil, 48000, 192000, {}},
+    {"MKV - AV1 - (AV1, CRF 32, Original; Opus, 128 kbps)",                                     "libsvtav1", Options("crf=32\r\npreset=8"), Nil, Nil, Nil, "libopus", Nil, 48000, 128000, {}},
+};
+
+constexpr TPresetRow WebMPresets[] = {
+    {"WebM - VP9 High Quality - (VP9, CRF 31, Original; Opus, 160 kbps)", "libvpx-vp9", Options("crf=31\r\nrow-mt=1"), Nil,       Nil, Nil, "libopus", Nil, 48000, 160000, {}},
+    {"WebM - VP9 720p - (VP9, CRF 33, 1280x720; Opus, 128 kbps)",         "libvpx-vp9", Options("crf=33\r\nrow-mt=1"), "1280x720", Nil, Nil, "libopus", Nil, 48000, 128000, {}},
+    {"WebM - AV1 High Quality - (AV1, CRF 30, Original; Opus, 160 kbps)", "libsvtav1",  Options("crf=30\r\npreset=8"), Nil,       Nil, Nil, "libopus", Nil, 48000, 160000, {}},
+    {"WebM - AV1 Small - (AV1, CRF 38, 854x480; Opus, 96 kbps)",          "libsvtav1",  Options("crf=38\r\npreset=8"), "854x480",  Nil, Nil, "libopus", Nil, 48000, 96000,  {}},
 };
 
 constexpr TPresetRow iPodPresets[] = {
@@ -300,6 +330,14 @@ constexpr TPresetRow MP2Presets[] = {
     {"FM Quality - MPEG layer-2: 22050 Hz, Stereo, 128 kbps", Nil, NoExtras, Nil, Nil, Nil, Nil, 2, 22050, 128000, {}},
 };
 
+constexpr TPresetRow OpusPresets[] = {
+    {"Opus - Best Quality - (192 kbps, 48000 Hz, Stereo)",   Nil, NoExtras, Nil, Nil, Nil, "libopus", 2, 48000, 192000, {}},
+    {"Opus - High Quality - (160 kbps, 48000 Hz, Stereo)",   Nil, NoExtras, Nil, Nil, Nil, "libopus", 2, 48000, 160000, {}},
+    {"Opus - Normal Quality - (128 kbps, 48000 Hz, Stereo)", Nil, NoExtras, Nil, Nil, Nil, "libopus", 2, 48000, 128000, {}},
+    {"Opus - Low Quality - (96 kbps, 48000 Hz, Stereo)",     Nil, NoExtras, Nil, Nil, Nil, "libopus", 2, 48000, 96000,  {}},
+    {"Opus - Speech - (48 kbps, 48000 Hz, Mono)",            Nil, NoExtras, Nil, Nil, Nil, "libopus", 1, 48000, 48000,  {}},
+};
+
 constexpr TFormatValues NoValues{};
 constexpr TFormatValues DeviceValues{"libx264", "libfaac", Nil, X264DeviceOptions};
 
@@ -314,6 +352,7 @@ constexpr TFormatPresets VideoPresets[] = {
     {NoValues, AVIPresets},  {NoValues, MP4Presets}, {NoValues, FLVPresets},
     {NoValues, SWFPresets},  {NoValues, MPEGPresets}, {NoValues, RMPresets},
     {NoValues, WMVPresets},  {NoValues, MOVPresets}, {NoValues, F3GPPresets},
+    {NoValues, MKVPresets},  {NoValues, WebMPresets},
 };
 
 constexpr TFormatPresets DevicePresets[] = {
@@ -336,6 +375,7 @@ constexpr TFormatPresets AudioPresets[] = {
     {NoValues,                       M4APresets},
     {{Nil, "flac", Nil, Nil},        FLACPresets},
     {NoValues,                       MP2Presets},
+    {NoValues,                       OpusPresets},
 };
 // clang-format on
 

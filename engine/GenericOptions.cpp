@@ -170,8 +170,10 @@ void TGenericOptions::Apply(void* target, void* optionTemplate, const AVCodec* c
             privateContext = format->priv_data;
     }
 
-    // The older generation's encoder defaults, where the job set nothing of its own.
-    if (codec && (mask & AV_OPT_FLAG_ENCODING_PARAM) && ff::av_codec_is_encoder(codec)) {
+    // The older generation's encoder defaults, where the job set nothing of its own. A job
+    // that names the encoder's own speed preset ("preset=medium") takes that preset's settings.
+    if (codec && (mask & AV_OPT_FLAG_ENCODING_PARAM) && ff::av_codec_is_encoder(codec) &&
+        !IsRecorded("preset")) {
         for (const TLegacyEncoderDefault& row : LegacyEncoderDefaults()) {
             if (std::strcmp(row.Encoder, codec->name) != 0 || IsRecorded(row.Option) ||
                 (row.Alias && IsRecorded(row.Alias)))

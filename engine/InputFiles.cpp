@@ -254,6 +254,7 @@ void TInputFiles::OpenInputStreams(TInputFile& input) {
             else
                 Job.FrameAspectRatio = 4.0f / 3.0f;
             Job.FramePixFmt = static_cast<AVPixelFormat>(par->format);
+            Job.FramePixFmtAsked = false;
             if (dec->lowres > 0) {
                 Job.FrameWidth >>= dec->lowres;
                 Job.FrameHeight >>= dec->lowres;

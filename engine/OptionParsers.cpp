@@ -91,6 +91,13 @@ std::string LowerText(std::string_view text) {
     return result;
 }
 
+std::string UpperText(std::string_view text) {
+    std::string result(text);
+    for (char& c : result)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return result;
+}
+
 int32_t OptionInt(const std::string& value) {
     int64_t result = 0;
     if (!ParseDecimal(value, result) || result < std::numeric_limits<int32_t>::min() ||

@@ -16,6 +16,7 @@ namespace cw {
 // Leading and trailing characters up to and including the blank are removed.
 std::string TrimText(std::string_view text);
 std::string LowerText(std::string_view text);
+std::string UpperText(std::string_view text);
 
 // A boolean option is true for any value but the exact text "0".
 inline bool OptionBool(const std::string& value) {

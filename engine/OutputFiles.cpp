@@ -183,8 +183,15 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
          },
          "new_subtitle_stream fail: %s"},
     };
+    // Every stream copied: the copy of the whole file, stream by stream in the input's order
+    // (one input, no maps, nothing joined).
+    const bool copyAll = Job.VideoStreamCopy && Job.AudioStreamCopy && Job.SubtitleStreamCopy &&
+                         Job.StreamMaps.empty() && Job.InputFiles.Inputs.size() == 1 && !join &&
+                         !Job.VideoDisable && !Job.AudioDisable && !Job.SubtitleDisable;
+    if (copyAll && !Job.Copy.NewCopiedStreams(context, outputIndex))
+        return unregister();
     for (const auto& kind : kinds) {
-        if (!kind.Use)
+        if (!kind.Use || copyAll)
             continue;
         try {
             kind.Create(Job, context, outputIndex);
@@ -212,8 +219,9 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
 
     // An audio file keeps the cover of its (first) input where its container stores one, as
     // it keeps its tags. Joined outputs take none: the cover would belong to one input only.
-    if (!useVideo && !Job.VideoStreamCopy && !(join && Job.InputFiles.Inputs.size() > 1) &&
-        CarriesCoverArt(format) && !Job.InputFiles.Inputs.empty()) {
+    if (!copyAll && !useVideo && !Job.VideoStreamCopy &&
+        !(join && Job.InputFiles.Inputs.size() > 1) && CarriesCoverArt(format) &&
+        !Job.InputFiles.Inputs.empty()) {
         const int cover = FirstCoverPicture(Job.InputFiles.Inputs[0]->Context.get());
         if (cover >= 0 &&
             Job.InputFiles.Inputs[0]->Context->streams[cover]->discard != AVDISCARD_ALL) {
@@ -467,7 +475,8 @@ void TOutputFiles::MapStreams() {
                     ost.FileIndex, ost.Index, MediaTypeName(type).c_str()));
             }
         } else {
-            source = pickSource(ost, Job.JoinMode ? 0 : -1);
+            source = ost.CopyOf >= 0 ? findStream(0, ost.CopyOf)
+                                     : pickSource(ost, Job.JoinMode ? 0 : -1);
             // A join's first input may lack the kind (later ones have it), and a stream the
             // muxer demands is made of silence: neither has a source here.
             if (!source && !Job.JoinMode && !ost.Filler) {

@@ -3,9 +3,13 @@
 #include "engine/Transcoder.h"
 
 #include "engine/FFUtils.h"
+#include "engine/OptionParsers.h"
+#include "engine/StreamFacts.h"
 #include "engine/Text.h"
 
+#include <algorithm>
 #include <climits>
+#include <string_view>
 
 namespace cw {
 
@@ -15,6 +19,78 @@ void TStreamCopy::NewCoverStream(AVFormatContext* context, int outputIndex) {
         Job.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_VIDEO, nullptr);
     ost.StreamCopy = true;
     ost.Cover = true;
+}
+
+namespace {
+
+// The container's name as the format list shows it.
+std::string ContainerLabel(const AVOutputFormat* format) {
+    static const std::pair<const char*, const char*> Labels[] = {
+        {"mp4", "MP4"}, {"mov", "MOV"}, {"matroska", "MKV"}, {"webm", "WebM"}, {"ipod", "M4A"},
+    };
+    for (const auto& [muxer, label] : Labels)
+        if (std::string_view(format->name) == muxer)
+            return label;
+    return UpperText(format->name);
+}
+
+bool IsMatroska(const AVOutputFormat* format) {
+    return std::string_view(format->name) == "matroska" || std::string_view(format->name) == "webm";
+}
+
+// What the stream holds, for a worded message: "PCM sound", "VP8 video", "ASS subtitles".
+std::string StreamLabel(const AVCodecParameters* par) {
+    const bool pcm =
+        par->codec_id >= AV_CODEC_ID_PCM_S16LE && par->codec_id < AV_CODEC_ID_ADPCM_IMA_QT;
+    const std::string codec = pcm ? "PCM" : UpperText(ff::avcodec_get_name(par->codec_id));
+    switch (par->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+        return codec + " sound";
+    case AVMEDIA_TYPE_SUBTITLE:
+        return codec + " subtitles";
+    default:
+        return codec + " video";
+    }
+}
+
+// The muxer's own answer; a muxer that gives none is left to refuse the stream itself.
+bool MuxerCarries(const AVOutputFormat* format, AVCodecID codec) {
+    return ff::avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) != 0;
+}
+
+} // namespace
+
+bool TStreamCopy::NewCopiedStreams(AVFormatContext* context, int outputIndex) {
+    const AVFormatContext* ic = Job.InputFiles.Inputs[0]->Context.get();
+    const AVOutputFormat* format = context->oformat;
+    for (unsigned i = 0; i < ic->nb_streams; ++i) {
+        const AVStream* in = ic->streams[i];
+        const AVMediaType type = in->codecpar->codec_type;
+        if (in->discard == AVDISCARD_ALL ||
+            (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO &&
+             type != AVMEDIA_TYPE_SUBTITLE))
+            continue;
+        const bool cover = type == AVMEDIA_TYPE_VIDEO && IsCoverPicture(in);
+        // Matroska keeps a cover as an attached file (see SetUpStreamCopy).
+        if (!(cover && IsMatroska(format)) && !MuxerCarries(format, in->codecpar->codec_id)) {
+            const std::string what = StreamLabel(in->codecpar);
+            if (type == AVMEDIA_TYPE_SUBTITLE || cover) {
+                Job.LogV(llInfo, FormatText("%s cannot carry this file's %s: stream #0.%u left out",
+                                            ContainerLabel(format).c_str(), what.c_str(), i));
+                continue;
+            }
+            Job.OpenError = FormatText("%s cannot carry this file's %s",
+                                       ContainerLabel(format).c_str(), what.c_str());
+            if (std::string_view(format->name) != "matroska")
+                Job.OpenError += ": choose MKV - Copy Streams";
+            return false;
+        }
+        TOutputStream& ost = Job.OutputFiles.AddOutputStream(context, outputIndex, type, nullptr);
+        ost.StreamCopy = true;
+        ost.Cover = cover;
+        ost.CopyOf = static_cast<int>(i);
+    }
+    return true;
 }
 
 void TStreamCopy::SetUpStreamCopy(TOutputStream& ost) {
@@ -88,6 +164,34 @@ void TStreamCopy::SetUpStreamCopy(TOutputStream& ost) {
     } else if (type == AVMEDIA_TYPE_VIDEO) {
         out->sample_aspect_ratio = in->sample_aspect_ratio;
     }
+    // What the stream says beside its packets: the display matrix (the pictures are not
+    // turned, so the turn must travel with them), HDR mastering and light levels, and the
+    // like. The Matroska muxer has no place for the display matrix.
+    for (int i = 0; i < in->nb_side_data; ++i) {
+        const AVPacketSideData& side = in->side_data[i];
+        if (uint8_t* data = ff::av_stream_new_side_data(out, side.type, side.size))
+            std::copy_n(side.data, side.size, data);
+    }
+    // Matroska keeps a cover as an attached file, which readers show as the cover again.
+    if (ost.Cover && IsMatroska(format) && in->attached_pic.size > 0) {
+        AVCodecParameters* par = out->codecpar;
+        const bool png = inPar->codec_id == AV_CODEC_ID_PNG;
+        ff::av_freep(&par->extradata);
+        par->extradata = static_cast<uint8_t*>(
+            ff::av_mallocz(size_t(in->attached_pic.size) + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!par->extradata)
+            Job.Fail("av_mallocz fail");
+        std::copy_n(in->attached_pic.data, in->attached_pic.size, par->extradata);
+        par->extradata_size = in->attached_pic.size;
+        par->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+        ff::av_dict_set(&out->metadata, "filename", png ? "cover.png" : "cover.jpg", 0);
+        ff::av_dict_set(&out->metadata, "mimetype", png ? "image/png" : "image/jpeg", 0);
+    }
+    if (type == AVMEDIA_TYPE_VIDEO && !ost.Cover && IsMatroska(format) && DisplayTurn(in) != ptNone)
+        Job.LogV(llInfo, FormatText("%s cannot store the turn of stream #%d.%d: its pictures are "
+                                    "copied as they are stored, the turn is lost",
+                                    ContainerLabel(format).c_str(), ost.Source->FileIndex,
+                                    ost.Source->StreamIndex));
     ost.NeedsEncoding = false;
 }
 
@@ -116,6 +220,8 @@ void TStreamCopy::InitBitstreamFilters(TOutputStream& ost) {
 }
 
 void TStreamCopy::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* packet) {
+    if (ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT)
+        return; // written with the header
     if (ost.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY) && !Job.CopyInitialNonKeyframes)
         return;
     AVPacket* out = Job.EncodedPacket.get();

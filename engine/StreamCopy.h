@@ -19,6 +19,11 @@ public:
 
     // A copied cover picture for an audio output (see OpenOutput).
     void NewCoverStream(AVFormatContext* context, int outputIndex);
+    // The copy of a whole file: one copied stream for every picture, sound and subtitle
+    // stream of the only input, in its order. False with OpenError worded when the muxer
+    // cannot carry one of its pictures or sounds; subtitles and covers it cannot carry are
+    // left out.
+    bool NewCopiedStreams(AVFormatContext* context, int outputIndex);
 
     // -- a run ------------------------------------------------------------------------
     void SetUpStreamCopy(TOutputStream& ost);

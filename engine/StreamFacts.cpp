@@ -7,6 +7,7 @@
 #include <cstring>
 
 extern "C" {
+#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -132,6 +133,27 @@ TPictureTurn DisplayTurn(const AVStream* stream) {
         }
     }
     return ptNone;
+}
+
+double SignalPeak(const AVStream* stream) {
+    double mastering = 0;
+    for (int i = 0; stream && i < stream->nb_side_data; ++i) {
+        const AVPacketSideData& side = stream->side_data[i];
+        if (side.type == AV_PKT_DATA_CONTENT_LIGHT_LEVEL &&
+            side.size >= sizeof(AVContentLightMetadata)) {
+            AVContentLightMetadata light;
+            std::memcpy(&light, side.data, sizeof light);
+            if (light.MaxCLL > 0)
+                return light.MaxCLL / 100.0;
+        } else if (side.type == AV_PKT_DATA_MASTERING_DISPLAY_METADATA &&
+                   side.size >= sizeof(AVMasteringDisplayMetadata)) {
+            AVMasteringDisplayMetadata display;
+            std::memcpy(&display, side.data, sizeof display);
+            if (display.has_luminance && display.max_luminance.den > 0)
+                mastering = av_q2d(display.max_luminance) / 100.0;
+        }
+    }
+    return mastering;
 }
 
 bool TurnSwapsSides(TPictureTurn turn) {

@@ -43,6 +43,10 @@ const char* TurnFilters(TPictureTurn turn);
 // The bitmap turned upright.
 TBitmap TurnBitmap(const TBitmap& bitmap, TPictureTurn turn);
 
+// The brightest light of an HDR stream as a multiple of 100 cd/m2 (the standard range's
+// white), from its content light level or else its mastering display; 0 when it says neither.
+double SignalPeak(const AVStream* stream);
+
 // Width and height brought to what the encoder accepts for the pixel format: multiples of
 // the chroma subsampling (even sizes for 4:2:0) and of the codec's own block size where its
 // encoder refuses anything else. Sizes are rounded to the nearest accepted value, never

@@ -497,6 +497,7 @@ void TTranscoderOptions::SetPixelFormat(const std::string& value) {
     if (format == AV_PIX_FMT_NONE)
         throw FFmpegException(FormatText("Unknown pixel format requested: %s", value.c_str()));
     FramePixFmt = format;
+    FramePixFmtAsked = true;
 }
 
 void TTranscoderOptions::SetSampleFormat(const std::string& value) {
@@ -589,6 +590,7 @@ void TTranscoderOptions::ConsumeVideoStreamOptions() {
     ForcedKeyFrames.clear();
     VideoStreamCopy = false;
     FramePixFmt = AV_PIX_FMT_NONE;
+    FramePixFmtAsked = false;
 }
 
 void TTranscoderOptions::ConsumeAudioStreamOptions() {

@@ -96,6 +96,7 @@ struct TTranscoderOptionValues {
     int FrameHeight = 0;
     float FrameAspectRatio = 0;                  // "aspect"; 0 = not set
     AVPixelFormat FramePixFmt = AV_PIX_FMT_NONE; // "pix_fmt"
+    bool FramePixFmtAsked = false; // "pix_fmt" was given, not taken over from the input
     bool IntraOnly = false;                      // "intra"
     bool VideoDisable = false;                   // "vn"
     int VideoDiscard = 0;                        // "vdt"

@@ -61,6 +61,8 @@ struct TOutputStream {
     const AVCodec* EncoderChoice = nullptr; // picked by name when the stream was created
     bool StreamCopy = false;
     bool Cover = false; // a copied cover picture: fed by the input's cover, not its video
+    // A stream of a whole-file copy: fed by this stream of the (only) input; -1 otherwise.
+    int CopyOf = -1;
     std::vector<TBitstreamFilterEntry> FilterEntries; // "vbsf", "absf", "sbsf"
 
     // Run state.

@@ -11,6 +11,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+extern "C" {
+#include <libavutil/mastering_display_metadata.h>
+}
 
 namespace cw {
 
@@ -20,6 +25,40 @@ namespace {
 // the packet's own header, and pictures larger than this area are made smaller first.
 constexpr int RmMaxPacketBytes = 60000;
 constexpr int64_t RmMaxPictureArea = 1280 * 720;
+
+// x265's HDR10 settings from a stream's mastering display and light levels: primaries and
+// white point in 1/50000, luminance in 1/10000 cd/m2; empty when the stream has neither.
+std::string X265HdrParams(const AVStream* stream) {
+    std::string params;
+    for (int i = 0; i < stream->nb_side_data; ++i) {
+        const AVPacketSideData& side = stream->side_data[i];
+        if (side.type == AV_PKT_DATA_MASTERING_DISPLAY_METADATA &&
+            side.size >= sizeof(AVMasteringDisplayMetadata)) {
+            AVMasteringDisplayMetadata m;
+            std::memcpy(&m, side.data, sizeof m);
+            if (!m.has_primaries || !m.has_luminance)
+                continue;
+            auto at = [](AVRational q, double scale) {
+                return static_cast<int>(std::lround(av_q2d(q) * scale));
+            };
+            params += FormatText(
+                "%smaster-display=G(%d,%d)B(%d,%d)R(%d,%d)WP(%d,%d)L(%d,%d)",
+                params.empty() ? "" : ":", at(m.display_primaries[1][0], 50000),
+                at(m.display_primaries[1][1], 50000), at(m.display_primaries[2][0], 50000),
+                at(m.display_primaries[2][1], 50000), at(m.display_primaries[0][0], 50000),
+                at(m.display_primaries[0][1], 50000), at(m.white_point[0], 50000),
+                at(m.white_point[1], 50000), at(m.max_luminance, 10000),
+                at(m.min_luminance, 10000));
+        } else if (side.type == AV_PKT_DATA_CONTENT_LIGHT_LEVEL &&
+                   side.size >= sizeof(AVContentLightMetadata)) {
+            AVContentLightMetadata light;
+            std::memcpy(&light, side.data, sizeof light);
+            params += FormatText("%smax-cll=%u,%u", params.empty() ? "" : ":", light.MaxCLL,
+                                 light.MaxFALL);
+        }
+    }
+    return params.empty() ? params : "hdr10=1:" + params;
+}
 
 // Pixel formats an MJPEG or lossless-JPEG encoder is offered instead of its own list: the
 // full-range formats, plus the limited-range ones when the job allows unofficial streams.
@@ -160,6 +199,7 @@ void TVideoPath::NewVideoStream(AVFormatContext* context, int outputIndex) {
         enc->time_base = AVRational{rate.den, rate.num};
         enc->framerate = rate;
         enc->pix_fmt = CheckPixelFormat(codec, enc, Job.FramePixFmt);
+        ost.Video.PixelFormatAsked = Job.FramePixFmtAsked;
         enc->width = Job.FrameWidth;
         enc->height = Job.FrameHeight;
         FitPictureSize(context, codec, enc);
@@ -268,13 +308,16 @@ void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCo
     bool turned = DisplayTurn(source->Stream) != ptNone;
     for (const TInputStream* joined : ost.JoinSources)
         turned = turned || (joined && DisplayTurn(joined->Stream) != ptNone);
-    const bool filtered = !Job.VideoFilters.empty() || Job.DoDeinterlace || turned;
+    SetUpDynamicRange(ost, *source, dec);
+    const bool filtered =
+        !Job.VideoFilters.empty() || Job.DoDeinterlace || turned || video.ToneMapped;
     if (filtered) {
         BuildVideoFilters(*source, ost);
         for (TInputStream* joined : ost.JoinSources)
             if (joined && joined != source && joined->Decoder)
                 BuildVideoFilters(*joined, ost);
     }
+    SetTileColumns(ost);
     video.Resample = !filtered && (dec->width != enc->width || dec->height != enc->height ||
                                    dec->pix_fmt != enc->pix_fmt);
     if (video.Resample) {
@@ -289,6 +332,75 @@ void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCo
         video.SourceFormat = dec->pix_fmt;
         enc->bits_per_raw_sample = 0;
     }
+}
+
+void TVideoPath::SetTileColumns(TOutputStream& ost) {
+    // VP9 codes tile columns of at least 256 pixels side by side on separate threads: as many
+    // as the picture's width holds (the log2 of their count, at most 6), unless the options
+    // gave a number.
+    AVCodecContext* enc = ost.Encoder.get();
+    const AVCodec* codec = ost.EncoderChoice;
+    if (!codec || std::string_view(codec->name) != "libvpx-vp9" || !enc->priv_data)
+        return;
+    int64_t columns = 0;
+    if (ff::av_opt_get_int(enc->priv_data, "tile-columns", 0, &columns) < 0 || columns >= 0)
+        return;
+    int log2 = 0;
+    while (log2 < 6 && (256 << (log2 + 1)) <= enc->width)
+        ++log2;
+    ff::av_opt_set_int(enc->priv_data, "tile-columns", log2, 0);
+}
+
+void TVideoPath::SetUpDynamicRange(TOutputStream& ost, const TInputStream& source,
+                                   const AVCodecContext* dec) {
+    AVCodecContext* enc = ost.Encoder.get();
+    const bool hdr =
+        dec->color_trc == AVCOL_TRC_SMPTE2084 || dec->color_trc == AVCOL_TRC_ARIB_STD_B67;
+    if (!hdr)
+        return;
+    const AVPixFmtDescriptor* format = ff::av_pix_fmt_desc_get(enc->pix_fmt);
+    const bool deep = format && format->comp[0].depth > 8;
+    if (deep && ost.Video.PixelFormatAsked) {
+        // HDR kept: the source's description and its mastering and light metadata.
+        enc->color_primaries = dec->color_primaries;
+        enc->color_trc = dec->color_trc;
+        enc->colorspace = dec->colorspace;
+        enc->color_range = dec->color_range;
+        for (int i = 0; i < source.Stream->nb_side_data; ++i) {
+            const AVPacketSideData& side = source.Stream->side_data[i];
+            if (side.type != AV_PKT_DATA_MASTERING_DISPLAY_METADATA &&
+                side.type != AV_PKT_DATA_CONTENT_LIGHT_LEVEL)
+                continue;
+            if (uint8_t* data = ff::av_stream_new_side_data(ost.Stream, side.type, side.size))
+                std::copy_n(side.data, side.size, data);
+        }
+        // x265 writes the metadata into the pictures' own headers too, for players that read
+        // no container.
+        const AVCodec* codec = ost.EncoderChoice;
+        uint8_t* given = nullptr;
+        if (codec && std::string_view(codec->name) == "libx265" && enc->priv_data &&
+            ff::av_opt_get(enc->priv_data, "x265-params", 0, &given) >= 0) {
+            const bool unset = !given || !*given;
+            ff::av_free(given);
+            const std::string params = X265HdrParams(source.Stream);
+            if (unset && !params.empty())
+                ff::av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
+        }
+        return;
+    }
+    // An 8-bit output: a deep format taken over from the source gives way to 8 bits.
+    if (deep) {
+        const AVCodec* codec =
+            ost.EncoderChoice ? ost.EncoderChoice : ff::avcodec_find_encoder(enc->codec_id);
+        enc->pix_fmt = CheckPixelFormat(codec, enc, AV_PIX_FMT_YUV420P);
+    }
+    ost.Video.ToneMapped = true;
+    enc->color_primaries = AVCOL_PRI_BT709;
+    enc->color_trc = AVCOL_TRC_BT709;
+    enc->colorspace = AVCOL_SPC_BT709;
+    enc->color_range = AVCOL_RANGE_MPEG;
+    Job.LogV(llInfo, FormatText("HDR pictures of stream #%d.%d tone-mapped to BT.709",
+                                source.FileIndex, source.StreamIndex));
 }
 
 void TVideoPath::AllocatePicture(TVideoOutState& video, const AVCodecContext* enc) {
@@ -366,6 +478,25 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
         }
         if (TurnSwapsSides(turn))
             std::swap(shownWidth, shownHeight);
+    }
+    // HDR to the standard range: linear light, the tone curve in the source's primaries,
+    // then BT.709 primaries, transfer and matrix.
+    if (ost.Video.ToneMapped) {
+        const AVColorTransferCharacteristic trc = dec->color_trc;
+        const char* primaries = dec->color_primaries == AVCOL_PRI_BT709 ? "709" : "2020";
+        const char* matrix = dec->colorspace == AVCOL_SPC_BT709 ? "709" : "2020_ncl";
+        const char* range = dec->color_range == AVCOL_RANGE_JPEG ? "full" : "limited";
+        append("zscale", "linear",
+               FormatText("tin=%s:pin=%s:min=%s:rin=%s:t=linear:npl=100",
+                          trc == AVCOL_TRC_ARIB_STD_B67 ? "arib-std-b67" : "smpte2084", primaries,
+                          matrix, range));
+        append("format", "float", "pix_fmts=gbrpf32le");
+        append("zscale", "primaries", "p=709");
+        const double peak = SignalPeak(ist.Stream);
+        append("tonemap", "tonemap",
+               peak > 0 ? FormatText("tonemap=hable:desat=0:peak=%g", peak)
+                        : std::string("tonemap=hable:desat=0"));
+        append("zscale", "standard", "t=709:m=709:r=limited");
     }
     if (enc->width > 0 && enc->height > 0 &&
         (shownWidth != enc->width || shownHeight != enc->height))

@@ -33,6 +33,11 @@ struct TVideoOutState {
     AVPixelFormat SourceFormat = AV_PIX_FMT_NONE;
     TFramePtr Black;  // the black picture of stretches without a source picture
     TFilePtr PassLog; // two-pass: the log file written in pass 1
+    // The pixel format was asked for by the options (not taken over from the input): a deep
+    // format asked for keeps an HDR source's range.
+    bool PixelFormatAsked = false;
+    // An HDR source brought to the standard range of 8-bit pictures in the filter graph.
+    bool ToneMapped = false;
 };
 
 class TVideoPath {
@@ -52,6 +57,12 @@ public:
     // encoder's size, the "vf" filters and the encoder's pixel format. Sets the encoder's
     // size from what the graph gives.
     void BuildVideoFilters(TInputStream& ist, TOutputStream& ost);
+    // HDR sources: tone mapping for an 8-bit output, or the HDR description kept for a deep
+    // one. SDR sources are left as they are.
+    // libvpx-vp9: tile columns for the picture's width unless the options set them.
+    void SetTileColumns(TOutputStream& ost);
+    void SetUpDynamicRange(TOutputStream& ost, const TInputStream& source,
+                           const AVCodecContext* dec);
     // Hands a decoded picture (null: the end) to the graph and every picture it gives to the
     // output streams.
     void FilterVideo(TInputStream& ist, AVFrame* frame);

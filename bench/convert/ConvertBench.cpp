@@ -12,6 +12,9 @@
 //                and decoding on a thread of their own) and with --serial beside it; aims: the
 //                job at most 0.75 times the tool's wall time for AVI, 0.9 times for MP4 (the
 //                H.264 encoder threads already), and a peak memory at most the tool's + 30 MB
+//   today's      the same clip to MKV 0 (copy: at most 0.2 s for the 60 s clip), MKV 2 (H.265 +
+//                Opus), WebM 0 (VP9 + Opus) and WebM 2 (AV1 + Opus), each at most 1.0 times
+//                the tool's time with the same encoder settings
 //   ten files    ten 20 s clips of the same kind to AVI preset 3 with --jobs 2, against ten
 //                runs of the tool one after the other; aim: at least 1.7 times faster
 // The figures are medians over the runs (the aims are judged on them; the ratio of the best
@@ -41,6 +44,51 @@ double SingleFileAim(const TPresetCase& c) {
     return std::string(c.Format) == "MP4" ? 0.9 : 0.75;
 }
 constexpr double PeakAimMiB = 30e6 / (1024.0 * 1024.0); // over the tool's peak, at most
+
+// Today's outputs beside the tool with the same encoder settings: an aim as a ratio of the
+// tool's time, or (a copy) as seconds for the 60 s clip.
+struct TTodayCase {
+    TPresetCase Case;
+    double MaxRatio = 0;
+    double MaxSeconds = 0;
+};
+
+const std::vector<TTodayCase>& TodaysPresets() {
+    // The clip is 640 pixels wide: VP9 codes two tile columns (log2 1).
+    static const std::vector<TTodayCase> cases = {
+        {{"copy every stream, MKV", "video", "MKV", "0", ".mkv", {"-map", "0", "-c", "copy"}},
+         0,
+         0.2},
+        {{"H.265 CRF 24 + Opus 160k, MKV",
+          "video",
+          "MKV",
+          "2",
+          ".mkv",
+          {"-c:v", "libx265", "-crf", "24", "-preset", "medium", "-c:a", "libopus", "-b:a", "160k",
+           "-ar", "48000"}},
+         1.0,
+         0},
+        {{"VP9 CRF 31 + Opus 160k, WebM",
+          "video",
+          "WebM",
+          "0",
+          ".webm",
+          {"-c:v", "libvpx-vp9", "-crf", "31", "-b:v", "0", "-row-mt", "1", "-tile-columns", "1",
+           "-c:a", "libopus", "-b:a", "160k", "-ar", "48000"}},
+         1.0,
+         0},
+        {{"AV1 CRF 30 + Opus 160k, WebM",
+          "video",
+          "WebM",
+          "2",
+          ".webm",
+          {"-c:v", "libsvtav1", "-crf", "30", "-preset", "8", "-c:a", "libopus", "-b:a", "160k",
+           "-ar", "48000"}},
+         1.0,
+         0},
+    };
+    return cases;
+}
 constexpr double BatchAim = 1.7;                        // tool time / program time, at least
 
 std::vector<std::string> ConvertArguments(const TPresetCase& c, const fs::path& out, int jobs) {
@@ -250,6 +298,75 @@ int main(int argc, char** argv) {
             std::printf("     H.264 settings of the two outputs: %s\n",
                         difference.empty() ? "the same" : ("differ, first " + difference).c_str());
         }
+    }
+
+    // -- today's outputs: the same file to MKV and WebM -----------------------------------------
+    for (const TTodayCase& t : TodaysPresets()) {
+        const TPresetCase& c = t.Case;
+        const fs::path appFolder = folder / (std::string("app-") + c.Format + "-" + c.Preset);
+        const fs::path appOut = appFolder / (std::string("clip") + c.Extension);
+        const std::string toolOut =
+            (folder / (std::string("tool-") + c.Preset + c.Extension)).string();
+        TSide app, tool;
+        bool caseFailed = false;
+        auto runApp = [&] {
+            Recreate(appFolder);
+            std::vector<std::string> args = ConvertArguments(c, appFolder, 1);
+            args.push_back(clip);
+            const TMeasure m = RunMeasured(args, logOptions);
+            if (!m.Ok || !fs::exists(appOut)) {
+                std::fprintf(stderr,
+                             "bench_convert: clipwright-cli failed for %s (exit %d), see %s\n",
+                             c.Name, m.ExitCode, logOptions.StderrPath.c_str());
+                caseFailed = true;
+                return;
+            }
+            app.Add(m);
+        };
+        auto runTool = [&] {
+            const TMeasure m = RunMeasured(ToolArguments(c, clip, toolOut));
+            if (!m.Ok) {
+                std::fprintf(stderr, "bench_convert: ffmpeg failed for %s (exit %d)\n", c.Name,
+                             m.ExitCode);
+                caseFailed = true;
+                return;
+            }
+            tool.Add(m);
+        };
+        TakeTurns(runs, caseFailed, runApp, runTool);
+        if (!caseFailed) {
+            const std::string problem = CheckOutput(appOut, seconds);
+            if (!problem.empty()) {
+                std::fprintf(stderr, "bench_convert: the output of %s is not valid: %s\n", c.Name,
+                             problem.c_str());
+                caseFailed = true;
+            }
+        }
+        if (caseFailed) {
+            failed = true;
+            continue;
+        }
+        PrintRow(c.Name, "clipwright-cli", app, KiB(appOut));
+        PrintRow("", "ffmpeg", tool, KiB(toolOut));
+        const double ratio = Median(app.Times) / Median(tool.Times);
+        bool met;
+        if (t.MaxSeconds > 0) {
+            // A copy: an absolute aim for the whole 60 s clip (judged on the run's own length).
+            const double limit = t.MaxSeconds * seconds / 60;
+            met = Median(app.Times) <= limit;
+            std::printf(
+                "aim: %s %s, at most %.2f s for the %.0f s clip: %.3f s %s (ffmpeg %.3f s)\n",
+                c.Format, c.Preset, limit, seconds, Median(app.Times), Verdict(met),
+                Median(tool.Times));
+        } else {
+            met = ratio <= t.MaxRatio;
+            std::printf("aim: %s %s, time <= %.2f x ffmpeg: %.2f %s (best runs %.2f x, processor "
+                        "time %.2f x)\n",
+                        c.Format, c.Preset, t.MaxRatio, ratio, Verdict(met),
+                        Best(app.Times) / Best(tool.Times), Median(app.Cpu) / Median(tool.Cpu));
+        }
+        if (!met)
+            missed.push_back(std::string(c.Format) + " " + c.Preset);
     }
 
     // -- ten files, two at a time ----------------------------------------------------------------

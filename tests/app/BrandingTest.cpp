@@ -44,7 +44,7 @@ TEST(Branding, FlagsIntegersLinksAndUnreadableLines) {
     TTempDir dir;
     // The third line is stored unscrambled, so it reads back as noise and its key is lost.
     std::string stored = ScrambleText("[SYSTEM]\nDownload=True\n") + "Merge=Yes\n" +
-                         ScrambleText("AVI=true\nMP4=1\nFLV=\nMOV=Yes\nSkin=abc\n"
+                         ScrambleText("AVI=true\nMP4=1\nFLV=\nMOV=Yes\nWEBM=False\nSkin=abc\n"
                                       "DefaultVideo=2\nDefaultClass=7\nDefaultAudio=0x3\n"
                                       "HelpContectLink=docs/help.html\n"
                                       "HelpHomePageLink=https://example.org/x\n"
@@ -59,6 +59,9 @@ TEST(Branding, FlagsIntegersLinksAndUnreadableLines) {
     EXPECT_FALSE(video[2]); // FLV empty
     EXPECT_TRUE(video[7]);  // MOV=Yes
     EXPECT_FALSE(video[8]); // 3GP missing
+    EXPECT_FALSE(video[9]); // MKV missing
+    EXPECT_FALSE(video[10]);             // WEBM=False
+    EXPECT_FALSE(c.Formats[ocAudio][8]); // OPUS missing
     EXPECT_EQ(c.Skin, 0);   // non-numeric
     EXPECT_EQ(c.DefaultVideo, 2);
     EXPECT_EQ(c.DefaultAudio, 3);

@@ -112,6 +112,11 @@ bool NameListHas(const std::string& list, const std::string& name) {
 // installed libraries have none. *id gets the codec the output must hold.
 const AVCodec* ExpectedEncoder(const std::string& cell, const AVOutputFormat* muxer,
                                AVMediaType type, AVCodecID* id) {
+    // A copy keeps the codecs of the clip these cases convert: H.264 and AAC.
+    if (cell == "copy") {
+        *id = type == AVMEDIA_TYPE_VIDEO ? AV_CODEC_ID_H264 : AV_CODEC_ID_AAC;
+        return ff::avcodec_find_encoder(*id);
+    }
     if (!cell.empty()) {
         const AVCodec* codec = ff::avcodec_find_encoder_by_name(InstalledEncoderName(cell).c_str());
         *id = codec ? codec->id : AV_CODEC_ID_NONE;

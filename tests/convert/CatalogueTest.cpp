@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 using namespace cw;
 
@@ -24,7 +25,7 @@ struct TExpectedFormat {
 
 const TExpectedFormat Expected[] = {
     {"AVI", 0, 0, ".avi", 29, 3, "OutputAVIPreset", "AVI"},
-    {"MP4", 0, 1, ".mp4", 19, 3, "OutputMP4Preset", "MP4"},
+    {"MP4", 0, 1, ".mp4", 22, 3, "OutputMP4Preset", "MP4"},
     {"FLV", 0, 2, ".flv", 5, 1, "OutputFLVPreset", "FLV"},
     {"SWF", 0, 3, ".swf", 5, 1, "OutputSWFPreset", "SWF"},
     {"MPEG", 0, 4, ".mpg", 14, 5, "OutputMPEGPreset", "MPEG"},
@@ -32,6 +33,8 @@ const TExpectedFormat Expected[] = {
     {"WMV", 0, 6, ".wmv", 18, 16, "OutputWMVPreset", "WMV"},
     {"MOV", 0, 7, ".mov", 10, 7, "OutputMOVPreset", "MOV"},
     {"3GP", 0, 8, ".3gp", 5, 2, "Output3GPPreset", "3GP"},
+    {"MKV", 0, 9, ".mkv", 5, 1, "OutputMKVPreset", "MKV"},
+    {"WebM", 0, 10, ".webm", 4, 0, "OutputWebMPreset", "WEBM"},
     {"iPod", 1, 0, ".mp4", 10, 5, "OutputiPodPreset", "IPOD"},
     {"iPhone", 1, 1, ".mp4", 3, 1, "OutputiPhonePreset", "IPHONE"},
     {"AppleTV", 1, 2, ".mp4", 3, 1, "OutputAppleTVPreset", "APPLETV"},
@@ -48,6 +51,7 @@ const TExpectedFormat Expected[] = {
     {"M4A", 2, 5, ".m4a", 2, 0, "OutputM4APreset", "M4A"},
     {"FLAC", 2, 6, ".flac", 9, 5, "OutputFLACPreset", "FLAC"},
     {"MP2", 2, 7, ".mp2", 3, 0, "OutputMP2Preset", "MP2"},
+    {"Opus", 2, 8, ".opus", 5, 2, "OutputOpusPreset", "OPUS"},
 };
 
 std::string Text(const char* format, int preset) {
@@ -71,12 +75,13 @@ TEST(Catalogue, FormatsCountsDefaultsAndExtensions) {
         EXPECT_EQ(f->BrandingKey(), e.BrandingKey);
         total += f->PresetCount();
     }
-    EXPECT_EQ(total, 180);
+    EXPECT_EQ(total, 197);
     EXPECT_EQ(OutputClasses().size(), 3u);
     EXPECT_EQ(OutputClasses()[0].Formats.size() + OutputClasses()[1].Formats.size() +
                   OutputClasses()[2].Formats.size(),
               std::size(Expected));
-    EXPECT_EQ(FindFormat(0, 9), nullptr);
+    EXPECT_EQ(FindFormat(0, 11), nullptr);
+    EXPECT_EQ(FindFormat(2, 9), nullptr);
     EXPECT_EQ(FindFormat(1, 8), nullptr);
     EXPECT_EQ(FindFormat(3, 0), nullptr);
     EXPECT_EQ(FindFormat(-1, 0), nullptr);
@@ -93,7 +98,7 @@ TEST(Catalogue, PresetKeysAreDistinctFields) {
     for (const auto& c : OutputClasses())
         for (const auto& f : c.Formats)
             seen.insert(StoredPreset(vars, f));
-    EXPECT_EQ(seen.size(), 25u);
+    EXPECT_EQ(seen.size(), 28u);
 }
 
 TEST(Catalogue, PresetTextsAsPrinted) {
@@ -126,7 +131,42 @@ TEST(Catalogue, PresetTextsAsPrinted) {
     }
     EXPECT_EQ(trailing, 2);
     EXPECT_EQ(Text("AVI", 29), "");
+    EXPECT_EQ(Text("MP4", 22), "");
     EXPECT_EQ(Text("AVI", -1), "");
+}
+
+TEST(Catalogue, TodaysPresetsAreAppendedWithTheirTexts) {
+    const std::pair<const char*, std::vector<const char*>> lists[] = {
+        {"MKV",
+         {"MKV - Copy Streams - (no re-encoding; every stream, chapters and tags kept)",
+          "MKV - High Quality - (H.264, CRF 20, Original; AAC, 192 kbps)",
+          "MKV - HEVC High Quality - (H.265, CRF 24, Original; Opus, 160 kbps)",
+          "MKV - HEVC 10-bit HDR - (H.265 Main 10, CRF 24, Original, HDR kept; Opus, 192 kbps)",
+          "MKV - AV1 - (AV1, CRF 32, Original; Opus, 128 kbps)"}},
+        {"WebM",
+         {"WebM - VP9 High Quality - (VP9, CRF 31, Original; Opus, 160 kbps)",
+          "WebM - VP9 720p - (VP9, CRF 33, 1280x720; Opus, 128 kbps)",
+          "WebM - AV1 High Quality - (AV1, CRF 30, Original; Opus, 160 kbps)",
+          "WebM - AV1 Small - (AV1, CRF 38, 854x480; Opus, 96 kbps)"}},
+        {"Opus",
+         {"Opus - Best Quality - (192 kbps, 48000 Hz, Stereo)",
+          "Opus - High Quality - (160 kbps, 48000 Hz, Stereo)",
+          "Opus - Normal Quality - (128 kbps, 48000 Hz, Stereo)",
+          "Opus - Low Quality - (96 kbps, 48000 Hz, Stereo)",
+          "Opus - Speech - (48 kbps, 48000 Hz, Mono)"}},
+    };
+    for (const auto& [format, texts] : lists) {
+        SCOPED_TRACE(format);
+        ASSERT_EQ(FindFormatByName(format)->PresetCount(), int(texts.size()));
+        for (size_t i = 0; i < texts.size(); ++i)
+            EXPECT_EQ(Text(format, int(i)), texts[i]);
+    }
+    // MP4 keeps its 19 presets in their places and gains three after them.
+    EXPECT_EQ(Text("MP4", 18),
+              "SanDisk Sansa View - Normal Quality - (MPEG4, 320x240; MPEG2/4 Audio, 96kbps)");
+    EXPECT_EQ(Text("MP4", 19), "MP4 - Copy Streams - (no re-encoding)");
+    EXPECT_EQ(Text("MP4", 20), "MP4 - HEVC - (H.265, CRF 24, Original; AAC, 160 kbps)");
+    EXPECT_EQ(Text("MP4", 21), "MP4 - AV1 - (AV1, CRF 32, Original; AAC, 160 kbps)");
 }
 
 TEST(Catalogue, NameLookupIgnoresCase) {
@@ -139,7 +179,10 @@ TEST(Catalogue, NameLookupIgnoresCase) {
     EXPECT_EQ(FindFormatByName("mobilephone"), FindFormat(ocDevice, 5));
     EXPECT_EQ(FindFormatByName("wav"), FindFormat(ocAudio, 0));
     EXPECT_EQ(FindFormatByName("Flac"), FindFormat(ocAudio, 6));
-    EXPECT_EQ(FindFormatByName("mkv"), nullptr);
+    EXPECT_EQ(FindFormatByName("mkv"), FindFormat(ocVideo, 9));
+    EXPECT_EQ(FindFormatByName("WEBM"), FindFormat(ocVideo, 10));
+    EXPECT_EQ(FindFormatByName("opus"), FindFormat(ocAudio, 8));
+    EXPECT_EQ(FindFormatByName("webm2"), nullptr);
     EXPECT_EQ(FindFormatByName(""), nullptr);
     EXPECT_EQ(FindFormatByName("AVI "), nullptr);
     EXPECT_EQ(FindFormatByName(ocAudio, "avi"), nullptr);
@@ -204,7 +247,7 @@ TEST(CatalogueSelection, NumbersOutsideTheCatalogueSelectNothing) {
     TGlobalVars vars;
     ApplyDefaultPresets(vars);
     vars.OutputFormatClass = 7; // from an edited settings file
-    vars.OutputAudioFormat = 8;
+    vars.OutputAudioFormat = 9;
     vars.OutputVideoFormat = 200;
     vars.OutputAVIPreset = 29;
     vars.OutputMP3Preset = -5;
@@ -261,7 +304,7 @@ TEST(CatalogueAvailability, BrandingFlagsHideFormatsAndClasses) {
     EXPECT_FALSE(ClassOffered(brand, ocDevice));
     EXPECT_TRUE(ClassButtonsShown(brand)); // video and audio are left
 
-    brand.Formats[ocVideo].assign(9, false);
+    brand.Formats[ocVideo].assign(11, false);
     EXPECT_TRUE(ClassOffered(brand, ocAudio));
     EXPECT_FALSE(ClassButtonsShown(brand)); // one class left: no class buttons
     EXPECT_FALSE(ClassOffered(brand, 3));
@@ -280,13 +323,22 @@ TEST(CatalogueAvailability, StoredChoicesTheEditionDoesNotOfferGiveWay) {
         std::array<int, 4> Shown;
     };
     const TCase cases[] = {
-        {"offered choices stay", {"111111111", "11111111", "11111111"}, {0, 4, 2, 1}, {0, 4, 2, 1}},
+        {"offered choices stay",
+         {"11111111111", "11111111", "111111111"},
+         {0, 4, 2, 1},
+         {0, 4, 2, 1}},
         {"hidden format gives way to the first offered",
-         {"001111111", "00011111", "11111111"}, {1, 0, 1, 5}, {1, 2, 3, 5}},
+         {"00111111111", "00011111", "111111111"},
+         {1, 0, 1, 5},
+         {1, 2, 3, 5}},
         {"class without formats gives way to the first class that has some",
-         {"", "", "00001"}, {0, 3, 3, 0}, {2, 3, 3, 4}},
+         {"", "", "00001"},
+         {0, 3, 3, 0},
+         {2, 3, 3, 4}},
         {"class without formats keeps its stored format",
-         {"", "1", ""}, {2, 7, 0, 6}, {1, 7, 0, 6}},
+         {"", "1", ""},
+         {2, 7, 0, 6},
+         {1, 7, 0, 6}},
         {"numbers outside the catalogue stay", {"1", "1", "1"}, {9, 200, 0, 77}, {9, 200, 0, 77}},
     };
     for (const TCase& tc : cases) {
@@ -312,13 +364,13 @@ TEST(CatalogueAvailability, StoredChoicesTheEditionDoesNotOfferGiveWay) {
 
 TEST(Catalogue, ListingCoversEveryPresetInOrder) {
     const auto all = AllPresets();
-    ASSERT_EQ(all.size(), 180u);
+    ASSERT_EQ(all.size(), 197u);
     EXPECT_EQ(all.front().ClassName, "Video");
     EXPECT_EQ(all.front().FormatName, "AVI");
     EXPECT_EQ(all.front().Index, 0);
     EXPECT_EQ(all.back().ClassName, "Audio");
-    EXPECT_EQ(all.back().FormatName, "MP2");
-    EXPECT_EQ(all.back().Index, 2);
+    EXPECT_EQ(all.back().FormatName, "Opus");
+    EXPECT_EQ(all.back().Index, 4);
     for (size_t i = 1; i < all.size(); ++i) {
         const bool sameFormat = all[i].FormatName == all[i - 1].FormatName;
         EXPECT_EQ(all[i].Index, sameFormat ? all[i - 1].Index + 1 : 0);

@@ -4,12 +4,21 @@
 
 #include "base/MainThread.h"
 #include "convert/Catalogue.h"
+#include "engine/FFApi.h"
 #include "engine/FFLoader.h"
+#include "engine/Owners.h"
+#include "engine/StreamFacts.h"
 #include "tests/fixtures/MediaFixtures.h"
+
+extern "C" {
+#include <libavutil/mastering_display_metadata.h>
+}
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -254,6 +263,169 @@ TEST_F(ConversionRunTest, MergeListShowsSizeAspectAndTheOneOutput) {
         EXPECT_TRUE(encoder.Task(0)->OutputOptions(0)->Join);
     }
     encoder.ClearTasks();
+}
+
+// The pictures of a video file beside the colours the fixtures paint: the peak signal to
+// noise ratio in dB over sampled pixels of every 8-bit 4:2:0 picture, its Y'CbCr read with
+// the matrix the stream names (BT.601 when it names none).
+double PictureColourPsnr(const std::string& path) {
+    AVFormatContext* context = nullptr;
+    if (ff::avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0)
+        return 0;
+    TInputContextPtr owner(context);
+    ff::avformat_find_stream_info(context, nullptr);
+    const int index = FirstRealVideoStream(context);
+    if (index < 0)
+        return 0;
+    const AVStream* stream = context->streams[index];
+    const AVCodec* codec = ff::avcodec_find_decoder(stream->codecpar->codec_id);
+    TCodecContextPtr decoder(ff::avcodec_alloc_context3(codec));
+    ff::avcodec_parameters_to_context(decoder.get(), stream->codecpar);
+    if (!codec || ff::avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        return 0;
+    TPacketPtr packet(ff::av_packet_alloc());
+    TFramePtr frame(ff::av_frame_alloc());
+    double squares = 0;
+    int64_t samples = 0;
+    auto take = [&] {
+        while (ff::avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+            if (frame->format != AV_PIX_FMT_YUV420P)
+                return;
+            const bool bt709 = frame->colorspace == AVCOL_SPC_BT709;
+            const double seconds =
+                double(frame->best_effort_timestamp - std::max<int64_t>(0, stream->start_time)) *
+                av_q2d(stream->time_base);
+            const TRgb want = FixtureColourAt(seconds);
+            for (int y = 4; y < frame->height - 4; y += 4)
+                for (int x = 4; x < frame->width - 4; x += 4) {
+                    const double l = 1.164 * (frame->data[0][y * frame->linesize[0] + x] - 16);
+                    const double u = frame->data[1][y / 2 * frame->linesize[1] + x / 2] - 128;
+                    const double v = frame->data[2][y / 2 * frame->linesize[2] + x / 2] - 128;
+                    const double rgb[3] = {l + (bt709 ? 1.793 : 1.596) * v,
+                                           l - (bt709 ? 0.213 : 0.392) * u -
+                                               (bt709 ? 0.533 : 0.813) * v,
+                                           l + (bt709 ? 2.112 : 2.017) * u};
+                    const int wanted[3] = {want.R, want.G, want.B};
+                    for (int k = 0; k < 3; ++k) {
+                        const double d = std::clamp(rgb[k], 0.0, 255.0) - wanted[k];
+                        squares += d * d;
+                        ++samples;
+                    }
+                }
+        }
+    };
+    while (ff::av_read_frame(context, packet.get()) >= 0) {
+        if (packet->stream_index == index &&
+            ff::avcodec_send_packet(decoder.get(), packet.get()) >= 0)
+            take();
+        ff::av_packet_unref(packet.get());
+    }
+    ff::avcodec_send_packet(decoder.get(), nullptr);
+    take();
+    if (!samples)
+        return 0;
+    return 10 * std::log10(255.0 * 255.0 / std::max(squares / double(samples), 1e-9));
+}
+
+TEST_F(ConversionRunTest, OpusPresetsTakeTheSoundOfASongWithItsCover) {
+    TFixtureParams params;
+    params.Seconds = 2;
+    const std::string song =
+        WriteCoverArtAudio(ccMp3, (Dir / "in" / "song.mp3").string(), params).Path;
+    for (int preset : {0, 4}) {
+        SCOPED_TRACE(preset);
+        TFFEncoder encoder;
+        THostRecorder host;
+        TConversionRun run(encoder, host);
+        run.Selection = {ocAudio, FindFormatByName(ocAudio, "Opus")->Index, preset};
+        run.OutputFolder = Out;
+        run.Start({{song}});
+        ASSERT_TRUE(WaitServing([&] { return host.Finished > 0; }, 60s));
+        ASSERT_EQ(host.Summary.SucceededFiles, 1)
+            << (host.Summary.ErrorList.empty() ? "" : host.Summary.ErrorList[0]);
+        const std::string out = run.Items()[0].OutputPath;
+        EXPECT_EQ(fs::path(out).extension(), ".opus");
+        AVFormatContext* context = nullptr;
+        ASSERT_GE(ff::avformat_open_input(&context, out.c_str(), nullptr, nullptr), 0);
+        TInputContextPtr owner(context);
+        ff::avformat_find_stream_info(context, nullptr);
+        // The sound alone: the Ogg container has no place for the cover.
+        ASSERT_EQ(context->nb_streams, 1u);
+        const AVCodecParameters* par = context->streams[0]->codecpar;
+        EXPECT_EQ(par->codec_id, AV_CODEC_ID_OPUS);
+        EXPECT_EQ(par->sample_rate, 48000);
+        EXPECT_EQ(par->ch_layout.nb_channels, preset == 4 ? 1 : 2);
+        EXPECT_NEAR(double(context->duration) / AV_TIME_BASE, params.Seconds, 0.1);
+        fs::remove(out);
+    }
+}
+
+TEST_F(ConversionRunTest, HdrIsToneMappedForEightBitPresetsAndKeptByTheHdrPreset) {
+    // The same PQ pictures once tagged as HDR10 and once saying nothing of what they are.
+    TFixtureParams params;
+    params.Seconds = 2;
+    params.Width = 320;
+    params.Height = 240;
+    const std::string hdr = WriteHdrClip((Dir / "in" / "hdr.mkv").string(), true, params).Path;
+    const std::string plain = WriteHdrClip((Dir / "in" / "plain.mkv").string(), false, params).Path;
+    auto convert = [&](const std::string& input, const char* format, int preset) {
+        TFFEncoder encoder;
+        THostRecorder host;
+        TConversionRun run(encoder, host);
+        run.Selection = {ocVideo, FindFormatByName(ocVideo, format)->Index, preset};
+        run.OutputFolder = Out;
+        run.Start({{input}});
+        EXPECT_TRUE(WaitServing([&] { return host.Finished > 0; }, 120s));
+        EXPECT_EQ(host.Summary.SucceededFiles, 1)
+            << (host.Summary.ErrorList.empty() ? "" : host.Summary.ErrorList[0]);
+        return run.Items().empty() ? std::string() : run.Items()[0].OutputPath;
+    };
+
+    // An 8-bit preset: tone-mapped and tagged BT.709, much closer to the colours painted than
+    // the same pictures taken as they are.
+    const std::string mapped = convert(hdr, "MP4", 3);
+    const std::string unmapped = convert(plain, "MP4", 3);
+    {
+        AVFormatContext* context = nullptr;
+        ASSERT_GE(ff::avformat_open_input(&context, mapped.c_str(), nullptr, nullptr), 0);
+        TInputContextPtr owner(context);
+        ff::avformat_find_stream_info(context, nullptr);
+        const AVCodecParameters* par = context->streams[FirstRealVideoStream(context)]->codecpar;
+        EXPECT_EQ(par->color_trc, AVCOL_TRC_BT709);
+        EXPECT_EQ(par->color_primaries, AVCOL_PRI_BT709);
+        EXPECT_EQ(par->color_space, AVCOL_SPC_BT709);
+        EXPECT_EQ(par->format, AV_PIX_FMT_YUV420P);
+    }
+    const double mappedPsnr = PictureColourPsnr(mapped);
+    const double unmappedPsnr = PictureColourPsnr(unmapped);
+    EXPECT_GT(mappedPsnr, unmappedPsnr + 1.0) << mappedPsnr << " dB against " << unmappedPsnr;
+
+    // The HDR preset keeps ten bits, PQ, BT.2020 and the mastering and light metadata.
+    const std::string kept = convert(hdr, "MKV", 3);
+    AVFormatContext* context = nullptr;
+    ASSERT_GE(ff::avformat_open_input(&context, kept.c_str(), nullptr, nullptr), 0);
+    TInputContextPtr owner(context);
+    ff::avformat_find_stream_info(context, nullptr);
+    const AVStream* stream = context->streams[FirstRealVideoStream(context)];
+    EXPECT_EQ(stream->codecpar->codec_id, AV_CODEC_ID_HEVC);
+    EXPECT_EQ(stream->codecpar->profile, FF_PROFILE_HEVC_MAIN_10);
+    EXPECT_EQ(stream->codecpar->format, AV_PIX_FMT_YUV420P10LE);
+    EXPECT_EQ(stream->codecpar->color_trc, AVCOL_TRC_SMPTE2084);
+    EXPECT_EQ(stream->codecpar->color_primaries, AVCOL_PRI_BT2020);
+    const AVMasteringDisplayMetadata* display = nullptr;
+    const AVContentLightMetadata* light = nullptr;
+    for (int i = 0; i < stream->nb_side_data; ++i) {
+        const AVPacketSideData& side = stream->side_data[i];
+        if (side.type == AV_PKT_DATA_MASTERING_DISPLAY_METADATA)
+            display = reinterpret_cast<const AVMasteringDisplayMetadata*>(side.data);
+        if (side.type == AV_PKT_DATA_CONTENT_LIGHT_LEVEL)
+            light = reinterpret_cast<const AVContentLightMetadata*>(side.data);
+    }
+    ASSERT_NE(display, nullptr);
+    ASSERT_NE(light, nullptr);
+    EXPECT_NEAR(av_q2d(display->max_luminance), HdrMasteringPeak, 1);
+    EXPECT_EQ(light->MaxCLL, unsigned(HdrMaxCll));
+    EXPECT_EQ(light->MaxFALL, unsigned(HdrMaxFall));
 }
 
 } // namespace

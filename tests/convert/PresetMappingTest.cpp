@@ -75,8 +75,8 @@ TEST(EncoderOptions, InitialisingRestoresTheDefaults) {
 TEST(PresetMapping, EveryPresetHasARowWithValidValues) {
     const std::regex size("[1-9][0-9]*x[1-9][0-9]*");
     const std::regex rate("[1-9][0-9]*(/[1-9][0-9]*)?");
-    const std::regex codec("[a-z0-9_]+");
-    const std::regex option("[a-z_0-9]+=[^\r\n=]+");
+    const std::regex codec("[a-z0-9_]+(-[a-z0-9]+)?");
+    const std::regex option("[a-z_0-9-]+=[^\r\n=]+");
     auto positiveOrUnset = [](int32_t v) { return v == -1 || v > 0; };
     int rows = 0;
     for (const auto& c : OutputClasses())
@@ -117,7 +117,57 @@ TEST(PresetMapping, EveryPresetHasARowWithValidValues) {
                 EXPECT_FALSE(o.Join);
                 EXPECT_TRUE(o.FileName.empty());
             }
-    EXPECT_EQ(rows, 180);
+    EXPECT_EQ(rows, 197);
+}
+
+TEST(PresetMapping, TodaysPresetsCodecsQualityAndCopy) {
+    // Format, preset, video codec, tag, size, audio codec, channels, rate, bit rate, lines.
+    struct TRow {
+        const char* Format;
+        int Preset;
+        const char* VideoCodec;
+        const char* Tag;
+        const char* Size;
+        const char* AudioCodec;
+        int32_t Channels, SampleRate, AudioBitrate;
+        const char* Lines;
+    };
+    const TRow rows[] = {
+        {"MKV", 0, "copy", "", "", "copy", -1, -1, -1, "scodec=copy"},
+        {"MKV", 1, "libx264", "", "", "aac", -1, -1, 192000, "crf=20|preset=medium"},
+        {"MKV", 2, "libx265", "", "", "libopus", -1, 48000, 160000, "crf=24|preset=medium"},
+        {"MKV", 3, "libx265", "", "", "libopus", -1, 48000, 192000,
+         "crf=24|preset=medium|pix_fmt=yuv420p10le"},
+        {"MKV", 4, "libsvtav1", "", "", "libopus", -1, 48000, 128000, "crf=32|preset=8"},
+        {"WebM", 0, "libvpx-vp9", "", "", "libopus", -1, 48000, 160000, "crf=31|row-mt=1"},
+        {"WebM", 1, "libvpx-vp9", "", "1280x720", "libopus", -1, 48000, 128000, "crf=33|row-mt=1"},
+        {"WebM", 2, "libsvtav1", "", "", "libopus", -1, 48000, 160000, "crf=30|preset=8"},
+        {"WebM", 3, "libsvtav1", "", "854x480", "libopus", -1, 48000, 96000, "crf=38|preset=8"},
+        {"MP4", 19, "copy", "", "", "copy", -1, -1, -1, "scodec=copy"},
+        {"MP4", 20, "libx265", "hvc1", "", "aac", -1, -1, 160000, "crf=24|preset=medium"},
+        {"MP4", 21, "libsvtav1", "", "", "aac", -1, -1, 160000, "crf=32|preset=8"},
+        {"Opus", 0, "", "", "", "libopus", 2, 48000, 192000, ""},
+        {"Opus", 3, "", "", "", "libopus", 2, 48000, 96000, ""},
+        {"Opus", 4, "", "", "", "libopus", 1, 48000, 48000, ""},
+    };
+    for (const TRow& r : rows) {
+        SCOPED_TRACE(std::string(r.Format) + " " + std::to_string(r.Preset));
+        const TOutputOptions o = Map(r.Format, r.Preset);
+        EXPECT_EQ(o.VideoCodec, r.VideoCodec);
+        EXPECT_EQ(o.VideoTag, r.Tag);
+        EXPECT_EQ(o.FrameSize, r.Size);
+        EXPECT_EQ(o.AudioCodec, r.AudioCodec);
+        EXPECT_EQ(o.AudioChannels, r.Channels);
+        EXPECT_EQ(o.AudioSampleRate, r.SampleRate);
+        EXPECT_EQ(o.AudioBitrate, r.AudioBitrate);
+        // Quality by rate factor: no bit rate, no frame rate, the source's size unless given.
+        EXPECT_EQ(o.VideoBitrate, -1);
+        EXPECT_EQ(o.FrameRate, "");
+        std::string lines;
+        for (const auto& line : Lines(o.ExtOptions))
+            lines += (lines.empty() ? "" : "|") + line;
+        EXPECT_EQ(lines, r.Lines);
+    }
 }
 
 TEST(PresetMapping, VideoRowsSizeKeepingAndFixedSize) {
