@@ -266,7 +266,7 @@ TEST_F(ConversionRunTest, MergeListShowsSizeAspectAndTheOneOutput) {
 }
 
 // The pictures of a video file beside the colours the fixtures paint: the peak signal to
-// noise ratio in dB over sampled pixels of every 8-bit 4:2:0 picture, its Y'CbCr read with
+// noise ratio in dB over sampled pixels of every 4:2:0 picture, its Y'CbCr read with
 // the matrix the stream names (BT.601 when it names none).
 double PictureColourPsnr(const std::string& path) {
     AVFormatContext* context = nullptr;
@@ -289,8 +289,14 @@ double PictureColourPsnr(const std::string& path) {
     int64_t samples = 0;
     auto take = [&] {
         while (ff::avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-            if (frame->format != AV_PIX_FMT_YUV420P)
+            // 4:2:0 at 8 or 10 bits, read as 8-bit values.
+            const bool deep = frame->format == AV_PIX_FMT_YUV420P10LE;
+            if (frame->format != AV_PIX_FMT_YUV420P && !deep)
                 return;
+            auto at = [&](int plane, int x, int y) {
+                const uint8_t* row = frame->data[plane] + ptrdiff_t(y) * frame->linesize[plane];
+                return deep ? reinterpret_cast<const uint16_t*>(row)[x] / 4.0 : double(row[x]);
+            };
             const bool bt709 = frame->colorspace == AVCOL_SPC_BT709;
             const double seconds =
                 double(frame->best_effort_timestamp - std::max<int64_t>(0, stream->start_time)) *
@@ -298,9 +304,9 @@ double PictureColourPsnr(const std::string& path) {
             const TRgb want = FixtureColourAt(seconds);
             for (int y = 4; y < frame->height - 4; y += 4)
                 for (int x = 4; x < frame->width - 4; x += 4) {
-                    const double l = 1.164 * (frame->data[0][y * frame->linesize[0] + x] - 16);
-                    const double u = frame->data[1][y / 2 * frame->linesize[1] + x / 2] - 128;
-                    const double v = frame->data[2][y / 2 * frame->linesize[2] + x / 2] - 128;
+                    const double l = 1.164 * (at(0, x, y) - 16);
+                    const double u = at(1, x / 2, y / 2) - 128;
+                    const double v = at(2, x / 2, y / 2) - 128;
                     const double rgb[3] = {l + (bt709 ? 1.793 : 1.596) * v,
                                            l - (bt709 ? 0.213 : 0.392) * u -
                                                (bt709 ? 0.533 : 0.813) * v,
@@ -398,6 +404,8 @@ TEST_F(ConversionRunTest, HdrIsToneMappedForEightBitPresetsAndKeptByTheHdrPreset
     }
     const double mappedPsnr = PictureColourPsnr(mapped);
     const double unmappedPsnr = PictureColourPsnr(unmapped);
+    RecordProperty("ToneMappedPsnrDb", std::to_string(mappedPsnr));
+    RecordProperty("UnmappedPsnrDb", std::to_string(unmappedPsnr));
     EXPECT_GT(mappedPsnr, unmappedPsnr + 1.0) << mappedPsnr << " dB against " << unmappedPsnr;
 
     // The HDR preset keeps ten bits, PQ, BT.2020 and the mastering and light metadata.
