@@ -43,10 +43,10 @@ const char* TurnFilters(TPictureTurn turn);
 // The bitmap turned upright.
 TBitmap TurnBitmap(const TBitmap& bitmap, TPictureTurn turn);
 
-// Width and height brought to what the encoder accepts for the pixel format: multiples of
-// the chroma subsampling (even sizes for 4:2:0) and of the codec's own block size where its
-// encoder refuses anything else. Sizes are rounded to the nearest accepted value, never
-// below one block. Returns true when a size changed.
+// Width and height brought to what the encoder accepts for the pixel format, and only where
+// its encoder refuses the size: multiples of its own block size, and of the chroma
+// subsampling (even sizes for 4:2:0) for the encoders that need that. Sizes are rounded to
+// the nearest accepted value, never below one block. Returns true when a size changed.
 bool AlignPictureSize(AVCodecID codec, AVPixelFormat format, int& width, int& height);
 
 } // namespace cw
