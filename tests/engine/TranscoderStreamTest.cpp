@@ -70,6 +70,17 @@ TEST_F(StreamTest, CopiesVideoWhileReencodingAudioAndTheReverse) {
     EXPECT_EQ(b.First(AVMEDIA_TYPE_AUDIO)->Codec, "mp3");
     EXPECT_EQ(b.First(AVMEDIA_TYPE_AUDIO)->Packets,
               ScanMedia(source.Path).First(AVMEDIA_TYPE_AUDIO)->Packets);
+
+    // A codec named after "copy" for the same kind undoes the copy; "copy" after a codec
+    // copies again.
+    TRecordedJob undone;
+    const std::string third = Out("copy-undone.avi");
+    Convert(undone, source.Path, third,
+            {{"vcodec", "copy"}, {"vcodec", "mjpeg"}, {"acodec", "pcm_s16le"}, {"acodec", "copy"}});
+    TScan c = ScanMedia(third);
+    ASSERT_TRUE(c.First(AVMEDIA_TYPE_VIDEO) && c.First(AVMEDIA_TYPE_AUDIO));
+    EXPECT_EQ(c.First(AVMEDIA_TYPE_VIDEO)->Codec, "mjpeg");
+    EXPECT_EQ(c.First(AVMEDIA_TYPE_AUDIO)->Codec, "mp3");
 }
 
 TEST_F(StreamTest, AudioIsReframedToWholeEncoderFramesWithoutLosingSamples) {
@@ -185,6 +196,31 @@ TEST_F(StreamTest, RecordingTimeAndStartPositionCutTheOutput) {
     ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO) && scan.First(AVMEDIA_TYPE_AUDIO));
     EXPECT_NEAR(double(scan.First(AVMEDIA_TYPE_VIDEO)->Frames), 25.0, 1.0);
     EXPECT_NEAR(scan.First(AVMEDIA_TYPE_AUDIO)->AudioSeconds(), 1.0, 0.05);
+
+    // The expected total for progress is the limit only when the limit is the shorter: a
+    // limit beyond the input leaves the input's length, and a join is cut to it too.
+    TRecordedJob longer;
+    ASSERT_TRUE(longer.Job->OpenInput(source.Path));
+    longer.Job->SetOption("t", "5");
+    ASSERT_EQ(longer.Job->OpenOutput(Out("longer.avi"), false), 1);
+    EXPECT_NEAR(double(longer.Job->TotalDuration) / 1e6, 2.0, 0.1);
+    TRecordedJob joined;
+    ASSERT_TRUE(joined.Job->OpenInput(source.Path));
+    ASSERT_TRUE(joined.Job->OpenInput(source.Path));
+    TOutputOptions record;
+    record.FileName = Out("joined-cut.avi");
+    record.Join = true;
+    record.RecordingTime = 1500000;
+    ASSERT_EQ(joined.Job->OpenOutputWithOptions(record.FileName, &record), 1)
+        << joined.Job->OpenError;
+    EXPECT_EQ(joined.Job->TotalDuration, 1500000);
+    joined.Run();
+    ASSERT_FALSE(joined.Job->Failed) << joined.Job->ErrorMessage;
+    {
+        std::lock_guard<std::mutex> guard(joined.Lock);
+        ASSERT_FALSE(joined.Reports.empty());
+        EXPECT_EQ(joined.Reports.back().TotalDuration, 1500000);
+    }
 }
 
 TEST_F(StreamTest, StreamsFollowWhatTheInputsHaveAndWhatTheEncoderTakes) {
