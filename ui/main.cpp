@@ -9,7 +9,7 @@
 #include "ui/DesktopNotifier.h"
 #include "ui/FormLog.h"
 #include "ui/FormMain.h"
-#include "ui/LogindPower.h"
+#include "control/LogindPower.h"
 #include "ui/PreviewWindow.h"
 #include "ui/QtDesktop.h"
 #include "ui/QtMainThread.h"
