@@ -138,9 +138,8 @@ int RunFetch(const std::vector<std::string>& args) {
     TProgressPrinter progress;
     int rc = 1;
     http.OnProgress = [&](TCustomWinHTTP*, const std::string&, int64_t dataSize, int64_t bytesRead,
-                          int64_t, int64_t, uint8_t percents, float rate, TStream*) {
-        progress.Show(dataSize, bytesRead, percents, rate);
-    };
+                          int64_t, int64_t, uint8_t percents, float rate,
+                          TStream*) { progress.Show(dataSize, bytesRead, percents, rate); };
     http.OnRedirected = [](TCustomWinHTTP*, const std::string& newUrl) {
         std::fprintf(stderr, "redirected to %s\n", newUrl.c_str());
     };

@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
     const uint64_t size = uint64_t(sizeMb) << 20;
     TTestHttpServer server;
     const std::string url = server.Url("/body?size=" + std::to_string(size));
-    const fs::path dir = fs::temp_directory_path() / ("cw-bench-fetch-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("cw-bench-fetch-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const std::string file = (dir / "body.bin").string();
 

@@ -270,18 +270,22 @@ TEST_F(StreamTest, OnlySizesAnEncoderRefusesAreChanged) {
         const char* Encoder;
         int RefusedWidth, RefusedHeight, AlignedWidth, AlignedHeight;
     };
-    for (const TRule& rule : {TRule{"libx264", 641, 361, 642, 362}, {"libx264", 641, 360, 642, 360},
-                              {"rv10", 648, 360, 656, 368}, {"rv20", 854, 480, 856, 480},
-                              {"h263p", 641, 361, 640, 360}, {"wmv2", 641, 361, 642, 361},
-                              {"wmv1", 641, 360, 642, 360}, {"huffyuv", 641, 361, 642, 361}}) {
+    for (const TRule& rule : {TRule{"libx264", 641, 361, 642, 362},
+                              {"libx264", 641, 360, 642, 360},
+                              {"rv10", 648, 360, 656, 368},
+                              {"rv20", 854, 480, 856, 480},
+                              {"h263p", 641, 361, 640, 360},
+                              {"wmv2", 641, 361, 642, 361},
+                              {"wmv1", 641, 360, 642, 360},
+                              {"huffyuv", 641, 361, 642, 361}}) {
         SCOPED_TRACE(rule.Encoder);
         if (!ff::avcodec_find_encoder_by_name(rule.Encoder))
             continue;
         EXPECT_FALSE(EncoderOpensAt(rule.Encoder, rule.RefusedWidth, rule.RefusedHeight));
         EXPECT_TRUE(EncoderOpensAt(rule.Encoder, rule.AlignedWidth, rule.AlignedHeight));
     }
-    for (const char* free : {"mpeg4", "mpeg1video", "mpeg2video", "mjpeg", "svq1", "flv",
-                             "msmpeg4", "rawvideo", "libtheora"}) {
+    for (const char* free : {"mpeg4", "mpeg1video", "mpeg2video", "mjpeg", "svq1", "flv", "msmpeg4",
+                             "rawvideo", "libtheora"}) {
         if (ff::avcodec_find_encoder_by_name(free)) {
             EXPECT_TRUE(EncoderOpensAt(free, 641, 361)) << free;
         }

@@ -1,8 +1,8 @@
 // The logind realisation against a stand-in login manager on a private message bus, and the
 // desktop notifier against a stand-in notification service on the same bus: the requests
 // really travel over D-Bus, and nothing is ever powered off or shown.
-#include "ui/DesktopNotifier.h"
 #include "control/LogindPower.h"
+#include "ui/DesktopNotifier.h"
 
 #include "UiTestSupport.h"
 
@@ -60,7 +60,8 @@ public slots:
     QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
                                     const QString& mode) {
         std::lock_guard<std::mutex> guard(Lock);
-        Calls.push_back(("Inhibit(" + what + "," + who + "," + why + "," + mode + ")").toStdString());
+        Calls.push_back(
+            ("Inhibit(" + what + "," + who + "," + why + "," + mode + ")").toStdString());
         int ends[2];
         if (::pipe(ends) != 0)
             return QDBusUnixFileDescriptor();
@@ -199,8 +200,8 @@ TEST_F(LogindPowerTest, ASleepLockIsHeldByTheDescriptorUntilItIsGivenBack) {
     TLogindPowerService power(*Client);
     const int lock = power.InhibitSleep("Converting files");
     ASSERT_GE(lock, 0);
-    EXPECT_EQ(Manager.TakeCalls(), std::vector<std::string>{
-                                       "Inhibit(sleep:idle,Clipwright,Converting files,block)"});
+    EXPECT_EQ(Manager.TakeCalls(),
+              std::vector<std::string>{"Inhibit(sleep:idle,Clipwright,Converting files,block)"});
     // The answer is gone, but our copy of the descriptor keeps the lock.
     test::ProcessUntil([] { return false; }, 50);
     EXPECT_FALSE(Manager.LockGivenBack());
