@@ -291,6 +291,7 @@ int RunConvert(const std::vector<std::string>& args) {
     int result = 1;
     {
         TGlobalVars vars;
+        TRunSleepLock awake;
         TAppController controller(ExecutableFolder(), vars);
         TFFLogger& logger = controller.Logger();
         TFFEncoder& encoder = controller.CreateEncoder();

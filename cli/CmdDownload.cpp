@@ -327,6 +327,7 @@ int RunDownload(const std::vector<std::string>& args) {
     TGlobalVars vars;
     // The run reports here; the controller's queue goes before it.
     TCliDownloadView view;
+    TRunSleepLock awake;
     TAppController controller(ExecutableFolder(), vars);
     std::string domain = "www.youtube.com";
     try {

@@ -2,6 +2,7 @@
 // main() finds the command by its first argument.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,21 @@ bool WantsHelp(const std::vector<std::string>& args);
 
 // Set by SIGINT/SIGTERM; long-running commands poll it to stop cleanly.
 bool StopRequested();
+
+// While it lives, the conversion run and the download queue hold the login manager's sleep
+// lock for their runs, as in the window, and give it back at every ending; without a login
+// manager they log once that the computer may sleep. Made before the run's controller, so
+// that it outlives every lock taken through it.
+class TRunSleepLock {
+public:
+    TRunSleepLock();
+    ~TRunSleepLock();
+    TRunSleepLock(const TRunSleepLock&) = delete;
+    TRunSleepLock& operator=(const TRunSleepLock&) = delete;
+
+private:
+    struct TParts;
+    std::unique_ptr<TParts> Parts;
+};
 
 } // namespace cw::cli

@@ -173,6 +173,7 @@ bool TInputFiles::OpenInput(const std::string& fileName) {
 
     if (ready->duration != AV_NOPTS_VALUE && ready->duration > Job.TotalDuration)
         Job.TotalDuration = ready->duration;
+    Job.LimitTotalToRecordingTime();
     input->TsOffset = Job.CopyTimestamps ? Job.InputTsOffset : Job.InputTsOffset - ts;
     const size_t index = Inputs.size();
     if (index < Job.InputTsScales.size())

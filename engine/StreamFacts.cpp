@@ -27,16 +27,27 @@ bool IsStillImageCodec(AVCodecID id) {
            std::end(StillImageCodecs);
 }
 
-// Block sizes an encoder insists on beyond the chroma subsampling of its pixel format.
+// Sizes an encoder refuses, found by opening each encoder the presets and the containers'
+// defaults name at odd and uneven sizes and decoding what it wrote: the multiples it insists
+// on, and whether the chroma subsampling of its pixel format must divide the size too. Every
+// encoder not listed takes any size (mpeg4, mpeg1video, mpeg2video, mjpeg, svq1, flv1,
+// msmpeg4, rawvideo, libtheora, libvpx), so the input's size stays as it is.
 struct TEncoderAlignment {
     AVCodecID Codec;
     int Width;
     int Height;
+    bool Chroma;
 };
 constexpr TEncoderAlignment EncoderAlignments[] = {
-    {AV_CODEC_ID_RV10, 16, 16},
-    {AV_CODEC_ID_RV20, 4, 4},
-    {AV_CODEC_ID_SVQ1, 16, 16},
+    {AV_CODEC_ID_H264, 1, 1, true}, // libx264: "width not divisible by 2" for 4:2:0
+    {AV_CODEC_ID_HEVC, 1, 1, true}, // libx265 likewise
+    {AV_CODEC_ID_RV10, 16, 16, false},
+    {AV_CODEC_ID_RV20, 4, 4, false},
+    {AV_CODEC_ID_H263, 4, 4, false}, // before its list of sizes is even looked at
+    {AV_CODEC_ID_H263P, 4, 4, false},
+    {AV_CODEC_ID_WMV1, 2, 1, false}, // "width must be multiple of 2"; any height
+    {AV_CODEC_ID_WMV2, 2, 1, false},
+    {AV_CODEC_ID_HUFFYUV, 2, 1, false},
 };
 
 // The nearest multiple of step, at least one step.
@@ -192,15 +203,16 @@ TBitmap TurnBitmap(const TBitmap& bitmap, TPictureTurn turn) {
 
 bool AlignPictureSize(AVCodecID codec, AVPixelFormat format, int& width, int& height) {
     int stepW = 1, stepH = 1;
-    if (const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_get(format)) {
-        stepW = 1 << desc->log2_chroma_w;
-        stepH = 1 << desc->log2_chroma_h;
-    }
-    for (const TEncoderAlignment& row : EncoderAlignments)
-        if (row.Codec == codec) {
-            stepW = std::max(stepW, row.Width);
-            stepH = std::max(stepH, row.Height);
+    for (const TEncoderAlignment& row : EncoderAlignments) {
+        if (row.Codec != codec)
+            continue;
+        stepW = std::max(stepW, row.Width);
+        stepH = std::max(stepH, row.Height);
+        if (const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_get(format); desc && row.Chroma) {
+            stepW = std::max(stepW, 1 << desc->log2_chroma_w);
+            stepH = std::max(stepH, 1 << desc->log2_chroma_h);
         }
+    }
     const int w = RoundTo(width, stepW), h = RoundTo(height, stepH);
     const bool changed = w != width || h != height;
     width = w;

@@ -47,10 +47,10 @@ TBitmap TurnBitmap(const TBitmap& bitmap, TPictureTurn turn);
 // white), from its content light level or else its mastering display; 0 when it says neither.
 double SignalPeak(const AVStream* stream);
 
-// Width and height brought to what the encoder accepts for the pixel format: multiples of
-// the chroma subsampling (even sizes for 4:2:0) and of the codec's own block size where its
-// encoder refuses anything else. Sizes are rounded to the nearest accepted value, never
-// below one block. Returns true when a size changed.
+// Width and height brought to what the encoder accepts for the pixel format, and only where
+// its encoder refuses the size: multiples of its own block size, and of the chroma
+// subsampling (even sizes for 4:2:0) for the encoders that need that. Sizes are rounded to
+// the nearest accepted value, never below one block. Returns true when a size changed.
 bool AlignPictureSize(AVCodecID codec, AVPixelFormat format, int& width, int& height);
 
 } // namespace cw

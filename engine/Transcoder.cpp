@@ -275,6 +275,7 @@ void TCustomFFmpeg::NewOutputStream(AVMediaType type) {
 
 void TCustomFFmpeg::SetupJoin() {
     OutputFiles.SetupJoin();
+    LimitTotalToRecordingTime();
 }
 
 std::vector<AVRational> TCustomFFmpeg::InputVideoFrameRates() const {
@@ -454,6 +455,11 @@ void TCustomFFmpeg::ReadLoop() {
         Reading = false;
         if (result == AVERROR(EAGAIN)) {
             input.NoPacket = true;
+            // A join reads its one current input: nothing else can be read meanwhile, so
+            // the loop waits as it does when no input has a packet, instead of asking again
+            // at once.
+            if (JoinMode)
+                ff::av_usleep(10000);
             continue;
         }
         if (result < 0) {

@@ -5,6 +5,7 @@
 #include "engine/FFmpegException.h"
 #include "engine/Text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
@@ -306,7 +307,13 @@ void TTranscoderOptions::SetOption(const std::string& name, const std::string& v
 
 void TTranscoderOptions::SetRecordingTime(int64_t duration) {
     RecordingTime = duration;
-    TotalDuration = duration;
+    LimitTotalToRecordingTime();
+}
+
+void TTranscoderOptions::LimitTotalToRecordingTime() {
+    if (RecordingTime == INT64_MAX || RecordingTime <= 0)
+        return;
+    TotalDuration = TotalDuration > 0 ? std::min(TotalDuration, RecordingTime) : RecordingTime;
 }
 
 void TTranscoderOptions::SetThreads(const std::string& value) {
@@ -372,13 +379,12 @@ void TTranscoderOptions::SetCodec(AVMediaType type, const std::string& value) {
                          : type == AVMEDIA_TYPE_AUDIO ? AudioCodecName
                                                       : SubtitleCodecName;
     codec.clear();
-    if (value == "copy") {
-        (type == AVMEDIA_TYPE_VIDEO   ? VideoStreamCopy
-         : type == AVMEDIA_TYPE_AUDIO ? AudioStreamCopy
-                                      : SubtitleStreamCopy) = true;
-    } else {
+    // The last name given for the kind holds: a codec after "copy" undoes the copy.
+    (type == AVMEDIA_TYPE_VIDEO   ? VideoStreamCopy
+     : type == AVMEDIA_TYPE_AUDIO ? AudioStreamCopy
+                                  : SubtitleStreamCopy) = value == "copy";
+    if (value != "copy")
         codec = value;
-    }
 }
 
 void TTranscoderOptions::SetTag(uint32_t& tag, const std::string& value) {
@@ -815,7 +821,7 @@ void TTranscoderOptions::ApplyOutputRecordFields(const TOutputOptions& record,
         StartTime = record.StartTime;
     if (record.RecordingTime != NoPtsValue) {
         RecordingTime = record.RecordingTime;
-        TotalDuration = record.RecordingTime;
+        LimitTotalToRecordingTime();
     }
 
     const TStreamInfo& info = record.Metadata;

@@ -254,6 +254,10 @@ public:
 protected:
     void Log(TLogLevel level, const std::string& text) const;
 
+    // The expected length for progress: what the inputs give, cut to the recording time
+    // when that is shorter; the recording time alone when the inputs give none.
+    void LimitTotalToRecordingTime();
+
 private:
     void SetRecordingTime(int64_t duration);
     void SetThreads(const std::string& value);

@@ -70,6 +70,17 @@ TEST_F(StreamTest, CopiesVideoWhileReencodingAudioAndTheReverse) {
     EXPECT_EQ(b.First(AVMEDIA_TYPE_AUDIO)->Codec, "mp3");
     EXPECT_EQ(b.First(AVMEDIA_TYPE_AUDIO)->Packets,
               ScanMedia(source.Path).First(AVMEDIA_TYPE_AUDIO)->Packets);
+
+    // A codec named after "copy" for the same kind undoes the copy; "copy" after a codec
+    // copies again.
+    TRecordedJob undone;
+    const std::string third = Out("copy-undone.avi");
+    Convert(undone, source.Path, third,
+            {{"vcodec", "copy"}, {"vcodec", "mjpeg"}, {"acodec", "pcm_s16le"}, {"acodec", "copy"}});
+    TScan c = ScanMedia(third);
+    ASSERT_TRUE(c.First(AVMEDIA_TYPE_VIDEO) && c.First(AVMEDIA_TYPE_AUDIO));
+    EXPECT_EQ(c.First(AVMEDIA_TYPE_VIDEO)->Codec, "mjpeg");
+    EXPECT_EQ(c.First(AVMEDIA_TYPE_AUDIO)->Codec, "mp3");
 }
 
 TEST_F(StreamTest, AudioIsReframedToWholeEncoderFramesWithoutLosingSamples) {
@@ -185,6 +196,31 @@ TEST_F(StreamTest, RecordingTimeAndStartPositionCutTheOutput) {
     ASSERT_TRUE(scan.First(AVMEDIA_TYPE_VIDEO) && scan.First(AVMEDIA_TYPE_AUDIO));
     EXPECT_NEAR(double(scan.First(AVMEDIA_TYPE_VIDEO)->Frames), 25.0, 1.0);
     EXPECT_NEAR(scan.First(AVMEDIA_TYPE_AUDIO)->AudioSeconds(), 1.0, 0.05);
+
+    // The expected total for progress is the limit only when the limit is the shorter: a
+    // limit beyond the input leaves the input's length, and a join is cut to it too.
+    TRecordedJob longer;
+    ASSERT_TRUE(longer.Job->OpenInput(source.Path));
+    longer.Job->SetOption("t", "5");
+    ASSERT_EQ(longer.Job->OpenOutput(Out("longer.avi"), false), 1);
+    EXPECT_NEAR(double(longer.Job->TotalDuration) / 1e6, 2.0, 0.1);
+    TRecordedJob joined;
+    ASSERT_TRUE(joined.Job->OpenInput(source.Path));
+    ASSERT_TRUE(joined.Job->OpenInput(source.Path));
+    TOutputOptions record;
+    record.FileName = Out("joined-cut.avi");
+    record.Join = true;
+    record.RecordingTime = 1500000;
+    ASSERT_EQ(joined.Job->OpenOutputWithOptions(record.FileName, &record), 1)
+        << joined.Job->OpenError;
+    EXPECT_EQ(joined.Job->TotalDuration, 1500000);
+    joined.Run();
+    ASSERT_FALSE(joined.Job->Failed) << joined.Job->ErrorMessage;
+    {
+        std::lock_guard<std::mutex> guard(joined.Lock);
+        ASSERT_FALSE(joined.Reports.empty());
+        EXPECT_EQ(joined.Reports.back().TotalDuration, 1500000);
+    }
 }
 
 TEST_F(StreamTest, StreamsFollowWhatTheInputsHaveAndWhatTheEncoderTakes) {
@@ -210,6 +246,89 @@ TEST_F(StreamTest, StreamsFollowWhatTheInputsHaveAndWhatTheEncoderTakes) {
     ASSERT_TRUE(decoder.LoadFile(pictures)) << decoder.LastErrMsg();
     EXPECT_EQ(decoder.GetVideoStreamInfo(decoder.FirstVideoStream()).PixelFormat,
               AV_PIX_FMT_YUVJ420P);
+}
+
+// Whether the encoder opens at a size in its first picture format.
+bool EncoderOpensAt(const char* name, int width, int height) {
+    const AVCodec* codec = ff::avcodec_find_encoder_by_name(name);
+    if (!codec)
+        return false;
+    TCodecContextPtr context(ff::avcodec_alloc_context3(codec));
+    context->width = width;
+    context->height = height;
+    context->time_base = {1, 25};
+    context->framerate = {25, 1};
+    context->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+    context->bit_rate = 1000000;
+    return ff::avcodec_open2(context.get(), codec, nullptr) >= 0;
+}
+
+TEST_F(StreamTest, OnlySizesAnEncoderRefusesAreChanged) {
+    // Each alignment rule against the library: the encoder refuses the size the rule
+    // changes and opens at the size it gives; the encoders without a rule open at odd sizes.
+    struct TRule {
+        const char* Encoder;
+        int RefusedWidth, RefusedHeight, AlignedWidth, AlignedHeight;
+    };
+    for (const TRule& rule : {TRule{"libx264", 641, 361, 642, 362},
+                              {"libx264", 641, 360, 642, 360},
+                              {"rv10", 648, 360, 656, 368},
+                              {"rv20", 854, 480, 856, 480},
+                              {"h263p", 641, 361, 640, 360},
+                              {"wmv2", 641, 361, 642, 361},
+                              {"wmv1", 641, 360, 642, 360},
+                              {"huffyuv", 641, 361, 642, 361}}) {
+        SCOPED_TRACE(rule.Encoder);
+        if (!ff::avcodec_find_encoder_by_name(rule.Encoder))
+            continue;
+        EXPECT_FALSE(EncoderOpensAt(rule.Encoder, rule.RefusedWidth, rule.RefusedHeight));
+        EXPECT_TRUE(EncoderOpensAt(rule.Encoder, rule.AlignedWidth, rule.AlignedHeight));
+    }
+    for (const char* free : {"mpeg4", "mpeg1video", "mpeg2video", "mjpeg", "svq1", "flv", "msmpeg4",
+                             "rawvideo", "libtheora"}) {
+        if (ff::avcodec_find_encoder_by_name(free)) {
+            EXPECT_TRUE(EncoderOpensAt(free, 641, 361)) << free;
+        }
+    }
+
+    // Whole conversions at the sizes phones, odd crops and full HD give: the size the
+    // encoder takes, decoded back.
+    struct TSizeCase {
+        const char* Encoder;
+        const char* Extension;
+        int Width, Height, OutWidth, OutHeight;
+    };
+    const TSizeCase cases[] = {
+        {"svq1", "mov", 854, 480, 854, 480},       {"svq1", "mov", 641, 361, 641, 361},
+        {"mpeg4", "avi", 641, 361, 641, 361},      {"mpeg4", "mp4", 1920, 1080, 1920, 1080},
+        {"mjpeg", "mov", 641, 361, 641, 361},      {"mpeg1video", "mpg", 641, 361, 641, 361},
+        {"mpeg2video", "mpg", 641, 361, 641, 361}, {"rawvideo", "avi", 641, 361, 641, 361},
+        {"flv", "flv", 641, 361, 641, 361},        {"libx264", "mp4", 854, 480, 854, 480},
+        {"libx264", "mp4", 641, 361, 642, 362},    {"libx264", "mov", 1920, 1080, 1920, 1080},
+        {"rv20", "rm", 854, 480, 856, 480},        {"rv20", "rm", 641, 361, 640, 360},
+        {"wmv2", "wmv", 641, 361, 642, 361},       {"wmv2", "wmv", 854, 480, 854, 480},
+    };
+    for (const TSizeCase& c : cases) {
+        const std::string name = std::string(c.Encoder) + "_" + std::to_string(c.Width) + "x" +
+                                 std::to_string(c.Height) + "." + c.Extension;
+        SCOPED_TRACE(name);
+        if (!ff::avcodec_find_encoder_by_name(c.Encoder))
+            continue;
+        TFixtureParams params = Clip(0.2, 25);
+        params.Width = c.Width;
+        params.Height = c.Height;
+        TRecordedJob run;
+        const std::string out = Out(name);
+        Convert(run, Source(fkAviMpeg4Mp3, params).Path, out, {{"vcodec", c.Encoder}, {"an", "1"}});
+        if (HasFatalFailure())
+            return;
+        const TScan scan = ScanMedia(out);
+        const TScannedStream* video = scan.First(AVMEDIA_TYPE_VIDEO);
+        ASSERT_TRUE(video) << scan.Error;
+        EXPECT_EQ(video->Width, c.OutWidth);
+        EXPECT_EQ(video->Height, c.OutHeight);
+        EXPECT_NEAR(double(video->Frames), 5.0, 1.0);
+    }
 }
 
 TEST_F(StreamTest, ATimestampJumpInATransportStreamShiftsTheOffsetInsteadOfLeavingAGap) {

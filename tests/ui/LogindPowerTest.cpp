@@ -1,21 +1,26 @@
 // The logind realisation against a stand-in login manager on a private message bus, and the
 // desktop notifier against a stand-in notification service on the same bus: the requests
 // really travel over D-Bus, and nothing is ever powered off or shown.
+#include "control/LogindPower.h"
 #include "ui/DesktopNotifier.h"
-#include "ui/LogindPower.h"
 
 #include "UiTestSupport.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusUnixFileDescriptor>
+#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
 
+#include "tests/fixtures/MediaFixtures.h"
+
 #include <poll.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <filesystem>
 #include <mutex>
 
 using namespace cw;
@@ -55,7 +60,8 @@ public slots:
     QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
                                     const QString& mode) {
         std::lock_guard<std::mutex> guard(Lock);
-        Calls.push_back(("Inhibit(" + what + "," + who + "," + why + "," + mode + ")").toStdString());
+        Calls.push_back(
+            ("Inhibit(" + what + "," + who + "," + why + "," + mode + ")").toStdString());
         int ends[2];
         if (::pipe(ends) != 0)
             return QDBusUnixFileDescriptor();
@@ -194,13 +200,82 @@ TEST_F(LogindPowerTest, ASleepLockIsHeldByTheDescriptorUntilItIsGivenBack) {
     TLogindPowerService power(*Client);
     const int lock = power.InhibitSleep("Converting files");
     ASSERT_GE(lock, 0);
-    EXPECT_EQ(Manager.TakeCalls(), std::vector<std::string>{
-                                       "Inhibit(sleep:idle,Clipwright,Converting files,block)"});
+    EXPECT_EQ(Manager.TakeCalls(),
+              std::vector<std::string>{"Inhibit(sleep:idle,Clipwright,Converting files,block)"});
     // The answer is gone, but our copy of the descriptor keeps the lock.
     test::ProcessUntil([] { return false; }, 50);
     EXPECT_FALSE(Manager.LockGivenBack());
     power.ReleaseSleep(lock);
     EXPECT_TRUE(Manager.LockGivenBack());
+}
+
+// clipwright-cli convert with the stand-in as its system bus's login manager.
+class CliSleepLockTest : public LogindPowerTest {
+protected:
+    void SetUp() override {
+        LogindPowerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        std::string error;
+        ASSERT_TRUE(test::BindFixtureLibraries(&error)) << error;
+        Dir = QDir::tempPath().toStdString() + "/cw-cli-lock-" + std::to_string(::getpid());
+        std::filesystem::create_directories(Dir);
+    }
+    void TearDown() override {
+        if (!Dir.empty())
+            std::filesystem::remove_all(Dir);
+        LogindPowerTest::TearDown();
+    }
+    // Starts a conversion of a clip of that length to the format's preset.
+    void StartConvert(QProcess& cli, const QString& bus, double seconds, const char* format,
+                      int preset) {
+        test::TFixtureParams params;
+        params.Seconds = seconds;
+        const std::string clip = Dir + "/clip.avi";
+        test::WriteFixture(test::fkAviMpeg4Mp3, clip, params);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", bus);
+        cli.setProcessEnvironment(env);
+        cli.start(CW_CLI, {"convert", "--class", "video", "--format", format, "--preset",
+                           QString::number(preset), "--out", QString::fromStdString(Dir + "/out"),
+                           QString::fromStdString(clip)});
+        ASSERT_TRUE(cli.waitForStarted(10000));
+    }
+    std::string Dir;
+};
+
+TEST_F(CliSleepLockTest, AConversionHoldsTheLockForItsRunAndGivesItBackAtTheEndAndAtCtrlC) {
+    const std::vector<std::string> converting{
+        "Inhibit(sleep:idle,Clipwright,Converting files,block)"};
+    {
+        QProcess cli;
+        StartConvert(cli, Address, 1, "AVI", 3);
+        ASSERT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+        EXPECT_EQ(Manager.TakeCalls(), converting);
+        EXPECT_TRUE(Manager.LockGivenBack());
+    }
+    // Stopped while it converts (full HD H.264 of a long clip): the lock is held until the
+    // stop, then given back; the run counts the file as failed.
+    QProcess cli;
+    StartConvert(cli, Address, 20, "AVI", 1);
+    ASSERT_TRUE(test::ProcessUntil([&] { return Manager.TakeCalls().size() >= 2; }, 30000));
+    EXPECT_FALSE(Manager.LockGivenBack());
+    ::kill(cli.processId(), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(Manager.LockGivenBack());
+
+    // Without a login manager on the bus: one line says so, and the file is converted.
+    QProcess alone;
+    StartConvert(alone, "unix:path=" + QString::fromStdString(Dir) + "/no-bus", 1, "AVI", 3);
+    ASSERT_TRUE(alone.waitForFinished(60000));
+    EXPECT_EQ(alone.exitCode(), 0);
+    const QString errors = QString::fromUtf8(alone.readAllStandardError());
+    EXPECT_EQ(errors.count("The computer may sleep during the conversion: the login manager "
+                           "gave no sleep lock."),
+              1)
+        << errors.toStdString();
 }
 
 TEST_F(LogindPowerTest, ANotificationOffersItsFolderAndOpensItWhenTheActionIsInvoked) {

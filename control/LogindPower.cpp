@@ -1,4 +1,4 @@
-#include "ui/LogindPower.h"
+#include "control/LogindPower.h"
 
 #include <QCoreApplication>
 #include <QDBusInterface>
