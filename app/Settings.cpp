@@ -145,8 +145,12 @@ bool LoadSettings(TGlobalVars& vars, std::string* problem) {
     if (!reason.empty()) {
         // The damaged file is set aside, not overwritten, and the defaults stand; a fresh
         // file is written as on the first run.
+        // An earlier damaged file kept aside stays too: the new one takes a free name.
         const std::string target = ResolveSymlinks(path);
-        const std::string aside = target + ".bad";
+        const size_t slash = target.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+        const std::string aside =
+            folder + UniqueFileName(target.substr(folder.size()) + ".bad", folder);
         std::string line = "The settings file \"" + path + "\" could not be used (" + reason +
                            "); the defaults are used instead";
         if (::rename(target.c_str(), aside.c_str()) == 0)

@@ -422,6 +422,7 @@ private:
     bool RequestSent = false;
     bool RequestPrepared = false; // the connection is set up and the request goes out
     bool TimedOutHere = false;
+    bool TimedOutSending = false; // the body of a POST stood still, not the answer
     int Redirects = 0;
     curl_off_t LastUploaded = 0;
 
@@ -754,6 +755,7 @@ TTransferWorker::EStop TTransferWorker::Perform(CURL* easy, CURLM* multi) {
     RequestSent = false;
     RequestPrepared = false;
     TimedOutHere = false;
+    TimedOutSending = false;
     LastUploaded = 0;
     LastActivity = TClock::now();
 
@@ -834,12 +836,16 @@ bool TTransferWorker::TimedOut(CURL* easy) {
     }
     const bool sending = IsPost() && uploaded < curl_off_t(Run.POSTData.size());
     const uint32_t limit = sending ? SendLimit() : ReceiveLimit();
+    TimedOutSending = sending;
     return now - LastActivity > std::chrono::milliseconds(limit);
 }
 
 std::string TTransferWorker::ResultText(CURLcode result) const {
     switch (result) {
     case CURLE_OPERATION_TIMEDOUT:
+        if (TimedOutHere && TimedOutSending)
+            return "No data could be sent for " + Seconds(SendLimit()) +
+                   ": the connection is lost.";
         if (TimedOutHere)
             return "No data arrived for " + Seconds(ReceiveLimit()) + ": the connection is lost.";
         return "No connection to the server within " + Seconds(ConnectLimit()) + ".";

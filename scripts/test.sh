@@ -3,6 +3,8 @@
 # --asan builds into build-asan/ with AddressSanitizer and UndefinedBehaviorSanitizer.
 # --tsan builds the threaded suites (label "threads": engine, conversion run, download queue,
 # net, base) into build-tsan/ with ThreadSanitizer and runs those.
+# --repeat N (after --asan or --tsan when given) runs the whole suite N times in a row, each
+# run to its end, and fails when any run failed; the result of every run is printed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -33,6 +35,16 @@ elif [ "${1:-}" = "--tsan" ]; then
 fi
 build=${CLIPWRIGHT_BUILD_DIR:-$root/build}
 
+repeat=1
+if [ "${1:-}" = "--repeat" ]; then
+    if ! [[ "${2:-}" =~ ^[1-9][0-9]*$ ]]; then
+        echo "test.sh: --repeat needs a number of runs, 1 or more" >&2
+        exit 2
+    fi
+    repeat=$2
+    shift 2
+fi
+
 "$root/scripts/setup.sh"
 if [ ${#targets[@]} -gt 0 ]; then
     cmake -S "$root" -B "$build" -G Ninja "${extra[@]}" >/dev/null
@@ -44,4 +56,21 @@ fi
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc 2>/dev/null || echo 2)
 cd "$build"
-ctest --output-on-failure --timeout 600 -j "$jobs" "${labels[@]}" "$@"
+if [ "$repeat" = 1 ]; then
+    ctest --output-on-failure --timeout 600 -j "$jobs" "${labels[@]}" "$@"
+    exit
+fi
+results=()
+failed=0
+for ((run = 1; run <= repeat; run++)); do
+    echo "== run $run of $repeat  (load:$(uptime | sed 's/.*load average://'))"
+    start=$(date +%s)
+    if ctest --output-on-failure --timeout 600 -j "$jobs" "${labels[@]}" "$@"; then
+        results+=("run $run: passed in $(($(date +%s) - start)) s")
+    else
+        results+=("run $run: FAILED after $(($(date +%s) - start)) s")
+        failed=1
+    fi
+done
+printf '%s\n' "${results[@]}"
+exit $failed

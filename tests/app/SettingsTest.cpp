@@ -1,7 +1,7 @@
+#include "app/Settings.h"
 #include "TempDir.h"
 #include "app/GlobalVars.h"
 #include "app/IniFile.h"
-#include "app/Settings.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 using namespace cw;
 
@@ -165,6 +166,93 @@ TEST(Settings, AFileThatIsNoSettingsFileIsKeptAsideAndTheDefaultsAreWrittenAnew)
     }
 }
 
+// Damaged or odd settings files behind links and beside earlier damaged ones: nothing the
+// user had is lost, and what happened is worded.
+TEST(Settings, DamagedFilesBehindLinksAndKeptAsideFilesAreNeverLost) {
+    namespace fs = std::filesystem;
+    const std::string damaged = "OutputMP3Preset=3\n"; // no section: damaged
+    // A target name that fits the file system but not with ".bad" after it.
+    const std::string longName(253, 'n');
+    struct TCase {
+        const char* Name;
+        std::function<void(const TTempDir& dir)> Make;
+        bool Throws;         // the defaults cannot be written: the start-up words it
+        const char* Problem; // part of the worded line, "" for none
+        std::function<void(const TTempDir& dir)> Check;
+    };
+    const TCase cases[] = {
+        {"an earlier damaged file kept aside",
+         [&](const TTempDir& dir) {
+             dir.Write("~system2.dat.bad", "first damage");
+             dir.Write("~system2.dat", damaged);
+         },
+         false, "kept as",
+         [&](const TTempDir& dir) {
+             EXPECT_EQ(dir.Read("~system2.dat.bad"), "first damage");
+             EXPECT_EQ(dir.Read("~system2.dat(1).bad"), damaged);
+             EXPECT_EQ(dir.Read("~system2.dat"), ExpectedFirstRun);
+         }},
+        {"a damaged file behind a link",
+         [&](const TTempDir& dir) {
+             fs::create_directory(dir.Path + "real");
+             dir.Write("real/kept.ini", damaged);
+             fs::create_symlink(dir.Path + "real/kept.ini", dir.Path + "~system2.dat");
+         },
+         false, "real/kept.ini.bad",
+         [&](const TTempDir& dir) {
+             EXPECT_TRUE(fs::is_symlink(dir.Path + "~system2.dat"));
+             EXPECT_EQ(dir.Read("real/kept.ini.bad"), damaged);
+             EXPECT_EQ(dir.Read("real/kept.ini"), ExpectedFirstRun);
+         }},
+        {"a dangling link",
+         [&](const TTempDir& dir) {
+             fs::create_symlink(dir.Path + "made.ini", dir.Path + "~system2.dat");
+         },
+         false, "",
+         [&](const TTempDir& dir) {
+             EXPECT_TRUE(fs::is_symlink(dir.Path + "~system2.dat"));
+             EXPECT_EQ(dir.Read("made.ini"), ExpectedFirstRun);
+         }},
+        {"a link loop",
+         [&](const TTempDir& dir) {
+             fs::create_symlink(dir.Path + "loop", dir.Path + "~system2.dat");
+             fs::create_symlink(dir.Path + "~system2.dat", dir.Path + "loop");
+         },
+         false, "",
+         [&](const TTempDir& dir) { EXPECT_EQ(dir.Read("~system2.dat"), ExpectedFirstRun); }},
+        {"a damaged file that cannot be set aside",
+         [&](const TTempDir& dir) {
+             dir.Write(longName, damaged);
+             fs::create_symlink(dir.Path + longName, dir.Path + "~system2.dat");
+         },
+         true, "could not be kept aside",
+         [&](const TTempDir& dir) { EXPECT_EQ(dir.Read(longName), damaged); }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTempDir dir;
+        c.Make(dir);
+        TGlobalVars v = FreshVars(dir);
+        std::string problem;
+        if (c.Throws) {
+            EXPECT_THROW(LoadSettings(v, &problem), std::runtime_error);
+        } else {
+            EXPECT_FALSE(LoadSettings(v, &problem));
+        }
+        EXPECT_EQ(v.OutputMP3Preset, 2);
+        if (*c.Problem) {
+            EXPECT_NE(problem.find(c.Problem), std::string::npos) << problem;
+        } else {
+            EXPECT_EQ(problem, "");
+        }
+        c.Check(dir);
+        // No temporary file is left behind.
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path))
+            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+                << entry.path();
+    }
+}
+
 TEST(Settings, WritesGoThroughLinksKeepPermissionsAndNewFilesArePrivate) {
     TTempDir dir;
     TTempDir elsewhere;
@@ -314,7 +402,8 @@ TEST(Placement, SavedPlacementRestoresAndMissingSectionKeepsCurrent) {
 
     TIniFile ini;
     ini.Load(dir.Path + "~system2.dat");
-    EXPECT_EQ(ini.Text(), "[FormLog]\r\nx=1900\r\ny=50\r\nheight=772\r\nwidth=400\r\nmaximized=1\r\n");
+    EXPECT_EQ(ini.Text(),
+              "[FormLog]\r\nx=1900\r\ny=50\r\nheight=772\r\nwidth=400\r\nmaximized=1\r\n");
 
     // Another file can be named explicitly.
     SavePlacement("Form", {1, 2, 3, 4, false}, v, dir.Path + "other.ini");

@@ -8,6 +8,7 @@
 #include "convert/InputListModel.h"
 #include "convert/ProgressListModel.h"
 #include "download/QueueModel.h"
+#include "tests/app/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -84,15 +85,10 @@ std::string Joined(const std::vector<std::string>& calls) {
 class WizardSteps : public ::testing::Test {
 protected:
     void SetUp() override {
-        Root = fs::temp_directory_path() /
-               ("cw-wizard-steps-" +
-                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(Root);
-        fs::create_directories(Root);
+        Root = fs::path(Temp.Path).parent_path();
         std::ofstream(Root / "file") << "not a folder";
     }
-    void TearDown() override { fs::remove_all(Root); }
+    TTempDir Temp; // a folder of this test alone, whatever else runs beside it
     fs::path Root;
 };
 
@@ -172,8 +168,9 @@ TEST_F(WizardSteps, NextLeadsOnTellsOrWaitsByWhatThePageHolds) {
         controller.Next(view);
 
         EXPECT_EQ(Joined(view.Calls), c.Calls);
-        if (c.Folder)
+        if (c.Folder) {
             EXPECT_EQ(fs::is_directory(folder), c.FolderMade);
+        }
         const bool finished = c.Page == wpStep4;
         EXPECT_EQ(controller.Inputs().rowCount(), finished ? 0 : c.InputRows);
         EXPECT_EQ(controller.Conversion().Rows().rowCount(), finished ? 0 : 1);

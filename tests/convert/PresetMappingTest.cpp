@@ -234,18 +234,23 @@ TEST(PresetMapping, TargetRowsLeaveCodecAndSizeToTheProfile) {
 }
 
 TEST(PresetMapping, X264BlocksAndThePspMuxer) {
-    const auto a = Lines(X264DeviceOptions);
-    ASSERT_EQ(a.size(), 18u);
-    EXPECT_EQ(a.front(), "flags=+loop");
-    EXPECT_EQ(a[9], "partitions=+parti4x4+parti8x8+partp8x8");
-    EXPECT_EQ(a.back(), "i_qfactor=0.71");
-    EXPECT_TRUE(std::string(X264DeviceOptions).ends_with("i_qfactor=0.71\r\n"));
-
-    const auto b = Lines(X264PspOptions);
-    ASSERT_EQ(b.size(), 23u);
-    EXPECT_EQ(b[2], "partitions=+parti4x4+partp8x8+partb8x8");
-    EXPECT_EQ(b[17], "rc_eq='blurCplx^(1-qComp)'");
-    EXPECT_TRUE(std::string(X264PspOptions).ends_with("qdiff=4\r\nlevel=21"));
+    // The two blocks line for line as the mapping table writes them: block A with a line
+    // break after each of its 18 lines, block B's 23 lines without one after the last.
+    EXPECT_STREQ(X264DeviceOptions,
+                 "flags=+loop\r\ncmp=+chroma\r\ndeblockalpha=0\r\ndeblockbeta=0\r\ncrf=24\r\n"
+                 "refs=1\r\ncoder=0\r\nme_range=16\r\nsubq=5\r\n"
+                 "partitions=+parti4x4+parti8x8+partp8x8\r\ng=250\r\nkeyint_min=25\r\n"
+                 "level=30\r\nqmin=10\r\nqmax=51\r\ntrellis=2\r\nsc_threshold=40\r\n"
+                 "i_qfactor=0.71\r\n");
+    EXPECT_EQ(Lines(X264DeviceOptions).size(), 18u);
+    EXPECT_STREQ(X264PspOptions,
+                 "flags=+loop\r\ncmp=+chroma\r\npartitions=+parti4x4+partp8x8+partb8x8\r\n"
+                 "me_method=umh\r\nsubq=5\r\ntrellis=1\r\nrefs=2\r\nbf=1\r\ncoder=1\r\n"
+                 "me_range=16\r\ng=300\r\nkeyint_min=25\r\nsc_threshold=40\r\n"
+                 "i_qfactor=0.71\r\nbt=64k\r\nmaxrate=4M\r\nbufsize=4M\r\n"
+                 "rc_eq='blurCplx^(1-qComp)'\r\nqcomp=0.6\r\nqmin=10\r\nqmax=51\r\nqdiff=4\r\n"
+                 "level=21");
+    EXPECT_EQ(Lines(X264PspOptions).size(), 23u);
 
     TOutputOptions ipod = Map("iPod", 8);
     EXPECT_EQ(ipod.VideoCodec, "libx264");

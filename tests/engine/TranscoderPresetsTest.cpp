@@ -2,6 +2,7 @@
 // preset table, each taken by the real encoder it is meant for.
 #include "OptionsTestSupport.h"
 
+#include "convert/PresetMapping.h"
 #include "engine/FFmpegException.h"
 
 #include <fstream>
@@ -16,18 +17,9 @@ using cw::test::TTempDir;
 
 namespace {
 
-// The device block and the PSP block of the preset table, as the table writes them.
-const char* const BlockA =
-    "flags=+loop\r\ncmp=+chroma\r\ndeblockalpha=0\r\ndeblockbeta=0\r\ncrf=24\r\nrefs=1\r\n"
-    "coder=0\r\nme_range=16\r\nsubq=5\r\npartitions=+parti4x4+parti8x8+partp8x8\r\ng=250\r\n"
-    "keyint_min=25\r\nlevel=30\r\nqmin=10\r\nqmax=51\r\ntrellis=2\r\nsc_threshold=40\r\n"
-    "i_qfactor=0.71\r\n";
-const char* const BlockB =
-    "flags=+loop\r\ncmp=+chroma\r\npartitions=+parti4x4+partp8x8+partb8x8\r\nme_method=umh\r\n"
-    "subq=5\r\ntrellis=1\r\nrefs=2\r\nbf=1\r\ncoder=1\r\nme_range=16\r\ng=300\r\n"
-    "keyint_min=25\r\nsc_threshold=40\r\ni_qfactor=0.71\r\nbt=64k\r\nmaxrate=4M\r\n"
-    "bufsize=4M\r\nrc_eq='blurCplx^(1-qComp)'\r\nqcomp=0.6\r\nqmin=10\r\nqmax=51\r\nqdiff=4\r\n"
-    "level=21";
+// The device block and the PSP block as the application's preset table hands them over.
+const char* const BlockA = X264DeviceOptions;
+const char* const BlockB = X264PspOptions;
 
 class PresetsTest : public test::OptionsTest {
 protected:

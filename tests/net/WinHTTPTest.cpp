@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -41,6 +46,47 @@ std::string ReadFile(const fs::path& path) {
 
 void WriteFile(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// A socket on 127.0.0.1 that listens with the given queue length and never accepts.
+struct TIdleListener {
+    explicit TIdleListener(int queue) {
+        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr = Address(0);
+        socklen_t len = sizeof addr;
+        if (Fd < 0 || ::bind(Fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(Fd, queue) != 0 ||
+            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        Port = ntohs(addr.sin_port);
+    }
+    ~TIdleListener() {
+        for (int fd : Clients)
+            ::close(fd);
+        ::close(Fd);
+    }
+    // A connection that takes a queue place (completed by the system, never accepted).
+    void TakeAQueuePlace() {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr = Address(Port);
+        if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            throw std::runtime_error("cannot connect to the idle listener");
+        Clients.push_back(fd);
+    }
+    static sockaddr_in Address(int port) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(uint16_t(port));
+        return addr;
+    }
+    int Fd = -1;
+    int Port = 0;
+    std::vector<int> Clients;
+};
+
+std::string LoopbackUrl(int port) {
+    return "http://127.0.0.1:" + std::to_string(port) + "/x";
 }
 
 class WinHTTPTest : public ::testing::Test {
@@ -238,6 +284,10 @@ TEST_F(WinHTTPTest, OnlyWebAddressesBoundedAnswersAndFiniteWaits) {
     const fs::path local = Temp / "local.txt";
     WriteFile(local, "local secret");
     const std::string ftp = "ftp://127.0.0.1:" + std::to_string(Server.Port()) + "/x";
+    // Listeners that never accept: one whose only queue place is taken, so that a further
+    // connection is never completed, and one that takes connections but reads nothing.
+    TIdleListener full(0), deaf(16);
+    full.TakeAQueuePlace();
     const std::string longBody(1500, 'e');
     struct TCase {
         std::string Name, Url;
@@ -275,6 +325,16 @@ TEST_F(WinHTTPTest, OnlyWebAddressesBoundedAnswersAndFiniteWaits) {
         {"stalled before the answer", Server.Url("/stall?send=0&size=5000"),
          [](TWinHTTP& h) { h.Timeouts.ReceiveTimeout = 300; }, "OnConnLost",
          "No data arrived for 0.3 s", 0},
+        {"a connection that never completes", LoopbackUrl(full.Port),
+         [](TWinHTTP& h) { h.Timeouts.ConnectTimeout = 500; }, "OnHostUnreachable",
+         "No connection to the server within 0.5 s.", 0},
+        {"a request body nobody reads", LoopbackUrl(deaf.Port),
+         [](TWinHTTP& h) {
+             h.RequestMethod = rmPOST;
+             h.POSTData.assign(32 << 20, 'x'); // more than the socket buffers hold
+             h.Timeouts.SendTimeout = 500;
+         },
+         "OnHostUnreachable", "No data could be sent for 0.5 s: the connection is lost.", 0},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -816,7 +876,11 @@ TEST_F(WinHTTPTest, ReadWhileBusySoftAndHardAbort) {
     EXPECT_FALSE(http.IsRunning());
     EXPECT_TRUE(fs::exists(Temp / "slow.bin"));
     Fetch(http, Server.Url("/body?size=10"));
-    WaitServing([] { return false; }, 100ms);
+    // Nothing of the aborted transfer comes late: by the time a call posted now has run,
+    // whatever was handed to the main thread before it has run too.
+    bool served = false;
+    PostToMainThread([&] { served = true; });
+    ASSERT_TRUE(WaitServing([&] { return served; }, 10s));
     EXPECT_EQ(Outcome(), (std::vector<std::string>{"OnAborted", "OnDone 10"}));
 
     // Destroying a component in the middle of a transfer raises nothing.
@@ -848,7 +912,10 @@ TEST_F(WinHTTPTest, WaitingReadAndItsTimeout) {
     http.URL = Server.Url("/stall?send=10");
     EXPECT_FALSE(http.Read(true));
     EXPECT_FALSE(http.Busy());
-    WaitServing([] { return false; }, 100ms);
+    // The stopped transfer reports nothing more: not by the time a call posted now has run.
+    bool served = false;
+    PostToMainThread([&] { served = true; });
+    ASSERT_TRUE(WaitServing([&] { return served; }, 10s));
     EXPECT_EQ(Outcome(), std::vector<std::string>{"OnWaitTimeoutExpired"});
 }
 

@@ -6,6 +6,8 @@
 #include <sys/resource.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -30,6 +32,22 @@ protected:
         return Entries;
     }
     bool WaitFor(const std::function<bool()>& done) { return WaitServing(done, 10s); }
+    // Serves the main thread until a call posted now has run: whatever a worker handed to the
+    // main thread before has run by then (calls are served in request order). After a
+    // component's destructor, which waits for its threads, this is the moment by which any
+    // late event of theirs would have arrived.
+    void ServeAllPosted() {
+        std::atomic<bool> reached{false};
+        PostToMainThread([&] { reached = true; });
+        ASSERT_TRUE(WaitFor([&] { return reached.load(); }));
+    }
+    // The state letter of a thread of this process ('R' running, 'S' sleeping...).
+    static char ThreadState(pid_t tid) {
+        std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+        std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const size_t close = all.rfind(')');
+        return close != std::string::npos && close + 2 < all.size() ? all[close + 2] : '?';
+    }
 
     TQueueDispatcher Dispatcher;
     IMainThreadDispatcher* Previous = nullptr;
@@ -67,47 +85,56 @@ TEST_F(WinThreadTest, WorkRunsOnWorkerAndItsCallsAndTerminationRunOnMainInOrder)
 }
 
 TEST_F(WinThreadTest, ExecuteDuringARunStopsItWithoutAnyFurtherEventFromIt) {
-    TCustomWinThread thread;
     std::atomic<int> runs{0};
-    std::atomic<bool> secondEnded{false};
-    thread.SetOnExecute([&](TCustomWinThread* sender) {
-        const int run = ++runs;
-        if (run == 1) {
-            while (!sender->Terminated())
-                std::this_thread::sleep_for(1ms);
-            // Stopped: neither this call nor its termination may reach the main thread.
-            sender->Synchronize([&] { Log("late sync of run 1"); });
-        }
-    });
-    thread.SetOnTerminate([&](TCustomWinThread*) {
-        Log("terminate");
-        if (runs == 2)
-            secondEnded = true;
-    });
-    thread.Execute();
-    ASSERT_TRUE(WaitFor([&] { return thread.Running(); }));
-    thread.Execute();
-    ASSERT_TRUE(WaitFor([&] { return secondEnded.load(); }));
-    // Destroying waits for the stopped thread too; nothing from run 1 may appear.
-    WaitServing([] { return false; }, 50ms);
+    std::atomic<bool> secondEnded{false}, firstLeft{false};
+    {
+        TCustomWinThread thread;
+        thread.SetOnExecute([&](TCustomWinThread* sender) {
+            const int run = ++runs;
+            if (run == 1) {
+                while (!sender->Terminated())
+                    std::this_thread::sleep_for(1ms);
+                // Stopped: neither this call nor its termination may reach the main thread.
+                sender->Synchronize([&] { Log("late sync of run 1"); });
+                firstLeft = true;
+            }
+        });
+        thread.SetOnTerminate([&](TCustomWinThread*) {
+            Log("terminate");
+            if (runs == 2)
+                secondEnded = true;
+        });
+        thread.Execute();
+        ASSERT_TRUE(WaitFor([&] { return thread.Running(); }));
+        thread.Execute();
+        ASSERT_TRUE(WaitFor([&] { return secondEnded.load(); }));
+    } // destroying waits for the stopped thread too
+    EXPECT_TRUE(firstLeft);
+    // Nothing from run 1 may appear, not even after everything handed over has been served.
+    ServeAllPosted();
     EXPECT_EQ(Logged(), std::vector<std::string>{"terminate"});
 }
 
 TEST_F(WinThreadTest, HardTerminateCutsTheRunOffAndTheComponentIsReusableAtOnce) {
-    TCustomWinThread thread;
-    std::atomic<bool> started{false};
-    thread.SetOnExecute([&](TCustomWinThread* sender) {
-        started = true;
-        while (!sender->Terminated())
-            std::this_thread::sleep_for(1ms);
-    });
-    thread.SetOnTerminate([&](TCustomWinThread*) { Log("terminate"); });
-    thread.Execute();
-    ASSERT_TRUE(WaitFor([&] { return started.load(); }));
-    thread.Terminate(true);
-    EXPECT_FALSE(thread.Running());
-    EXPECT_TRUE(thread.Suspended()); // a fresh object waits for the next start
-    WaitServing([] { return false; }, 50ms);
+    std::atomic<bool> started{false}, left{false};
+    {
+        TCustomWinThread thread;
+        thread.SetOnExecute([&](TCustomWinThread* sender) {
+            started = true;
+            while (!sender->Terminated())
+                std::this_thread::sleep_for(1ms);
+            sender->Synchronize([&] { Log("late sync"); });
+            left = true;
+        });
+        thread.SetOnTerminate([&](TCustomWinThread*) { Log("terminate"); });
+        thread.Execute();
+        ASSERT_TRUE(WaitFor([&] { return started.load(); }));
+        thread.Terminate(true);
+        EXPECT_FALSE(thread.Running());
+        EXPECT_TRUE(thread.Suspended()); // a fresh object waits for the next start
+    }                                    // destroying waits for the cut-off thread
+    EXPECT_TRUE(left);
+    ServeAllPosted();
     EXPECT_TRUE(Logged().empty());
 }
 
@@ -221,46 +248,48 @@ TEST_F(WinThreadTest, WithoutHandleExceptionsASyncErrorIsRaisedInTheWorker) {
 }
 
 TEST_F(WinThreadTest, WaitingExecuteAndItsTimeout) {
-    TCustomWinThread thread;
-    thread.WaitThread = true;
-    std::atomic<bool> release{false};
-    thread.SetOnExecute([&](TCustomWinThread* sender) {
-        sender->Synchronize([&] { Log("progress"); }); // served while Execute waits
-        while (!release && !sender->Terminated())
-            std::this_thread::sleep_for(1ms);
-    });
-    thread.SetOnTerminate([&](TCustomWinThread*) { Log("terminate"); });
+    {
+        TCustomWinThread thread;
+        thread.WaitThread = true;
+        std::atomic<bool> release{false};
+        thread.SetOnExecute([&](TCustomWinThread* sender) {
+            sender->Synchronize([&] { Log("progress"); }); // served while Execute waits
+            while (!release && !sender->Terminated())
+                std::this_thread::sleep_for(1ms);
+        });
+        thread.SetOnTerminate([&](TCustomWinThread*) { Log("terminate"); });
 
-    // No limit: returns after the run, its termination already delivered.
-    release = true;
-    EXPECT_TRUE(thread.Execute());
-    EXPECT_EQ(Logged(), (std::vector<std::string>{"progress", "terminate"}));
+        // No limit: returns after the run, its termination already delivered.
+        release = true;
+        EXPECT_TRUE(thread.Execute());
+        EXPECT_EQ(Logged(), (std::vector<std::string>{"progress", "terminate"}));
 
-    // Time-out, handler keeps TerminateThread: the run is stopped, the result is false.
-    Entries.clear();
-    release = false;
-    thread.WaitTimeout = 100;
-    int asked = 0;
-    thread.OnWaitTimeoutExpired = [&](TCustomWinThread*, bool& terminateThread) {
-        ++asked;
-        EXPECT_TRUE(terminateThread);
-    };
-    EXPECT_FALSE(thread.Execute());
-    EXPECT_EQ(asked, 1);
-    EXPECT_FALSE(thread.Running());
-    WaitServing([] { return false; }, 50ms);
-    EXPECT_EQ(Logged(), std::vector<std::string>{"progress"});
+        // Time-out, handler keeps TerminateThread: the run is stopped, the result is false.
+        Entries.clear();
+        release = false;
+        thread.WaitTimeout = 100;
+        int asked = 0;
+        thread.OnWaitTimeoutExpired = [&](TCustomWinThread*, bool& terminateThread) {
+            ++asked;
+            EXPECT_TRUE(terminateThread);
+        };
+        EXPECT_FALSE(thread.Execute());
+        EXPECT_EQ(asked, 1);
+        EXPECT_FALSE(thread.Running());
+        EXPECT_EQ(Logged(), std::vector<std::string>{"progress"});
 
-    // Handler clears it: the run goes on and Execute returns true.
-    Entries.clear();
-    thread.OnWaitTimeoutExpired = [&](TCustomWinThread*, bool& terminateThread) {
-        terminateThread = false;
-    };
-    EXPECT_TRUE(thread.Execute());
-    EXPECT_TRUE(thread.Running());
-    release = true;
-    ASSERT_TRUE(WaitFor([&] { return Logged().size() == 2; }));
-    EXPECT_EQ(Logged().back(), "terminate");
+        // Handler clears it: the run goes on and Execute returns true. The stopped run's
+        // termination never comes: checked once the component and its threads are gone.
+        thread.OnWaitTimeoutExpired = [&](TCustomWinThread*, bool& terminateThread) {
+            terminateThread = false;
+        };
+        EXPECT_TRUE(thread.Execute());
+        EXPECT_TRUE(thread.Running());
+        release = true;
+        ASSERT_TRUE(WaitFor([&] { return Logged().size() >= 3; }));
+    }
+    ServeAllPosted();
+    EXPECT_EQ(Logged(), (std::vector<std::string>{"progress", "progress", "terminate"}));
 }
 
 TEST_F(WinThreadTest, PrioritiesReadBackThroughTheTableAndOthersReadAsNormal) {
@@ -302,10 +331,12 @@ TEST_F(WinThreadTest, SuspendedRunPausesUntilResumed) {
     ASSERT_TRUE(WaitFor([&] { return polls > 0; }));
     thread.SetSuspended(true);
     EXPECT_TRUE(thread.Suspended());
-    // Once paused at its next poll, the counter stands still.
-    WaitServing([] { return false; }, 20ms);
+    // The body never sleeps: once its thread sleeps, it is paused at a poll, and the counter
+    // stands still while it stays asleep.
+    const pid_t tid = thread.Thread().ThreadId();
+    ASSERT_TRUE(WaitFor([&] { return ThreadState(tid) == 'S'; })) << ThreadState(tid);
     const int paused = polls;
-    WaitServing([] { return false; }, 30ms);
+    EXPECT_EQ(ThreadState(tid), 'S');
     EXPECT_EQ(polls, paused);
     thread.SetSuspended(false);
     EXPECT_FALSE(thread.Suspended());

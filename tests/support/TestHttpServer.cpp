@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace cw::test {
 
@@ -121,8 +123,12 @@ bool TTestHttpServer::WritePattern(httplib::DataSink& sink, uint64_t offset, uin
 }
 
 std::string TTestHttpServer::ClosedPortUrl(const std::string& pathAndQuery) {
-    // Take a free port from the system and give it back: nothing listens there.
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    // A port bound to a socket that never listens: a connection there is refused, and no
+    // other server of this process or another can take the port while the socket is held.
+    // The sockets stay open until the process ends.
+    static std::mutex lock;
+    static std::vector<int> held;
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -134,12 +140,17 @@ std::string TTestHttpServer::ClosedPortUrl(const std::string& pathAndQuery) {
             ::close(fd);
         throw std::runtime_error("cannot find a free port");
     }
-    ::close(fd);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        held.push_back(fd);
+    }
     return "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + pathAndQuery;
 }
 
 TTestHttpServer::TTestHttpServer(const TRouteSetup& extraRoutes) {
-    Server.set_keep_alive_timeout(1);
+    // Idle connections are kept for the whole test (a test that counts connections must not
+    // see one dropped because the machine was slow between two requests).
+    Server.set_keep_alive_timeout(IdleConnectionSeconds);
     // Requests are recorded when they arrive (a stalled answer never finishes); the body,
     // read later, is added once the request has been answered.
     Server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {

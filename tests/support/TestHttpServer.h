@@ -61,6 +61,8 @@ public:
     static constexpr const char* AuthUser = "clip";
     static constexpr const char* AuthPassword = "wright";
     static constexpr const char* AuthRealm = "Clipwright test";
+    // How long an idle connection stays open: longer than any test.
+    static constexpr time_t IdleConnectionSeconds = 600;
 
     explicit TTestHttpServer(const TRouteSetup& extraRoutes = {});
     ~TTestHttpServer();

@@ -328,7 +328,12 @@ def scenarios(bin_dir, work):
     to_step2_with_file(app, tone)
     click(button(app, "Audio"))
     click(button(app, "MP3"))
-    time.sleep(0.3)
+    # A chosen class and format show as checked buttons: the clicks have been taken when both
+    # say so.
+    for name in ("Audio", "MP3"):
+        chosen = button(app, name)
+        wait_for(f"{name} shown as chosen",
+                 lambda: chosen.get_state_set().contains(A.StateType.CHECKED))
     p.send_signal(signal.SIGTERM)
     need(wait_exit(p, "after SIGTERM") == 0, "SIGTERM did not end the program normally")
     saved = read_ini(settings)
@@ -395,8 +400,14 @@ def scenarios(bin_dir, work):
     title_is(app, "What do you want to do?")
     click(button(app, "Exit"))
     answer(app, "Are you sure to quit now?", "No")
-    time.sleep(0.5)
+    # The program goes on after the No: once the box has closed, Exit asks again.
+    wait_for("the quit question closed",
+             lambda: not find(app, roles=("label",), text="Are you sure to quit now?"))
     need(p.poll() is None, "No on the quit question ended the program")
+    click(button(app, "Exit"))
+    answer(app, "Are you sure to quit now?", "No")
+    wait_for("the quit question closed again",
+             lambda: not find(app, roles=("label",), text="Are you sure to quit now?"))
     click(button(app, "Close"))
     need(wait_exit(p, "after the close button") == 0, "the close button did not end it")
     print("ok: with Skin=1 Next, Back, Exit and Close are on screen and work", flush=True)
