@@ -93,7 +93,7 @@ std::string ReadingDemuxer(const std::string& muxer) {
     static const std::pair<const char*, const char*> aliases[] = {
         {"ipod", "mov"}, {"psp", "mp4"},  {"3g2", "3gp"},   {"adts", "aac"},
         {"mp2", "mp3"},  {"vcd", "mpeg"}, {"svcd", "mpeg"}, {"dvd", "mpeg"},
-        {"vob", "mpeg"}, {"oga", "ogg"},  {"ipod", "mov"}};
+        {"vob", "mpeg"}, {"oga", "ogg"},  {"opus", "ogg"}};
     for (const auto& [from, to] : aliases)
         if (muxer == from)
             return to;

@@ -9,7 +9,8 @@
 //   libmp3lame -> mp3, libtheora -> theora, libvorbis -> vorbis); a row that names none gets
 //   the container's default (FLV and SWF: flv1 and mp3, RM: ac3, M4A: aac, MP2: mp2, 3GP:
 //   aac, as amr_nb has no encoder here; a disc target: mpeg1video for VCD, mpeg2video
-//   otherwise). "" for no stream;
+//   otherwise); a Copy Streams row holds the clip's own codecs (h264 and aac). "" for no
+//   stream;
 // - Size: "WxH", or "original" (the clip's own size); a disc target's size for those rows;
 // - FrameRate: the rate the row sets, exactly as the options carry it, "" for the clip's own;
 // - VideoBitrate, AudioBitrate: bits per second the options carry, 0 where the row sets none
@@ -87,6 +88,9 @@ inline constexpr TExpectedPreset ExpectedPresets[] = {
     {"Video", "MP4", 16, "mp4", "mpeg4", "original", "25", 700000, "aac", 48000, 2, 128000},
     {"Video", "MP4", 17, "mp4", "mpeg4", "640x480", "24", 1500000, "aac", 48000, 2, 128000},
     {"Video", "MP4", 18, "mp4", "mpeg4", "320x240", "30", 768000, "aac", 48000, 2, 96000},
+    {"Video", "MP4", 19, "mp4", "h264", "original", "", 0, "aac", 48000, 2, 0},
+    {"Video", "MP4", 20, "mp4", "hevc", "original", "", 0, "aac", 48000, 2, 160000},
+    {"Video", "MP4", 21, "mp4", "av1", "original", "", 0, "aac", 48000, 2, 160000},
     {"Video", "FLV", 0, "flv", "h264", "original", "", 1200000, "mp3", 44100, 2, 160000},
     {"Video", "FLV", 1, "flv", "h264", "original", "20", 930000, "mp3", 44100, 2, 160000},
     {"Video", "FLV", 2, "flv", "flv1", "352x288", "15", 780000, "mp3", 22050, 2, 64000},
@@ -149,6 +153,15 @@ inline constexpr TExpectedPreset ExpectedPresets[] = {
     {"Video", "3GP", 2, "3gp", "mpeg4", "176x144", "12", 64000, "aac", 8000, 1, 12200},
     {"Video", "3GP", 3, "3gp", "h263", "128x96", "10", 140000, "aac", 8000, 1, 10200},
     {"Video", "3GP", 4, "3gp", "mpeg4", "128x96", "10", 44000, "aac", 8000, 1, 6700},
+    {"Video", "MKV", 0, "matroska", "h264", "original", "", 0, "aac", 48000, 2, 0},
+    {"Video", "MKV", 1, "matroska", "h264", "original", "", 0, "aac", 48000, 2, 192000},
+    {"Video", "MKV", 2, "matroska", "hevc", "original", "", 0, "opus", 48000, 2, 160000},
+    {"Video", "MKV", 3, "matroska", "hevc", "original", "", 0, "opus", 48000, 2, 192000},
+    {"Video", "MKV", 4, "matroska", "av1", "original", "", 0, "opus", 48000, 2, 128000},
+    {"Video", "WebM", 0, "webm", "vp9", "original", "", 0, "opus", 48000, 2, 160000},
+    {"Video", "WebM", 1, "webm", "vp9", "1280x720", "", 0, "opus", 48000, 2, 128000},
+    {"Video", "WebM", 2, "webm", "av1", "original", "", 0, "opus", 48000, 2, 160000},
+    {"Video", "WebM", 3, "webm", "av1", "854x480", "", 0, "opus", 48000, 2, 96000},
     {"Device", "iPod", 0, "mp4", "h264", "640x480", "30", 2500000, "aac", 48000, 2, 160000},
     {"Device", "iPod", 1, "mp4", "h264", "480x320", "30", 2500000, "aac", 48000, 2, 160000},
     {"Device", "iPod", 2, "mp4", "h264", "480x320", "24", 1300000, "aac", 44100, 2, 128000},
@@ -219,6 +232,11 @@ inline constexpr TExpectedPreset ExpectedPresets[] = {
     {"Audio", "MP2", 0, "mp2", "", "", "", 0, "mp2", 22050, 1, 96000},
     {"Audio", "MP2", 1, "mp2", "", "", "", 0, "mp2", 22050, 1, 112000},
     {"Audio", "MP2", 2, "mp2", "", "", "", 0, "mp2", 22050, 2, 128000},
+    {"Audio", "Opus", 0, "opus", "", "", "", 0, "opus", 48000, 2, 192000},
+    {"Audio", "Opus", 1, "opus", "", "", "", 0, "opus", 48000, 2, 160000},
+    {"Audio", "Opus", 2, "opus", "", "", "", 0, "opus", 48000, 2, 128000},
+    {"Audio", "Opus", 3, "opus", "", "", "", 0, "opus", 48000, 2, 96000},
+    {"Audio", "Opus", 4, "opus", "", "", "", 0, "opus", 48000, 1, 48000},
 };
 // clang-format on
 
