@@ -136,6 +136,7 @@ TBrandingConfig ReadBrandingConfig(const TIniFile& ini, const std::string& linkB
     c.DefaultClass = ReadInt(ini, "DefaultClass");
     if (const std::string domain = Trim(str("VideoSiteDomain")); !domain.empty())
         c.VideoSiteDomain = domain;
+    c.AnySite = flag("AnySite");
     return c;
 }
 
