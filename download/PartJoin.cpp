@@ -96,21 +96,26 @@ bool TPartJoiner::Join(const std::vector<std::string>& inputs, const std::string
         if (progress && info && info->TotalDuration > 0)
             progress(std::min(1.0, double(info->CurrentDuration) / double(info->TotalDuration)));
     };
-    Encoder.OnTerminate = [this, alive = Alive](TFFEncoder*, const TTerminateInfo& info) {
-        if (info.TaskIndex < 0)
+    // The task's outcome comes first, the end of the whole run after it; the files are
+    // closed by then.
+    auto outcome = std::make_shared<std::pair<bool, std::string>>(true, "");
+    Encoder.OnTerminate = [this, alive = Alive, outcome](TFFEncoder*, const TTerminateInfo& info) {
+        if (info.TaskIndex >= 0) {
+            outcome->first = !info.Failed && info.Finished;
+            outcome->second = info.ErrorMessage;
             return;
-        const bool failed = info.Failed || !info.Finished;
-        const std::string message = info.ErrorMessage;
-        PostToMainThread([this, alive, failed, message] {
+        }
+        PostToMainThread([this, alive, outcome] {
             if (!*alive || !Running)
                 return;
-            // The task's files are closed once the whole run has ended.
-            WaitServing([this] { return !Encoder.Working(); }, std::chrono::seconds(30));
             Running = false;
             TDone done = std::move(OnDone);
             OnDone = nullptr;
             const bool aborted = Cancelled;
-            Encoder.ClearTasks();
+            const bool failed = !outcome->first;
+            const std::string message = outcome->second;
+            if (Encoder.AllDone() || !Encoder.Working())
+                Encoder.ClearTasks();
             if (done)
                 done(!failed && !aborted, aborted,
                      failed ? (message.empty() ? std::string("The parts could not be joined.")

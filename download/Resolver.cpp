@@ -323,7 +323,7 @@ const char* const ResolverMissingText =
     "Links of this service need yt-dlp: install the yt-dlp package, or a newer yt-dlp.";
 
 std::string ResolverFailureText(const std::string& version, const TProcessResult& result,
-                                std::chrono::milliseconds limit) {
+                                std::chrono::milliseconds limit, size_t cap) {
     const std::string who = "yt-dlp" + (version.empty() ? std::string() : " " + version) + ": ";
     if (!result.Started)
         return ResolverMissingText;
@@ -332,9 +332,14 @@ std::string ResolverFailureText(const std::string& version, const TProcessResult
         std::snprintf(seconds, sizeof seconds, "%g", double(limit.count()) / 1000.0);
         return who + "no answer within " + seconds + " s; it was stopped.";
     }
-    if (result.OverCap)
-        return who + "the answer is larger than " +
-               std::to_string(ResolverOutputCap / (1024 * 1024)) + " MiB; it was stopped.";
+    if (result.OverCap) {
+        char size[48];
+        if (cap >= 1024 * 1024)
+            std::snprintf(size, sizeof size, "%g MiB", double(cap) / (1024.0 * 1024.0));
+        else
+            std::snprintf(size, sizeof size, "%zu bytes", cap);
+        return who + "the answer is larger than " + size + "; it was stopped.";
+    }
     // The last line that says "ERROR:", else the last line it wrote.
     std::string last, lastError;
     size_t start = 0;
@@ -424,7 +429,7 @@ void TExternalResolver::Start(const std::string& link, TDoneHandler done) {
                 if (!outcome.Ok)
                     outcome.Reason = "yt-dlp " + outcome.Version + ": " + why;
             } else {
-                outcome.Reason = ResolverFailureText(outcome.Version, r, limit);
+                outcome.Reason = ResolverFailureText(outcome.Version, r, limit, cap);
             }
         }
         outcome.Cancelled = outcome.Cancelled || cancelled();

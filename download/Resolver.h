@@ -77,7 +77,7 @@ extern const char* const ResolverMissingText;
 // "yt-dlp VERSION: " + the last "ERROR:" line of its stderr (else its last line, else the
 // exit code).
 std::string ResolverFailureText(const std::string& version, const TProcessResult& result,
-                                std::chrono::milliseconds limit);
+                                std::chrono::milliseconds limit, size_t cap = ResolverOutputCap);
 
 enum class TResolverMode { rmAuto, rmBuiltin, rmExternal };
 // "auto" (also empty and unknown values), "builtin", "external", any letter case.
