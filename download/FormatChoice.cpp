@@ -157,17 +157,29 @@ bool ChooseFormats(const TResolvedVideo& video, int code, bool allowUnknownHeigh
         }
         return best(soundOnly, byRank);
     };
+    // Picture at or below the height: picture-only formats, and formats that do not say
+    // whether they carry sound (an HLS variant whose sound is a rendition of its own).
     auto pictureAtOrBelow = [&](bool known) {
         for (const bool strict : {true, false}) {
             const int found = best([&](const TResolvedFormat& f) {
                 const bool heightFits =
                     known ? f.Height > 0 && f.Height <= target.Height : f.Height == 0;
-                return pictureOnly(f) && heightFits && pictureFits(f, strict);
+                const bool picture = pictureOnly(f) || (f.HasPicture() && f.ACodec.empty());
+                return picture && heightFits && pictureFits(f, strict);
             }, byRank);
             if (found >= 0)
                 return found;
         }
         return -1;
+    };
+    // The picture with its sound; a picture that may carry sound goes alone when no
+    // sound-only format fits.
+    auto withSound = [&](int picture, int sound) {
+        if (picture < 0 || (sound < 0 && pictureOnly(formats[size_t(picture)])))
+            return false;
+        choice.Picture = picture;
+        choice.Sound = sound;
+        return true;
     };
 
     // 1. A format with picture and sound of the target's height.
@@ -178,13 +190,8 @@ bool ChooseFormats(const TResolvedVideo& video, int code, bool allowUnknownHeigh
         return true;
     // 2. Picture only at or below the height, with the fitting sound.
     const int sound = soundFor();
-    if (sound >= 0) {
-        choice.Picture = pictureAtOrBelow(true);
-        if (choice.Picture >= 0) {
-            choice.Sound = sound;
-            return true;
-        }
-    }
+    if (withSound(pictureAtOrBelow(true), sound))
+        return true;
     if (!allowUnknownHeight)
         return false;
     // 3. Formats that do not say their height: whole ones first, then picture with sound.
@@ -197,13 +204,8 @@ bool ChooseFormats(const TResolvedVideo& video, int code, bool allowUnknownHeigh
         }, byRank);
     if (choice.Picture >= 0)
         return true;
-    if (sound >= 0) {
-        choice.Picture = pictureAtOrBelow(false);
-        if (choice.Picture >= 0) {
-            choice.Sound = sound;
-            return true;
-        }
-    }
+    if (withSound(pictureAtOrBelow(false), sound))
+        return true;
     choice = {};
     return false;
 }
