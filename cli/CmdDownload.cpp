@@ -322,9 +322,8 @@ int RunDownload(const std::vector<std::string>& args) {
             if (!value(resolver))
                 return bad("--resolver needs one PATH");
         } else if (name == "--resolver-mode") {
-            if (!value(resolverMode) ||
-                (*resolverMode != "auto" && *resolverMode != "builtin" &&
-                 *resolverMode != "external"))
+            if (!value(resolverMode) || (*resolverMode != "auto" && *resolverMode != "builtin" &&
+                                         *resolverMode != "external"))
                 return bad("--resolver-mode needs auto, builtin or external");
         } else if (a == "--any-site") {
             anySite = true;

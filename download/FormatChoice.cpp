@@ -145,13 +145,17 @@ bool ChooseFormats(const TResolvedVideo& video, int code, bool allowUnknownHeigh
     // rest in that order, each ranked by its bit rate.
     auto soundFor = [&]() {
         if (WantsMp4(target))
-            return best([&](const TResolvedFormat& f) {
-                return soundOnly(f) && SoundCodecFamily(f) == "aac";
-            }, byRank);
+            return best(
+                [&](const TResolvedFormat& f) {
+                    return soundOnly(f) && SoundCodecFamily(f) == "aac";
+                },
+                byRank);
         for (const char* family : {"opus", "vorbis", "aac"}) {
-            const int found = best([&](const TResolvedFormat& f) {
-                return soundOnly(f) && SoundCodecFamily(f) == family;
-            }, byRank);
+            const int found = best(
+                [&](const TResolvedFormat& f) {
+                    return soundOnly(f) && SoundCodecFamily(f) == family;
+                },
+                byRank);
             if (found >= 0)
                 return found;
         }
@@ -161,12 +165,14 @@ bool ChooseFormats(const TResolvedVideo& video, int code, bool allowUnknownHeigh
     // whether they carry sound (an HLS variant whose sound is a rendition of its own).
     auto pictureAtOrBelow = [&](bool known) {
         for (const bool strict : {true, false}) {
-            const int found = best([&](const TResolvedFormat& f) {
-                const bool heightFits =
-                    known ? f.Height > 0 && f.Height <= target.Height : f.Height == 0;
-                const bool picture = pictureOnly(f) || (f.HasPicture() && f.ACodec.empty());
-                return picture && heightFits && pictureFits(f, strict);
-            }, byRank);
+            const int found = best(
+                [&](const TResolvedFormat& f) {
+                    const bool heightFits =
+                        known ? f.Height > 0 && f.Height <= target.Height : f.Height == 0;
+                    const bool picture = pictureOnly(f) || (f.HasPicture() && f.ACodec.empty());
+                    return picture && heightFits && pictureFits(f, strict);
+                },
+                byRank);
             if (found >= 0)
                 return found;
         }
@@ -183,9 +189,11 @@ bool ChooseFormats(const TResolvedVideo& video, int code, bool allowUnknownHeigh
     };
 
     // 1. A format with picture and sound of the target's height.
-    choice.Picture = best([&](const TResolvedFormat& f) {
-        return progressive(f) && f.Height == target.Height && ProgressiveFits(f, target);
-    }, byRank);
+    choice.Picture = best(
+        [&](const TResolvedFormat& f) {
+            return progressive(f) && f.Height == target.Height && ProgressiveFits(f, target);
+        },
+        byRank);
     if (choice.Picture >= 0)
         return true;
     // 2. Picture only at or below the height, with the fitting sound.
@@ -195,13 +203,14 @@ bool ChooseFormats(const TResolvedVideo& video, int code, bool allowUnknownHeigh
     if (!allowUnknownHeight)
         return false;
     // 3. Formats that do not say their height: whole ones first, then picture with sound.
-    choice.Picture = best([&](const TResolvedFormat& f) {
-        return progressive(f) && f.Height == 0 && ProgressiveFits(f, target);
-    }, byRank);
+    choice.Picture = best(
+        [&](const TResolvedFormat& f) {
+            return progressive(f) && f.Height == 0 && ProgressiveFits(f, target);
+        },
+        byRank);
     if (choice.Picture < 0)
-        choice.Picture = best([&](const TResolvedFormat& f) {
-            return progressive(f) && f.Height == 0;
-        }, byRank);
+        choice.Picture =
+            best([&](const TResolvedFormat& f) { return progressive(f) && f.Height == 0; }, byRank);
     if (choice.Picture >= 0)
         return true;
     if (withSound(pictureAtOrBelow(false), sound))

@@ -27,7 +27,8 @@ int64_t RangeTotal(const std::string& headers) {
             return -1;
         const std::string total = Trim(line.substr(slash + 1));
         if (total.empty() || total.size() > 18 ||
-            !std::all_of(total.begin(), total.end(), [](unsigned char c) { return std::isdigit(c); }))
+            !std::all_of(total.begin(), total.end(),
+                         [](unsigned char c) { return std::isdigit(c); }))
             return -1;
         return std::stoll(total);
     }
@@ -45,8 +46,8 @@ TFormatFetcher::TFormatFetcher(std::shared_ptr<TConnectionPool> connections) {
 
     Http.OnHeaderInfo = [this](TCustomWinHTTP*, int status, const std::string& headers,
                                const std::string&, const std::string&, const std::string&,
-                               int64_t length, const std::string&, TDateTime, TDateTime,
-                               TDateTime, const std::string&, bool&) {
+                               int64_t length, const std::string&, TDateTime, TDateTime, TDateTime,
+                               const std::string&, bool&) {
         if (!Running)
             return;
         if (status == 206) {

@@ -19,8 +19,8 @@ class TFormatFetcher {
 public:
     // Received bytes (from the start of the file), the whole length (-1 unknown), seconds
     // since the start and bytes per second.
-    using TProgress = std::function<void(int64_t received, int64_t total, double seconds,
-                                         double bytesPerSecond)>;
+    using TProgress =
+        std::function<void(int64_t received, int64_t total, double seconds, double bytesPerSecond)>;
     enum class TResult { frDone, frFailed, frAborted };
     using TDone = std::function<void(TResult result, const std::string& reason)>;
 
@@ -58,10 +58,10 @@ private:
     TProgress OnProgress;
     std::string Url;
     int64_t ChunkSize = 0;
-    int64_t Offset = 0;      // bytes in the file so far
-    int64_t Total = -1;      // the whole length, when known
-    int64_t PieceEnd = 0;    // last byte asked for in this piece (0 for "to the end")
-    int64_t LostAt = -1;     // where the connection dropped, -1 when it did not
+    int64_t Offset = 0;   // bytes in the file so far
+    int64_t Total = -1;   // the whole length, when known
+    int64_t PieceEnd = 0; // last byte asked for in this piece (0 for "to the end")
+    int64_t LostAt = -1;  // where the connection dropped, -1 when it did not
     int ResumeCount = 0;
     std::chrono::steady_clock::time_point Started;
     std::shared_ptr<bool> Alive = std::make_shared<bool>(true);

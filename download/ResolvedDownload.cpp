@@ -89,7 +89,8 @@ void TDownloadQueue::StartResolvedAttempt(int attempt) {
     if (!RunActive)
         return;
     const TPreferenceOrder order = PreferenceOrder(Vars);
-    const int code = attempt >= 1 && attempt <= LastQualityAttempt ? order[size_t(attempt - 1)] : -1;
+    const int code =
+        attempt >= 1 && attempt <= LastQualityAttempt ? order[size_t(attempt - 1)] : -1;
     TFormatChoice choice;
     if (!ChooseFormats(ResolvedVideo, code, !UnknownHeightTaken, choice)) {
         NoteReason("The video does not offer this quality.");
@@ -145,9 +146,9 @@ void TDownloadQueue::StartResolvedAttempt(int attempt) {
     for (size_t i = 0; i < Parts.size(); ++i) {
         const TResolvedFormat& f = formats[size_t(Parts[i].Format)];
         if (f.IsHttp())
-            PartWeights[i] = (1.0 - JoinWeight) * (allKnown && known > 0
-                                                       ? double(f.FileSize) / double(known)
-                                                       : 1.0 / fetched);
+            PartWeights[i] =
+                (1.0 - JoinWeight) *
+                (allKnown && known > 0 ? double(f.FileSize) / double(known) : 1.0 / fetched);
     }
     DoneWeight = 0;
     PartIndex = 0;
@@ -267,18 +268,18 @@ void TDownloadQueue::JoinParts() {
         return;
     }
     const bool fetched = JoinWeight < 1.0;
-    ShowDownloadStatus(fetched ? "Joining picture and sound..." : "Downloading...", 0, 0, 0, "",
-                       0, "");
+    ShowDownloadStatus(fetched ? "Joining picture and sound..." : "Downloading...", 0, 0, 0, "", 0,
+                       "");
     std::string reason;
     const std::string extension = container.Extension;
     const bool started = Joiner.Join(
         inputs, output, container.Muxer,
         [this](double fraction) {
-            ShowPartProgress(DoneWeight + JoinWeight * fraction, 0,
-                             std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                           AttemptStart)
-                                 .count(),
-                             0);
+            ShowPartProgress(
+                DoneWeight + JoinWeight * fraction, 0,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - AttemptStart)
+                    .count(),
+                0);
         },
         [this, output, extension](bool ok, bool aborted, const std::string& why) {
             if (!RunActive)

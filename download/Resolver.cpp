@@ -292,8 +292,8 @@ bool ParseResolverAnswer(const std::string& json, TResolvedVideo& video, std::st
             // An address of another scheme for a format we would fetch is refused outright:
             // nothing is read from a local file or anything else an answer points to.
             if ((f.IsHttp() || f.IsManifest()) && !f.Url.empty() && !IsWebAddress(f.Url)) {
-                reason = "the answer's " + where + " has an address that is not http or https: " +
-                         f.Url;
+                reason =
+                    "the answer's " + where + " has an address that is not http or https: " + f.Url;
                 return false;
             }
             video.Formats.push_back(std::move(f));
@@ -407,8 +407,8 @@ void TExternalResolver::Start(const std::string& link, TDoneHandler done) {
         if (known.empty()) {
             ++*starts;
             const TProcessResult v =
-                RunProgram({program, "--version"}, std::min(limit, std::chrono::milliseconds(20000)),
-                           4096, cancelled);
+                RunProgram({program, "--version"},
+                           std::min(limit, std::chrono::milliseconds(20000)), 4096, cancelled);
             std::string version = v.Output.substr(0, v.Output.find_first_of("\r\n"));
             if (v.Started && v.ExitCode == 0 && !version.empty()) {
                 outcome.Version = version;

@@ -28,15 +28,15 @@ bool IsSiteHost(std::string host, const std::string& domain, bool secure) {
         host.compare(host.size() - port.size(), port.size(), port) == 0)
         host.resize(host.size() - port.size());
     const std::string bare = d.rfind("www.", 0) == 0 ? d.substr(4) : d;
-    return host == bare || host == "www." + bare || host == "m." + bare ||
-           host == "music." + bare;
+    return host == bare || host == "www." + bare || host == "m." + bare || host == "music." + bare;
 }
 
 // The service's short-link host, for the service's own domain only.
 bool IsShortLinkHost(std::string host, const std::string& domain, bool secure) {
     const std::string d = LowerCase(domain);
     const std::string port = secure ? ":443" : ":80";
-    if (host.size() > port.size() && host.compare(host.size() - port.size(), port.size(), port) == 0)
+    if (host.size() > port.size() &&
+        host.compare(host.size() - port.size(), port.size(), port) == 0)
         host.resize(host.size() - port.size());
     return (d == "www.youtube.com" || d == "youtube.com") && host == "youtu.be";
 }
@@ -58,7 +58,8 @@ bool IsVideoLink(const std::string& text, const std::string& domain) {
     const size_t pathEnd = std::min(link.find_first_of("?#", hostEnd), link.size());
     if (IsShortLinkHost(host, domain, at == 8)) {
         // youtu.be/ID, with whatever parameters follow.
-        std::string id = link.substr(std::min(hostEnd + 1, pathEnd), pathEnd - std::min(hostEnd + 1, pathEnd));
+        std::string id =
+            link.substr(std::min(hostEnd + 1, pathEnd), pathEnd - std::min(hostEnd + 1, pathEnd));
         if (!id.empty() && id.back() == '/')
             id.pop_back();
         return IsVideoId(id);
@@ -134,9 +135,8 @@ bool IsAnyWebLink(const std::string& text) {
         return false;
     const size_t hostEnd = std::min(link.find_first_of("/?#", at), link.size());
     // A host, and no blanks or control characters anywhere.
-    return hostEnd > at && std::none_of(link.begin(), link.end(), [](unsigned char c) {
-        return c <= 0x20 || c == 0x7F;
-    });
+    return hostEnd > at && std::none_of(link.begin(), link.end(),
+                                        [](unsigned char c) { return c <= 0x20 || c == 0x7F; });
 }
 
 TLinkVerdict CheckNewLink(const std::vector<std::string>& listed, const std::string& text,

@@ -103,9 +103,9 @@ TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
 
     // The same run for a script: nothing but JSON lines, agreeing with the texts above.
     const std::string jsonOut = Out() + "-json";
-    const TRun json = Download("--json --resolver-mode=builtin --site " + Service.Domain() +
-                               " --out '" + jsonOut +
-                               "' --order 1,2,3,0,4,5,6,7 " + Link("a") + " " + Link("b"));
+    const TRun json =
+        Download("--json --resolver-mode=builtin --site " + Service.Domain() + " --out '" +
+                 jsonOut + "' --order 1,2,3,0,4,5,6,7 " + Link("a") + " " + Link("b"));
     EXPECT_EQ(json.ExitCode, 1) << json.Out;
     std::map<std::string, std::vector<QJsonObject>> events;
     std::istringstream lines(json.Out);
@@ -223,9 +223,9 @@ std::map<AVMediaType, int64_t> PacketCounts(const std::string& path) {
 }
 
 std::string MediaPlaylist(const std::string& segment, double seconds) {
-    return "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" +
-           std::to_string(int(seconds) + 1) + "\n#EXT-X-PLAYLIST-TYPE:VOD\n#EXTINF:" +
-           std::to_string(seconds) + ",\n" + segment + "\n#EXT-X-ENDLIST\n";
+    return "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(int(seconds) + 1) +
+           "\n#EXT-X-PLAYLIST-TYPE:VOD\n#EXTINF:" + std::to_string(seconds) + ",\n" + segment +
+           "\n#EXT-X-ENDLIST\n";
 }
 
 } // namespace
@@ -293,9 +293,11 @@ TEST_F(CliDownloadTest, RealResolverSavesOnePlayableFilePerLoopbackPage) {
 )",
           "application/dash+xml"}},
     };
-    for (const auto& [path, name] : std::map<std::string, std::string>{
-             {"/clip.mp4", "clip.mp4"}, {"/hls/v.ts", "v.ts"}, {"/hls/a.ts", "a.ts"},
-             {"/dash/v.mp4", "v.mp4"}, {"/dash/a.m4a", "a.m4a"}})
+    for (const auto& [path, name] : std::map<std::string, std::string>{{"/clip.mp4", "clip.mp4"},
+                                                                       {"/hls/v.ts", "v.ts"},
+                                                                       {"/hls/a.ts", "a.ts"},
+                                                                       {"/dash/v.mp4", "v.mp4"},
+                                                                       {"/dash/a.m4a", "a.m4a"}})
         files[path] = {Read(media + name), "application/octet-stream"};
     TTestHttpServer pages([&files](httplib::Server& server, TTestHttpServer&) {
         for (const auto& [path, file] : files)
@@ -304,14 +306,15 @@ TEST_F(CliDownloadTest, RealResolverSavesOnePlayableFilePerLoopbackPage) {
             });
     });
 
-    const TRun run = Download("--json --any-site --out '" + Out() + "' '" +
-                              pages.Url("/plain.html") + "' '" + pages.Url("/hls.html") + "' '" +
-                              pages.Url("/dash.html") + "'");
+    const TRun run =
+        Download("--json --any-site --out '" + Out() + "' '" + pages.Url("/plain.html") + "' '" +
+                 pages.Url("/hls.html") + "' '" + pages.Url("/dash.html") + "'");
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
     std::vector<QJsonObject> saved;
     std::istringstream lines(run.Out);
     for (std::string line; std::getline(lines, line);) {
-        const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        const QJsonObject object =
+            QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
         if (object["Event"].toString() == "file")
             saved.push_back(object);
     }

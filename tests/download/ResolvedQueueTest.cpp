@@ -143,12 +143,14 @@ protected:
 TEST_F(ResolvedQueueTest, JoinsPictureAndSoundFetchedInChunksWithTheAnswersHeaders) {
     const std::string options = R"(, "http_headers": {"User-Agent": "StandIn/1", "X-Clip-Token":
         "t0k"}, "downloader_options": {"http_chunk_size": 16384})";
-    AnswerWith(R"({"id": "abc", "title": "Loop: clip", "formats": [)" +
-               Format("v", "v.mp4", R"("ext": "mp4", "vcodec": "avc1.64000c", "acodec": "none",
-                      "height": 120)", options) + "," +
-               Format("a", "a.m4a", R"("ext": "m4a", "vcodec": "none", "acodec": "mp4a.40.2")",
-                      options) +
-               "]}");
+    AnswerWith(
+        R"({"id": "abc", "title": "Loop: clip", "formats": [)" +
+        Format("v", "v.mp4", R"("ext": "mp4", "vcodec": "avc1.64000c", "acodec": "none",
+                      "height": 120)",
+               options) +
+        "," +
+        Format("a", "a.m4a", R"("ext": "m4a", "vcodec": "none", "acodec": "mp4a.40.2")", options) +
+        "]}");
     Media.CutOnce = {"v.mp4"};
 
     ASSERT_TRUE(Rig.Run(Rig.Links({"abc"})));
@@ -196,7 +198,8 @@ TEST_F(ResolvedQueueTest, TheQualityPreferenceFallsThroughToWhatTheAnswerOffers)
     // a 144p 3GP first, that one takes it.
     AnswerWith(R"({"id": "abc", "title": "Pref", "formats": [)" +
                Format("v", "v.mp4", R"("ext": "mp4", "vcodec": "avc1", "acodec": "none",
-                      "height": 120)") + "," +
+                      "height": 120)") +
+               "," +
                Format("a", "a.m4a", R"("ext": "m4a", "vcodec": "none", "acodec": "mp4a.40.2")") +
                "]}");
     Rig.Vars.PreferYouTubeQuality = true;

@@ -1,7 +1,7 @@
 // The external resolver's answers as read into formats, the program runner's limits, and the
 // choice of formats for each quality code.
-#include "download/FormatChoice.h"
 #include "download/Resolver.h"
+#include "download/FormatChoice.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +47,7 @@ TEST(ResolverAnswer, ReadsTheFieldsOfEachFormat) {
     EXPECT_FALSE(f.HasSound());
     EXPECT_TRUE(f.HasPicture());
     EXPECT_EQ(f.Headers, (std::vector<std::pair<std::string, std::string>>{{"User-Agent", "UA"},
-                                                                             {"X-A", "1"}}));
+                                                                           {"X-A", "1"}}));
     // What a field does not say stays unknown; the protocol follows the address's scheme.
     const TResolvedFormat& plain = video.Formats[1];
     EXPECT_EQ(plain.Protocol, "http");
@@ -100,7 +100,8 @@ TEST(ResolverAnswer, RefusesAnswersThatAreNotWhatTheyShouldBe) {
 }
 
 TEST(ResolverProgram, LimitsAndFailuresAreWorded) {
-    const std::string dir = std::filesystem::temp_directory_path() / ("cw-res-" + std::to_string(::getpid()));
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("cw-res-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string script = dir + "/resolver";
     const std::string childPid = dir + "/child.pid";
@@ -196,21 +197,23 @@ TEST(FormatChoice, EachCodeTakesItsHeightAndContainer) {
          "vcodec": "none", "acodec": "opus", "tbr": 160})"),
                                     video, reason))
         << reason;
-    auto id = [&](int index) { return index < 0 ? std::string("-") : video.Formats[size_t(index)].FormatId; };
+    auto id = [&](int index) {
+        return index < 0 ? std::string("-") : video.Formats[size_t(index)].FormatId;
+    };
     const struct {
         int Code;
         const char* Picture;
         const char* Sound;
     } table[] = {
-        {7, "137", "140"}, // [HQ37] 1080p MP4: H.264 picture, AAC sound
-        {3, "136", "140"}, // [HQ22] 720p MP4
-        {2, "244", "251"}, // [HQ35] 480p: VP9 with Opus
-        {1, "18", "-"},    // [HQ18] 360p MP4: the progressive format
-        {6, "18", "-"},    // [HQ34] 360p, any container: the progressive one too
-        {0, "242", "251"}, // [HQ6] 240p
+        {7, "137", "140"},  // [HQ37] 1080p MP4: H.264 picture, AAC sound
+        {3, "136", "140"},  // [HQ22] 720p MP4
+        {2, "244", "251"},  // [HQ35] 480p: VP9 with Opus
+        {1, "18", "-"},     // [HQ18] 360p MP4: the progressive format
+        {6, "18", "-"},     // [HQ34] 360p, any container: the progressive one too
+        {0, "242", "251"},  // [HQ6] 240p
         {-1, "242", "251"}, // the default quality, 240p
-        {4, "160", "140"}, // [HQ13] 144p 3GP: H.264 and AAC
-        {5, "160", "140"}, // [HQ17]
+        {4, "160", "140"},  // [HQ13] 144p 3GP: H.264 and AAC
+        {5, "160", "140"},  // [HQ17]
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.Code);

@@ -22,8 +22,8 @@ TEST(VideoLinks, OnlyLinksToAVideoOfTheSiteCountInAnyLetterCase) {
           "https://www.youtube.com/shorts/abc", "  https://www.youtube.com/watch?v=abc \r",
           // The links people paste: short links, live videos, the music host, a start time
           // or the list the video was played from.
-          "https://youtu.be/abc", "https://youtu.be/abc?t=42&si=x", "https://www.youtube.com/live/abc",
-          "https://music.youtube.com/watch?v=abc&list=RDabc",
+          "https://youtu.be/abc", "https://youtu.be/abc?t=42&si=x",
+          "https://www.youtube.com/live/abc", "https://music.youtube.com/watch?v=abc&list=RDabc",
           "https://www.youtube.com/watch?v=abc&t=1m2s&list=PLx&index=3"})
         EXPECT_TRUE(IsVideoLink(link, Domain)) << link;
     // Text that merely mentions the site, other hosts, other schemes, no video id.

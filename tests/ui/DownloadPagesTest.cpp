@@ -411,9 +411,10 @@ TEST_F(DownloadPagesTest, AResolverFailureIsTheRowsToolTipAndOtherSitesNeedTheEd
     // The service of today: no streams in its answer; the resolver says why it fails.
     AddVideo("b", "Nothing", {});
     const std::string script = F->Home.Folder.Path + "stand-in";
-    std::ofstream(script) << "#!/bin/sh\n[ \"$1\" = --version ] && echo 2023.03.04 && exit 0\n"
-                             "echo \"ERROR: [youtube] b: Sign in to confirm you're not a bot\" >&2\n"
-                             "exit 1\n";
+    std::ofstream(script)
+        << "#!/bin/sh\n[ \"$1\" = --version ] && echo 2023.03.04 && exit 0\n"
+           "echo \"ERROR: [youtube] b: Sign in to confirm you're not a bot\" >&2\n"
+           "exit 1\n";
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     Pages().Queue().ResolverMode = TResolverMode::rmAuto;
     Pages().Queue().Resolver.Program = script;
@@ -421,9 +422,8 @@ TEST_F(DownloadPagesTest, AResolverFailureIsTheRowsToolTipAndOtherSitesNeedTheEd
     std::string tip;
     QObject::connect(Form().QueueList, &QAbstractItemModel::dataChanged, [&] {
         if (Form().QueueList->rowCount() > 0) {
-            const QString text = Form().QueueList->index(0, TQueueModel::qcStatus)
-                                     .data(Qt::ToolTipRole)
-                                     .toString();
+            const QString text =
+                Form().QueueList->index(0, TQueueModel::qcStatus).data(Qt::ToolTipRole).toString();
             if (!text.isEmpty())
                 tip = text.toStdString();
         }
