@@ -136,6 +136,8 @@ TBrandingConfig ReadBrandingConfig(const TIniFile& ini, const std::string& linkB
     c.DefaultClass = ReadInt(ini, "DefaultClass");
     if (const std::string domain = Trim(str("VideoSiteDomain")); !domain.empty())
         c.VideoSiteDomain = domain;
+    // Written "1" in editions, like the other keys of ours; the file's own flag words too.
+    c.AnySite = flag("AnySite") || Trim(str("AnySite")) == "1";
     return c;
 }
 

@@ -54,6 +54,8 @@ struct TBrandingConfig {
     int DefaultClass = 0;
     // The video service's host name (our own key); "www.youtube.com" when the key is absent.
     std::string VideoSiteDomain = "www.youtube.com";
+    // Links of any site are taken when the external resolver can read them (our own key).
+    bool AnySite = false;
 };
 
 // Reads every key. Missing strings are empty, flags false; missing or non-numeric integers

@@ -82,6 +82,10 @@ struct TGlobalVars {
     uint8_t PreferYouTube6 = 0;
     uint8_t PreferYouTube7 = 0;
     uint8_t PreferYouTube18 = 0;
+    // The stream resolver: "auto" (empty), "builtin" or "external", and the external
+    // resolver's program (empty: yt-dlp looked up on PATH).
+    std::string Resolver;
+    std::string ResolverProgram;
     std::array<std::string, 9> StreamURLs;
 };
 

@@ -60,6 +60,8 @@ std::vector<TSettingRow> BuildSettingRows() {
         {"PreferYouTube6", &G::PreferYouTube6, 5, true},
         {"PreferYouTube7", &G::PreferYouTube7, 6, true},
         {"PreferYouTube18", &G::PreferYouTube18, 7, true},
+        {"Resolver", &G::Resolver, 0, false},
+        {"ResolverProgram", &G::ResolverProgram, 0, false},
     };
     rows.insert(rows.end(), std::begin(tail), std::end(tail));
     return rows;

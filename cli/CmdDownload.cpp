@@ -1,7 +1,7 @@
 // clipwright-cli download [--out DIR] [--site HOST[:PORT]] [--no-prefer] [--order CODES] URL...
 // runs the window's download queue for the given links: watch page, info answer, stream-link
-// script, quality rule, download, saving under the video's title. Status lines go to stdout,
-// the summary follows at the end.
+// script (or the external resolver), quality rule, download, saving under the video's title.
+// Status lines go to stdout, the summary follows at the end.
 #include "app/GlobalVars.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
@@ -32,7 +32,8 @@ namespace {
 
 const char* const Usage =
     "usage: clipwright-cli download [--out DIR] [--site HOST[:PORT]] [--no-prefer]\n"
-    "                               [--order CODES] [--json] URL...\n";
+    "                               [--order CODES] [--json] [--resolver PATH]\n"
+    "                               [--resolver-mode MODE] [--any-site] URL...\n";
 
 void PrintHelp() {
     std::printf(
@@ -58,10 +59,19 @@ void PrintHelp() {
         "                   byte counts are those shown, to 0.01 MB);\n"
         "                   {\"Event\": \"file\", \"Index\", \"File\", \"Status\": \"Finish.\",\n"
         "                    \"Failed.\" or the refusal, \"Error\": why, or \"\", \"Saved\":\n"
-        "                    path or \"\"} when a link is done;\n"
+        "                    path or \"\", \"Quality\": what was saved (\"720p MP4 (H.264 +\n"
+        "                    AAC)\") or \"\"} when a link is done;\n"
         "                   {\"Event\": \"summary\", \"Total\", \"Succeeded\", \"Failed\",\n"
         "                    \"Files\": [saved paths]} at the end\n"
-        "Without --no-prefer or --order the settings' preference and order are used.\n\n"
+        "  --resolver PATH  the external stream resolver's program (default: the settings'\n"
+        "                   ResolverProgram, else yt-dlp on PATH)\n"
+        "  --resolver-mode MODE\n"
+        "                   auto (the built-in route first, the resolver when it finds no\n"
+        "                   stream), builtin (never the resolver) or external (the resolver\n"
+        "                   alone); default: the settings' Resolver, else auto\n"
+        "  --any-site       take links of any site, for the resolver to read\n"
+        "Without --no-prefer or --order the settings' preference and order are used.\n"
+        "The video service changes often: the resolver, yt-dlp, must be a current one.\n\n"
         "One line is printed each time a video's status changes; then the summary: \"Total\n"
         "files:\", \"Successed:\", \"Failed:\" and the saved files.\n\n"
         "Exit code 0 only when every link was saved, 1 when some failed, 2 for bad\n"
@@ -137,8 +147,9 @@ public:
         EndProgress();
         std::printf("%s\n", line.c_str());
         if (item.Status == "Finish.")
-            std::printf("%ssaved %s\n", Counter(index).c_str(),
-                        Vars->DownloadedFiles.empty() ? "" : Vars->DownloadedFiles.back().c_str());
+            std::printf("%ssaved %s%s\n", Counter(index).c_str(),
+                        Vars->DownloadedFiles.empty() ? "" : Vars->DownloadedFiles.back().c_str(),
+                        item.Quality.empty() ? "" : (" (" + item.Quality + ")").c_str());
         std::fflush(stdout);
     }
     void LabelsChanged(const TDownloadLabels& labels) override {
@@ -162,6 +173,7 @@ public:
         EndProgress();
         std::fprintf(stderr, "%s\n", message.c_str());
     }
+    void Log(const std::string& line) override { std::fprintf(stderr, "%s\n", line.c_str()); }
 
     const TGlobalVars* Vars = nullptr;
 
@@ -190,7 +202,8 @@ private:
                                       {"File", JsonValue(item.Caption)},
                                       {"Status", JsonValue(item.Status)},
                                       {"Error", JsonValue(item.Reason)},
-                                      {"Saved", JsonValue(saved)}});
+                                      {"Saved", JsonValue(saved)},
+                                      {"Quality", JsonValue(item.Quality)}});
             return;
         }
         if (item.Status != "Downloading...")
@@ -266,7 +279,8 @@ int RunDownload(const std::vector<std::string>& args) {
         PrintHelp();
         return 0;
     }
-    std::optional<std::string> out, site;
+    std::optional<std::string> out, site, resolver, resolverMode;
+    bool anySite = false;
     std::optional<TPreferenceOrder> order;
     bool noPrefer = false, json = false;
     std::vector<std::string> links;
@@ -304,6 +318,15 @@ int RunDownload(const std::vector<std::string>& args) {
                 return bad("--order needs eight quality codes 0..7, each once, e.g. "
                            "1,2,3,0,4,5,6,7");
             order = o;
+        } else if (name == "--resolver") {
+            if (!value(resolver))
+                return bad("--resolver needs one PATH");
+        } else if (name == "--resolver-mode") {
+            if (!value(resolverMode) || (*resolverMode != "auto" && *resolverMode != "builtin" &&
+                                         *resolverMode != "external"))
+                return bad("--resolver-mode needs auto, builtin or external");
+        } else if (a == "--any-site") {
+            anySite = true;
         } else if (a == "--no-prefer") {
             noPrefer = true;
         } else if (a == "--json") {
@@ -376,6 +399,12 @@ int RunDownload(const std::vector<std::string>& args) {
                              view.ItemChanged(row);
                      });
     queue.VideoSiteDomain = domain;
+    if (resolver)
+        queue.Resolver.Program = *resolver;
+    if (resolverMode)
+        queue.ResolverMode = ResolverModeOf(*resolverMode);
+    if (anySite)
+        queue.AnySite = true;
     // Every echo of the stream-link script has arrived when the script returns; the pause the
     // window makes after it holds nothing up that a batch run would need.
     queue.ScriptPause = std::chrono::milliseconds(0);

@@ -57,6 +57,9 @@ TDownloadQueue& TAppController::CreateQueue(IDownloadView& view) {
         std::make_unique<TDownloadSession>(State, *Script, HostScriptlet, *QueueRows, view);
     TDownloadQueue& queue = DownloadSession->Queue();
     queue.VideoSiteDomain = StartupState.Branding.VideoSiteDomain;
+    queue.AnySite = StartupState.Branding.AnySite;
+    queue.ResolverMode = ResolverModeOf(State.Resolver);
+    queue.Resolver.Program = State.ResolverProgram;
     return queue;
 }
 

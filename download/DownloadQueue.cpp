@@ -3,6 +3,7 @@
 #include "app/GlobalVars.h"
 #include "app/Utils.h"
 #include "base/MainThread.h"
+#include "download/SaveFiles.h"
 #include "download/Utf8.h"
 #include "download/VideoLinks.h"
 #include "script/Script.h"
@@ -66,41 +67,6 @@ namespace {
 // Longest title part of a saved file's name, in bytes: room is left for the counter that
 // makes the name unique and for the extension.
 constexpr size_t MaxTitleBytes = 200;
-
-// A fresh, empty file in the folder for a stream being received; empty when none can be made.
-std::string CreateTempFile(const std::string& folder) {
-    std::string path = AddTrailingBackslash(folder) + ".clipwright-XXXXXX.part";
-    const int fd = ::mkstemps(path.data(), 5);
-    if (fd < 0)
-        return {};
-    // The finished file keeps these permissions; make them those of any new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    ::close(fd);
-    return path;
-}
-
-// Moves the finished file to its name without replacing a file that appeared there in the
-// meantime. Returns 0 or the error number (EEXIST when the name is taken).
-int MoveNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != ENOTSUP)
-        return error;
-    // A file system without that kind of rename: a hard link never replaces anything.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return 0;
-    }
-    error = errno;
-    if (error == EEXIST || (error != EPERM && error != ENOTSUP && error != ENOSYS))
-        return error;
-    if (FileExists(to))
-        return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
 
 std::string FormatFloat(const char* form, double value) {
     char buffer[64];
@@ -207,7 +173,11 @@ TDownloadQueue::~TDownloadQueue() {
     // The transfers end here, so that none of them touches the temporary file afterwards.
     for (TWinHTTP* http : {&WinHTTPGetInfoFileURL, &WinHTTPDownloadInfoFile, &WinHTTPDownload})
         http->WorkerThread().Shutdown();
+    Resolver.Cancel();
+    Fetcher.Http.WorkerThread().Shutdown();
+    Joiner.Shutdown();
     DropTempFile();
+    DropPartFiles();
 }
 
 const TStreamURLs& TDownloadQueue::StreamURLs() const {
@@ -256,6 +226,10 @@ void TDownloadQueue::Wire(TWinHTTP& http, TTransfer which) {
         if (which == tStream) {
             DropTempFile();
             AttemptFailed();
+        } else if (which == tInfo) {
+            // The service no longer answers the info request (404): its streams are
+            // somebody else's to find.
+            BuiltinRouteFailed();
         } else {
             VideoFailed();
         }
@@ -306,6 +280,7 @@ void TDownloadQueue::BuildQueue(const std::vector<std::string>& links) {
     for (const std::string& link : links) {
         TDownloadItem item;
         item.Caption = link;
+        item.Link = link;
         QueueItems.push_back(std::move(item));
     }
     Host.QueueChanged();
@@ -349,6 +324,16 @@ void TDownloadQueue::Cancel() {
             Component(which).Abort(false, false);
             waiting = true;
         }
+    // The resolver is ended at once; a part's transfer and a join report their stop.
+    Resolver.Cancel();
+    if (Fetcher.Active()) {
+        Fetcher.Cancel();
+        waiting = true;
+    }
+    if (Joiner.Active()) {
+        Joiner.Cancel();
+        waiting = true;
+    }
     // Between transfers (the pause after the script, a posted step) nothing would report the
     // abort: the run ends now.
     if (!waiting)
@@ -370,6 +355,17 @@ void TDownloadQueue::FetchVideoInfo() {
     const std::string link = QueueItems[size_t(Vars.URLIndex)].Caption;
     StatusLabels.CurrentFile = link;
     ShowLabels();
+    ExternalRoute = false;
+    ResolvedVideo = {};
+    UnknownHeightTaken = false;
+    // Every link when the resolver alone is asked, and links of other sites when they are
+    // taken, go to the external resolver at once; other texts keep the built-in route.
+    const bool serviceLink = IsVideoLink(link, VideoSiteDomain);
+    if ((serviceLink || TakesAnySite()) &&
+        (ResolverMode == TResolverMode::rmExternal || !serviceLink)) {
+        StartResolver();
+        return;
+    }
     WhenIdle(tPage, [this, link] {
         if (!Start(tPage, link))
             VideoFailed();
@@ -396,7 +392,7 @@ void TDownloadQueue::PageDone(TStream* stream) {
     const std::string url = item.URL;
     WhenIdle(tInfo, [this, url] {
         if (!Start(tInfo, url))
-            VideoFailed();
+            BuiltinRouteFailed();
     });
 }
 
@@ -433,6 +429,13 @@ void TDownloadQueue::AfterScript() {
         EndRun();
         return;
     }
+    if (ResolverMode != TResolverMode::rmBuiltin &&
+        std::all_of(Vars.StreamURLs.begin(), Vars.StreamURLs.end(),
+                    [](const std::string& url) { return url.empty(); })) {
+        // The answer filled no slot (or said status=fail): the service's answer of today.
+        StartResolver();
+        return;
+    }
     ShowDownloadStatus("Analyzing finished, ready to download...", 0, 0, 0, "", 0, "");
     StatusLabels.Progress = 0;
     StatusLabels.ProgressText = "0%";
@@ -444,6 +447,10 @@ void TDownloadQueue::AfterScript() {
 }
 
 void TDownloadQueue::StartAttempt(int attempt) {
+    if (ExternalRoute) {
+        StartResolvedAttempt(attempt);
+        return;
+    }
     WhenIdle(tStream, [this, attempt] {
         const int slot = AttemptSlot(attempt, PreferenceOrder(Vars));
         // A quality the video does not offer has no address; the transfer fails at once.
@@ -561,6 +568,14 @@ void TDownloadQueue::NoteReason(const std::string& reason) {
     ShowItem();
 }
 
+void TDownloadQueue::BuiltinRouteFailed() {
+    if (ResolverMode == TResolverMode::rmBuiltin || CancelRequested) {
+        VideoFailed();
+        return;
+    }
+    StartResolver();
+}
+
 void TDownloadQueue::VideoFailed() {
     ShowDownloadStatus("Failed.", 0, 0, 0, "", 0, "");
     NextVideo();
@@ -581,7 +596,9 @@ void TDownloadQueue::EndRun() {
     CancelRequested = false;
     AwakeLock.Release();
     Pause.Cancel();
+    Resolver.Cancel();
     DropTempFile();
+    DropPartFiles();
     QueueItems.clear();
     Host.QueueChanged();
     Vars.StreamURLs = {};

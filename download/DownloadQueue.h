@@ -9,7 +9,11 @@
 #pragma once
 
 #include "app/Platform.h"
+#include "download/FormatChoice.h"
+#include "download/FormatFetch.h"
+#include "download/PartJoin.h"
 #include "download/Quality.h"
+#include "download/Resolver.h"
 #include "download/StreamLinks.h"
 #include "download/VideoLinks.h"
 #include "net/WinHTTP.h"
@@ -45,6 +49,10 @@ struct TDownloadItem {
     std::string URL = "..."; // the info-request address once known
     // Why the last request of this item failed, in words (empty while nothing failed).
     std::string Reason;
+    // The link as it was given (the caption becomes the title).
+    std::string Link;
+    // What was saved, in words, when the streams came from the external resolver.
+    std::string Quality;
     // The stream's figures as numbers, for scripts that follow a download: bytes received,
     // the length the stream states (-1 when it states none) and bytes per second.
     int64_t Received = 0;
@@ -130,6 +138,17 @@ public:
     // Largest watch page, info answer or error body held in memory.
     static constexpr int64_t TextLimit = 8 * 1024 * 1024;
 
+    // Which route finds a video's streams: the built-in one first and the external resolver
+    // when it gives no usable stream (auto), the built-in one alone, or the resolver alone.
+    TResolverMode ResolverMode = TResolverMode::rmAuto;
+    // The external resolver (its program, time limit and output cap can be set).
+    TExternalResolver Resolver;
+    // Links of other sites are accepted (the edition's AnySite key, or the command line's
+    // --any-site); they go to the external resolver.
+    bool AnySite = false;
+    // Whether link intake takes links of other sites now.
+    bool TakesAnySite() const { return AnySite && ResolverMode != TResolverMode::rmBuiltin; }
+
     // The watch page, the info answer and the stream. They share one pool of connections,
     // so that the info request and the stream reuse a connection to the same host.
     std::shared_ptr<TConnectionPool> Connections = std::make_shared<TConnectionPool>();
@@ -189,7 +208,25 @@ private:
     // Notes why the current item's request failed.
     void NoteReason(const std::string& reason);
     void VideoFailed();
+    // The built-in route found no usable stream: the external resolver is asked when the
+    // mode allows it, else the video fails.
+    void BuiltinRouteFailed();
     void NextVideo();
+
+    // The external route: one resolver run per link, then the quality attempts over the
+    // formats it named (ResolvedDownload.cpp).
+    void StartResolver();
+    void Resolved(const TExternalResolver::TOutcome& outcome);
+    void StartResolvedAttempt(int attempt);
+    // The next part of the attempt: fetch the next http format, or join, or save.
+    void NextPart();
+    void PartFetched(TFormatFetcher::TResult result, const std::string& reason);
+    void JoinParts();
+    void SaveResolved(const std::string& file, const std::string& extension);
+    void ResolvedAttemptFailed(const std::string& reason);
+    void ShowPartProgress(double fraction, int64_t size, double seconds, double bytesPerSecond);
+    void DropPartFiles();
+    std::string NewPartFile();
     void EndRun();
     // Runs fn once the transfer component has finished its last delivery.
     void WhenIdle(TTransfer which, std::function<void()> fn);
@@ -209,6 +246,25 @@ private:
     bool Destroying = false;
     bool Active[TransferCount] = {};
     std::string TempFile; // the stream being received, in the download folder
+
+    // The external route's state for the current link.
+    struct TPart {
+        int Format = -1;
+        std::string Source; // the fetched file, or the manifest address
+    };
+    bool ExternalRoute = false;
+    TResolvedVideo ResolvedVideo;
+    bool UnknownHeightTaken = false;
+    std::vector<TPart> Parts;
+    size_t PartIndex = 0;
+    std::vector<std::string> PartFiles; // every temporary file of the attempt
+    // Shares of the row's progress: each fetched part, then the join.
+    std::vector<double> PartWeights;
+    double JoinWeight = 0;
+    double DoneWeight = 0;
+    std::chrono::steady_clock::time_point AttemptStart;
+    TFormatFetcher Fetcher{Connections};
+    TPartJoiner Joiner;
     TDelayedCall Pause;
     // The machine stays awake from the start of the queue to its end.
     TSleepBlock AwakeLock;

@@ -70,6 +70,9 @@ QVariant TQueueModel::data(const QModelIndex& index, int role) const {
             return Text(item->Progress);
         case qcURL:
             return Text(item->URL);
+        case qcSpare:
+            // What was saved, once a resolved video is saved ("720p MP4 (H.264 + AAC)").
+            return Text(item->Quality);
         default:
             return {};
         }

@@ -28,7 +28,17 @@ bool IsSiteHost(std::string host, const std::string& domain, bool secure) {
         host.compare(host.size() - port.size(), port.size(), port) == 0)
         host.resize(host.size() - port.size());
     const std::string bare = d.rfind("www.", 0) == 0 ? d.substr(4) : d;
-    return host == bare || host == "www." + bare || host == "m." + bare;
+    return host == bare || host == "www." + bare || host == "m." + bare || host == "music." + bare;
+}
+
+// The service's short-link host, for the service's own domain only.
+bool IsShortLinkHost(std::string host, const std::string& domain, bool secure) {
+    const std::string d = LowerCase(domain);
+    const std::string port = secure ? ":443" : ":80";
+    if (host.size() > port.size() &&
+        host.compare(host.size() - port.size(), port.size(), port) == 0)
+        host.resize(host.size() - port.size());
+    return (d == "www.youtube.com" || d == "youtube.com") && host == "youtu.be";
 }
 
 } // namespace
@@ -44,9 +54,18 @@ bool IsVideoLink(const std::string& text, const std::string& domain) {
     else
         return false;
     const size_t hostEnd = std::min(lower.find_first_of("/?#", at), lower.size());
-    if (!IsSiteHost(lower.substr(at, hostEnd - at), domain, at == 8))
-        return false;
+    const std::string host = lower.substr(at, hostEnd - at);
     const size_t pathEnd = std::min(link.find_first_of("?#", hostEnd), link.size());
+    if (IsShortLinkHost(host, domain, at == 8)) {
+        // youtu.be/ID, with whatever parameters follow.
+        std::string id =
+            link.substr(std::min(hostEnd + 1, pathEnd), pathEnd - std::min(hostEnd + 1, pathEnd));
+        if (!id.empty() && id.back() == '/')
+            id.pop_back();
+        return IsVideoId(id);
+    }
+    if (!IsSiteHost(host, domain, at == 8))
+        return false;
     const std::string path = lower.substr(hostEnd, pathEnd - hostEnd);
     if (path == "/watch" || path == "/watch/") {
         if (pathEnd >= link.size() || link[pathEnd] != '?')
@@ -57,7 +76,7 @@ bool IsVideoLink(const std::string& text, const std::string& domain) {
                 return true;
         return false;
     }
-    for (const char* prefix : {"/embed/", "/v/", "/shorts/"}) {
+    for (const char* prefix : {"/embed/", "/v/", "/shorts/", "/live/"}) {
         const std::string p = prefix;
         if (path.rfind(p, 0) == 0) {
             std::string id = link.substr(hostEnd + p.size(), pathEnd - hostEnd - p.size());
@@ -105,9 +124,24 @@ std::vector<std::string> SplitPastedText(const std::string& text) {
     return lines;
 }
 
+bool IsAnyWebLink(const std::string& text) {
+    const std::string link = LowerCase(Trim(text));
+    size_t at;
+    if (link.rfind("http://", 0) == 0)
+        at = 7;
+    else if (link.rfind("https://", 0) == 0)
+        at = 8;
+    else
+        return false;
+    const size_t hostEnd = std::min(link.find_first_of("/?#", at), link.size());
+    // A host, and no blanks or control characters anywhere.
+    return hostEnd > at && std::none_of(link.begin(), link.end(),
+                                        [](unsigned char c) { return c <= 0x20 || c == 0x7F; });
+}
+
 TLinkVerdict CheckNewLink(const std::vector<std::string>& listed, const std::string& text,
-                          const std::string& domain) {
-    if (!IsVideoLink(text, domain))
+                          const std::string& domain, bool anySite) {
+    if (!IsVideoLink(text, domain) && !(anySite && IsAnyWebLink(text)))
         return TLinkVerdict::lvNotALink;
     // Items that differ in letter case only are passed over; an exact one refuses the link.
     for (const std::string& item : listed)

@@ -12,9 +12,13 @@ namespace cw {
 inline constexpr const char* DefaultVideoSiteDomain = "www.youtube.com";
 
 // True when the text (blanks around it aside) is an http or https link to the service's host
-// (the domain, with or without "www.", or its "m." form) that names a video: "/watch?v=ID",
-// "/embed/ID", "/v/ID" or "/shorts/ID", the id made of letters, digits, "_" and "-".
+// (the domain, with or without "www.", or its "m." or "music." form) that names a video:
+// "/watch?v=ID", "/embed/ID", "/v/ID", "/shorts/ID" or "/live/ID", the id made of letters,
+// digits, "_" and "-", other parameters allowed ("&t=", "&list=": the video is meant). For
+// the service's own domain, "youtu.be/ID" too.
 bool IsVideoLink(const std::string& text, const std::string& domain);
+// True when the text (blanks around it aside) is an http or https link with a host.
+bool IsAnyWebLink(const std::string& text);
 
 // Cuts a pasted text into lines: carriage returns and line feeds end a line, line breaks
 // before a line are skipped, empty lines give nothing, and a run between single or double
@@ -26,8 +30,9 @@ enum class TLinkVerdict {
     lvNotALink,  // not a link of the service
     lvDuplicate, // exactly this text is listed already (letter case counts)
 };
+// anySite: links of any site are taken (the external resolver reads them).
 TLinkVerdict CheckNewLink(const std::vector<std::string>& listed, const std::string& text,
-                          const std::string& domain);
+                          const std::string& domain, bool anySite = false);
 // The explanation shown for a refused link: the text, LF CR LF CR, then the reason.
 std::string RefusedLinkMessage(TLinkVerdict verdict, const std::string& text);
 

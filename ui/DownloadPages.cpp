@@ -87,7 +87,8 @@ std::vector<std::string> TDownloadPages::ListedLinks() const {
 }
 
 bool TDownloadPages::AddLink(const std::string& text) {
-    const TLinkVerdict verdict = CheckNewLink(ListedLinks(), text, Queue().VideoSiteDomain);
+    const TLinkVerdict verdict =
+        CheckNewLink(ListedLinks(), text, Queue().VideoSiteDomain, Queue().TakesAnySite());
     if (verdict == TLinkVerdict::lvAdd) {
         Controls.ListViewInputURL->addTopLevelItem(new QTreeWidgetItem({Text(text)}));
         return true;

@@ -46,7 +46,8 @@ const char* const ExpectedFirstRun =
     "OutputMobilePhonePreset=1\r\nOutputiPadPreset=0\r\nOutputAndroidPreset=0\r\n"
     "PlayASoundWhenFinished=0\r\nShutDownWhenFinished=0\r\nPreferYouTubeQuality=1\r\n"
     "PreferYouTube1=1\r\nPreferYouTube2=2\r\nPreferYouTube3=3\r\nPreferYouTube4=0\r\n"
-    "PreferYouTube5=4\r\nPreferYouTube6=5\r\nPreferYouTube7=6\r\nPreferYouTube18=7\r\n";
+    "PreferYouTube5=4\r\nPreferYouTube6=5\r\nPreferYouTube7=6\r\nPreferYouTube18=7\r\n"
+    "Resolver=\r\nResolverProgram=\r\n";
 
 } // namespace
 

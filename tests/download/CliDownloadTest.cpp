@@ -1,5 +1,8 @@
 // clipwright-cli download against the fake video service: status lines, the summary, the
 // saved files and the exit codes.
+#include "engine/FFApi.h"
+#include "engine/FFDecoder.h"
+#include "tests/fixtures/MediaFixtures.h"
 #include "tests/support/FakeVideoService.h"
 
 #include <QJsonArray>
@@ -19,6 +22,7 @@
 #include <sstream>
 
 using namespace cw::test;
+using cw::test::TFixtureParams;
 namespace fs = std::filesystem;
 
 namespace {
@@ -83,7 +87,9 @@ TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
     none.StreamMap = false;
     Service.AddVideo(none);
 
-    const TRun run = Download(Site() + "--order 1,2,3,0,4,5,6,7 " + Link("a") + " " + Link("b"));
+    // The built-in route alone: the video without streams goes through every quality.
+    const TRun run = Download(Site() + "--resolver-mode builtin --order 1,2,3,0,4,5,6,7 " +
+                              Link("a") + " " + Link("b"));
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
     EXPECT_NE(run.Out.find("[1/2] Finish. Clip: one\n"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("[2/2] [HQ34] failed, try next: [HQ37]\n"), std::string::npos);
@@ -97,8 +103,9 @@ TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
 
     // The same run for a script: nothing but JSON lines, agreeing with the texts above.
     const std::string jsonOut = Out() + "-json";
-    const TRun json = Download("--json --site " + Service.Domain() + " --out '" + jsonOut +
-                               "' --order 1,2,3,0,4,5,6,7 " + Link("a") + " " + Link("b"));
+    const TRun json =
+        Download("--json --resolver-mode=builtin --site " + Service.Domain() + " --out '" +
+                 jsonOut + "' --order 1,2,3,0,4,5,6,7 " + Link("a") + " " + Link("b"));
     EXPECT_EQ(json.ExitCode, 1) << json.Out;
     std::map<std::string, std::vector<QJsonObject>> events;
     std::istringstream lines(json.Out);
@@ -195,4 +202,143 @@ TEST_F(CliDownloadTest, BadArgumentsExitWithTwoAndFetchNothing) {
         EXPECT_EQ(Download(args).ExitCode, 2) << args;
     EXPECT_TRUE(Service.Server().Requests().empty());
     EXPECT_EQ(Download("--help").ExitCode, 0);
+}
+
+namespace {
+
+// Packets per stream kind of a media file, read with the libraries.
+std::map<AVMediaType, int64_t> PacketCounts(const std::string& path) {
+    std::map<AVMediaType, int64_t> counts;
+    cw::TFFDecoder decoder;
+    if (!decoder.LoadFile(path))
+        return counts;
+    AVFormatContext* context = decoder.Context();
+    AVPacket* packet = cw::ff::av_packet_alloc();
+    while (cw::ff::av_read_frame(context, packet) >= 0) {
+        ++counts[context->streams[packet->stream_index]->codecpar->codec_type];
+        cw::ff::av_packet_unref(packet);
+    }
+    cw::ff::av_packet_free(&packet);
+    return counts;
+}
+
+std::string MediaPlaylist(const std::string& segment, double seconds) {
+    return "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(int(seconds) + 1) +
+           "\n#EXT-X-PLAYLIST-TYPE:VOD\n#EXTINF:" + std::to_string(seconds) + ",\n" + segment +
+           "\n#EXT-X-ENDLIST\n";
+}
+
+} // namespace
+
+// Debian's yt-dlp as the resolver, reading pages this test serves on 127.0.0.1 with its
+// generic extractor: a plain <video> file, an HLS master playlist whose variant takes its
+// sound from a separate rendition group, and a DASH manifest of the on-demand profile with one
+// file per picture or sound representation (reported as separate picture-only and sound-only
+// formats, as the service's own answers are).
+TEST_F(CliDownloadTest, RealResolverSavesOnePlayableFilePerLoopbackPage) {
+    if (std::system("yt-dlp --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "yt-dlp is not installed";
+    std::string error;
+    ASSERT_TRUE(BindFixtureLibraries(&error)) << error;
+    const std::string media = (Dir / "media").string() + "/";
+    fs::create_directories(media);
+    TFixtureParams params;
+    params.Seconds = 2;
+    const TFixture clip = WriteFixture(fkMp4H264Aac, media + "clip.mp4", params);
+    TRemuxRecipe pictureOnly, soundOnly;
+    pictureOnly.DropAudio = true;
+    soundOnly.DropVideo = true;
+    RemuxFixture(clip, media + "v.mp4", pictureOnly);
+    RemuxFixture(clip, media + "a.m4a", soundOnly);
+    RemuxFixture(clip, media + "v.ts", pictureOnly);
+    RemuxFixture(clip, media + "a.ts", soundOnly);
+
+    std::map<std::string, std::pair<std::string, std::string>> files = {
+        {"/plain.html",
+         {"<!DOCTYPE html><html><head><title>Plain clip</title></head><body>"
+          "<video controls src=\"clip.mp4\"></video></body></html>",
+          "text/html"}},
+        {"/hls.html",
+         {"<!DOCTYPE html><html><head><title>HLS clip</title></head><body><video controls>"
+          "<source src=\"hls/master.m3u8\" type=\"application/x-mpegURL\"></video></body></html>",
+          "text/html"}},
+        {"/hls/master.m3u8",
+         {"#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"English\",DEFAULT=YES,"
+          "AUTOSELECT=YES,URI=\"audio.m3u8\"\n#EXT-X-STREAM-INF:BANDWIDTH=300000,"
+          "RESOLUTION=160x120,AUDIO=\"aud\"\nvideo.m3u8\n",
+          "application/vnd.apple.mpegurl"}},
+        {"/hls/video.m3u8", {MediaPlaylist("v.ts", 2.0), "application/vnd.apple.mpegurl"}},
+        {"/hls/audio.m3u8", {MediaPlaylist("a.ts", 2.0), "application/vnd.apple.mpegurl"}},
+        {"/dash.html",
+         {"<!DOCTYPE html><html><head><title>DASH clip</title></head><body><video controls>"
+          "<source src=\"dash/manifest.mpd\" type=\"application/dash+xml\"></video></body></html>",
+          "text/html"}},
+        {"/dash/manifest.mpd",
+         {R"(<?xml version="1.0" encoding="utf-8"?>
+<MPD xmlns="urn:mpeg:dash:schema:mpd:2011" profiles="urn:mpeg:dash:profile:isoff-on-demand:2011"
+     type="static" mediaPresentationDuration="PT2.0S" minBufferTime="PT2.0S">
+ <Period id="0">
+  <AdaptationSet mimeType="video/mp4" contentType="video">
+   <Representation id="v120" codecs="avc1.64000c" bandwidth="200000" width="160" height="120">
+    <BaseURL>v.mp4</BaseURL>
+   </Representation>
+  </AdaptationSet>
+  <AdaptationSet mimeType="audio/mp4" contentType="audio">
+   <Representation id="a1" codecs="mp4a.40.2" bandwidth="70000" audioSamplingRate="48000">
+    <BaseURL>a.m4a</BaseURL>
+   </Representation>
+  </AdaptationSet>
+ </Period>
+</MPD>
+)",
+          "application/dash+xml"}},
+    };
+    for (const auto& [path, name] : std::map<std::string, std::string>{{"/clip.mp4", "clip.mp4"},
+                                                                       {"/hls/v.ts", "v.ts"},
+                                                                       {"/hls/a.ts", "a.ts"},
+                                                                       {"/dash/v.mp4", "v.mp4"},
+                                                                       {"/dash/a.m4a", "a.m4a"}})
+        files[path] = {Read(media + name), "application/octet-stream"};
+    TTestHttpServer pages([&files](httplib::Server& server, TTestHttpServer&) {
+        for (const auto& [path, file] : files)
+            server.Get(path, [file = file](const httplib::Request&, httplib::Response& res) {
+                res.set_content(file.first, file.second);
+            });
+    });
+
+    const TRun run =
+        Download("--json --any-site --out '" + Out() + "' '" + pages.Url("/plain.html") + "' '" +
+                 pages.Url("/hls.html") + "' '" + pages.Url("/dash.html") + "'");
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    std::vector<QJsonObject> saved;
+    std::istringstream lines(run.Out);
+    for (std::string line; std::getline(lines, line);) {
+        const QJsonObject object =
+            QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        if (object["Event"].toString() == "file")
+            saved.push_back(object);
+    }
+    ASSERT_EQ(saved.size(), 3u) << run.Out;
+    const auto source = PacketCounts(media + "clip.mp4");
+    ASSERT_GT(source.at(AVMEDIA_TYPE_VIDEO), 0);
+    ASSERT_GT(source.at(AVMEDIA_TYPE_AUDIO), 0);
+    for (const QJsonObject& file : saved) {
+        const std::string path = file["Saved"].toString().toStdString();
+        SCOPED_TRACE(file["File"].toString().toStdString() + " " + path);
+        EXPECT_EQ(file["Status"].toString(), "Finish.") << file["Error"].toString().toStdString();
+        EXPECT_EQ(file["Quality"].toString(), "120p MP4 (H.264 + AAC)");
+        EXPECT_EQ(fs::path(path).extension(), ".mp4");
+        // The source's streams, every packet copied, and its length.
+        cw::TFFDecoder decoder;
+        ASSERT_TRUE(decoder.LoadFile(path)) << decoder.LastErrMsg();
+        EXPECT_NEAR(double(decoder.GetFileStreamInfo().Duration) / 1e6, clip.Seconds, 0.15);
+        decoder.CloseFile();
+        const auto counts = PacketCounts(path);
+        EXPECT_EQ(counts, source);
+    }
+    // Nothing but the three files in the download folder.
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(Out()))
+        ++entries;
+    EXPECT_EQ(entries, 3);
 }

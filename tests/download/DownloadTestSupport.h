@@ -102,6 +102,8 @@ public:
         Host.Queue = Queue.get();
         Queue->VideoSiteDomain = Service.Domain();
         Queue->ScriptPause = std::chrono::milliseconds(0);
+        // The built-in route alone, unless a test asks for the external resolver.
+        Queue->ResolverMode = TResolverMode::rmBuiltin;
         Vars.OutputURLDir = Folder.Path;
         Vars.PreferYouTubeQuality = false;
         Vars.PreferYouTube1 = 1;

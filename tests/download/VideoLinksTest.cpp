@@ -19,7 +19,12 @@ TEST(VideoLinks, OnlyLinksToAVideoOfTheSiteCountInAnyLetterCase) {
     for (const char* link :
          {"http://youtube.com/watch?v=a-_9", "https://m.youtube.com/watch?feature=x&v=abc",
           "https://www.youtube.com:443/embed/abc", "http://www.youtube.com/v/abc/",
-          "https://www.youtube.com/shorts/abc", "  https://www.youtube.com/watch?v=abc \r"})
+          "https://www.youtube.com/shorts/abc", "  https://www.youtube.com/watch?v=abc \r",
+          // The links people paste: short links, live videos, the music host, a start time
+          // or the list the video was played from.
+          "https://youtu.be/abc", "https://youtu.be/abc?t=42&si=x",
+          "https://www.youtube.com/live/abc", "https://music.youtube.com/watch?v=abc&list=RDabc",
+          "https://www.youtube.com/watch?v=abc&t=1m2s&list=PLx&index=3"})
         EXPECT_TRUE(IsVideoLink(link, Domain)) << link;
     // Text that merely mentions the site, other hosts, other schemes, no video id.
     for (const char* text :
@@ -28,10 +33,13 @@ TEST(VideoLinks, OnlyLinksToAVideoOfTheSiteCountInAnyLetterCase) {
           "http://www.youtube.com.evil.test/watch?v=abc",
           "http://www.youtube.com@evil.test/watch?v=abc", "http://evil.test/?www.youtube.com",
           "https://www.youtube.com/", "https://www.youtube.com/watch?v=",
-          "https://www.youtube.com/watch?v=a<b", "https://www.youtube.com/embed/"})
+          "https://www.youtube.com/watch?v=a<b", "https://www.youtube.com/embed/",
+          "https://youtu.be/", "https://youtu.be.evil.test/abc", "https://www.youtube.com/live/"})
         EXPECT_FALSE(IsVideoLink(text, Domain)) << text;
     EXPECT_TRUE(IsVideoLink("http://127.0.0.1:8080/watch?v=a", "127.0.0.1:8080"));
     EXPECT_FALSE(IsVideoLink("http://127.0.0.1:8081/watch?v=a", "127.0.0.1:8080"));
+    // Short links belong to the service's own domain only.
+    EXPECT_FALSE(IsVideoLink("https://youtu.be/abc", "127.0.0.1:8080"));
 }
 
 TEST(VideoLinks, PastedTextSplitsAtLineBreaksAndKeepsQuotedRunsWhole) {
@@ -55,6 +63,11 @@ TEST(VideoLinks, OnlyAnExactlyEqualListedLinkIsADuplicate) {
     EXPECT_EQ(CheckNewLink({"https://www.youtube.com/watch?v=ab"}, link, Domain),
               TLinkVerdict::lvAdd);
     EXPECT_EQ(CheckNewLink({}, "hello", Domain), TLinkVerdict::lvNotALink);
+    // Links of other sites only where the edition takes them; never a text that is no link.
+    EXPECT_EQ(CheckNewLink({}, "https://vimeo.com/123", Domain), TLinkVerdict::lvNotALink);
+    EXPECT_EQ(CheckNewLink({}, "https://vimeo.com/123", Domain, true), TLinkVerdict::lvAdd);
+    for (const char* text : {"hello", "file:///etc/passwd", "https://", "https://a b/c"})
+        EXPECT_EQ(CheckNewLink({}, text, Domain, true), TLinkVerdict::lvNotALink) << text;
     EXPECT_EQ(RefusedLinkMessage(TLinkVerdict::lvNotALink, "hello"),
               "hello\n\r\n\rThis is not a YouTube video link.");
     EXPECT_EQ(RefusedLinkMessage(TLinkVerdict::lvDuplicate, link),
@@ -103,4 +116,9 @@ TEST(VideoLinks, TheServiceDomainIsABrandingKeyWithADefault) {
     EXPECT_EQ(ReadBrandingConfig(ini, "/").VideoSiteDomain, "127.0.0.1:8080");
     ini.LoadFromText("[SYSTEM]\r\nVideoSiteDomain= \r\n");
     EXPECT_EQ(ReadBrandingConfig(ini, "/").VideoSiteDomain, DefaultVideoSiteDomain);
+    EXPECT_FALSE(ReadBrandingConfig(ini, "/").AnySite);
+    for (const char* value : {"1", "True"}) {
+        ini.LoadFromText(std::string("[SYSTEM]\r\nAnySite=") + value + "\r\n");
+        EXPECT_TRUE(ReadBrandingConfig(ini, "/").AnySite) << value;
+    }
 }

@@ -41,6 +41,8 @@ protected:
         F = std::make_unique<TFormFixture>(
             BrandingText("Ed", true, false, 0, "VideoSiteDomain=" + Service.Domain() + "\r\n"));
         Pages().Queue().ScriptPause = std::chrono::milliseconds(0);
+        // The built-in route alone, unless a test asks for the external resolver.
+        Pages().Queue().ResolverMode = TResolverMode::rmBuiltin;
         Form().ActionNext->trigger(); // mode page, download chosen: Step5
     }
     TFormMain& Form() { return *F->Form; }
@@ -392,5 +394,42 @@ TEST_F(DownloadPagesTest, AScriptErrorIsShownWithItsLine) {
     ASSERT_EQ(Desktop().Messages.size(), 1u);
     EXPECT_EQ(Desktop().Messages[0].Message.rfind("Error: Line number 49, ", 0), 0u);
     EXPECT_EQ(Desktop().Messages[0].Kind, mtError);
+    EXPECT_EQ(Label(Form().LabelURLFailed), "1");
+}
+
+TEST_F(DownloadPagesTest, AResolverFailureIsTheRowsToolTipAndOtherSitesNeedTheEdition) {
+    // Links of other sites only where the edition takes them (and the resolver may run).
+    Desktop().Answers = {mrOk};
+    EXPECT_TRUE(Pages().AddLink("https://video.example/clip/1"));
+    EXPECT_EQ(Links(), std::vector<std::string>{});
+    Pages().Queue().AnySite = true;
+    EXPECT_TRUE(Pages().AddLink("https://video.example/clip/1"));
+    EXPECT_EQ(Links(), std::vector<std::string>{"https://video.example/clip/1"});
+    Form().ActionURLEmpty->trigger();
+    Pages().Queue().AnySite = false;
+
+    // The service of today: no streams in its answer; the resolver says why it fails.
+    AddVideo("b", "Nothing", {});
+    const std::string script = F->Home.Folder.Path + "stand-in";
+    std::ofstream(script)
+        << "#!/bin/sh\n[ \"$1\" = --version ] && echo 2023.03.04 && exit 0\n"
+           "echo \"ERROR: [youtube] b: Sign in to confirm you're not a bot\" >&2\n"
+           "exit 1\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    Pages().Queue().ResolverMode = TResolverMode::rmAuto;
+    Pages().Queue().Resolver.Program = script;
+    Pages().AddLink(Link("b"));
+    std::string tip;
+    QObject::connect(Form().QueueList, &QAbstractItemModel::dataChanged, [&] {
+        if (Form().QueueList->rowCount() > 0) {
+            const QString text =
+                Form().QueueList->index(0, TQueueModel::qcStatus).data(Qt::ToolTipRole).toString();
+            if (!text.isEmpty())
+                tip = text.toStdString();
+        }
+    });
+    ASSERT_TRUE(Download(F->Home.Folder.Path + "v"));
+    EXPECT_EQ(tip, "yt-dlp 2023.03.04: ERROR: [youtube] b: Sign in to confirm you're not a bot");
+    EXPECT_EQ(Label(Form().LabelURLTotalFiles), "1");
     EXPECT_EQ(Label(Form().LabelURLFailed), "1");
 }
