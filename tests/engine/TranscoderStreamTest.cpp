@@ -366,8 +366,8 @@ TEST_F(StreamTest, TimestampJumpsAreTakenOutOfBothStreamsAndLatePicturesKeepThei
         int Frames;             // pictures written
         double PicturesStartAt; // seconds after the sound's start
     };
-    const TRemuxRecipe jump{false, 1.5, 40, 0};
-    const TRemuxRecipe late{false, -1, 0, 12};
+    const TRemuxRecipe jump{.JumpAt = 1.5, .JumpBy = 40};
+    const TRemuxRecipe late{.VideoDelay = 12};
     TRemuxRecipe hole;
     hole.HoleFrom = 1.6;
     hole.HoleTo = 13.6;
