@@ -403,6 +403,7 @@ TEST_F(DownloadPagesTest, AResolverFailureIsTheRowsToolTipAndOtherSitesNeedTheEd
     EXPECT_TRUE(Pages().AddLink("https://video.example/clip/1"));
     EXPECT_EQ(Links(), std::vector<std::string>{});
     Pages().Queue().AnySite = true;
+    Pages().Queue().ResolverMode = TResolverMode::rmAuto;
     EXPECT_TRUE(Pages().AddLink("https://video.example/clip/1"));
     EXPECT_EQ(Links(), std::vector<std::string>{"https://video.example/clip/1"});
     Form().ActionURLEmpty->trigger();
