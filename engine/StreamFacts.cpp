@@ -41,6 +41,7 @@ struct TEncoderAlignment {
 constexpr TEncoderAlignment EncoderAlignments[] = {
     {AV_CODEC_ID_H264, 1, 1, true}, // libx264: "width not divisible by 2" for 4:2:0
     {AV_CODEC_ID_HEVC, 1, 1, true}, // libx265 likewise
+    {AV_CODEC_ID_AV1, 1, 1, true},  // libsvtav1: "Source Width must be even for YUV_420"
     {AV_CODEC_ID_RV10, 16, 16, false},
     {AV_CODEC_ID_RV20, 4, 4, false},
     {AV_CODEC_ID_H263, 4, 4, false}, // before its list of sizes is even looked at

@@ -132,9 +132,11 @@ protected:
                R"(", "protocol": "http", )" + codecs + extra + "}";
     }
 
+    // The media server outlives the queue, so that the queue's kept connections are closed by
+    // the time the server stops (it keeps idle connections open for the whole test).
+    TMediaServer Media;
     TQueueRig Rig;
     TDownloadFolder Work;
-    TMediaServer Media;
     std::string Script;
 };
 

@@ -307,6 +307,8 @@ TEST_F(StreamTest, OnlySizesAnEncoderRefusesAreChanged) {
         {"libx264", "mp4", 641, 361, 642, 362},    {"libx264", "mov", 1920, 1080, 1920, 1080},
         {"rv20", "rm", 854, 480, 856, 480},        {"rv20", "rm", 641, 361, 640, 360},
         {"wmv2", "wmv", 641, 361, 642, 361},       {"wmv2", "wmv", 854, 480, 854, 480},
+        {"libsvtav1", "mkv", 641, 361, 642, 362},  {"libx265", "mkv", 641, 361, 642, 362},
+        {"libvpx-vp9", "webm", 641, 361, 641, 361},
     };
     for (const TSizeCase& c : cases) {
         const std::string name = std::string(c.Encoder) + "_" + std::to_string(c.Width) + "x" +
