@@ -436,6 +436,12 @@ void TDownloadQueue::AfterScript() {
         StartResolver();
         return;
     }
+    StartFirstAttempt();
+}
+
+// Both routes, once the streams are known: the status line, then the first quality attempt
+// (the preferred one when the preference is on).
+void TDownloadQueue::StartFirstAttempt() {
     ShowDownloadStatus("Analyzing finished, ready to download...", 0, 0, 0, "", 0, "");
     StatusLabels.Progress = 0;
     StatusLabels.ProgressText = "0%";

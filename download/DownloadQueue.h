@@ -200,6 +200,7 @@ private:
     void PageDone(TStream* stream);
     void InfoDone(TStream* stream);
     void AfterScript();
+    void StartFirstAttempt();
     void StartAttempt(int attempt);
     void StreamProgress(int64_t dataSize, int64_t bytesRead, int64_t elapsed, int64_t timeLeft,
                         int percent, float rate);

@@ -75,14 +75,7 @@ void TDownloadQueue::Resolved(const TExternalResolver::TOutcome& outcome) {
     if (Trim(item.Caption).empty())
         item.Caption = "video";
     StatusLabels.CurrentFile = item.Caption;
-    ShowDownloadStatus("Analyzing finished, ready to download...", 0, 0, 0, "", 0, "");
-    StatusLabels.Progress = 0;
-    StatusLabels.ProgressText = "0%";
-    const int attempt = Vars.PreferYouTubeQuality ? 1 : 0;
-    Vars.QualityAttempt = attempt;
-    StatusLabels.Quality = QualityDescription(AttemptName(attempt, PreferenceOrder(Vars)));
-    ShowLabels();
-    StartAttempt(attempt);
+    StartFirstAttempt();
 }
 
 void TDownloadQueue::StartResolvedAttempt(int attempt) {
