@@ -1,5 +1,6 @@
 #include "engine/GenericOptions.h"
 
+#include "engine/CodecLock.h"
 #include "engine/FFApi.h"
 #include "engine/FFLogger.h"
 #include "engine/FFmpegException.h"
@@ -60,6 +61,7 @@ void TGenericOptions::Clear() {
     Scaler.reset();
     Record.clear();
     Legacy = TLegacyOptionState{};
+    RefusedText.clear();
 }
 
 AVCodecContext* TGenericOptions::CodecTemplate(AVMediaType type) const {
@@ -191,10 +193,72 @@ void TGenericOptions::Apply(void* target, void* optionTemplate, const AVCodec* c
             if (described && (described->flags & mask) == mask)
                 ff::av_opt_set(target, name, reinterpret_cast<const char*>(text), 0);
             ff::av_free(text);
-        } else if (privateContext && FindOption(privateContext, name)) {
-            ff::av_opt_set(privateContext, name, option.Value.c_str(), 0);
+        } else if (privateContext && FindOption(privateContext, name) &&
+                   ff::av_opt_set(privateContext, name, option.Value.c_str(), 0) < 0 && codec &&
+                   ff::av_codec_is_encoder(codec) && RefusedText.empty()) {
+            RefusedText = FormatText("Invalid value \"%s\" for option \"%s\"",
+                                     option.Value.c_str(), name);
+            ff::av_log(nullptr, AV_LOG_ERROR, "%s\n", RefusedText.c_str());
         }
     }
+}
+
+namespace {
+
+// A fresh encoder context of the failed one's codec, size, formats and rates, with the
+// library's defaults for everything else; null when it cannot be made.
+TCodecContextPtr ProbeEncoder(const AVCodecContext* failed, const AVCodec* codec) {
+    TCodecContextPtr probe(ff::avcodec_alloc_context3(codec));
+    if (!probe)
+        return probe;
+    probe->codec_type = failed->codec_type;
+    probe->time_base = failed->time_base;
+    probe->bit_rate = failed->bit_rate;
+    probe->flags = failed->flags;
+    if (failed->codec_type == AVMEDIA_TYPE_VIDEO) {
+        probe->width = failed->width;
+        probe->height = failed->height;
+        probe->pix_fmt = failed->pix_fmt;
+        probe->sample_aspect_ratio = failed->sample_aspect_ratio;
+        probe->framerate = failed->framerate;
+    } else if (failed->codec_type == AVMEDIA_TYPE_AUDIO) {
+        probe->sample_fmt = failed->sample_fmt;
+        probe->sample_rate = failed->sample_rate;
+        if (ff::av_channel_layout_copy(&probe->ch_layout, &failed->ch_layout) < 0)
+            probe.reset();
+    }
+    return probe;
+}
+
+bool ProbeOpens(TCodecContextPtr probe, const AVCodec* codec) {
+    if (!probe)
+        return false;
+    TCodecLock lock;
+    return ff::avcodec_open2(probe.get(), codec, nullptr) >= 0;
+}
+
+} // namespace
+
+std::string TGenericOptions::EncoderOptionError(const AVCodecContext* failed,
+                                                const AVCodec* codec) const {
+    if (!RefusedText.empty() || !failed || !codec || !codec->priv_class)
+        return RefusedText;
+    std::vector<const TOptionPair*> privateOptions;
+    for (const TOptionPair& option : Record)
+        if (!option.Value.empty() && ClassKnows(&codec->priv_class, option.Name))
+            privateOptions.push_back(&option);
+    // Without the private options the encoder must open, or the fault is elsewhere.
+    if (privateOptions.empty() || !ProbeOpens(ProbeEncoder(failed, codec), codec))
+        return {};
+    for (const TOptionPair* option : privateOptions) {
+        TCodecContextPtr probe = ProbeEncoder(failed, codec);
+        if (!probe || ff::av_opt_set(probe->priv_data, option->Name.c_str(),
+                                     option->Value.c_str(), 0) < 0 ||
+            !ProbeOpens(std::move(probe), codec))
+            return FormatText("Invalid value \"%s\" for option \"%s\"", option->Value.c_str(),
+                              option->Name.c_str());
+    }
+    return {};
 }
 
 } // namespace cw

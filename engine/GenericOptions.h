@@ -58,7 +58,17 @@ public:
     // template's current value; the private ones, when the context's codec (given as codec)
     // or muxer knows them, with their recorded value. On an encoder, the older generation's
     // defaults of the compatibility table are put in first where the job recorded none.
+    // A private option whose value the encoder's own option table refuses is logged and
+    // remembered for EncoderOptionError.
     void Apply(void* target, void* optionTemplate, const AVCodec* codec, int mask) const;
+
+    // Why an encoder's options are wrong, worded "Invalid value "V" for option "N"", or empty
+    // when none is known to be. failed: the encoder context that avcodec_open2 refused (null
+    // when it has not been opened yet: then only values refused by Apply count). A private
+    // option whose value is checked only when the encoder opens (libx264's preset) is found by
+    // opening probe encoders of the same size and format: one with no private options, then
+    // one per recorded private option.
+    std::string EncoderOptionError(const AVCodecContext* failed, const AVCodec* codec) const;
 
     // The codec template of a media type (video, audio, data, subtitle, attachment), or null.
     AVCodecContext* CodecTemplate(AVMediaType type) const;
@@ -86,6 +96,8 @@ private:
     std::vector<TOptionPair> Record;
     TLegacyOptionState Legacy;
     std::string LastErrorText;
+    // The first private encoder option whose value Apply could not set.
+    mutable std::string RefusedText;
 };
 
 } // namespace cw

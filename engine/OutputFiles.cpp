@@ -633,6 +633,14 @@ void TOutputFiles::OpenEncoders() {
             TCodecLock lock;
             result = ff::avcodec_open2(enc, codec, nullptr);
         }
+        // A private option value the encoder refused names itself rather than the generic
+        // text: one that could not be set is an error even when the encoder opened without it.
+        std::string optionError = Job.GenericOptions().EncoderOptionError(
+            result < 0 ? enc : nullptr, codec);
+        if (!optionError.empty()) {
+            Job.LogV(llError, optionError);
+            Job.Fail(optionError);
+        }
         if (result < 0) {
             DumpStreamMapping();
             std::string text = FormatText(
