@@ -544,8 +544,13 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
     if (result < 0)
         failed(result);
     ist.Video.FilterSink = sink;
-    // The encoder takes the size the graph gives (a crop or a pad changes it).
-    if (&ist == ost.Source) {
+    // The encoder takes the size the graph of its first source gives (a crop or a pad
+    // changes it): in a join whose first input has no pictures, that is the first input
+    // that has.
+    const TInputStream* first = ost.Source;
+    for (const TInputStream* joined : ost.JoinSources)
+        first = first ? first : joined;
+    if (&ist == first) {
         enc->width = sink->inputs[0]->w;
         enc->height = sink->inputs[0]->h;
     }
