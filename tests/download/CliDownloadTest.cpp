@@ -245,13 +245,8 @@ TEST_F(CliDownloadTest, RealResolverSavesOnePlayableFilePerLoopbackPage) {
     TFixtureParams params;
     params.Seconds = 2;
     const TFixture clip = WriteFixture(fkMp4H264Aac, media + "clip.mp4", params);
-    TRemuxRecipe pictureOnly, soundOnly;
-    pictureOnly.DropAudio = true;
-    soundOnly.DropVideo = true;
-    RemuxFixture(clip, media + "v.mp4", pictureOnly);
-    RemuxFixture(clip, media + "a.m4a", soundOnly);
-    RemuxFixture(clip, media + "v.ts", pictureOnly);
-    RemuxFixture(clip, media + "a.ts", soundOnly);
+    SplitFixture(clip, media + "v.mp4", media + "a.m4a");
+    SplitFixture(clip, media + "v.ts", media + "a.ts");
 
     std::map<std::string, std::pair<std::string, std::string>> files = {
         {"/plain.html",

@@ -96,11 +96,7 @@ protected:
         TFixtureParams params;
         params.Seconds = 2;
         const TFixture clip = WriteFixture(fkMp4H264Aac, Work.Path + "clip.mp4", params);
-        TRemuxRecipe pictureOnly, soundOnly;
-        pictureOnly.DropAudio = true;
-        soundOnly.DropVideo = true;
-        RemuxFixture(clip, Work.Path + "v.mp4", pictureOnly);
-        RemuxFixture(clip, Work.Path + "a.m4a", soundOnly);
+        SplitFixture(clip, Work.Path + "v.mp4", Work.Path + "a.m4a");
         Media.Files["v.mp4"] = TDownloadFolder::Read(Work.Path + "v.mp4");
         Media.Files["a.m4a"] = TDownloadFolder::Read(Work.Path + "a.m4a");
         Script = Work.Path + "yt-dlp-stand-in";

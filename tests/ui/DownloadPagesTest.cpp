@@ -3,6 +3,7 @@
 // video service from Step5 to the summary on Step7, with cancel and the hand-over.
 #include "ui/DownloadPages.h"
 #include "download/Quality.h"
+#include "engine/FFDecoder.h"
 #include "tests/fixtures/MediaFixtures.h"
 #include "tests/support/FakeVideoService.h"
 #include "ui/FormYouTubeHQ.h"
@@ -29,6 +30,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 using namespace cw;
 using namespace cw::test;
@@ -433,4 +435,77 @@ TEST_F(DownloadPagesTest, AResolverFailureIsTheRowsToolTipAndOtherSitesNeedTheEd
     EXPECT_EQ(tip, "yt-dlp 2023.03.04: ERROR: [youtube] b: Sign in to confirm you're not a bot");
     EXPECT_EQ(Label(Form().LabelURLTotalFiles), "1");
     EXPECT_EQ(Label(Form().LabelURLFailed), "1");
+}
+
+TEST_F(DownloadPagesTest, AResolvedLinkIsFetchedAsPictureAndSoundJoinedAndSummed) {
+    // Today's service: no streams in the info answer; the resolver names a picture-only and a
+    // sound-only format, which the window's run fetches, joins and counts as one video.
+    std::string error;
+    ASSERT_TRUE(BindFixtureLibraries(&error)) << error;
+    const std::string media = F->Home.Folder.Path + "media/";
+    std::filesystem::create_directories(media);
+    TFixtureParams params;
+    params.Seconds = 2;
+    const TFixture clip = WriteFixture(fkMp4H264Aac, media + "clip.mp4", params);
+    SplitFixture(clip, media + "v.mp4", media + "a.m4a");
+    TFakeVideo video;
+    video.Id = "r";
+    video.Title = "Resolved";
+    video.StreamMap = false;
+    for (const auto& [itag, file] : {std::pair{137, "v.mp4"}, std::pair{140, "a.m4a"}}) {
+        TFakeStream s;
+        s.Itag = itag;
+        std::ifstream in(media + file, std::ios::binary);
+        s.Body.assign(std::istreambuf_iterator<char>(in), {});
+        video.Streams.push_back(s);
+    }
+    Service.AddVideo(video);
+    const auto format = [&](int itag, const std::string& codecs) {
+        return R"({"format_id": ")" + std::to_string(itag) + R"(", "url": ")" +
+               Service.StreamUrl("r", itag) + R"(&signature=S1G", "protocol": "https", )" +
+               codecs + "}";
+    };
+    std::ofstream(media + "answer.json")
+        << R"({"id": "r", "title": "Joined: clip", "duration": 2, "formats": [)"
+        << format(137, R"("ext": "mp4", "vcodec": "avc1.64000c", "acodec": "none", "height":
+               120, "width": 160)")
+        << "," << format(140, R"("ext": "m4a", "vcodec": "none", "acodec": "mp4a.40.2")")
+        << "]}";
+    const std::string script = media + "stand-in";
+    std::ofstream(script) << "#!/bin/sh\n[ \"$1\" = --version ] && echo 2023.03.04 && exit 0\n"
+                          << "cat '" << media << "answer.json'\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    Pages().Queue().ResolverMode = TResolverMode::rmAuto;
+    Pages().Queue().Resolver.Program = script;
+    Pages().AddLink(Link("r"));
+
+    const std::string folder = F->Home.Folder.Path + "resolved";
+    Form().EditURLOutput->setText(QString::fromStdString(folder));
+    Form().ActionNext->trigger();
+    // The row's last column says what was saved once it is saved.
+    std::set<std::string> saved;
+    QObject::connect(Form().QueueList, &QAbstractItemModel::dataChanged, [&] {
+        if (Form().QueueList->rowCount() > 0)
+            saved.insert(Form()
+                             .QueueList->index(0, TQueueModel::qcSpare)
+                             .data(Qt::DisplayRole)
+                             .toString()
+                             .toStdString());
+    });
+    ASSERT_TRUE(ProcessUntil([&] { return Form().ActivePage() == wpStep7; }, 20000));
+    EXPECT_TRUE(saved.count("120p MP4 (H.264 + AAC)")) << ::testing::PrintToString(saved);
+    EXPECT_EQ(Label(Form().LabelURLTotalFiles), "1");
+    EXPECT_EQ(Label(Form().LabelURLSucedded), "1");
+    EXPECT_EQ(Label(Form().LabelURLFailed), "0");
+    ASSERT_EQ(F->Vars.DownloadedFiles, std::vector<std::string>{folder + "/Joined_ clip.mp4"});
+    // One file of both streams, the parts gone.
+    TFFDecoder joined;
+    ASSERT_TRUE(joined.LoadFile(folder + "/Joined_ clip.mp4"));
+    EXPECT_EQ(joined.VideoStreamCount(), 1);
+    EXPECT_EQ(joined.AudioStreamCount(), 1);
+    EXPECT_NEAR(joined.GetFileStreamInfo().Duration / 1e6, clip.Seconds, 0.1);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"Joined_ clip.mp4"});
 }
