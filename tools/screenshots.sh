@@ -31,3 +31,11 @@ export DISPLAY=$display QT_QPA_PLATFORM=xcb
 for item in sounds docs icon.ico; do ln -s "$build/bin/$item" "$join/$item"; done
 "$build/bin/clipwright-cli" brand scramble "$root/data/branding-join.ini" "$join/lamecore.dll"
 "$shots" "$join" "$out" join
+
+# The output page under each of the other window layouts (branding value Skin).
+for skin in 1 2 3; do
+    rm -f "$join/lamecore.dll"
+    sed "s/^Skin=.*/Skin=$skin/" "$root/data/branding.ini" > "$join/branding-skin.ini"
+    "$build/bin/clipwright-cli" brand scramble "$join/branding-skin.ini" "$join/lamecore.dll"
+    "$shots" "$join" "$out" "skin$skin" step2
+done

@@ -3,6 +3,7 @@
 // catalogue preset, run on the calling thread.
 //
 //   transcode_runner FORMAT PRESET INPUT OUTPUT [serial]   (exit code 0 when the job finished)
+//   transcode_runner --join FORMAT PRESET OUTPUT INPUT...  (the inputs joined into one output)
 // serial: the read loop on the job's one thread (SerialLoop).
 #include "convert/Catalogue.h"
 #include "convert/PresetMapping.h"
@@ -17,10 +18,18 @@
 using namespace cw;
 
 int main(int argc, char** argv) {
-    if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "serial")) {
-        std::fprintf(stderr, "usage: transcode_runner FORMAT PRESET INPUT OUTPUT [serial]\n");
+    const bool join = argc >= 6 && std::string(argv[1]) == "--join";
+    if (join) {
+        ++argv;
+        --argc;
+    } else if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "serial")) {
+        std::fprintf(stderr, "usage: transcode_runner FORMAT PRESET INPUT OUTPUT [serial]\n"
+                             "       transcode_runner --join FORMAT PRESET OUTPUT INPUT...\n");
         return 2;
     }
+    const int inputs = join ? argc - 4 : 1;
+    const char* const* inputNames = join ? argv + 4 : argv + 3;
+    const char* outputName = join ? argv[3] : argv[4];
     const TOutputFormat* format = FindFormatByName(argv[1]);
     if (!format) {
         std::fprintf(stderr, "transcode_runner: unknown format %s\n", argv[1]);
@@ -34,17 +43,21 @@ int main(int argc, char** argv) {
     try {
         TCustomFFmpeg job(20);
         job.SetOption("threads", "1");
-        job.SerialLoop = argc == 6;
-        TInputOptions input;
-        if (!job.OpenInputWithOptions(argv[3], &input)) {
-            std::fprintf(stderr, "transcode_runner: %s\n", job.OpenError.c_str());
-            return 1;
+        job.SerialLoop = !join && argc == 6;
+        for (int i = 0; i < inputs; ++i) {
+            TInputOptions input;
+            if (!job.OpenInputWithOptions(inputNames[i], &input)) {
+                std::fprintf(stderr, "transcode_runner: %s\n", job.OpenError.c_str());
+                return 1;
+            }
         }
         TOutputOptions output;
-        output.FileName = argv[4];
-        ApplyPresetOptions(
-            output, TOutputSelection{format->Class, format->Index, std::atoi(argv[2])}, mmPerFile);
-        if (job.OpenOutputWithOptions(argv[4], &output) < 0) {
+        output.FileName = outputName;
+        output.Join = join;
+        ApplyPresetOptions(output,
+                           TOutputSelection{format->Class, format->Index, std::atoi(argv[2])},
+                           join ? mmMerge : mmPerFile);
+        if (job.OpenOutputWithOptions(outputName, &output) < 0) {
             std::fprintf(stderr, "transcode_runner: %s\n", job.OpenError.c_str());
             return 1;
         }

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QPixmap>
 #include <QScreen>
+
+#include <string>
 #include <QThread>
 #include <QWidget>
 
@@ -67,10 +69,11 @@ inline bool Shoot(QWidget& window, const QString& path) {
 class TSession {
 public:
     TSession(int argc, char** argv, const char* program) {
-        if (argc != 4) {
-            std::fprintf(stderr, "usage: %s EXE_FOLDER OUTPUT_FOLDER PREFIX\n", program);
+        if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "step2")) {
+            std::fprintf(stderr, "usage: %s EXE_FOLDER OUTPUT_FOLDER PREFIX [step2]\n", program);
             return;
         }
+        Step2Only = argc == 5;
         ExeFolder = argv[1];
         Out = QString::fromLocal8Bit(argv[2]);
         Prefix = QString::fromLocal8Bit(argv[3]);
@@ -92,6 +95,8 @@ public:
     QString File(const QString& name) const { return QString("%1/%2-%3.png").arg(Out, Prefix, name); }
 
     bool Valid = false;
+    // "step2": only the output page, once per output class (the skins' shots).
+    bool Step2Only = false;
     std::string ExeFolder;
     QString Out;
     QString Prefix;

@@ -1,10 +1,13 @@
 // Takes a screenshot of every wizard page and of the dialogs, as the X server shows them.
 // Run under a display (tools/screenshots.sh starts Xvfb):
 //
-//   clipwright-screenshots EXE_FOLDER OUTPUT_FOLDER NAME_PREFIX
+//   clipwright-screenshots EXE_FOLDER OUTPUT_FOLDER NAME_PREFIX [step2]
+//
+// step2: only the output page, once for each output class (PREFIX-TabSheetStep2-video.png...).
 //
 // EXE_FOLDER holds the branding file and the artwork, as beside the program. The settings
 // go to a temporary folder, so a user's own settings are never touched.
+#include "app/Formats.h"
 #include "app/GlobalVars.h"
 #include "app/Platform.h"
 #include "ui/FormAbout.h"
@@ -48,6 +51,17 @@ int main(int argc, char** argv) {
         form.move(40, 40);
         form.show();
         Settle(600);
+        if (session.Step2Only) {
+            form.ActivatePage(wpStep2);
+            form.PrepareOutputPage();
+            const char* classNames[] = {"video", "device", "audio"};
+            for (int c = 0; c < OutputClassCount; ++c) {
+                form.SelectOutputClass(c);
+                ok = Shoot(form, session.File(QString("TabSheetStep2-%1").arg(classNames[c]))) &&
+                     ok;
+            }
+            return ok ? 0 : 1;
+        }
         for (int p = 0; p < WizardPageCount; ++p) {
             const auto page = TWizardPage(p);
             if (!GlobalVars().Download && (page == wpMode || page >= wpStep5))
