@@ -337,3 +337,46 @@ TEST_F(CliDownloadTest, RealResolverSavesOnePlayableFilePerLoopbackPage) {
         ++entries;
     EXPECT_EQ(entries, 3);
 }
+
+// A link the built-in route cannot serve, with a resolver that fails or is not there: the reason
+// is the link's line and the Error of its JSON file record.
+TEST_F(CliDownloadTest, AResolverFailureIsTheLinksLineAndItsFileRecordsError) {
+    TFakeVideo video = Video("abc", "Today", {});
+    video.StreamMap = false;
+    Service.AddVideo(video);
+    const std::string script = (Dir / "stand-in").string();
+    std::ofstream(script) << "#!/bin/sh\n[ \"$1\" = --version ] && echo 2023.03.04 && exit 0\n"
+                          << "echo \"ERROR: [youtube] abc: Sign in to confirm you're not a bot\" "
+                             ">&2\nexit 1\n";
+    fs::permissions(script, fs::perms::owner_all);
+    const struct {
+        std::string Program;
+        std::string Reason;
+    } cases[] = {
+        {script, "yt-dlp 2023.03.04: ERROR: [youtube] abc: Sign in to confirm you're not a bot"},
+        {(Dir / "missing").string(),
+         "Links of this service need yt-dlp: install the yt-dlp package, or a newer yt-dlp."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Program);
+        const std::string resolver = "--resolver '" + c.Program + "' ";
+        const TRun plain = Download(Site() + resolver + Link("abc"));
+        EXPECT_EQ(plain.ExitCode, 1) << plain.Out;
+        EXPECT_NE(plain.Out.find(c.Reason), std::string::npos) << plain.Out;
+        const TRun json = Download("--json" + Site() + resolver + Link("abc"));
+        EXPECT_EQ(json.ExitCode, 1) << json.Out;
+        int records = 0;
+        std::istringstream lines(json.Out);
+        for (std::string line; std::getline(lines, line);) {
+            const QJsonObject object =
+                QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+            if (object["Event"].toString() != "file")
+                continue;
+            ++records;
+            EXPECT_EQ(object["Status"].toString(), "Failed.");
+            EXPECT_EQ(object["Error"].toString().toStdString(), c.Reason);
+        }
+        EXPECT_EQ(records, 1) << json.Out;
+        EXPECT_FALSE(fs::exists(Out()) && !fs::is_empty(Out()));
+    }
+}
