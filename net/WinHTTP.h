@@ -19,6 +19,7 @@
 
 #include "net/HttpUtils.h"
 #include "net/Streams.h"
+#include "net/WinLogin.h"
 #include "net/WinThread.h"
 
 #include <curl/curl.h>
@@ -102,21 +103,6 @@ struct TWinHTTPOutputFileAttributes {
     void Assign(const TWinHTTPOutputFileAttributes* source) {
         *this = source ? *source : TWinHTTPOutputFileAttributes();
     }
-};
-
-// Holds the server credentials. Their stored form ("LInfo") is a count byte N = 1 +
-// length(user) + length(password), then N bytes (the user name's length, the user name, the
-// password), each XORed with N XOR 0x97.
-class TWinLoginComponent {
-public:
-    std::string Username;
-    std::string Password;
-
-    // Throws std::length_error when the two together exceed 254 bytes.
-    static std::string EncodeLoginInfo(const std::string& username, const std::string& password);
-    // False when data is not a valid stored form.
-    static bool DecodeLoginInfo(const std::string& data, std::string& username,
-                                std::string& password);
 };
 
 struct TTransferRun;
