@@ -23,90 +23,6 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-// One libcurl set-up for the process, with a cookie store (and name cache) shared by every
-// transfer, the way the system's internet layer keeps one store per process. It also knows
-// the status receivers of the components by number: a kept connection may be closed long
-// after the component that opened it is gone, and then nobody hears of it.
-class TCurlGlobal {
-public:
-    static TCurlGlobal& Get() {
-        static TCurlGlobal global;
-        return global;
-    }
-    CURLSH* Share() const { return ShareHandle; }
-
-    uintptr_t AddSink(std::weak_ptr<void> sink,
-                      std::function<void(const std::shared_ptr<void>&, int)> report) {
-        std::lock_guard<std::mutex> guard(SinkLock);
-        const uintptr_t id = ++LastSink;
-        Sinks[id] = {std::move(sink), std::move(report)};
-        return id;
-    }
-    void RemoveSink(uintptr_t id) {
-        std::lock_guard<std::mutex> guard(SinkLock);
-        Sinks.erase(id);
-    }
-    void Report(uintptr_t id, int status) {
-        std::shared_ptr<void> sink;
-        std::function<void(const std::shared_ptr<void>&, int)> report;
-        {
-            std::lock_guard<std::mutex> guard(SinkLock);
-            auto it = Sinks.find(id);
-            if (it == Sinks.end())
-                return;
-            sink = it->second.first.lock();
-            report = it->second.second;
-        }
-        if (sink && report)
-            report(sink, status);
-    }
-
-private:
-    TCurlGlobal() {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        ShareHandle = curl_share_init();
-        curl_share_setopt(ShareHandle, CURLSHOPT_LOCKFUNC, &TCurlGlobal::LockData);
-        curl_share_setopt(ShareHandle, CURLSHOPT_UNLOCKFUNC, &TCurlGlobal::UnlockData);
-        curl_share_setopt(ShareHandle, CURLSHOPT_USERDATA, this);
-        curl_share_setopt(ShareHandle, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-        curl_share_setopt(ShareHandle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    }
-    ~TCurlGlobal() {
-        curl_share_cleanup(ShareHandle);
-        curl_global_cleanup();
-    }
-    static void LockData(CURL*, curl_lock_data data, curl_lock_access, void* user) {
-        static_cast<TCurlGlobal*>(user)->Locks[size_t(data) % CURL_LOCK_DATA_LAST].lock();
-    }
-    static void UnlockData(CURL*, curl_lock_data data, void* user) {
-        static_cast<TCurlGlobal*>(user)->Locks[size_t(data) % CURL_LOCK_DATA_LAST].unlock();
-    }
-    std::array<std::mutex, CURL_LOCK_DATA_LAST> Locks;
-    CURLSH* ShareHandle = nullptr;
-    std::mutex SinkLock;
-    uintptr_t LastSink = 0;
-    std::map<uintptr_t,
-             std::pair<std::weak_ptr<void>, std::function<void(const std::shared_ptr<void>&, int)>>>
-        Sinks;
-};
-
-struct TCurlEasyDeleter {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
-};
-struct TCurlMultiDeleter {
-    void operator()(CURLM* h) const { curl_multi_cleanup(h); }
-};
-struct TCurlListDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-struct TCurlUrlDeleter {
-    void operator()(CURLU* u) const { curl_url_cleanup(u); }
-};
-using TCurlEasy = std::unique_ptr<CURL, TCurlEasyDeleter>;
-using TCurlMulti = std::unique_ptr<CURLM, TCurlMultiDeleter>;
-using TCurlList = std::unique_ptr<curl_slist, TCurlListDeleter>;
-using TCurlUrl = std::unique_ptr<CURLU, TCurlUrlDeleter>;
-
 class TFd {
 public:
     explicit TFd(int fd = -1) : Fd(fd) {}
@@ -181,40 +97,6 @@ const char* InternetStatusText(int status) {
             return name;
     return "Unknown status";
 }
-
-// ---- TConnectionPool ----
-
-TConnectionPool::TConnectionPool() {
-    TCurlGlobal::Get();
-    ShareHandle = curl_share_init();
-    curl_share_setopt(ShareHandle, CURLSHOPT_LOCKFUNC, &TConnectionPool::LockData);
-    curl_share_setopt(ShareHandle, CURLSHOPT_UNLOCKFUNC, &TConnectionPool::UnlockData);
-    curl_share_setopt(ShareHandle, CURLSHOPT_USERDATA, this);
-    curl_share_setopt(ShareHandle, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-    curl_share_setopt(ShareHandle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    curl_share_setopt(ShareHandle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-}
-
-TConnectionPool::~TConnectionPool() {
-    curl_share_cleanup(ShareHandle);
-}
-
-void TConnectionPool::LockData(CURL*, curl_lock_data data, curl_lock_access, void* user) {
-    static_cast<TConnectionPool*>(user)->Locks[size_t(data) % CURL_LOCK_DATA_LAST].lock();
-}
-
-void TConnectionPool::UnlockData(CURL*, curl_lock_data data, void* user) {
-    static_cast<TConnectionPool*>(user)->Locks[size_t(data) % CURL_LOCK_DATA_LAST].unlock();
-}
-
-// The libcurl multi handle a component keeps between transfers, with the connections it left
-// open, so that the next request goes out on one of them. The pool, when there is one,
-// outlives the handles that use it.
-struct TCurlHandles {
-    std::shared_ptr<TConnectionPool> Pool;
-    TCurlMulti Multi;
-    ~TCurlHandles() { Multi.reset(); }
-};
 
 // Where OnStatus is reached from, also by a connection that outlives its transfer.
 struct TCustomWinHTTP::TStatusSink {
@@ -633,7 +515,7 @@ void TTransferWorker::SetupRequest(CURL* easy, const TUrlParts& parts) {
         curl_easy_setopt(easy, CURLOPT_SHARE, Run.Handles->Pool->Share());
     } else if (!has(ioNoCookies)) {
         curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
-        curl_easy_setopt(easy, CURLOPT_SHARE, TCurlGlobal::Get().Share());
+        curl_easy_setopt(easy, CURLOPT_SHARE, TCurlSession::Get().Share());
     }
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, has(ioIgnoreCertificateInvalid) ? 0L : 2L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER,
@@ -834,9 +716,9 @@ curl_socket_t TTransferWorker::OpenSocket(void* user, curlsocktype, curl_sockadd
 
 int TTransferWorker::CloseSocket(void* user, curl_socket_t socket) {
     const auto id = reinterpret_cast<uintptr_t>(user);
-    TCurlGlobal::Get().Report(id, 50);
+    TCurlSession::Get().Report(id, 50);
     const int result = ::close(socket);
-    TCurlGlobal::Get().Report(id, 51);
+    TCurlSession::Get().Report(id, 51);
     return result;
 }
 
@@ -1280,7 +1162,7 @@ TCustomWinHTTP::~TCustomWinHTTP() {
     Thread.Shutdown();
     Kept.reset();
     if (StatusSink)
-        TCurlGlobal::Get().RemoveSink(StatusSink->Id);
+        TCurlSession::Get().RemoveSink(StatusSink->Id);
 }
 
 void TCustomWinHTTP::SetTransferBufferSize(uint32_t size) {
@@ -1293,7 +1175,7 @@ void TCustomWinHTTP::SetTransferBufferSize(uint32_t size) {
 bool TCustomWinHTTP::ReadRange(uint64_t start, uint64_t end, bool wait) {
     if (BusyFlag)
         return false;
-    auto& global = TCurlGlobal::Get();
+    auto& global = TCurlSession::Get();
     BusyFlag = true;
     Shown = {};
     Shown.ResumeOffset = start;

@@ -17,6 +17,7 @@
 // latest figures at most every ProgressIntervalMs, and always the last ones before the outcome.
 #pragma once
 
+#include "net/CurlSession.h"
 #include "net/HttpUtils.h"
 #include "net/Streams.h"
 #include "net/WinLogin.h"
@@ -106,25 +107,6 @@ struct TWinHTTPOutputFileAttributes {
 };
 
 struct TTransferRun;
-struct TCurlHandles;
-
-// Connections kept open for several components that never work at the same time (the three
-// of the download queue): a request of one reuses a connection another one left open to the
-// same host. The pool also holds their cookies and name cache.
-class TConnectionPool {
-public:
-    TConnectionPool();
-    ~TConnectionPool();
-    TConnectionPool(const TConnectionPool&) = delete;
-    TConnectionPool& operator=(const TConnectionPool&) = delete;
-    CURLSH* Share() const { return ShareHandle; }
-
-private:
-    static void LockData(CURL*, curl_lock_data data, curl_lock_access, void* user);
-    static void UnlockData(CURL*, curl_lock_data data, void* user);
-    std::mutex Locks[CURL_LOCK_DATA_LAST];
-    CURLSH* ShareHandle = nullptr;
-};
 
 // The status texts of a transfer's steps, by their numbers; "Unknown status" for others.
 const char* InternetStatusText(int status);
