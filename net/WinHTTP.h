@@ -262,7 +262,7 @@ private:
     void Publish(const TTransferRun& run);
     void TransferRoutine(const std::shared_ptr<TTransferRun>& run);
     void FinishDelivery(TTransferRun& run);
-    // Frees the output stream; a file is closed. Clears Busy when clearBusy.
+    // Frees the output stream; a file is closed.
     void ReleaseStream(TTransferRun& run);
     // Clean-up after a stop: stream released, the file deleted when asked.
     void AbortCleanup(TTransferRun& run);
