@@ -5,13 +5,12 @@
 #include "engine/Transcoder.h"
 
 #include "base/MainThread.h"
+#include "base/ThreadPriority.h"
 #include "engine/FFLoader.h"
 #include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -72,11 +71,11 @@ void TConvertThread::Resume() {
 }
 
 void TConvertThread::Body() {
-    // Below-normal priorities lower the thread's nice value; raising it needs privileges
-    // the program does not ask for, so higher priorities run as normal.
-    static const int NiceValues[] = {19, 10, 5, 0, 0, 0, 0};
-    if (NiceValues[Priority] > 0)
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()), NiceValues[Priority]);
+    // Below-normal priorities lower the thread through the program's one priority mapping;
+    // raising it needs privileges the program does not ask for, so higher ones run as normal.
+    static_assert(int(cpTimeCritical) == int(TPriorityLevel::TimeCritical));
+    if (Priority < cpNormal)
+        ApplyThreadPriority(pid_t(CurrentThreadId()), static_cast<TPriorityLevel>(Priority));
     TCustomFFmpeg* job = Job;
     job->Run();
     // The job may be destroyed as soon as DoneEvent is set: nothing of it is touched after.

@@ -13,12 +13,6 @@ namespace cw {
 
 namespace {
 
-std::string LowerText(std::string s) {
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 int HexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -53,6 +47,32 @@ bool AllDigits(const std::string& s) {
 }
 
 } // namespace
+
+std::string LowerText(std::string s) {
+    for (char& c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string TrimText(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+bool ParseLength(const std::string& text, int64_t& value) {
+    const std::string t = TrimText(text);
+    if (!AllDigits(t))
+        return false;
+    try {
+        value = std::stoll(t);
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
 
 std::string CompleteUrl(const std::string& url) {
     return url.find("://") == std::string::npos ? "http://" + url : url;

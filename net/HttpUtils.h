@@ -10,6 +10,12 @@ namespace cw {
 // Days since 1899-12-30; the fraction is the time of day.
 using TDateTime = double;
 
+std::string LowerText(std::string s);
+// Without leading and trailing spaces, tabs and line ends.
+std::string TrimText(const std::string& s);
+// A header's decimal length (spaces around it aside). False, leaving value, for anything else.
+bool ParseLength(const std::string& text, int64_t& value);
+
 // "http://" + url when url has no "://".
 std::string CompleteUrl(const std::string& url);
 // True when the completed url names the http or https scheme (letter case aside).

@@ -17,8 +17,10 @@
 // latest figures at most every ProgressIntervalMs, and always the last ones before the outcome.
 #pragma once
 
+#include "net/CurlSession.h"
 #include "net/HttpUtils.h"
 #include "net/Streams.h"
+#include "net/WinLogin.h"
 #include "net/WinThread.h"
 
 #include <curl/curl.h>
@@ -104,41 +106,7 @@ struct TWinHTTPOutputFileAttributes {
     }
 };
 
-// Holds the server credentials. Their stored form ("LInfo") is a count byte N = 1 +
-// length(user) + length(password), then N bytes (the user name's length, the user name, the
-// password), each XORed with N XOR 0x97.
-class TWinLoginComponent {
-public:
-    std::string Username;
-    std::string Password;
-
-    // Throws std::length_error when the two together exceed 254 bytes.
-    static std::string EncodeLoginInfo(const std::string& username, const std::string& password);
-    // False when data is not a valid stored form.
-    static bool DecodeLoginInfo(const std::string& data, std::string& username,
-                                std::string& password);
-};
-
 struct TTransferRun;
-struct TCurlHandles;
-
-// Connections kept open for several components that never work at the same time (the three
-// of the download queue): a request of one reuses a connection another one left open to the
-// same host. The pool also holds their cookies and name cache.
-class TConnectionPool {
-public:
-    TConnectionPool();
-    ~TConnectionPool();
-    TConnectionPool(const TConnectionPool&) = delete;
-    TConnectionPool& operator=(const TConnectionPool&) = delete;
-    CURLSH* Share() const { return ShareHandle; }
-
-private:
-    static void LockData(CURL*, curl_lock_data data, curl_lock_access, void* user);
-    static void UnlockData(CURL*, curl_lock_data data, void* user);
-    std::mutex Locks[CURL_LOCK_DATA_LAST];
-    CURLSH* ShareHandle = nullptr;
-};
 
 // The status texts of a transfer's steps, by their numbers; "Unknown status" for others.
 const char* InternetStatusText(int status);
@@ -294,7 +262,7 @@ private:
     void Publish(const TTransferRun& run);
     void TransferRoutine(const std::shared_ptr<TTransferRun>& run);
     void FinishDelivery(TTransferRun& run);
-    // Frees the output stream; a file is closed. Clears Busy when clearBusy.
+    // Frees the output stream; a file is closed.
     void ReleaseStream(TTransferRun& run);
     // Clean-up after a stop: stream released, the file deleted when asked.
     void AbortCleanup(TTransferRun& run);

@@ -1,17 +1,17 @@
 #include "net/WinThread.h"
 
 #include "base/MainThread.h"
+#include "base/ThreadPriority.h"
 
-#include <sched.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 
 namespace cw {
+
+static_assert(int(tpIdle) == int(TPriorityLevel::Idle) &&
+              int(tpTimeCritical) == int(TPriorityLevel::TimeCritical));
 
 // What the worker and the main thread share about one thread object. The worker keeps it
 // alive as long as it runs, so a stopped run never touches freed memory.
@@ -45,66 +45,6 @@ void PassGate(TWinThreadState& state) {
     std::unique_lock<std::mutex> lock(state.Lock);
     state.Changed.wait(
         lock, [&] { return state.SuspendCount == 0 || state.Terminated || state.Stopped; });
-}
-
-// Priorities as Linux allows them for ordinary threads: an idle scheduling class and nice
-// values relative to the process. Raising a priority above the process needs privileges;
-// when the system refuses, the thread keeps its priority and reads back as it really is.
-struct TPriorityRow {
-    TThreadPriority Priority;
-    int Policy;
-    int NiceDelta;
-};
-constexpr TPriorityRow PriorityTable[] = {
-    {tpIdle, SCHED_IDLE, 0},
-    {tpLowest, SCHED_OTHER, 10},
-    {tpLower, SCHED_OTHER, 5},
-    {tpNormal, SCHED_OTHER, 0},
-    {tpHigher, SCHED_OTHER, -5},
-    {tpHighest, SCHED_OTHER, -10},
-    {tpTimeCritical, SCHED_OTHER, -20},
-};
-
-int ProcessNice() {
-    errno = 0;
-    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
-    return errno ? 0 : nice;
-}
-
-TThreadPriority ReadPriority(pid_t tid) {
-    int policy = sched_getscheduler(tid);
-    if (policy < 0)
-        return tpNormal;
-    errno = 0;
-    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-    if (errno)
-        return tpNormal;
-    policy &= ~SCHED_RESET_ON_FORK;
-    if (policy == SCHED_IDLE)
-        return tpIdle;
-    const int delta = nice - ProcessNice();
-    for (const auto& row : PriorityTable)
-        if (row.Policy == policy && row.NiceDelta == delta)
-            return row.Priority;
-    // The nice value has a floor: the most urgent row may have been cut off at it.
-    if (policy == SCHED_OTHER && nice == -20 && ProcessNice() - 20 < -20)
-        return tpTimeCritical;
-    return tpNormal;
-}
-
-void WritePriority(pid_t tid, TThreadPriority priority) {
-    const auto* row = std::find_if(std::begin(PriorityTable), std::end(PriorityTable),
-                                   [&](const TPriorityRow& r) { return r.Priority == priority; });
-    if (row == std::end(PriorityTable))
-        return;
-    sched_param param{};
-    param.sched_priority = 0;
-    int policy = sched_getscheduler(tid);
-    if (policy >= 0 && (policy & ~SCHED_RESET_ON_FORK) != row->Policy)
-        sched_setscheduler(tid, row->Policy, &param);
-    if (row->Policy == SCHED_OTHER)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(tid),
-                    std::clamp(ProcessNice() + row->NiceDelta, -20, 19));
 }
 
 } // namespace
@@ -188,14 +128,14 @@ TThreadPriority TEventWinThread::Priority() const {
     // A thread that has ended keeps the value it was given last.
     if (State->Finished)
         return State->LastPriority;
-    return ReadPriority(State->Tid);
+    return static_cast<TThreadPriority>(ReadThreadPriority(State->Tid));
 }
 
 void TEventWinThread::SetPriority(TThreadPriority priority) {
     std::lock_guard<std::mutex> guard(State->Lock);
     State->LastPriority = priority;
     if (!State->Finished)
-        WritePriority(State->Tid, priority);
+        ApplyThreadPriority(State->Tid, static_cast<TPriorityLevel>(priority));
 }
 
 // ---- TCustomWinThread ----

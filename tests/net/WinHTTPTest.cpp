@@ -1,5 +1,6 @@
 #include "net/WinHTTP.h"
 #include "base/MainThread.h"
+#include "net/TransferSteps.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -947,6 +948,122 @@ TEST_F(WinHTTPTest, HandlerThatThrowsInTheFinishStillReleasesTheComponent) {
     EXPECT_EQ(Outcome(), (std::vector<std::string>{"OnConnLost", "OnAnyError"}));
     EXPECT_FALSE(http.Busy());
     EXPECT_EQ(fs::file_size(Temp / "err.bin"), 3000u);
+}
+
+// The steps of a transfer as libcurl's callbacks and header lines move them. A script holds
+// the callbacks by name ("resolve", "connect", "prepare"), the worker's own moves ("request",
+// "connection", "resume", "restart", "done", "failed") and header lines; the end of an
+// answer's headers is handed on as the worker does, with whether that answer named a Location.
+TEST(TransferStepsTest, CallbacksAndHeaderLinesMoveTheSteps) {
+    using S = TTransferState;
+    struct TRow {
+        const char* Name;
+        bool FollowsRedirects;
+        std::vector<std::string> Script;
+        S State;
+        std::vector<int> Statuses; // reported on the way
+        std::string Lines;         // per header line: Status line, Field, End, Ignored
+        int Answer;
+        bool Rechecking;
+    };
+    const std::string end = "\r\n";
+    // clang-format off
+    const std::vector<TRow> rows = {
+        {"plain answer", true,
+         {"resolve", "connect", "prepare", "HTTP/1.1 200 OK\r\n", "Content-Length: 3\r\n", end},
+         S::ReceivingBody, {10, 20, 30, 40, 41}, "SFE", 200, false},
+        {"a proxy's tunnel answer comes before the request", true,
+         {"resolve", "connect", "HTTP/1.1 200 Connection established\r\n", end, "prepare",
+          "HTTP/1.1 404 Not Found\r\n", end},
+         S::ReceivingBody, {10, 20, 42, 30, 40, 41}, "IISE", 404, false},
+        {"an interim answer waits for the next", true,
+         {"prepare", "HTTP/1.1 100 Continue\r\n", end, "Stray: line\r\n", "HTTP/1.1 201 OK\r\n",
+          end},
+         S::ReceivingBody, {30, 40, 120, 40, 41}, "SEISE", 201, false},
+        {"a followed redirect", true,
+         {"prepare", "HTTP/1.1 302 Found\r\n", "Location: /next\r\n", end},
+         S::Redirecting, {30, 40, 41}, "SFE", 302, false},
+        {"and its target's answer", true,
+         {"prepare", "HTTP/1.1 301 Moved\r\n", "location: /next\r\n", end, "connect", "prepare",
+          "HTTP/1.1 200 OK\r\n", end},
+         S::ReceivingBody, {30, 40, 41, 20, 30, 40, 41}, "SFESE", 200, false},
+        {"redirects off: a redirect is the answer", false,
+         {"prepare", "HTTP/1.1 302 Found\r\n", "Location: /next\r\n", end},
+         S::ReceivingBody, {30, 40, 41}, "SFE", 302, false},
+        {"a 3xx without Location is the answer", true,
+         {"prepare", "HTTP/1.1 304 Same\r\n", end},
+         S::ReceivingBody, {30, 40, 41}, "SE", 304, false},
+        {"trailers after the body", true,
+         {"prepare", "HTTP/2 206 \r\n", "\n", "X-Checksum: 1\r\n", end},
+         S::ReceivingBody, {30, 40, 41}, "SEII", 206, false},
+        {"a refused range asks again from byte 0", true,
+         {"prepare", "HTTP/1.1 416 Range Not Satisfiable\r\n", end, "resume"},
+         S::Resuming, {30, 40, 41}, "SE", 416, true},
+        {"the re-check's own answer", true,
+         {"prepare", "HTTP/1.1 416 No\r\n", end, "resume", "request", "prepare",
+          "HTTP/1.1 200 OK\r\n", end},
+         S::ReceivingBody, {30, 40, 41, 30, 40, 41}, "SESE", 200, true},
+        {"a new connection ends the re-check", true,
+         {"prepare", "HTTP/1.1 416 No\r\n", end, "resume", "restart", "connection", "request"},
+         S::Starting, {30, 40, 41}, "SE", 0, false},
+        {"a mismatch starts anew", true,
+         {"prepare", "HTTP/1.1 206 OK\r\n", end, "restart"},
+         S::Restarting, {30, 40, 41}, "SE", 206, false},
+        {"done", true,
+         {"prepare", "HTTP/1.1 200 OK\r\n", end, "done"},
+         S::Done, {30, 40, 41}, "SE", 200, false},
+        {"failed without an answer", true,
+         {"resolve", "failed"},
+         S::Failed, {10}, "", 0, false},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TTransferSteps steps;
+        std::vector<int> statuses;
+        std::string lines;
+        bool location = false;
+        auto note = [&](int status) {
+            if (status)
+                statuses.push_back(status);
+        };
+        for (const auto& item : row.Script) {
+            if (item == "resolve")
+                note(steps.Resolve());
+            else if (item == "connect")
+                note(steps.Connect());
+            else if (item == "prepare")
+                note(steps.Prepare());
+            else if (item == "request")
+                steps.BeginRequest();
+            else if (item == "connection")
+                steps.BeginConnection();
+            else if (item == "resume")
+                steps.Resume();
+            else if (item == "restart")
+                steps.Restart();
+            else if (item == "done" || item == "failed")
+                steps.End(item == "done");
+            else {
+                const THeaderLine line = steps.TakeHeaderLine(item);
+                note(line.Status);
+                lines += "ISFE"[int(line.Kind)];
+                if (line.Kind == THeaderLineKind::StatusLine)
+                    location = false;
+                if (line.Kind == THeaderLineKind::Field)
+                    location = location || item.rfind("Location:", 0) == 0 ||
+                               item.rfind("location:", 0) == 0;
+                if (line.Kind == THeaderLineKind::End)
+                    note(steps.EndHeaders(row.FollowsRedirects, location));
+            }
+        }
+        EXPECT_EQ(int(steps.State()), int(row.State));
+        EXPECT_EQ(statuses, row.Statuses);
+        EXPECT_EQ(lines, row.Lines);
+        EXPECT_EQ(steps.AnswerStatus(), row.Answer);
+        EXPECT_EQ(steps.Rechecking(), row.Rechecking);
+        EXPECT_EQ(steps.TakesBody(), row.State == S::ReceivingBody);
+    }
 }
 
 } // namespace
