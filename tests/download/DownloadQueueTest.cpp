@@ -4,10 +4,18 @@
 #include "DownloadTestSupport.h"
 
 #include "app/Utils.h"
+#include "download/SaveFiles.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
 
 using namespace cw;
 using namespace cw::test;
@@ -66,8 +74,8 @@ TEST_F(DownloadQueueTest, ThreeVideosWhereTheSecondOffersNoStream) {
     EXPECT_EQ(Vars().URLTotal, 3);
     EXPECT_EQ(Vars().URLSucceeded, 2);
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"First.mp4", "Third.mp4"}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "First.mp4"), Body("1/18"));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Third.mp4"), Body("3/18", 3 * 1048576));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "First.mp4"), Body("1/18"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Third.mp4"), Body("3/18", 3 * 1048576));
     EXPECT_EQ(Rig.Folder.Names(), (std::vector<std::string>{"First.mp4", "Third.mp4"}));
     EXPECT_EQ(Rig.Host.Ended, 1);
     EXPECT_TRUE(Rig.Host.Errors.empty());
@@ -118,7 +126,7 @@ TEST_F(DownloadQueueTest, NamesAreMadeSafeAndUnique) {
               Paths({"Clip.flv", "Clip(1).flv", odd, "d.flv",
                      "It\xE2\x80\x99s \xF0\x9F\x98\x80.flv", "___hidden.flv"}));
     EXPECT_EQ(Rig.Host.Last[3].Caption, "d");
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Clip(1).flv"), Body("b"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Clip(1).flv"), Body("b"));
     EXPECT_EQ(Rig.Host.Last[2].Caption, "AC/DC: Live? & \"Loud\" caf\xC3\xA9 \xC3\xA9");
 
     // Line breaks and other control characters never reach a file name; long titles are cut.
@@ -137,7 +145,7 @@ TEST_F(DownloadQueueTest, PreferenceTakesTheFirstOfferedQualityInOrder) {
     Vars().PreferYouTubeQuality = true;
     ASSERT_TRUE(Rig.Run(Rig.Links({"v"})));
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"Song.mp4"}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Song.mp4"), Body("18"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Song.mp4"), Body("18"));
     EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), std::vector<int>{18});
     EXPECT_EQ(Rig.Host.QualityLabels.front(), "[HQ18] - (MP4(H.264), 640 x 360, Stereo 44KHz AAC)");
 }
@@ -165,7 +173,7 @@ TEST_F(DownloadQueueTest, WithoutPreferenceOnlyTheDefaultStreamIsUsed) {
     Rig.Service.AddVideo(Video("w", "Five", {Stream(18, Body("18")), Stream(5, Body("5"))}));
     ASSERT_TRUE(Rig.Run(Rig.Links({"v", "w"})));
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"Five.flv"}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Five.flv"), Body("5"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Five.flv"), Body("5"));
     EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
     EXPECT_EQ(std::count(Rig.Host.Steps.begin(), Rig.Host.Steps.end(), dsTryNextQuality), 0);
     EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), std::vector<int>{});
@@ -180,7 +188,7 @@ TEST_F(DownloadQueueTest, CutOffAndMissingStreamsFallThroughAndLeaveNothingBehin
     ASSERT_TRUE(Rig.Run(Rig.Links({"v"})));
     EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), (std::vector<int>{18, 35, 22}));
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"Faulty.mp4"}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Faulty.mp4"), Body("22"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Faulty.mp4"), Body("22"));
     EXPECT_EQ(Rig.Folder.Names(), std::vector<std::string>{"Faulty.mp4"});
 }
 
@@ -265,7 +273,7 @@ TEST_F(DownloadQueueTest, AMisbehavingServiceFailsAttemptsWithoutHangingReadingF
     ASSERT_TRUE(Rig.Run(Rig.Links({"s", "f", "e", "n"})));
     // The stalled stream is given up and the next quality saved.
     EXPECT_EQ(Rig.Service.StreamRequestOrder("s"), (std::vector<int>{18, 35}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Stalls.flv"), Body("35"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Stalls.flv"), Body("35"));
     ASSERT_FALSE(Rig.Host.Reasons[0].empty());
     EXPECT_NE(Rig.Host.Reasons[0][0].find("No data arrived for 2 s"), std::string::npos);
     // Addresses of other schemes are never read, directly or through a redirect.
@@ -377,3 +385,4 @@ TEST_F(DownloadQueueTest, UnreachablePagesFailTheirVideoOnly) {
     EXPECT_EQ(Rig.Host.Statuses[1].back(), "Failed.");
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"Fine.flv"}));
 }
+
