@@ -9,7 +9,8 @@ namespace cw {
 // A fresh, empty file in the folder for a stream being received; empty when none can be made.
 std::string CreateTempFile(const std::string& folder);
 // Moves the finished file to its name without replacing a file that appeared there in the
-// meantime. Returns 0 or the error number (EEXIST when the name is taken).
+// meantime, onto another file system too (by a copy). Returns 0 or the error number (EEXIST
+// when the name is taken); on an error the finished file is where it was.
 int MoveNoReplace(const std::string& from, const std::string& to);
 
 } // namespace cw

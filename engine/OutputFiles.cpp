@@ -264,7 +264,9 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
     }
 
     context->max_delay = static_cast<int>(Job.MuxMaxDelay * 1000000);
-    if (context->priv_data) {
+    // Only a muxer with an option class has options in its private data (the SubRip one has
+    // private data without).
+    if (context->priv_data && context->oformat->priv_class) {
         if (ff::av_opt_find(context->priv_data, "preload", nullptr, 0, 0))
             ff::av_opt_set_int(context->priv_data, "preload",
                                static_cast<int64_t>(Job.MuxPreload * 1000000), 0);

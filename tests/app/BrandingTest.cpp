@@ -1,10 +1,11 @@
-#include "TempDir.h"
 #include "app/Branding.h"
 #include "app/GlobalVars.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 using namespace cw;
+using cw::test::TTempDir;
 
 namespace {
 TIniFile BrandingFrom(const TTempDir& dir, const std::string& plain) {

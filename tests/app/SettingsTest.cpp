@@ -1,7 +1,8 @@
 #include "app/Settings.h"
-#include "TempDir.h"
 #include "app/GlobalVars.h"
 #include "app/IniFile.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 #include <functional>
 
 using namespace cw;
+using cw::test::TTempDir;
+using cw::test::TTempHome;
 
 namespace {
 
@@ -297,9 +300,8 @@ TEST(Settings, WritesGoThroughLinksKeepPermissionsAndNewFilesArePrivate) {
 
 TEST(Settings, StoredFoldersAreReadAsTheFolderBoxesTakeThem) {
     TTempDir dir;
-    const char* saved = std::getenv("HOME");
-    const std::string keep = saved ? saved : "";
-    setenv("HOME", "/home/ann", 1);
+    TTempHome home;
+    home.Set("HOME", "/home/ann");
     dir.Write("~system2.dat", "[System]\nLastOpenDir=~\nOutputFileDir=~/Clipwright test/\n"
                               "OutputURLDir=Downloads/\n");
     TGlobalVars v = FreshVars(dir);
@@ -307,7 +309,6 @@ TEST(Settings, StoredFoldersAreReadAsTheFolderBoxesTakeThem) {
     EXPECT_EQ(v.LastOpenDir, "/home/ann");
     EXPECT_EQ(v.OutputFileDir, "/home/ann/Clipwright test/");
     EXPECT_EQ(v.OutputURLDir, "/home/ann/Downloads/");
-    saved ? setenv("HOME", keep.c_str(), 1) : unsetenv("HOME");
 }
 
 TEST(Settings, SaveKeepsPlacementsAndStringsVerbatim) {

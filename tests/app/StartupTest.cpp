@@ -1,41 +1,20 @@
 #include "app/Startup.h"
-#include "TempDir.h"
 #include "app/Branding.h"
 #include "app/GlobalVars.h"
 #include "app/IniFile.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 using namespace cw;
-
-namespace {
-// Points the per-user folders into a temporary home for the test's lifetime.
-class TTempHome {
-public:
-    TTempHome() {
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
-            const char* v = std::getenv(name);
-            Saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-        }
-        setenv("HOME", Dir.Path.c_str(), 1);
-        unsetenv("XDG_CONFIG_HOME");
-        std::filesystem::create_directories(Dir.Path + ".config");
-    }
-    ~TTempHome() {
-        for (auto& [name, value] : Saved)
-            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-    }
-    TTempDir Dir;
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
-};
-} // namespace
+using cw::test::TTempDir;
+using cw::test::TTempHome;
 
 TEST(Startup, FirstRunWritesSettingsAndStoredChoicesWinOverBrandingDefaults) {
-    TTempHome home;
+    TTempHome home(TTempHome::NoConfigVariable | TTempHome::NoDocuments);
     TTempDir exe;
     exe.Write("lamecore.dll", ScrambleText("[SYSTEM]\r\nName=Tool A/B\r\nDownload=Yes\r\n"
                                            "DefaultVideo=2\r\nDefaultClass=1\r\n"));
@@ -45,7 +24,7 @@ TEST(Startup, FirstRunWritesSettingsAndStoredChoicesWinOverBrandingDefaults) {
     EXPECT_TRUE(state.FirstRun);
     EXPECT_TRUE(state.SettingsError.empty());
     EXPECT_TRUE(vars.Download);
-    const std::string dataDir = home.Dir.Path + ".config/Tool A B/";
+    const std::string dataDir = home.Folder.Path + ".config/Tool A B/";
     EXPECT_EQ(vars.DataDir, dataDir);
     EXPECT_EQ(vars.OutputVideoFormat, 2); // FLV from the branding default
     EXPECT_EQ(vars.OutputFormatClass, 1);
@@ -64,21 +43,21 @@ TEST(Startup, FirstRunWritesSettingsAndStoredChoicesWinOverBrandingDefaults) {
 }
 
 TEST(Startup, AnAccountWithoutAConfigFolderGetsOneAndKeepsItsSettings) {
-    TTempHome home;
-    std::filesystem::remove_all(home.Dir.Path + ".config");
+    TTempHome home(TTempHome::NoConfigVariable | TTempHome::NoDocuments);
+    std::filesystem::remove_all(home.Folder.Path + ".config");
     TTempDir exe;
     exe.Write("lamecore.dll", ScrambleText("[SYSTEM]\r\nName=Tool\r\n"));
     TGlobalVars vars;
     auto state = PrepareApplication(vars, exe.Path);
     EXPECT_TRUE(state.SettingsError.empty()) << state.SettingsError;
-    EXPECT_EQ(vars.DataDir, home.Dir.Path + ".config/Tool/");
+    EXPECT_EQ(vars.DataDir, home.Folder.Path + ".config/Tool/");
     EXPECT_TRUE(std::filesystem::exists(vars.DataDir + "~system2.dat"));
-    const auto perms = std::filesystem::status(home.Dir.Path + ".config").permissions();
+    const auto perms = std::filesystem::status(home.Folder.Path + ".config").permissions();
     EXPECT_EQ(perms & std::filesystem::perms::all, std::filesystem::perms::owner_all);
 }
 
 TEST(Startup, MissingBrandingFileStopsWithItsNameAndChangesNothing) {
-    TTempHome home;
+    TTempHome home(TTempHome::NoConfigVariable | TTempHome::NoDocuments);
     TTempDir exe;
     TGlobalVars vars;
     vars.OutputWMVPreset = 5;
@@ -93,14 +72,14 @@ TEST(Startup, MissingBrandingFileStopsWithItsNameAndChangesNothing) {
 }
 
 TEST(Startup, UnwritableDataFolderStillStartsWithDefaults) {
-    TTempHome home;
+    TTempHome home(TTempHome::NoConfigVariable | TTempHome::NoDocuments);
     TTempDir exe;
     exe.Write("lamecore.dll", ScrambleText("[SYSTEM]\nName=Tool\n"));
     // The data folder name is taken by a file: it can be neither created nor written into.
-    home.Dir.Write(".config/Tool", "not a folder");
+    home.Folder.Write(".config/Tool", "not a folder");
     TGlobalVars vars;
     auto state = PrepareApplication(vars, exe.Path);
-    EXPECT_EQ(vars.DataDir, home.Dir.Path + ".config/"); // falls back to the app-data folder
+    EXPECT_EQ(vars.DataDir, home.Folder.Path + ".config/"); // falls back to the app-data folder
     EXPECT_TRUE(state.SettingsError.empty());
     EXPECT_EQ(vars.OutputMP3Preset, 2);
 }

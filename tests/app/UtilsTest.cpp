@@ -1,11 +1,14 @@
-#include "TempDir.h"
 #include "app/Utils.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 using namespace cw;
+using cw::test::TTempDir;
+using cw::test::TTempHome;
 
 TEST(PathNames, TrailingSeparatorAndExtensions) {
     EXPECT_EQ(AddTrailingBackslash("/out"), "/out/");
@@ -110,37 +113,24 @@ TEST(TextRoutines, DecodeHtmlEntities) {
 }
 
 TEST(ShellFolders, FollowXdgAndFallBackToHome) {
-    TTempDir dir;
-    const char* oldHome = std::getenv("HOME");
-    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
-    std::string savedHome = oldHome ? oldHome : "", savedConfig = oldConfig ? oldConfig : "";
-
-    const std::string home = dir.Path.substr(0, dir.Path.size() - 1);
-    setenv("HOME", dir.Path.c_str(), 1);
-    unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(ShellFolder("AppData"), home + "/.config");
-    EXPECT_EQ(ShellFolder("Personal"), home); // no Documents folder: home
-    EXPECT_EQ(ShellFolder("Nonsense"), home);
+    TTempHome home(TTempHome::NoConfigVariable | TTempHome::NoDocuments);
+    const TTempDir& dir = home.Folder;
+    const std::string base = dir.Path.substr(0, dir.Path.size() - 1);
+    EXPECT_EQ(ShellFolder("AppData"), base + "/.config");
+    EXPECT_EQ(ShellFolder("Personal"), base); // no Documents folder: home
+    EXPECT_EQ(ShellFolder("Nonsense"), base);
 
     std::filesystem::create_directory(dir.Path + "Docs");
     std::filesystem::create_directory(dir.Path + "cfg");
     dir.Write("cfg/user-dirs.dirs", "# comment\nXDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n");
-    setenv("XDG_CONFIG_HOME", (dir.Path + "cfg").c_str(), 1);
+    home.Set("XDG_CONFIG_HOME", dir.Path + "cfg");
     EXPECT_EQ(ShellFolder("AppData"), dir.Path + "cfg");
-    EXPECT_EQ(ShellFolder("Personal"), home + "/Docs");
-
-    if (oldHome)
-        setenv("HOME", savedHome.c_str(), 1);
-    if (oldConfig)
-        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
-    else
-        unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(ShellFolder("Personal"), base + "/Docs");
 }
 
 TEST(ShellFolders, TypedFoldersAreTakenBelowTheHomeFolder) {
-    const char* saved = std::getenv("HOME");
-    const std::string keep = saved ? saved : "";
-    setenv("HOME", "/home/ann/", 1);
+    TTempHome home;
+    home.Set("HOME", "/home/ann/");
     const std::pair<const char*, const char*> cases[] = {
         {"~", "/home/ann"},
         {"~/", "/home/ann/"},
@@ -153,5 +143,4 @@ TEST(ShellFolders, TypedFoldersAreTakenBelowTheHomeFolder) {
     };
     for (const auto& [typed, expected] : cases)
         EXPECT_EQ(ExpandUserFolder(typed), expected) << typed;
-    saved ? setenv("HOME", keep.c_str(), 1) : unsetenv("HOME");
 }

@@ -8,7 +8,7 @@
 #include "convert/InputListModel.h"
 #include "convert/ProgressListModel.h"
 #include "download/QueueModel.h"
-#include "tests/app/TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,7 @@
 #include <vector>
 
 using namespace cw;
+using cw::test::TTempDir;
 namespace fs = std::filesystem;
 
 namespace {

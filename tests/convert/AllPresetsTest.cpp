@@ -17,6 +17,7 @@
 #include "engine/StreamFacts.h"
 #include "tests/convert/PresetExpectations.h"
 #include "tests/fixtures/MediaFixtures.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -172,20 +173,16 @@ protected:
             std::lock_guard lock(LogMutex);
             EngineLog.push_back({level, text});
         };
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        Dir = fs::temp_directory_path() / ("cw-presets-" + std::to_string(::getpid()) + "-" + name);
-        fs::remove_all(Dir);
         fs::create_directories(Dir / "out");
     }
     void TearDown() override {
         TFFLogger::Instance().OnLog = nullptr;
         SetMainThreadDispatcher(Previous);
-        fs::remove_all(Dir);
     }
     TQueueDispatcher Dispatcher;
     IMainThreadDispatcher* Previous = nullptr;
-    fs::path Dir;
+    TTempDir Temp{"cw-presets"};
+    fs::path Dir{Temp.Path};
     std::mutex LogMutex;
     std::vector<std::pair<TLogLevel, std::string>> EngineLog;
 

@@ -9,6 +9,7 @@
 #include "engine/Owners.h"
 #include "engine/StreamFacts.h"
 #include "tests/fixtures/MediaFixtures.h"
+#include "tests/support/TempDir.h"
 
 extern "C" {
 #include <libavutil/mastering_display_metadata.h>
@@ -77,10 +78,6 @@ protected:
     }
     void SetUp() override {
         Previous = SetMainThreadDispatcher(&Dispatcher);
-        Dir = fs::temp_directory_path() /
-              ("cw-run-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(Dir);
         fs::create_directories(Dir / "in");
         TFixtureParams params;
         params.Seconds = 1;
@@ -91,13 +88,11 @@ protected:
         Out = (Dir / "out").string();
         fs::create_directories(Out);
     }
-    void TearDown() override {
-        SetMainThreadDispatcher(Previous);
-        fs::remove_all(Dir);
-    }
+    void TearDown() override { SetMainThreadDispatcher(Previous); }
     TQueueDispatcher Dispatcher;
     IMainThreadDispatcher* Previous = nullptr;
-    fs::path Dir;
+    TTempDir Temp{"cw-run"};
+    fs::path Dir{Temp.Path};
     std::string Clip, Tone, Undecodable, Out;
 };
 

@@ -1,6 +1,6 @@
 #include "convert/PresetMapping.h"
 #include "convert/Catalogue.h"
-#include "tests/app/TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <regex>
 
 using namespace cw;
+using cw::test::TTempDir;
 
 namespace cw {
 // Readable failure messages for whole-record comparisons: the fields the mapping sets.

@@ -10,6 +10,7 @@
 #include "convert/InputList.h"
 #include "engine/FFDecoder.h"
 #include "tests/fixtures/MediaFixtures.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 
 namespace cw::test {
 namespace {
@@ -112,8 +114,8 @@ protected:
     static void SetUpTestSuite() {
         std::string error;
         ASSERT_TRUE(BindFixtureLibraries(&error)) << error;
-        Dir = fs::temp_directory_path() / ("cw-corrupt-" + std::to_string(::getpid()));
-        fs::remove_all(Dir);
+        Temp = std::make_unique<TTempDir>("cw-corrupt");
+        Dir = Temp->Path;
         fs::create_directories(Dir / "src");
         TFixtureParams params;
         params.Seconds = 1;
@@ -129,10 +131,7 @@ protected:
             Sources[kind] = ReadBytes(WriteFixture(kind, path, params).Path);
         }
     }
-    static void TearDownTestSuite() {
-        std::error_code ec;
-        fs::remove_all(Dir, ec);
-    }
+    static void TearDownTestSuite() { Temp.reset(); }
 
     // Writes a damaged file into the case's folder and returns its path.
     static std::string Damaged(const std::string& name, const TBytes& bytes) {
@@ -170,6 +169,7 @@ protected:
                        BitsFlipped(bytes, seed, int(bytes.size() / 20), 600, bytes.size()));
     }
 
+    static inline std::unique_ptr<TTempDir> Temp;
     static inline fs::path Dir;
     static inline std::map<TFixtureKind, TBytes> Sources;
 };

@@ -4,10 +4,18 @@
 #include "DownloadTestSupport.h"
 
 #include "app/Utils.h"
+#include "download/SaveFiles.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
 
 using namespace cw;
 using namespace cw::test;
@@ -66,8 +74,8 @@ TEST_F(DownloadQueueTest, ThreeVideosWhereTheSecondOffersNoStream) {
     EXPECT_EQ(Vars().URLTotal, 3);
     EXPECT_EQ(Vars().URLSucceeded, 2);
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"First.mp4", "Third.mp4"}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "First.mp4"), Body("1/18"));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Third.mp4"), Body("3/18", 3 * 1048576));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "First.mp4"), Body("1/18"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Third.mp4"), Body("3/18", 3 * 1048576));
     EXPECT_EQ(Rig.Folder.Names(), (std::vector<std::string>{"First.mp4", "Third.mp4"}));
     EXPECT_EQ(Rig.Host.Ended, 1);
     EXPECT_TRUE(Rig.Host.Errors.empty());
@@ -118,7 +126,7 @@ TEST_F(DownloadQueueTest, NamesAreMadeSafeAndUnique) {
               Paths({"Clip.flv", "Clip(1).flv", odd, "d.flv",
                      "It\xE2\x80\x99s \xF0\x9F\x98\x80.flv", "___hidden.flv"}));
     EXPECT_EQ(Rig.Host.Last[3].Caption, "d");
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Clip(1).flv"), Body("b"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Clip(1).flv"), Body("b"));
     EXPECT_EQ(Rig.Host.Last[2].Caption, "AC/DC: Live? & \"Loud\" caf\xC3\xA9 \xC3\xA9");
 
     // Line breaks and other control characters never reach a file name; long titles are cut.
@@ -137,7 +145,7 @@ TEST_F(DownloadQueueTest, PreferenceTakesTheFirstOfferedQualityInOrder) {
     Vars().PreferYouTubeQuality = true;
     ASSERT_TRUE(Rig.Run(Rig.Links({"v"})));
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"Song.mp4"}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Song.mp4"), Body("18"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Song.mp4"), Body("18"));
     EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), std::vector<int>{18});
     EXPECT_EQ(Rig.Host.QualityLabels.front(), "[HQ18] - (MP4(H.264), 640 x 360, Stereo 44KHz AAC)");
 }
@@ -165,7 +173,7 @@ TEST_F(DownloadQueueTest, WithoutPreferenceOnlyTheDefaultStreamIsUsed) {
     Rig.Service.AddVideo(Video("w", "Five", {Stream(18, Body("18")), Stream(5, Body("5"))}));
     ASSERT_TRUE(Rig.Run(Rig.Links({"v", "w"})));
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"Five.flv"}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Five.flv"), Body("5"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Five.flv"), Body("5"));
     EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
     EXPECT_EQ(std::count(Rig.Host.Steps.begin(), Rig.Host.Steps.end(), dsTryNextQuality), 0);
     EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), std::vector<int>{});
@@ -180,7 +188,7 @@ TEST_F(DownloadQueueTest, CutOffAndMissingStreamsFallThroughAndLeaveNothingBehin
     ASSERT_TRUE(Rig.Run(Rig.Links({"v"})));
     EXPECT_EQ(Rig.Service.StreamRequestOrder("v"), (std::vector<int>{18, 35, 22}));
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"Faulty.mp4"}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Faulty.mp4"), Body("22"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Faulty.mp4"), Body("22"));
     EXPECT_EQ(Rig.Folder.Names(), std::vector<std::string>{"Faulty.mp4"});
 }
 
@@ -265,7 +273,7 @@ TEST_F(DownloadQueueTest, AMisbehavingServiceFailsAttemptsWithoutHangingReadingF
     ASSERT_TRUE(Rig.Run(Rig.Links({"s", "f", "e", "n"})));
     // The stalled stream is given up and the next quality saved.
     EXPECT_EQ(Rig.Service.StreamRequestOrder("s"), (std::vector<int>{18, 35}));
-    EXPECT_EQ(TDownloadFolder::Read(Rig.Folder.Path + "Stalls.flv"), Body("35"));
+    EXPECT_EQ(ReadFile(Rig.Folder.Path + "Stalls.flv"), Body("35"));
     ASSERT_FALSE(Rig.Host.Reasons[0].empty());
     EXPECT_NE(Rig.Host.Reasons[0][0].find("No data arrived for 2 s"), std::string::npos);
     // Addresses of other schemes are never read, directly or through a redirect.
@@ -376,4 +384,151 @@ TEST_F(DownloadQueueTest, UnreachablePagesFailTheirVideoOnly) {
     EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
     EXPECT_EQ(Rig.Host.Statuses[1].back(), "Failed.");
     EXPECT_EQ(Vars().DownloadedFiles, Paths({"Fine.flv"}));
+}
+
+namespace {
+
+// A fresh folder on a file system other than the one of `near`, or none: in the shared-memory
+// tmpfs or the user's runtime folder.
+std::unique_ptr<TTempDir> FolderOnAnotherFileSystem(const std::string& near) {
+    struct stat here {};
+    if (::stat(near.c_str(), &here) != 0)
+        return nullptr;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    for (const std::string& parent :
+         {std::string("/dev/shm"), std::string("/run/shm"), std::string(runtime ? runtime : "")}) {
+        struct stat there {};
+        if (parent.empty() || ::stat(parent.c_str(), &there) != 0 || there.st_dev == here.st_dev ||
+            ::access(parent.c_str(), W_OK) != 0)
+            continue;
+        return std::make_unique<TTempDir>("cwdl-other", parent);
+    }
+    return nullptr;
+}
+
+// A folder whose path is `length` bytes long (with its trailing '/'), below `base`.
+std::string DeepFolder(const std::string& base, size_t length) {
+    std::string path = base;
+    while (path.size() < length) {
+        const size_t segment = std::min<size_t>(200, length - path.size() - 1);
+        path += std::string(std::max<size_t>(segment, 1), 'd') + "/";
+    }
+    std::filesystem::create_directories(path);
+    return path;
+}
+
+} // namespace
+
+TEST_F(DownloadQueueTest, FinishingADownloadKeepsEveryFileAndWordsWhyNothingWasSaved) {
+    const std::unique_ptr<TTempDir> otherFolder = FolderOnAnotherFileSystem(Rig.Folder.Path);
+    const std::string other = otherFolder ? otherFolder->Path : std::string();
+    // A title whose name no longer fits the path limit below a folder that takes the part file.
+    const std::string longTitle(150, 'L');
+    const std::string deep = DeepFolder(Rig.Folder.Path + "deep/", 3990);
+    struct TCase {
+        const char* Name;
+        mode_t Umask;
+        std::string Folder;           // the download folder at the start
+        std::function<void()> During; // once, while the stream arrives
+        std::string Title;
+        std::string SavedAs;                       // the saved file's path; empty: nothing saved
+        int Mode;                                  // its permissions
+        std::string Reason;                        // why the video failed; empty: it did not
+        std::map<std::string, std::string> Others; // files that were there, as they must stay
+    };
+    const std::string taken = Rig.Folder.Path + "taken/";
+    // clang-format off
+    const std::vector<TCase> cases{
+        {"a name taken meanwhile", 022, taken,
+         [&] { std::ofstream(taken + "Clip.flv", std::ios::binary) << "theirs"; },
+         "Clip", taken + "Clip(1).flv", 0644, "", {{taken + "Clip.flv", "theirs"}}},
+        {"umask 077", 077, Rig.Folder.Path + "private/", nullptr,
+         "Clip", Rig.Folder.Path + "private/Clip.flv", 0600, "", {}},
+        {"a folder that cannot be written", 022, "/proc/", nullptr,
+         "Clip", "", 0, "No file can be made in the download folder: No such file or directory", {}},
+        {"a name beyond the path limit", 022, deep, nullptr,
+         longTitle, "", 0, "The file cannot be saved as " + deep + longTitle + ".flv: File name too long", {}},
+        // The folder changes to another file system while the stream arrives: the finished
+        // file is moved across.
+        {"a move to another file system", 022, Rig.Folder.Path + "moved/",
+         [&] { Vars().OutputURLDir = other; },
+         "Clip", other + "Clip.flv", 0644, "", {}},
+    };
+    // clang-format on
+    // The move never replaces a file that takes the name between the choice of the name and
+    // the move, on the same file system or across.
+    for (const std::string& folder : {Rig.Folder.Path, other}) {
+        if (folder.empty())
+            continue;
+        SCOPED_TRACE(folder);
+        const std::string part = CreateTempFile(Rig.Folder.Path);
+        ASSERT_FALSE(part.empty());
+        std::ofstream(part, std::ios::binary) << "ours";
+        std::ofstream(folder + "Taken.mp4", std::ios::binary) << "theirs";
+        EXPECT_EQ(MoveNoReplace(part, folder + "Taken.mp4"), EEXIST);
+        EXPECT_EQ(ReadFile(folder + "Taken.mp4"), "theirs");
+        EXPECT_EQ(ReadFile(part), "ours");
+        ::unlink(part.c_str());
+        ::unlink((folder + "Taken.mp4").c_str());
+    }
+
+    const std::string body = Body("finish", 100000);
+    // The row of the other file system comes last: where there is none, it is skipped.
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (c.Name == std::string("a move to another file system") && other.empty())
+            GTEST_SKIP() << "no file system apart from the one of " << Rig.Folder.Path
+                         << " to move a finished download to (no /dev/shm, /run/shm or "
+                            "XDG_RUNTIME_DIR on another one)";
+        if (c.Folder != "/proc/")
+            std::filesystem::create_directories(c.Folder);
+        const std::string id = "v" + std::to_string(&c - cases.data());
+        Rig.Service.AddVideo(Video(id, c.Title, {Stream(5, body)}));
+        Vars().OutputURLDir = c.Folder;
+        Rig.Host.Ended = 0;
+        Rig.Host.Statuses.clear();
+        Rig.Host.Reasons.clear();
+        bool during = false;
+        Rig.Host.OnItem = [&](int, const TDownloadItem& item) {
+            if (item.Status == "Downloading..." && !during && c.During) {
+                during = true;
+                c.During();
+            }
+        };
+        const mode_t previous = ::umask(c.Umask);
+        const bool ended = Rig.Run(Rig.Links({id}));
+        ::umask(previous);
+        Rig.Host.OnItem = nullptr;
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(during, bool(c.During));
+
+        if (c.SavedAs.empty()) {
+            EXPECT_EQ(Vars().URLSucceeded, 0);
+            EXPECT_TRUE(Vars().DownloadedFiles.empty());
+            EXPECT_EQ(Rig.Host.Statuses[0].back(), "Failed.");
+        } else {
+            EXPECT_EQ(Vars().URLSucceeded, 1);
+            EXPECT_EQ(Vars().DownloadedFiles, std::vector<std::string>{c.SavedAs});
+            EXPECT_EQ(Rig.Host.Statuses[0].back(), "Finish.");
+            EXPECT_TRUE(ReadFile(c.SavedAs) == body);
+            struct stat st {};
+            ASSERT_EQ(::stat(c.SavedAs.c_str(), &st), 0);
+            EXPECT_EQ(int(st.st_mode & 07777), c.Mode) << std::oct << (st.st_mode & 07777);
+        }
+        EXPECT_EQ(Rig.Host.Reasons[0], c.Reason.empty() ? std::vector<std::string>{}
+                                                        : std::vector<std::string>{c.Reason});
+        for (const auto& [path, content] : c.Others)
+            EXPECT_EQ(ReadFile(path), content) << path;
+        // Nothing but the saved file and the files that were there: no part file is left.
+        for (const std::string& folder : {c.Folder, Vars().OutputURLDir}) {
+            if (folder == "/proc/")
+                continue;
+            for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+                const std::string path = entry.path().string();
+                if (entry.is_directory())
+                    continue;
+                EXPECT_TRUE(path == c.SavedAs || c.Others.count(path)) << path;
+            }
+        }
+    }
 }

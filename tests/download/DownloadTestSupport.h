@@ -7,6 +7,7 @@
 #include "download/DownloadQueue.h"
 #include "script/Script.h"
 #include "tests/support/FakeVideoService.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -65,33 +66,6 @@ public:
     std::function<void()> OnLabels;
 };
 
-// A fresh folder, removed with everything in it.
-struct TDownloadFolder {
-    TDownloadFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "cwdl-XXXXXX").string();
-        Path = mkdtemp(pattern.data());
-        Path += "/";
-    }
-    ~TDownloadFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(Path, ec);
-    }
-    // Names of the files in the folder, sorted.
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(Path, ec))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::string Path;
-};
-
 class TQueueRig {
 public:
     TQueueRig() {
@@ -138,7 +112,7 @@ public:
 
     TQueueDispatcher Dispatcher;
     TFakeVideoService Service;
-    TDownloadFolder Folder;
+    TTempDir Folder{"cwdl"};
     TGlobalVars Vars;
     TJavaScript Script;
     std::shared_ptr<THostScriptlet> HostItem;

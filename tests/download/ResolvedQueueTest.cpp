@@ -97,8 +97,8 @@ protected:
         params.Seconds = 2;
         const TFixture clip = WriteFixture(fkMp4H264Aac, Work.Path + "clip.mp4", params);
         SplitFixture(clip, Work.Path + "v.mp4", Work.Path + "a.m4a");
-        Media.Files["v.mp4"] = TDownloadFolder::Read(Work.Path + "v.mp4");
-        Media.Files["a.m4a"] = TDownloadFolder::Read(Work.Path + "a.m4a");
+        Media.Files["v.mp4"] = ReadFile(Work.Path + "v.mp4");
+        Media.Files["a.m4a"] = ReadFile(Work.Path + "a.m4a");
         Script = Work.Path + "yt-dlp-stand-in";
         Rig.Queue->Resolver.Program = Script;
         Rig.Queue->ResolverMode = TResolverMode::rmAuto;
@@ -132,7 +132,7 @@ protected:
     // the time the server stops (it keeps idle connections open for the whole test).
     TMediaServer Media;
     TQueueRig Rig;
-    TDownloadFolder Work;
+    TTempDir Work{"cwdl"};
     std::string Script;
 };
 
@@ -186,9 +186,8 @@ TEST_F(ResolvedQueueTest, JoinsPictureAndSoundFetchedInChunksWithTheAnswersHeade
     EXPECT_TRUE(Media.CutOnce.empty());
 
     // The resolver was asked once, as an argument vector, after its version.
-    EXPECT_EQ(TDownloadFolder::Read(Log()),
-              "--version\n--dump-single-json --no-playlist --no-warnings -- " +
-                  Rig.Service.WatchUrl("abc") + "\n");
+    EXPECT_EQ(ReadFile(Log()), "--version\n--dump-single-json --no-playlist --no-warnings -- " +
+                                   Rig.Service.WatchUrl("abc") + "\n");
 }
 
 TEST_F(ResolvedQueueTest, TheQualityPreferenceFallsThroughToWhatTheAnswerOffers) {
@@ -206,7 +205,7 @@ TEST_F(ResolvedQueueTest, TheQualityPreferenceFallsThroughToWhatTheAnswerOffers)
     EXPECT_EQ(Rig.Vars.QualityAttempt, 1);
     EXPECT_EQ(Rig.Folder.Names(), std::vector<std::string>{"Pref.mp4"});
     // The answer of the link is kept for all its attempts: the resolver ran once.
-    const std::string log = TDownloadFolder::Read(Log());
+    const std::string log = ReadFile(Log());
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
 }
 

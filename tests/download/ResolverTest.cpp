@@ -2,6 +2,7 @@
 // choice of formats for each quality code.
 #include "download/Resolver.h"
 #include "download/FormatChoice.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <fstream>
 
 using namespace cw;
+using cw::test::TTempDir;
 
 namespace {
 
@@ -100,9 +102,8 @@ TEST(ResolverAnswer, RefusesAnswersThatAreNotWhatTheyShouldBe) {
 }
 
 TEST(ResolverProgram, LimitsAndFailuresAreWorded) {
-    const std::string dir =
-        std::filesystem::temp_directory_path() / ("cw-res-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const TTempDir folder("cw-res");
+    const std::string dir = folder.Path.substr(0, folder.Path.size() - 1);
     const std::string script = dir + "/resolver";
     const std::string childPid = dir + "/child.pid";
     auto write = [&](const std::string& body) {
@@ -160,7 +161,6 @@ TEST(ResolverProgram, LimitsAndFailuresAreWorded) {
     EXPECT_FALSE(r.Started);
     EXPECT_EQ(r.StartError, ENOENT);
     EXPECT_EQ(ResolverFailureText("", r, limit), ResolverMissingText);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(FormatChoice, EachCodeTakesItsHeightAndContainer) {

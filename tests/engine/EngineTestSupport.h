@@ -1,11 +1,12 @@
-// Helpers shared by the engine tests: a temporary folder, binding the real libraries, and a
-// small WAV writer that goes through the engine's output path.
+// Helpers shared by the engine tests: the shared temporary folder, binding the real libraries,
+// and a small WAV writer that goes through the engine's output path.
 #pragma once
 
 #include "engine/FFApi.h"
 #include "engine/FFLoader.h"
 #include "engine/Owners.h"
 #include "engine/UnicodeIO.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,26 +21,6 @@
 #include <vector>
 
 namespace cw::test {
-
-class TTempDir {
-public:
-    TTempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "cw-engine-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            Path = pattern;
-    }
-    ~TTempDir() {
-        std::error_code ec;
-        if (!Path.empty())
-            std::filesystem::remove_all(Path, ec);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    // With a trailing '/'.
-    std::string Folder() const { return Path.string() + "/"; }
-    std::filesystem::path Path;
-};
 
 // Binds the libraries the engine's encoder side needs from the system (once per process).
 inline void BindEncoderLibraries() {

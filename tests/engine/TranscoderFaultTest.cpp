@@ -291,7 +291,7 @@ TEST_F(FaultTest, OutputsThatCannotBeMadeGiveWordedErrorsAndLeaveNoFile) {
     EXPECT_EQ(run.Job->OpenError.rfind(inProc + ": ", 0), 0u) << run.Job->OpenError;
     EXPECT_FALSE(std::filesystem::exists(inProc));
     if (::geteuid() != 0) {
-        const std::filesystem::path locked = Temp.Path / "locked";
+        const std::filesystem::path locked = Temp.Path + "locked";
         std::filesystem::create_directory(locked);
         std::filesystem::permissions(locked, std::filesystem::perms::owner_read |
                                                  std::filesystem::perms::owner_exec);

@@ -1,5 +1,6 @@
 // clipwright-cli fetch against the test server: outcome lines, exit codes, the answer streamed
 // to FILE.part and FILE made only after success.
+#include "tests/support/TempDir.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <thread>
 
+using cw::test::TTempDir;
 using cw::test::TTestHttpServer;
 namespace fs = std::filesystem;
 
@@ -37,16 +39,12 @@ TRun Fetch(const std::string& arguments) {
 
 class FetchCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Dir = fs::temp_directory_path() / ("cw-fetch-" + std::to_string(::getpid()));
-        fs::create_directories(Dir);
-    }
-    void TearDown() override { fs::remove_all(Dir); }
     std::string Quoted(const std::string& url) { return "'" + url + "'"; }
     bool DirIsEmpty() { return fs::is_empty(Dir); }
 
     TTestHttpServer Server;
-    fs::path Dir;
+    TTempDir Temp{"cw-fetch"};
+    fs::path Dir{Temp.Path};
 };
 
 TEST_F(FetchCommandTest, SuccessWritesTheFile) {

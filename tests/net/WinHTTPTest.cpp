@@ -1,6 +1,7 @@
 #include "net/WinHTTP.h"
 #include "base/MainThread.h"
 #include "net/TransferSteps.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -38,11 +39,6 @@ std::string ReadStream(TStream* stream) {
     out.resize(size_t(stream->Read(out.data(), int64_t(out.size()))));
     stream->Seek(at);
     return out;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteFile(const fs::path& path, const std::string& content) {
@@ -92,17 +88,8 @@ std::string LoopbackUrl(int port) {
 
 class WinHTTPTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Previous = SetMainThreadDispatcher(&Dispatcher);
-        Temp = fs::temp_directory_path() /
-               ("cw-net-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(Temp);
-    }
-    void TearDown() override {
-        SetMainThreadDispatcher(Previous);
-        fs::remove_all(Temp);
-    }
+    void SetUp() override { Previous = SetMainThreadDispatcher(&Dispatcher); }
+    void TearDown() override { SetMainThreadDispatcher(Previous); }
 
     void Add(const std::string& event) {
         std::lock_guard<std::mutex> guard(Lock);
@@ -182,7 +169,8 @@ protected:
     TQueueDispatcher Dispatcher;
     IMainThreadDispatcher* Previous = nullptr;
     TTestHttpServer Server;
-    fs::path Temp;
+    TTempDir TempDir{"cw-net"};
+    fs::path Temp{TempDir.Path};
     std::mutex Lock;
     std::vector<std::string> Events;
     std::vector<TProgressRecord> Progress;

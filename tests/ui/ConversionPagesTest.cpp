@@ -53,7 +53,7 @@ protected:
         return n;
     }
 
-    TTempFolder Media;
+    TTempDir Media;
     std::unique_ptr<TFormFixture> Form;
 };
 

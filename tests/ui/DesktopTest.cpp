@@ -76,7 +76,7 @@ TEST(QtDesktop, TargetsBecomeWebAddressesOrLocalFilesWithTheirFragment) {
     EXPECT_EQ(UrlForTarget("mailto:help@example.org").scheme(), "mailto");
     EXPECT_TRUE(UrlForTarget("").isEmpty());
 
-    test::TTempFolder folder;
+    test::TTempDir folder;
     const std::string page = folder.Path + "help.html";
     QFile file(QString::fromStdString(page));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

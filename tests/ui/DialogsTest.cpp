@@ -37,7 +37,7 @@ protected:
     }
     test::TDesktopScope Scope;
     test::TRecordingDesktop& Desktop = Scope.Desktop;
-    test::TTempFolder Data;
+    test::TTempDir Data;
     TGlobalVars Vars;
 };
 

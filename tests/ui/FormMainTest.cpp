@@ -129,7 +129,7 @@ TEST(FormMainStart, TheScriptHostKnowsTheWindowAsFormAndHasAHostItem) {
 TEST(FormMainStart, AMissingBrandingFileStopsTheStartNamingTheFile) {
     TDesktopScope scope;
     TTempHome home;
-    TTempFolder program;
+    TTempDir program;
     TGlobalVars vars;
     TFormLog log(vars);
     try {

@@ -100,7 +100,7 @@ protected:
         return decoder.GetFileStreamInfo().Duration;
     }
 
-    TTempFolder Media;
+    TTempDir Media;
     std::string Out;
     std::unique_ptr<TFormFixture> F;
     TRecordingSoundPlayer Sound;

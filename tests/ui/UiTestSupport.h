@@ -1,10 +1,13 @@
 // What the window tests share: a recording desktop that answers questions from a list (no
-// real box is ever shown, nothing is opened), a temporary home for the per-user folders, and
-// a program folder with a branding file of the test's choosing and the built artwork.
+// real box is ever shown, nothing is opened), the shared temporary home for the per-user
+// folders, and a program folder with a branding file of the test's choosing and the built
+// artwork.
 #pragma once
 
 #include "app/Branding.h"
 #include "app/Platform.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 
@@ -135,45 +138,6 @@ public:
     bool Active = false;
 };
 
-// A fresh folder, removed with everything in it.
-class TTempFolder {
-public:
-    TTempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "cwui-XXXXXX").string();
-        Path = mkdtemp(pattern.data());
-        Path += "/";
-    }
-    ~TTempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(Path, ec);
-    }
-    std::string Path; // ends in '/'
-};
-
-// HOME and XDG_CONFIG_HOME point into a temporary folder while the object lives.
-class TTempHome {
-public:
-    TTempHome() {
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
-            const char* v = std::getenv(name);
-            Saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-        }
-        setenv("HOME", Folder.Path.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (Folder.Path + "config").c_str(), 1);
-        std::filesystem::create_directories(Folder.Path + "config");
-        std::filesystem::create_directories(Folder.Path + "Documents");
-    }
-    ~TTempHome() {
-        for (auto& [name, value] : Saved)
-            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-    }
-    std::string ConfigFolder() const { return Folder.Path + "config/"; }
-    TTempFolder Folder;
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
-};
-
 // The branding text of a test edition: every format on unless formats says otherwise.
 inline std::string BrandingText(const std::string& title, bool download, bool merge, int skin = 0,
                                 const std::string& extra = "", const std::string& formats = "all") {
@@ -209,7 +173,7 @@ public:
                                                 Folder.Path + item);
     }
     const std::string& Path() const { return Folder.Path; }
-    TTempFolder Folder;
+    TTempDir Folder;
 };
 
 // Runs the event loop until done() or the timeout; false on timeout.

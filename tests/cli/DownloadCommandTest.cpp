@@ -4,6 +4,8 @@
 #include "engine/FFDecoder.h"
 #include "tests/fixtures/MediaFixtures.h"
 #include "tests/support/FakeVideoService.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TempHome.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -32,20 +34,12 @@ struct TRun {
     std::string Out;
 };
 
-class CliDownloadTest : public ::testing::Test {
+class DownloadCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "cw-cli-dl-XXXXXX").string();
-        Dir = mkdtemp(pattern.data());
-        fs::create_directories(Dir / "home");
-    }
-    void TearDown() override { fs::remove_all(Dir); }
-
-    // Runs the command with a home of its own (the settings go there).
+    // Runs the command in the test's home (the settings go there).
     TRun Download(const std::string& arguments) {
-        const std::string home = (Dir / "home").string();
-        const std::string command = "HOME='" + home + "' XDG_CONFIG_HOME='" + home + "/config' " +
-                                    CLI_PATH + " download " + arguments + " 2>/dev/null";
+        const std::string command =
+            std::string(CLI_PATH) + " download " + arguments + " 2>/dev/null";
         FILE* pipe = ::popen(command.c_str(), "r");
         std::string out;
         char buffer[256];
@@ -57,13 +51,11 @@ protected:
     std::string Link(const std::string& id) { return "'" + Service.WatchUrl(id) + "'"; }
     std::string Site() { return " --site " + Service.Domain() + " --out '" + Out() + "' "; }
     std::string Out() { return (Dir / "videos").string(); }
-    static std::string Read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
 
     TFakeVideoService Service;
-    fs::path Dir;
+    TTempHome Home;
+    TTempDir Temp{"cw-cli-dl"};
+    fs::path Dir{Temp.Path};
 };
 
 TFakeVideo Video(const std::string& id, const std::string& title, std::vector<int> itags) {
@@ -81,7 +73,7 @@ TFakeVideo Video(const std::string& id, const std::string& title, std::vector<in
 
 } // namespace
 
-TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
+TEST_F(DownloadCommandTest, SavesWhatItCanAndSummarises) {
     Service.AddVideo(Video("a", "Clip: one", {5, 22, 18}));
     TFakeVideo none = Video("b", "Nothing", {});
     none.StreamMap = false;
@@ -98,7 +90,7 @@ TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
     EXPECT_NE(run.Out.find("Total files: 2\nSuccessed: 1\nFailed: 1\n" + saved + "\n"),
               std::string::npos)
         << run.Out;
-    EXPECT_EQ(Read(saved), "a in itag 18");
+    EXPECT_EQ(ReadFile(saved), "a in itag 18");
     EXPECT_EQ(Service.StreamRequestOrder("a"), std::vector<int>{18});
 
     // The same run for a script: nothing but JSON lines, agreeing with the texts above.
@@ -147,7 +139,7 @@ TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
     const QJsonObject& failed = events["file"][1];
     EXPECT_EQ(done["Status"].toString(), "Finish.");
     EXPECT_EQ(done["Saved"].toString().toStdString(), jsonOut + "/Clip_ one.mp4");
-    EXPECT_EQ(Read(jsonOut + "/Clip_ one.mp4"), "a in itag 18");
+    EXPECT_EQ(ReadFile(jsonOut + "/Clip_ one.mp4"), "a in itag 18");
     EXPECT_EQ(failed["Index"].toInt(), 1);
     EXPECT_EQ(failed["File"].toString(), "Nothing");
     EXPECT_EQ(failed["Status"].toString(), "Failed.");
@@ -161,7 +153,7 @@ TEST_F(CliDownloadTest, SavesWhatItCanAndSummarises) {
     EXPECT_EQ(events.size(), 3u);
 }
 
-TEST_F(CliDownloadTest, AnEndlessWatchPageFailsItsLinkInBoundedMemory) {
+TEST_F(DownloadCommandTest, AnEndlessWatchPageFailsItsLinkInBoundedMemory) {
     TFakeVideo endless = Video("e", "Endless", {18});
     endless.EndlessPage = true;
     Service.AddVideo(endless);
@@ -170,26 +162,26 @@ TEST_F(CliDownloadTest, AnEndlessWatchPageFailsItsLinkInBoundedMemory) {
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
     EXPECT_NE(run.Out.find("[1/2] Failed."), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("larger than 8.00 MiB"), std::string::npos) << run.Out;
-    EXPECT_EQ(Read(Out() + "/After.mp4"), "a in itag 18");
+    EXPECT_EQ(ReadFile(Out() + "/After.mp4"), "a in itag 18");
     // The largest child this test process waited for stayed small.
     rusage usage{};
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
     EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "KiB";
 }
 
-TEST_F(CliDownloadTest, OrderAndNoPreferChooseTheStream) {
+TEST_F(DownloadCommandTest, OrderAndNoPreferChooseTheStream) {
     Service.AddVideo(Video("a", "Song", {5, 22, 18}));
     TRun run = Download(Site() + "--order=3,1,2,0,4,5,6,7 " + Link("a"));
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
-    EXPECT_EQ(Read(Out() + "/Song.mp4"), "a in itag 22");
+    EXPECT_EQ(ReadFile(Out() + "/Song.mp4"), "a in itag 22");
 
     run = Download(Site() + "--no-prefer " + Link("a"));
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
-    EXPECT_EQ(Read(Out() + "/Song.flv"), "a in itag 5");
+    EXPECT_EQ(ReadFile(Out() + "/Song.flv"), "a in itag 5");
     EXPECT_EQ(Service.StreamRequestOrder("a"), (std::vector<int>{22, 5}));
 }
 
-TEST_F(CliDownloadTest, BadArgumentsExitWithTwoAndFetchNothing) {
+TEST_F(DownloadCommandTest, BadArgumentsExitWithTwoAndFetchNothing) {
     const std::vector<std::string> bad = {"",
                                           "--order 1,2,3 x",
                                           "--order 1,1,2,3,4,5,6,7 x",
@@ -235,7 +227,7 @@ std::string MediaPlaylist(const std::string& segment, double seconds) {
 // sound from a separate rendition group, and a DASH manifest of the on-demand profile with one
 // file per picture or sound representation (reported as separate picture-only and sound-only
 // formats, as the service's own answers are).
-TEST_F(CliDownloadTest, RealResolverSavesOnePlayableFilePerLoopbackPage) {
+TEST_F(DownloadCommandTest, RealResolverSavesOnePlayableFilePerLoopbackPage) {
     if (std::system("yt-dlp --version >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "yt-dlp is not installed";
     std::string error;
@@ -293,7 +285,7 @@ TEST_F(CliDownloadTest, RealResolverSavesOnePlayableFilePerLoopbackPage) {
                                                                        {"/hls/a.ts", "a.ts"},
                                                                        {"/dash/v.mp4", "v.mp4"},
                                                                        {"/dash/a.m4a", "a.m4a"}})
-        files[path] = {Read(media + name), "application/octet-stream"};
+        files[path] = {ReadFile(media + name), "application/octet-stream"};
     TTestHttpServer pages([&files](httplib::Server& server, TTestHttpServer&) {
         for (const auto& [path, file] : files)
             server.Get(path, [file = file](const httplib::Request&, httplib::Response& res) {

@@ -3,6 +3,7 @@
 #include "engine/FFApi.h"
 #include "engine/FFDecoder.h"
 #include "tests/fixtures/MediaFixtures.h"
+#include "tests/support/TempDir.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -41,15 +42,7 @@ protected:
         std::string error;
         ASSERT_TRUE(BindFixtureLibraries(&error)) << error;
     }
-    void SetUp() override {
-        Dir = fs::temp_directory_path() /
-              ("cw-cvt-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(Dir);
-        fs::create_directories(Dir);
-        Out = (Dir / "out").string();
-    }
-    void TearDown() override { fs::remove_all(Dir); }
+    void SetUp() override { Out = (Dir / "out").string(); }
 
     // Starts the program with stdout and stderr in files; returns its process id.
     pid_t Spawn(const std::vector<std::string>& args) {
@@ -94,7 +87,8 @@ protected:
         return WriteFixture(kind, (Dir / name).string(), params).Path;
     }
 
-    fs::path Dir;
+    TTempDir Temp{"cw-cvt"};
+    fs::path Dir{Temp.Path};
     std::string Out;
 };
 
