@@ -332,7 +332,7 @@ TEST_F(DownloadCommandTest, RealResolverSavesOnePlayableFilePerLoopbackPage) {
 
 // A link the built-in route cannot serve, with a resolver that fails or is not there: the reason
 // is the link's line and the Error of its JSON file record.
-TEST_F(CliDownloadTest, AResolverFailureIsTheLinksLineAndItsFileRecordsError) {
+TEST_F(DownloadCommandTest, AResolverFailureIsTheLinksLineAndItsFileRecordsError) {
     TFakeVideo video = Video("abc", "Today", {});
     video.StreamMap = false;
     Service.AddVideo(video);
