@@ -81,16 +81,9 @@ bool ParseCount(const std::string& text, int minimum, int& value) {
 bool BindLibraries(TFFEncoder& encoder) {
     if (encoder.LibrariesLoaded())
         return true;
-    std::string folder;
-    for (const char* candidate : {"lib", "../lib"}) {
-        std::error_code ec;
-        const std::string path = ExecutableFolder() + candidate;
-        if (std::filesystem::is_directory(path, ec)) {
-            folder = path;
-            break;
-        }
-    }
-    return encoder.LoadLibraries(folder);
+    return BindFromLibraryFolders(ExecutableFolder(), [&](const std::string& folder) {
+        return encoder.LoadLibraries(folder);
+    });
 }
 
 // The run's reports on a terminal: the session keeps the rows of the progress list, this
