@@ -19,47 +19,6 @@
 
 namespace cw {
 
-// ---- TDelayedCall ----------------------------------------------------------------------------
-
-void TDelayedCall::Start(std::chrono::milliseconds delay, std::function<void()> fn) {
-    Cancel();
-    Token = std::make_shared<bool>(true);
-    auto token = Token;
-    auto run = [token, fn = std::move(fn)] {
-        if (!*token)
-            return;
-        *token = false;
-        fn();
-    };
-    if (delay.count() <= 0) {
-        PostToMainThread(run);
-        return;
-    }
-    State = std::make_shared<TState>();
-    Timer = std::thread([state = State, delay, run] {
-        std::unique_lock<std::mutex> lock(state->Lock);
-        if (state->Wake.wait_for(lock, delay, [&] { return state->Stop; }))
-            return;
-        PostToMainThread(run);
-    });
-}
-
-void TDelayedCall::Cancel() {
-    if (Token)
-        *Token = false;
-    Token.reset();
-    if (State) {
-        {
-            std::lock_guard<std::mutex> lock(State->Lock);
-            State->Stop = true;
-        }
-        State->Wake.notify_all();
-    }
-    if (Timer.joinable())
-        Timer.join();
-    State.reset();
-}
-
 // ---- files -----------------------------------------------------------------------------------
 
 namespace {

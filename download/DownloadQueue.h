@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/Platform.h"
+#include "download/DelayedCall.h"
 #include "download/FormatChoice.h"
 #include "download/FormatFetch.h"
 #include "download/PartJoin.h"
@@ -19,12 +20,9 @@
 #include "net/WinHTTP.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace cw {
@@ -94,31 +92,6 @@ public:
 // The end of a queue in a few words: "2 videos downloaded, 1 failed" ("1 video downloaded"
 // when none failed).
 std::string DownloadSummaryText(int total, int succeeded);
-
-// Calls a function on the main thread after a pause, without holding the main thread up
-// meanwhile. Cancelling (or destroying) it guarantees the function does not run any more.
-class TDelayedCall {
-public:
-    TDelayedCall() = default;
-    ~TDelayedCall() { Cancel(); }
-    TDelayedCall(const TDelayedCall&) = delete;
-    TDelayedCall& operator=(const TDelayedCall&) = delete;
-
-    // On the main thread. Replaces a pending call.
-    void Start(std::chrono::milliseconds delay, std::function<void()> fn);
-    void Cancel();
-    bool Pending() const { return Token && *Token; }
-
-private:
-    struct TState {
-        std::mutex Lock;
-        std::condition_variable Wake;
-        bool Stop = false;
-    };
-    std::shared_ptr<bool> Token; // true while the call may still run (main thread only)
-    std::shared_ptr<TState> State;
-    std::thread Timer;
-};
 
 class TDownloadQueue {
 public:
