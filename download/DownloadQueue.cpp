@@ -90,8 +90,8 @@ std::string TDownloadQueue::VideoIdOf(const std::string& infoUrl) {
 // ---- TDownloadQueue --------------------------------------------------------------------------
 
 TDownloadQueue::TDownloadQueue(TGlobalVars& vars, TCustomScript& scriptHost,
-                               std::shared_ptr<THostScriptlet> hostItem, IDownloadHost& host)
-    : Vars(vars), ScriptHost(scriptHost), HostItem(std::move(hostItem)), Host(host) {
+                               std::shared_ptr<THostScriptlet> hostItem, IDownloadView& view)
+    : Vars(vars), ScriptHost(scriptHost), HostItem(std::move(hostItem)), View(view) {
     for (TWinHTTP* http : {&WinHTTPGetInfoFileURL, &WinHTTPDownloadInfoFile, &WinHTTPDownload}) {
         http->Agent = "[Halvex]";
         http->AcceptTypes = "*/*";
@@ -116,7 +116,7 @@ TDownloadQueue::TDownloadQueue(TGlobalVars& vars, TCustomScript& scriptHost,
     ScriptHost.OnError = [this](TCustomScript&, const TScriptError& error) {
         char line[32];
         std::snprintf(line, sizeof line, "%d", int(error.Line) + 1);
-        Host.ScriptError(std::string("Error: Line number ") + line + ", " + error.Description);
+        View.ScriptError(std::string("Error: Line number ") + line + ", " + error.Description);
     };
 }
 
@@ -242,7 +242,7 @@ void TDownloadQueue::BuildQueue(const std::vector<std::string>& links) {
         item.Link = link;
         QueueItems.push_back(std::move(item));
     }
-    Host.QueueChanged();
+    View.QueueChanged(QueueItems);
 }
 
 std::string DownloadSummaryText(int total, int succeeded) {
@@ -261,9 +261,9 @@ void TDownloadQueue::StartRun() {
     RunActive = true;
     CancelRequested = false;
     if (!AwakeLock.Take("Downloading videos"))
-        Host.Log("The computer may sleep during the downloading: the login manager gave no "
+        View.Log("The computer may sleep during the downloading: the login manager gave no "
                  "sleep lock.");
-    Host.PostStep(dsFetchVideoInfo);
+    View.PostStep(dsFetchVideoInfo);
 }
 
 void TDownloadQueue::HandleStep(TDownloadStep step) {
@@ -493,7 +493,7 @@ void TDownloadQueue::StreamDone(TStream* stream) {
 
 void TDownloadQueue::AttemptFailed() {
     if (Vars.PreferYouTubeQuality)
-        Host.PostStep(dsTryNextQuality);
+        View.PostStep(dsTryNextQuality);
     else
         VideoFailed();
 }
@@ -545,7 +545,7 @@ void TDownloadQueue::NextVideo() {
     if (Vars.URLIndex > Vars.URLTotal - 1)
         EndRun();
     else
-        Host.PostStep(dsFetchVideoInfo);
+        View.PostStep(dsFetchVideoInfo);
 }
 
 void TDownloadQueue::EndRun() {
@@ -559,7 +559,7 @@ void TDownloadQueue::EndRun() {
     DropTempFile();
     DropPartFiles();
     QueueItems.clear();
-    Host.QueueChanged();
+    View.QueueChanged(QueueItems);
     Vars.StreamURLs = {};
     for (std::string* label :
          {&StatusLabels.CurrentFile, &StatusLabels.Status, &StatusLabels.Speed,
@@ -568,7 +568,7 @@ void TDownloadQueue::EndRun() {
     StatusLabels.Progress = 0;
     StatusLabels.ProgressText = "0%";
     ShowLabels();
-    Host.RunEnded();
+    View.RunEnded();
 }
 
 void TDownloadQueue::DropTempFile() {
@@ -611,11 +611,12 @@ void TDownloadQueue::ShowDownloadStatus(const std::string& status, int64_t size,
 }
 
 void TDownloadQueue::ShowItem() {
-    Host.ItemChanged(Vars.URLIndex);
+    if (Vars.URLIndex >= 0 && Vars.URLIndex < int(QueueItems.size()))
+        View.ItemChanged(Vars.URLIndex, QueueItems[size_t(Vars.URLIndex)]);
 }
 
 void TDownloadQueue::ShowLabels() {
-    Host.LabelsChanged();
+    View.LabelsChanged(StatusLabels);
 }
 
 } // namespace cw
