@@ -344,4 +344,9 @@ std::string ExecutableFolder() {
     return AddTrailingBackslash(exe.parent_path().string());
 }
 
+bool BindFromLibraryFolders(const std::string& programFolder,
+                            const std::function<bool(const std::string& folder)>& bind) {
+    return bind(programFolder + "lib") || bind(programFolder + "../lib");
+}
+
 } // namespace cw

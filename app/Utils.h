@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,11 @@ std::string ExpandUserFolder(const std::string& text);
 
 // The folder of the running executable, with trailing separator.
 std::string ExecutableFolder();
+// Binds the media libraries from "lib" in the program's folder (given with a trailing
+// separator) and, when that fails, from "../lib" beside it; bind(folder) binds from one
+// folder (a name missing there is searched for by the system). True when one of them bound.
+bool BindFromLibraryFolders(const std::string& programFolder,
+                            const std::function<bool(const std::string& folder)>& bind);
 
 std::string LowerCase(std::string s);
 std::string Trim(const std::string& s);

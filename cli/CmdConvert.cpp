@@ -81,16 +81,9 @@ bool ParseCount(const std::string& text, int minimum, int& value) {
 bool BindLibraries(TFFEncoder& encoder) {
     if (encoder.LibrariesLoaded())
         return true;
-    std::string folder;
-    for (const char* candidate : {"lib", "../lib"}) {
-        std::error_code ec;
-        const std::string path = ExecutableFolder() + candidate;
-        if (std::filesystem::is_directory(path, ec)) {
-            folder = path;
-            break;
-        }
-    }
-    return encoder.LoadLibraries(folder);
+    return BindFromLibraryFolders(ExecutableFolder(), [&](const std::string& folder) {
+        return encoder.LoadLibraries(folder);
+    });
 }
 
 // The run's reports on a terminal: the session keeps the rows of the progress list, this
@@ -107,7 +100,7 @@ public:
     void ItemChanged(int index, const TProgressItem& before, const TProgressItem& after) override {
         const bool ended = after.Status == "Finish." || after.Status == "Failed.";
         if (Json && ended && before.Status != after.Status) {
-            // The run files a task's error line just after this call: the line is printed
+            // The figures of the same end come just after this call: the line follows them,
             // once the current handler has returned.
             Ended.push_back(index);
             PostToMainThread([this] { PrintEnded(); });
@@ -175,27 +168,19 @@ public:
 
 private:
     const TProgressListModel& Rows() const { return Session.Rows(); }
-    // The ends not printed yet, each with the error line the run filed for its task.
+    // The ends not printed yet, each with its task's error.
     void PrintEnded() {
         for (int index : Ended) {
             const TProgressItem* row = Rows().Item(index);
             if (!row)
                 continue;
             const TProgressItem& item = *row;
-            const std::string prefix = "File (" + std::to_string(index) + "): ";
-            std::string error;
-            const TConversionRun* run = Session.Run();
-            const std::vector<std::string>& lines =
-                Done || !run ? Summary.ErrorList : run->Summary().ErrorList;
-            for (const std::string& line : lines)
-                if (line.rfind(prefix, 0) == 0)
-                    error = line.substr(prefix.size());
             PrintJsonLine(QJsonObject{{"Event", "file"},
                                       {"Index", index},
                                       {"Input", JsonValue(item.InputPath)},
                                       {"Output", JsonValue(item.OutputPath)},
                                       {"Status", JsonValue(item.Status)},
-                                      {"Error", JsonValue(error)}});
+                                      {"Error", JsonValue(item.Error)}});
         }
         Ended.clear();
     }

@@ -103,13 +103,12 @@ bool ParseOrder(const std::string& text, TPreferenceOrder& order) {
     return true;
 }
 
-// Prints what the queue shows: a line per status change of a row of the session's model, the
+// Prints what the queue shows: a line per status change of a row of the table, the
 // quality fall-backs, and the progress of a download (one updated line on a terminal, else a
 // line every few seconds).
 class TCliDownloadView : public IDownloadView {
 public:
     TDownloadQueue* Queue = nullptr;
-    const TQueueModel* Rows = nullptr;
     bool Ended = false;
     bool Json = false;
 
@@ -119,11 +118,7 @@ public:
                 Queue->HandleStep(step);
         });
     }
-    void ItemChanged(int index) {
-        const TDownloadItem* row = Rows ? Rows->Item(index) : nullptr;
-        if (!row)
-            return;
-        const TDownloadItem& item = *row;
+    void ItemChanged(int index, const TDownloadItem& item) override {
         if (Json) {
             JsonItemChanged(index, item);
             return;
@@ -392,12 +387,6 @@ int RunDownload(const std::vector<std::string>& args) {
     view.Json = json;
     TDownloadQueue& queue = controller.CreateQueue(view);
     view.Queue = &queue;
-    view.Rows = &controller.Downloads()->Model();
-    QObject::connect(view.Rows, &QAbstractItemModel::dataChanged,
-                     [&view](const QModelIndex& first, const QModelIndex& last) {
-                         for (int row = first.row(); row <= last.row(); ++row)
-                             view.ItemChanged(row);
-                     });
     queue.VideoSiteDomain = domain;
     if (resolver)
         queue.Resolver.Program = *resolver;
@@ -424,7 +413,6 @@ int RunDownload(const std::vector<std::string>& args) {
             std::fprintf(stderr, "download: the run did not stop in time\n");
     }
     view.Queue = nullptr;
-    view.Rows = nullptr;
     // The queue and the script host go while the application object is still there.
     controller.Release();
 

@@ -113,17 +113,10 @@ bool BindLibraries(std::string& error) {
     TFFLoader& loader = FFLoader();
     if (loader.LibsLoaded(EncoderLibraries))
         return true;
-    std::string folder;
-    for (const char* candidate : {"lib", "../lib"}) {
-        std::error_code ec;
-        const std::string path = ExecutableFolder() + candidate;
-        if (std::filesystem::is_directory(path, ec)) {
-            folder = path;
-            break;
-        }
-    }
-    loader.SetLibraryPath(folder);
-    if (loader.LoadLibs(EncoderLibraries))
+    if (BindFromLibraryFolders(ExecutableFolder(), [&](const std::string& folder) {
+            loader.SetLibraryPath(folder);
+            return loader.LoadLibs(EncoderLibraries);
+        }))
         return true;
     error = loader.LastErrorMessage();
     return false;

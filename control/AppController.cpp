@@ -14,8 +14,8 @@ namespace cw {
 
 TAppController::TAppController(std::string exeFolder, TGlobalVars& vars)
     : ExeFolder(std::move(exeFolder)), State(vars), InputRows(std::make_unique<TInputListModel>()),
-      QueueRows(std::make_unique<TQueueModel>()),
-      ConversionPart(std::make_unique<TConversionSession>(vars)) {}
+      ConversionPart(std::make_unique<TConversionSession>(vars)),
+      QueueRows(std::make_unique<TQueueModel>()) {}
 
 TAppController::~TAppController() {
     Release();

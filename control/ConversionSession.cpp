@@ -51,7 +51,7 @@ void TConversionSession::Start(TFFEncoder* encoder, const TConversionSettings& s
     }
     // A new run attaches its own handlers to the encoder; the previous one is over.
     RunObject.reset();
-    RunObject = std::make_unique<TConversionRun>(*encoder, static_cast<TConversionHost&>(*this));
+    RunObject = std::make_unique<TConversionRun>(*encoder, static_cast<IConversionView&>(*this));
     TConversionRun& run = *RunObject;
     run.Merge = settings.Merge;
     run.Selection = settings.Selection;
@@ -118,14 +118,15 @@ void TConversionSession::RunStarting(bool merge) {
 
 void TConversionSession::ItemAdded(int index, const TProgressItem& item) {
     ProgressRows->InsertItem(index, item);
+    if (View)
+        View->ItemAdded(index, item);
 }
 
-void TConversionSession::ItemChanged(int index, const TProgressItem& item) {
-    const TProgressItem* row = ProgressRows->Item(index);
-    if (!row)
+void TConversionSession::ItemChanged(int index, const TProgressItem& before,
+                                     const TProgressItem& after) {
+    if (!ProgressRows->Item(index))
         return;
-    const TProgressItem before = *row;
-    ProgressRows->UpdateItem(index, item);
+    ProgressRows->UpdateItem(index, after);
     if (View)
         View->ItemChanged(index, before, *ProgressRows->Item(index));
 }

@@ -1,8 +1,8 @@
 // The conversion side of a session, without widgets: the run of the listed files and the
-// progress list it fills. The session keeps the rows of the progress list itself and passes
-// on to its view only what needs a screen or a terminal: the log lines, the figures, the end
-// sound, the shutdown countdown and the end of the run. The window and the command line both
-// run their conversions through it.
+// progress list it fills. The run reports to the session, which keeps the rows of the progress
+// list and the state record's counts and passes every report on to its view (the window's
+// progress page or the command line). The window and the command line both run their
+// conversions through it.
 #pragma once
 
 #include "convert/ConversionRun.h"
@@ -16,26 +16,6 @@ namespace cw {
 class TFFEncoder;
 class TProgressListModel;
 struct TGlobalVars;
-
-// What a window or a terminal does with a run's reports. All calls come on the main thread.
-class IConversionView {
-public:
-    virtual ~IConversionView() = default;
-    virtual void Log(const std::string& line) = 0;
-    // The progress list has been emptied for a run in this mode.
-    virtual void RunStarting(bool merge) { (void)merge; }
-    // A row of the progress list changed; the model holds the new row already. before is
-    // the row as it was.
-    virtual void ItemChanged(int index, const TProgressItem& before, const TProgressItem& after) {
-        (void)index, (void)before, (void)after;
-    }
-    virtual void ProgressChanged(const TRunProgress& progress) { (void)progress; }
-    virtual void PlaySound(const std::string& path) { (void)path; }
-    virtual bool ShutdownCountdown() { return false; }
-    virtual void ShutdownComputer(int mode) { (void)mode; }
-    // The run is over; the state record holds its counts and error lines already.
-    virtual void RunFinished(const TRunSummary& summary) = 0;
-};
 
 // How the next run is set up.
 struct TConversionSettings {
@@ -55,7 +35,7 @@ struct TConversionSettings {
 TConversionSettings WindowConversionSettings(const TGlobalVars& vars,
                                              const std::string& programFolder);
 
-class TConversionSession : private TConversionHost {
+class TConversionSession : private IConversionView {
 public:
     explicit TConversionSession(TGlobalVars& vars);
     ~TConversionSession() override;
@@ -84,10 +64,11 @@ public:
     void Release();
 
 private:
+    // What the run reports.
     void Log(const std::string& line) override;
     void RunStarting(bool merge) override;
     void ItemAdded(int index, const TProgressItem& item) override;
-    void ItemChanged(int index, const TProgressItem& item) override;
+    void ItemChanged(int index, const TProgressItem& before, const TProgressItem& after) override;
     void ProgressChanged(const TRunProgress& progress) override;
     void PlaySound(const std::string& path) override;
     bool ShutdownCountdown() override;

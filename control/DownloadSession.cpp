@@ -18,19 +18,20 @@ void TDownloadSession::PostStep(TDownloadStep step) {
     View.PostStep(step);
 }
 
-void TDownloadSession::QueueChanged() {
-    Rows.SetItems(DownloadQueue->Items());
+void TDownloadSession::QueueChanged(const std::vector<TDownloadItem>& items) {
+    Rows.SetItems(items);
+    View.QueueChanged(items);
 }
 
-void TDownloadSession::ItemChanged(int index) {
-    const std::vector<TDownloadItem>& items = DownloadQueue->Items();
-    if (index < 0 || index >= int(items.size()))
+void TDownloadSession::ItemChanged(int index, const TDownloadItem& item) {
+    if (!Rows.Item(index))
         return;
-    Rows.SetItem(index, items[size_t(index)]);
+    Rows.SetItem(index, item);
+    View.ItemChanged(index, item);
 }
 
-void TDownloadSession::LabelsChanged() {
-    View.LabelsChanged(DownloadQueue->Labels());
+void TDownloadSession::LabelsChanged(const TDownloadLabels& labels) {
+    View.LabelsChanged(labels);
 }
 
 void TDownloadSession::RunEnded() {

@@ -72,8 +72,8 @@ std::string DurationText(int64_t duration) {
     return duration < 0 ? "Duration is not preseted" : FormatMicroseconds(duration);
 }
 
-TConversionRun::TConversionRun(TFFEncoder& encoder, TConversionHost& host)
-    : Encoder(encoder), Host(host) {
+TConversionRun::TConversionRun(TFFEncoder& encoder, IConversionView& view)
+    : Encoder(encoder), View(view) {
     Encoder.OnProgress = [this](TFFEncoder*, PProgressInfo info) { EncoderProgress(info); };
     // Terminations arrive on a delivery thread; the work is done on the main thread, and the
     // delivery waits for it, so the order of the notices holds.
@@ -100,11 +100,11 @@ TConversionRun::~TConversionRun() {
 
 void TConversionRun::AddItem(TProgressItem item) {
     ItemList.push_back(std::move(item));
-    Host.ItemAdded(int(ItemList.size()) - 1, ItemList.back());
+    View.ItemAdded(int(ItemList.size()) - 1, ItemList.back());
 }
 
 void TConversionRun::Refuse(const std::string& path, const std::string& line) {
-    Host.Log(line);
+    View.Log(line);
     RunSummary.ErrorList.push_back("File (" + NameOf(path) + "): " + line);
     ++RefusedFiles;
 }
@@ -118,14 +118,14 @@ void TConversionRun::Start(const std::vector<TRunInput>& inputs) {
     RunSummary = TRunSummary{};
     RefusedFiles = 0;
     CancelRequested = false;
-    Host.RunStarting(MergeRun);
+    View.RunStarting(MergeRun);
     if (MergeRun) {
         BuildMergeTask(inputs);
         // A join without one of the listed files is not what was asked for: nothing is
         // written, and the one output counts as failed.
         if (RefusedFiles > 0 && Encoder.TasksCount() > 0) {
             Encoder.ClearTasks();
-            Host.Log("Cannot do convert, error: the files are joined only when every one of "
+            View.Log("Cannot do convert, error: the files are joined only when every one of "
                      "them can be used.");
         }
         RunSummary.TotalFiles = inputs.empty() ? 0 : 1;
@@ -145,7 +145,7 @@ void TConversionRun::Start(const std::vector<TRunInput>& inputs) {
         return;
     }
     if (!AwakeLock.Take("Converting files"))
-        Host.Log("The computer may sleep during the conversion: the login manager gave no "
+        View.Log("The computer may sleep during the conversion: the login manager gave no "
                  "sleep lock.");
     Encoder.StartTask(std::max(1, MaxThreads));
 }
@@ -202,7 +202,7 @@ void TConversionRun::QueueFileTask(const std::string& path) {
         if (duration > 0)
             AllDuration += duration;
         AddItem(std::move(item));
-        Host.Log("File has been added to convert list.");
+        View.Log("File has been added to convert list.");
     }
     decoder.CloseFile();
 }
@@ -232,7 +232,7 @@ void TConversionRun::BuildMergeTask(const std::vector<TRunInput>& inputs) {
         item.Duration = input.Duration;
         AllDuration += std::max<int64_t>(input.Duration, 0);
         AddItem(std::move(item));
-        Host.Log("File has been added to convert list.");
+        View.Log("File has been added to convert list.");
     }
     if (Encoder.TasksCount() == 0)
         return;
@@ -251,6 +251,7 @@ void TConversionRun::EncoderProgress(PProgressInfo info) {
     if (!RunningFlag || info->TaskIndex < 0 || info->TaskIndex >= int(ItemList.size()))
         return;
     TProgressItem& item = ItemList[info->TaskIndex];
+    const TProgressItem before = item;
     Current.TaskIndex = info->TaskIndex;
     Current.CurrentFile =
         MergeRun ? item.PathCell : AddTrailingBackslash(item.PathCell) + item.Name;
@@ -264,13 +265,13 @@ void TConversionRun::EncoderProgress(PProgressInfo info) {
     } else if (!MergeRun) {
         item.Progress = "N/A";
     }
-    Host.ItemChanged(info->TaskIndex, item);
+    View.ItemChanged(info->TaskIndex, before, item);
     const TRunProgress times =
         EstimateTimes(AllDuration, DoneDur, info->CurrentDuration, Elapsed());
     Current.ElapsedSeconds = times.ElapsedSeconds;
     Current.EstimatedSeconds = times.EstimatedSeconds;
     Current.TimeLeftSeconds = times.TimeLeftSeconds;
-    Host.ProgressChanged(Current);
+    View.ProgressChanged(Current);
 }
 
 void TConversionRun::EncoderTerminate(const TTerminateInfo& info) {
@@ -289,6 +290,7 @@ void TConversionRun::EncoderTerminate(const TTerminateInfo& info) {
             EncoderTerminate(failed);
             return;
         }
+        const TProgressItem before = item ? *item : TProgressItem{};
         if (info.Finished) {
             ++RunSummary.SucceededFiles;
             if (MergeRun)
@@ -306,10 +308,12 @@ void TConversionRun::EncoderTerminate(const TTerminateInfo& info) {
                 UnfinishedOutputs.push_back(item->OutputPath);
             }
         }
+        if (item && info.Failed)
+            item->Error = info.ErrorMessage;
         ++Terminated;
         if (item)
-            Host.ItemChanged(info.TaskIndex, *item);
-        Host.ProgressChanged(Current);
+            View.ItemChanged(info.TaskIndex, before, *item);
+        View.ProgressChanged(Current);
     }
     if (info.Failed)
         RunSummary.ErrorList.push_back("File (" + std::to_string(info.TaskIndex) +
@@ -323,7 +327,7 @@ void TConversionRun::EncoderTerminate(const TTerminateInfo& info) {
         Current.CurrentFile = "...";
         Current.TaskIndex = -1;
         Current.Percent = 0;
-        Host.ProgressChanged(Current);
+        View.ProgressChanged(Current);
         RunningFlag = false;
         FinishConversion();
     }
@@ -364,11 +368,11 @@ void TConversionRun::FinishConversion() {
     const bool failed =
         RunSummary.SucceededFiles < RunSummary.TotalFiles || RunSummary.SucceededFiles == 0;
     if (PlayASoundWhenFinished)
-        Host.PlaySound(SoundFolder + (failed ? "fail.wav" : "done.wav"));
+        View.PlaySound(SoundFolder + (failed ? "fail.wav" : "done.wav"));
     // The user who cancelled is at the machine: the computer is not shut down under them.
-    if (ShutDownWhenFinished && !CancelRequested && Host.ShutdownCountdown())
-        Host.ShutdownComputer(1);
-    Host.RunFinished(RunSummary);
+    if (ShutDownWhenFinished && !CancelRequested && View.ShutdownCountdown())
+        View.ShutdownComputer(1);
+    View.RunFinished(RunSummary);
 }
 
 } // namespace cw

@@ -2,7 +2,7 @@
 // one task joining them all), the encoder runs them one at a time (or several), and the run
 // keeps the progress list, the counters, the time estimates and the error lines, then ends
 // with the end actions and the summary. The window and the command line both drive this class
-// and show what it reports through TConversionHost.
+// and show what it reports through IConversionView.
 //
 // Everything here happens on the main thread: the encoder's terminations, which arrive on its
 // delivery threads, are handed to the main thread with a blocking call, so their order holds.
@@ -39,6 +39,9 @@ struct TProgressItem {
     std::string InputPath;
     std::string OutputPath;
     int64_t Duration = -1; // µs; -1 unknown
+    // Why the task failed, as the engine worded it (the summary's error line without its
+    // "File (N): " part); empty while the task has not failed.
+    std::string Error;
 };
 
 // The figures the progress page shows.
@@ -58,18 +61,22 @@ struct TRunSummary {
     std::vector<std::string> ErrorList;
 };
 
-// What the window (or the command line) does with what the run reports. All calls come on the
-// main thread.
-class TConversionHost {
+// What a window or a terminal does with what a run reports; the controller's session
+// implements it to keep the progress list and passes every report on to its own view. All
+// calls come on the main thread.
+class IConversionView {
 public:
-    virtual ~TConversionHost() = default;
+    virtual ~IConversionView() = default;
     // A line for the log window.
     virtual void Log(const std::string& line) = 0;
     // The run starts: captions by mode ("Status"/"Progress"/"Current file:" or
     // "Width x Height"/"Aspect Ratio"/"Output file:"); the progress list has been emptied.
     virtual void RunStarting(bool merge) { (void)merge; }
     virtual void ItemAdded(int index, const TProgressItem& item) { (void)index, (void)item; }
-    virtual void ItemChanged(int index, const TProgressItem& item) { (void)index, (void)item; }
+    // A row of the progress list changed; before is the row as it was.
+    virtual void ItemChanged(int index, const TProgressItem& before, const TProgressItem& after) {
+        (void)index, (void)before, (void)after;
+    }
     virtual void ProgressChanged(const TRunProgress& progress) { (void)progress; }
     // End actions: play a sound (asynchronously); ask for the shutdown countdown (true when it
     // ran out) and shut down.
@@ -98,7 +105,7 @@ std::string DurationText(int64_t duration);
 
 class TConversionRun {
 public:
-    TConversionRun(TFFEncoder& encoder, TConversionHost& host);
+    TConversionRun(TFFEncoder& encoder, IConversionView& view);
     ~TConversionRun();
     TConversionRun(const TConversionRun&) = delete;
     TConversionRun& operator=(const TConversionRun&) = delete;
@@ -151,7 +158,7 @@ private:
     double Elapsed() const;
 
     TFFEncoder& Encoder;
-    TConversionHost& Host;
+    IConversionView& View;
     bool RunningFlag = false;
     bool MergeRun = false;
     std::vector<TProgressItem> ItemList;

@@ -36,6 +36,7 @@ void TProgressListModel::UpdateItem(int index, const TProgressItem& item) {
     row.Status = item.Status;
     row.Progress = item.Progress;
     row.OutputPath = item.OutputPath;
+    row.Error = item.Error;
     emit dataChanged(this->index(index, pcStatus), this->index(index, pcProgress));
 }
 

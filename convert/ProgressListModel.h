@@ -28,7 +28,8 @@ public:
     void Reset(bool merge);
     void Clear();
     void InsertItem(int index, const TProgressItem& item);
-    // The cells a run changes while it goes (status and progress); other indices are ignored.
+    // The cells a run changes while it goes (status and progress) and the task's error; other
+    // indices are ignored.
     void UpdateItem(int index, const TProgressItem& item);
     const TProgressItem* Item(int row) const;
     // The text of a cell; empty outside the rows.

@@ -19,47 +19,6 @@
 
 namespace cw {
 
-// ---- TDelayedCall ----------------------------------------------------------------------------
-
-void TDelayedCall::Start(std::chrono::milliseconds delay, std::function<void()> fn) {
-    Cancel();
-    Token = std::make_shared<bool>(true);
-    auto token = Token;
-    auto run = [token, fn = std::move(fn)] {
-        if (!*token)
-            return;
-        *token = false;
-        fn();
-    };
-    if (delay.count() <= 0) {
-        PostToMainThread(run);
-        return;
-    }
-    State = std::make_shared<TState>();
-    Timer = std::thread([state = State, delay, run] {
-        std::unique_lock<std::mutex> lock(state->Lock);
-        if (state->Wake.wait_for(lock, delay, [&] { return state->Stop; }))
-            return;
-        PostToMainThread(run);
-    });
-}
-
-void TDelayedCall::Cancel() {
-    if (Token)
-        *Token = false;
-    Token.reset();
-    if (State) {
-        {
-            std::lock_guard<std::mutex> lock(State->Lock);
-            State->Stop = true;
-        }
-        State->Wake.notify_all();
-    }
-    if (Timer.joinable())
-        Timer.join();
-    State.reset();
-}
-
 // ---- files -----------------------------------------------------------------------------------
 
 namespace {
@@ -131,8 +90,8 @@ std::string TDownloadQueue::VideoIdOf(const std::string& infoUrl) {
 // ---- TDownloadQueue --------------------------------------------------------------------------
 
 TDownloadQueue::TDownloadQueue(TGlobalVars& vars, TCustomScript& scriptHost,
-                               std::shared_ptr<THostScriptlet> hostItem, IDownloadHost& host)
-    : Vars(vars), ScriptHost(scriptHost), HostItem(std::move(hostItem)), Host(host) {
+                               std::shared_ptr<THostScriptlet> hostItem, IDownloadView& view)
+    : Vars(vars), ScriptHost(scriptHost), HostItem(std::move(hostItem)), View(view) {
     for (TWinHTTP* http : {&WinHTTPGetInfoFileURL, &WinHTTPDownloadInfoFile, &WinHTTPDownload}) {
         http->Agent = "[Halvex]";
         http->AcceptTypes = "*/*";
@@ -157,7 +116,7 @@ TDownloadQueue::TDownloadQueue(TGlobalVars& vars, TCustomScript& scriptHost,
     ScriptHost.OnError = [this](TCustomScript&, const TScriptError& error) {
         char line[32];
         std::snprintf(line, sizeof line, "%d", int(error.Line) + 1);
-        Host.ScriptError(std::string("Error: Line number ") + line + ", " + error.Description);
+        View.ScriptError(std::string("Error: Line number ") + line + ", " + error.Description);
     };
 }
 
@@ -283,7 +242,7 @@ void TDownloadQueue::BuildQueue(const std::vector<std::string>& links) {
         item.Link = link;
         QueueItems.push_back(std::move(item));
     }
-    Host.QueueChanged();
+    View.QueueChanged(QueueItems);
 }
 
 std::string DownloadSummaryText(int total, int succeeded) {
@@ -302,9 +261,9 @@ void TDownloadQueue::StartRun() {
     RunActive = true;
     CancelRequested = false;
     if (!AwakeLock.Take("Downloading videos"))
-        Host.Log("The computer may sleep during the downloading: the login manager gave no "
+        View.Log("The computer may sleep during the downloading: the login manager gave no "
                  "sleep lock.");
-    Host.PostStep(dsFetchVideoInfo);
+    View.PostStep(dsFetchVideoInfo);
 }
 
 void TDownloadQueue::HandleStep(TDownloadStep step) {
@@ -540,7 +499,7 @@ void TDownloadQueue::StreamDone(TStream* stream) {
 
 void TDownloadQueue::AttemptFailed() {
     if (Vars.PreferYouTubeQuality)
-        Host.PostStep(dsTryNextQuality);
+        View.PostStep(dsTryNextQuality);
     else
         VideoFailed();
 }
@@ -592,7 +551,7 @@ void TDownloadQueue::NextVideo() {
     if (Vars.URLIndex > Vars.URLTotal - 1)
         EndRun();
     else
-        Host.PostStep(dsFetchVideoInfo);
+        View.PostStep(dsFetchVideoInfo);
 }
 
 void TDownloadQueue::EndRun() {
@@ -606,7 +565,7 @@ void TDownloadQueue::EndRun() {
     DropTempFile();
     DropPartFiles();
     QueueItems.clear();
-    Host.QueueChanged();
+    View.QueueChanged(QueueItems);
     Vars.StreamURLs = {};
     for (std::string* label :
          {&StatusLabels.CurrentFile, &StatusLabels.Status, &StatusLabels.Speed,
@@ -615,7 +574,7 @@ void TDownloadQueue::EndRun() {
     StatusLabels.Progress = 0;
     StatusLabels.ProgressText = "0%";
     ShowLabels();
-    Host.RunEnded();
+    View.RunEnded();
 }
 
 void TDownloadQueue::DropTempFile() {
@@ -658,11 +617,12 @@ void TDownloadQueue::ShowDownloadStatus(const std::string& status, int64_t size,
 }
 
 void TDownloadQueue::ShowItem() {
-    Host.ItemChanged(Vars.URLIndex);
+    if (Vars.URLIndex >= 0 && Vars.URLIndex < int(QueueItems.size()))
+        View.ItemChanged(Vars.URLIndex, QueueItems[size_t(Vars.URLIndex)]);
 }
 
 void TDownloadQueue::ShowLabels() {
-    Host.LabelsChanged();
+    View.LabelsChanged(StatusLabels);
 }
 
 } // namespace cw

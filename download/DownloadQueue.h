@@ -1,14 +1,15 @@
 // The download run: takes the listed links one at a time, reads each video's watch page and
 // info answer, runs the stream-link script over the answer, downloads a stream by the quality
 // rule and saves it under the video's title in the download folder, then moves on. The window
-// and the command line drive the same queue through a small host interface: the queue keeps
-// the table and the status texts, the host shows them and runs the posted steps.
+// and the command line drive the same queue through one view interface: the queue keeps the
+// table and the status texts, the view shows them and runs the posted steps.
 //
 // At any moment at most one of the three transfer components works. Every step starts from
 // the previous step's completion event or from a posted step, never from inside another step.
 #pragma once
 
 #include "app/Platform.h"
+#include "download/DelayedCall.h"
 #include "download/FormatChoice.h"
 #include "download/FormatFetch.h"
 #include "download/PartJoin.h"
@@ -19,12 +20,9 @@
 #include "net/WinHTTP.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace cw {
@@ -72,16 +70,21 @@ struct TDownloadLabels {
     std::string ProgressText = "0%"; // beside the bar
 };
 
-class IDownloadHost {
+// What a window or a terminal does with what the queue reports; the controller's session
+// implements it to keep the table's rows and passes every report on to its own view. All
+// calls come on the main thread.
+class IDownloadView {
 public:
-    virtual ~IDownloadHost() = default;
-    // Queues the step; the host hands it to TDownloadQueue::HandleStep later on the main
+    virtual ~IDownloadView() = default;
+    // Queues the step; the view hands it to TDownloadQueue::HandleStep later on the main
     // thread, after the current handler has returned, in posting order.
     virtual void PostStep(TDownloadStep step) = 0;
     // The table was rebuilt or emptied.
-    virtual void QueueChanged() = 0;
-    virtual void ItemChanged(int index) = 0;
-    virtual void LabelsChanged() = 0;
+    virtual void QueueChanged(const std::vector<TDownloadItem>& items) { (void)items; }
+    // A row of the table changed (index is always a row of the table).
+    virtual void ItemChanged(int index, const TDownloadItem& item) { (void)index, (void)item; }
+    // The status texts beside the table changed.
+    virtual void LabelsChanged(const TDownloadLabels& labels) = 0;
     // The run is over (the table is empty again); the summary counts are in the state record:
     // URLTotal, URLSucceeded and DownloadedFiles.
     virtual void RunEnded() = 0;
@@ -95,37 +98,12 @@ public:
 // when none failed).
 std::string DownloadSummaryText(int total, int succeeded);
 
-// Calls a function on the main thread after a pause, without holding the main thread up
-// meanwhile. Cancelling (or destroying) it guarantees the function does not run any more.
-class TDelayedCall {
-public:
-    TDelayedCall() = default;
-    ~TDelayedCall() { Cancel(); }
-    TDelayedCall(const TDelayedCall&) = delete;
-    TDelayedCall& operator=(const TDelayedCall&) = delete;
-
-    // On the main thread. Replaces a pending call.
-    void Start(std::chrono::milliseconds delay, std::function<void()> fn);
-    void Cancel();
-    bool Pending() const { return Token && *Token; }
-
-private:
-    struct TState {
-        std::mutex Lock;
-        std::condition_variable Wake;
-        bool Stop = false;
-    };
-    std::shared_ptr<bool> Token; // true while the call may still run (main thread only)
-    std::shared_ptr<TState> State;
-    std::thread Timer;
-};
-
 class TDownloadQueue {
 public:
     // The script host must hold the host item (named "Host"); the queue sets the item's echo
     // and alert handlers and the host's error handler, and clears them when it goes.
     TDownloadQueue(TGlobalVars& vars, TCustomScript& scriptHost,
-                   std::shared_ptr<THostScriptlet> hostItem, IDownloadHost& host);
+                   std::shared_ptr<THostScriptlet> hostItem, IDownloadView& view);
     ~TDownloadQueue();
     TDownloadQueue(const TDownloadQueue&) = delete;
     TDownloadQueue& operator=(const TDownloadQueue&) = delete;
@@ -238,7 +216,7 @@ private:
     TGlobalVars& Vars;
     TCustomScript& ScriptHost;
     std::shared_ptr<THostScriptlet> HostItem;
-    IDownloadHost& Host;
+    IDownloadView& View;
 
     std::vector<TDownloadItem> QueueItems;
     TDownloadLabels StatusLabels;

@@ -43,8 +43,6 @@ public:
     // Stops a fetch; done follows with frAborted.
     void Cancel();
     bool Active() const { return Running; }
-    // How often a dropped connection was resumed in the last fetch.
-    int Resumes() const { return ResumeCount; }
 
 private:
     void StartPiece();

@@ -46,16 +46,9 @@ void TPartJoiner::Shutdown() {
 bool TPartJoiner::Bind(std::string& reason) {
     if (Encoder.LibrariesLoaded())
         return true;
-    std::string folder;
-    for (const char* candidate : {"lib", "../lib"}) {
-        std::error_code ec;
-        const std::string path = ExecutableFolder() + candidate;
-        if (std::filesystem::is_directory(path, ec)) {
-            folder = path;
-            break;
-        }
-    }
-    if (Encoder.LoadLibraries(folder))
+    if (BindFromLibraryFolders(ExecutableFolder(), [this](const std::string& folder) {
+            return Encoder.LoadLibraries(folder);
+        }))
         return true;
     reason = "The media libraries cannot be loaded: " + Encoder.LastErrMsg();
     return false;

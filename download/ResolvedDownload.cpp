@@ -61,7 +61,7 @@ void TDownloadQueue::Resolved(const TExternalResolver::TOutcome& outcome) {
         return;
     }
     if (outcome.VersionNew)
-        Host.Log("Stream resolver: yt-dlp " + outcome.Version);
+        View.Log("Stream resolver: yt-dlp " + outcome.Version);
     if (!outcome.Ok) {
         NoteReason(outcome.Reason);
         VideoFailed();
@@ -320,7 +320,7 @@ void TDownloadQueue::SaveResolved(const std::string& file, const std::string& ex
     item.Quality = SavedDescription(height, extension, picture, sound);
     item.Reason.clear();
     Vars.DownloadedFiles.push_back(path);
-    Host.Log("Saved " + path + ": " + item.Quality);
+    View.Log("Saved " + path + ": " + item.Quality);
     ShowDownloadStatus("Finish.", 0, 0, 0, "", 100, "");
     ++Vars.URLSucceeded;
     NextVideo();

@@ -283,8 +283,9 @@ void TFormMain::LoadMediaLibrariesStep() {
         return;
     }
     std::string error;
-    MediaLibrariesReady = LoadMediaLibraries(encoder, ExeFolder + "lib", error) ||
-                          LoadMediaLibraries(encoder, ExeFolder + "../lib", error);
+    MediaLibrariesReady = BindFromLibraryFolders(ExeFolder, [&](const std::string& folder) {
+        return LoadMediaLibraries(encoder, folder, error);
+    });
     if (!MediaLibrariesReady)
         FormLog.AppendLine(error);
 }

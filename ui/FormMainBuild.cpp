@@ -121,6 +121,66 @@ QLabel* StatusRow(QGridLayout* grid, int row, const QString& caption, const char
     return value;
 }
 
+// The object names of a summary page's controls and its title.
+struct TSummaryNames {
+    const char* Title1;
+    const char* Title1Text;
+    const char* Group;
+    const char* TotalFiles;
+    const char* Succeeded;
+    const char* Failed;
+    const char* Title2;
+    const char* OpenFolder;
+};
+
+struct TSummaryLabels {
+    QLabel* Title1 = nullptr;
+    QLabel* TotalFiles = nullptr;
+    QLabel* Succeeded = nullptr;
+    QLabel* Failed = nullptr;
+    QLabel* Title2 = nullptr;
+    TLinkLabel* OpenFolder = nullptr;
+};
+
+// What the conversion's and the download's summary pages share: the bold title, the group
+// with the three counts, the line below it and the folder link, in the same places.
+TSummaryLabels BuildSummary(QWidget* page, const TSummaryNames& names) {
+    TSummaryLabels labels;
+    labels.Title1 = ValueLabel(names.Title1, names.Title1Text, page);
+    labels.Title1->setGeometry(Inner, 14, InnerWidth, 24);
+    QFont big = labels.Title1->font();
+    big.setBold(true);
+    big.setPointSizeF(big.pointSizeF() * 1.15);
+    labels.Title1->setFont(big);
+
+    auto* summary = new QGroupBox("Summary", page);
+    summary->setObjectName(names.Group);
+    summary->setGeometry(Inner, 50, InnerWidth, 100);
+    auto* grid = new QGridLayout(summary);
+    grid->setContentsMargins(14, 8, 14, 8);
+    grid->setColumnMinimumWidth(0, 110);
+    auto row = [&](int r, const QString& caption, const char* name) {
+        auto* c = new QLabel(caption, summary);
+        auto* v = ValueLabel(name, "0", summary);
+        c->setBuddy(v);
+        grid->addWidget(c, r, 0);
+        grid->addWidget(v, r, 1);
+        return v;
+    };
+    labels.TotalFiles = row(0, "Total files:", names.TotalFiles);
+    labels.Succeeded = row(1, "Successed:", names.Succeeded);
+    labels.Failed = row(2, "Failed:", names.Failed);
+    grid->setColumnStretch(1, 1);
+
+    labels.Title2 = ValueLabel(
+        names.Title2, "To convert other files, click \"Finish\". Click \"Exit\" to quit %s.", page);
+    labels.Title2->setGeometry(Inner, 162, InnerWidth, 22);
+    labels.OpenFolder = Named(new TLinkLabel("Open folder", page), names.OpenFolder);
+    labels.OpenFolder->move(Inner, 192);
+    labels.OpenFolder->adjustSize();
+    return labels;
+}
+
 } // namespace
 
 void TFormMain::BuildForm() {
@@ -536,39 +596,16 @@ void TFormMain::BuildStep3(QWidget* page) {
 }
 
 void TFormMain::BuildStep4(QWidget* page) {
-    LabelFinishTitle1 = ValueLabel("LabelFinishTitle1", "%s has finished the conversion.", page);
-    LabelFinishTitle1->setGeometry(Inner, 14, InnerWidth, 24);
-    QFont big = LabelFinishTitle1->font();
-    big.setBold(true);
-    big.setPointSizeF(big.pointSizeF() * 1.15);
-    LabelFinishTitle1->setFont(big);
-
-    auto* summary = new QGroupBox("Summary", page);
-    summary->setObjectName("GroupSummary");
-    summary->setGeometry(Inner, 50, InnerWidth, 100);
-    auto* grid = new QGridLayout(summary);
-    grid->setContentsMargins(14, 8, 14, 8);
-    grid->setColumnMinimumWidth(0, 110);
-    auto row = [&](int r, const QString& caption, const char* name) {
-        auto* c = new QLabel(caption, summary);
-        auto* v = ValueLabel(name, "0", summary);
-        c->setBuddy(v);
-        grid->addWidget(c, r, 0);
-        grid->addWidget(v, r, 1);
-        return v;
-    };
-    LabelFinishTotalFiles = row(0, "Total files:", "LabelFinishTotalFiles");
-    LabelFinishSuccessed = row(1, "Successed:", "LabelFinishSuccessed");
-    LabelFinishFailed = row(2, "Failed:", "LabelFinishFailed");
-    grid->setColumnStretch(1, 1);
-
-    LabelFinishTitle2 =
-        ValueLabel("LabelFinishTitle2",
-                   "To convert other files, click \"Finish\". Click \"Exit\" to quit %s.", page);
-    LabelFinishTitle2->setGeometry(Inner, 162, InnerWidth, 22);
-    LabelOpenFolder = Named(new TLinkLabel("Open folder", page), "LabelOpenFolder");
-    LabelOpenFolder->move(Inner, 192);
-    LabelOpenFolder->adjustSize();
+    const TSummaryLabels labels =
+        BuildSummary(page, {"LabelFinishTitle1", "%s has finished the conversion.", "GroupSummary",
+                            "LabelFinishTotalFiles", "LabelFinishSuccessed", "LabelFinishFailed",
+                            "LabelFinishTitle2", "LabelOpenFolder"});
+    LabelFinishTitle1 = labels.Title1;
+    LabelFinishTotalFiles = labels.TotalFiles;
+    LabelFinishSuccessed = labels.Succeeded;
+    LabelFinishFailed = labels.Failed;
+    LabelFinishTitle2 = labels.Title2;
+    LabelOpenFolder = labels.OpenFolder;
 
     MemoErrorLog = Named(new QPlainTextEdit(page), "MemoErrorLog");
     MemoErrorLog->setGeometry(Inner, 222, InnerWidth, PageHeight - 222 - Inner);
@@ -696,40 +733,16 @@ void TFormMain::BuildStep6(QWidget* page) {
 }
 
 void TFormMain::BuildStep7(QWidget* page) {
-    LabelFinishedDownloading1 =
-        ValueLabel("LabelFinishedDownloading1", "%s has finished the downloading.", page);
-    LabelFinishedDownloading1->setGeometry(Inner, 14, InnerWidth, 24);
-    QFont big = LabelFinishedDownloading1->font();
-    big.setBold(true);
-    big.setPointSizeF(big.pointSizeF() * 1.15);
-    LabelFinishedDownloading1->setFont(big);
-
-    auto* summary = new QGroupBox("Summary", page);
-    summary->setObjectName("GroupURLSummary");
-    summary->setGeometry(Inner, 50, InnerWidth, 100);
-    auto* grid = new QGridLayout(summary);
-    grid->setContentsMargins(14, 8, 14, 8);
-    grid->setColumnMinimumWidth(0, 110);
-    auto row = [&](int r, const QString& caption, const char* name) {
-        auto* c = new QLabel(caption, summary);
-        auto* v = ValueLabel(name, "0", summary);
-        c->setBuddy(v);
-        grid->addWidget(c, r, 0);
-        grid->addWidget(v, r, 1);
-        return v;
-    };
-    LabelURLTotalFiles = row(0, "Total files:", "LabelURLTotalFiles");
-    LabelURLSucedded = row(1, "Successed:", "LabelURLSucedded");
-    LabelURLFailed = row(2, "Failed:", "LabelURLFailed");
-    grid->setColumnStretch(1, 1);
-
-    LabelFinishedDownloading2 =
-        ValueLabel("LabelFinishedDownloading2",
-                   "To convert other files, click \"Finish\". Click \"Exit\" to quit %s.", page);
-    LabelFinishedDownloading2->setGeometry(Inner, 162, InnerWidth, 22);
-    LabelURLOpenFolder = Named(new TLinkLabel("Open folder", page), "LabelURLOpenFolder");
-    LabelURLOpenFolder->move(Inner, 192);
-    LabelURLOpenFolder->adjustSize();
+    const TSummaryLabels labels =
+        BuildSummary(page, {"LabelFinishedDownloading1", "%s has finished the downloading.",
+                            "GroupURLSummary", "LabelURLTotalFiles", "LabelURLSucedded",
+                            "LabelURLFailed", "LabelFinishedDownloading2", "LabelURLOpenFolder"});
+    LabelFinishedDownloading1 = labels.Title1;
+    LabelURLTotalFiles = labels.TotalFiles;
+    LabelURLSucedded = labels.Succeeded;
+    LabelURLFailed = labels.Failed;
+    LabelFinishedDownloading2 = labels.Title2;
+    LabelURLOpenFolder = labels.OpenFolder;
     ButtonConvertDownloaded = Named(new QPushButton("Convert the downloaded file(s) now! ", page),
                                     "ButtonConvertDownloaded");
     ButtonConvertDownloaded->adjustSize();

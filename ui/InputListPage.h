@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QPoint>
 
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -94,7 +93,6 @@ private:
 
     // The batch shared with the worker thread.
     std::mutex Lock;
-    std::condition_variable Wake;
     std::deque<std::string> Pending;
     bool Stopping = false;
     bool WorkerDone = false;

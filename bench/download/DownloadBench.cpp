@@ -38,7 +38,7 @@ constexpr double GoalRatio = 0.9;
 const char* const TimingFile = "stream-seconds";
 
 // Counts the run's end; the steps go back through the main-thread queue.
-class TBenchHost : public IDownloadHost {
+class TBenchHost : public IDownloadView {
 public:
     TDownloadQueue* Queue = nullptr;
     bool Ended = false;
@@ -46,16 +46,15 @@ public:
     void PostStep(TDownloadStep step) override {
         PostToMainThread([this, step] { Queue->HandleStep(step); });
     }
-    void QueueChanged() override {}
-    void ItemChanged(int index) override {
+    void ItemChanged(int, const TDownloadItem& item) override {
         // The stream is asked for right after this status; "Finish." follows the saving.
-        const std::string& status = Queue->Items()[size_t(index)].Status;
+        const std::string& status = item.Status;
         if (status == "Analyzing finished, ready to download...")
             StreamStart = std::chrono::steady_clock::now();
         else if (status == "Finish.")
             StreamEnd = std::chrono::steady_clock::now();
     }
-    void LabelsChanged() override {}
+    void LabelsChanged(const TDownloadLabels&) override {}
     void RunEnded() override { Ended = true; }
     void ScriptError(const std::string& message) override {
         std::fprintf(stderr, "bench_download: %s\n", message.c_str());

@@ -21,6 +21,18 @@ TEST(PathNames, TrailingSeparatorAndExtensions) {
     EXPECT_EQ(ExtractFileExt("/x/clip.MP4"), ".MP4");
     EXPECT_EQ(ExtractFileName("/x/y/clip.mp4"), "clip.mp4");
     EXPECT_EQ(ExtractFilePath("/x/y/clip.mp4"), "/x/y/");
+    // The media libraries: "lib" first, "../lib" only when "lib" does not bind.
+    for (const bool libBinds : {true, false}) {
+        std::vector<std::string> tried;
+        EXPECT_TRUE(BindFromLibraryFolders("/opt/cw/", [&](const std::string& folder) {
+            tried.push_back(folder);
+            return libBinds || folder == "/opt/cw/../lib";
+        }));
+        const std::vector<std::string> expected =
+            libBinds ? std::vector<std::string>{"/opt/cw/lib"}
+                     : std::vector<std::string>{"/opt/cw/lib", "/opt/cw/../lib"};
+        EXPECT_EQ(tried, expected);
+    }
 }
 
 TEST(UniqueFileName, NumbersTakenNamesLiterally) {

@@ -86,8 +86,8 @@ TEST(DownloadSession, TheModelFollowsTheQueue) {
          {1}},
         {"a report for no item",
          [](TSession& s) {
-             s.Controller.Downloads()->ItemChanged(3);
-             s.Controller.Downloads()->ItemChanged(-1);
+             s.Controller.Downloads()->ItemChanged(3, TDownloadItem{});
+             s.Controller.Downloads()->ItemChanged(-1, TDownloadItem{});
          },
          "a Waiting... 0 KB|b Waiting... 0 KB|c Waiting... 0 KB",
          {}},

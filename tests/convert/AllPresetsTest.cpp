@@ -63,7 +63,7 @@ std::vector<TPresetCase> AllCases() {
     return cases;
 }
 
-class TQuietHost : public TConversionHost {
+class TQuietHost : public IConversionView {
 public:
     void Log(const std::string& line) override { Lines.push_back(line); }
     void RunFinished(const TRunSummary& summary) override {

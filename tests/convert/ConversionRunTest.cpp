@@ -45,7 +45,7 @@ TEST(RunTimes, EstimateOfTwoFilesAndClockText) {
     EXPECT_EQ(DurationText(-1), "Duration is not preseted");
 }
 
-class THostRecorder : public TConversionHost {
+class THostRecorder : public IConversionView {
 public:
     void Log(const std::string& line) override { Lines.push_back(line); }
     void PlaySound(const std::string& path) override { Sound = path; }
@@ -133,7 +133,11 @@ TEST_F(ConversionRunTest, GoodAndFailingFilesCountedWithTheirLines) {
     EXPECT_EQ(host.Summary.ErrorList[2].rfind("File (2): ", 0), 0u) << host.Summary.ErrorList[2];
     ASSERT_EQ(run.Items().size(), 3u);
     EXPECT_EQ(run.Items()[2].Status, "Failed.");
+    // The failed task's item holds its error, the error line without the task's number.
+    EXPECT_FALSE(run.Items()[2].Error.empty());
+    EXPECT_EQ("File (2): " + run.Items()[2].Error, host.Summary.ErrorList[2]);
     EXPECT_EQ(run.Items()[0].Status, "Finish.");
+    EXPECT_EQ(run.Items()[0].Error, "");
     EXPECT_EQ(run.Items()[0].Progress, "100%");
     EXPECT_EQ(run.Items()[0].Name, "clip.avi");
     EXPECT_EQ(run.Items()[0].PathCell, (Dir / "in").string());

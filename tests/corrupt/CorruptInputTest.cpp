@@ -221,7 +221,7 @@ TEST_F(CorruptInputs, ProbingEmptyMisnamedAndOverclaimingFiles) {
 }
 
 // What a conversion run reports, recorded.
-class TRecordingHost : public TConversionHost {
+class TRecordingHost : public IConversionView {
 public:
     void Log(const std::string& line) override { Lines.push_back(line); }
     void RunFinished(const TRunSummary& summary) override {

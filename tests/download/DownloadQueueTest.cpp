@@ -10,12 +10,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <thread>
 
 using namespace cw;
 using namespace cw::test;
@@ -349,6 +351,85 @@ TEST_F(DownloadQueueTest, ThePauseAfterTheScriptKeepsTheLoopRunningAndCanBeCance
     EXPECT_EQ(Rig.Host.Ended, 1);
     EXPECT_EQ(Vars().URLSucceeded, 0);
     EXPECT_EQ(Rig.Service.StreamRequests("v", 5), 0);
+}
+
+// The queue's pause on its own: the call runs once, on the main thread, after its delay, and
+// never after a cancel, a replacement or the end of its owner, even when the timer thread has
+// handed it to the main thread already.
+TEST(DelayedCall, RunsOnceOnTheMainThreadAndNeverAfterACancel) {
+    using namespace std::chrono_literals;
+    struct TCountingDispatcher : TQueueDispatcher {
+        std::atomic<int> Posted{0};
+        void CallQueued() override { ++Posted; }
+    };
+    struct TRig {
+        TCountingDispatcher Dispatcher;
+        std::unique_ptr<TDelayedCall> Call = std::make_unique<TDelayedCall>();
+        std::vector<std::string> Ran;
+        std::function<void()> Note(const std::string& name) {
+            return [this, name] { Ran.push_back(name + (IsMainThread() ? "" : " off main")); };
+        }
+    };
+    struct TCase {
+        const char* Name;
+        std::function<void(TRig&)> Act;
+        std::vector<std::string> Ran; // the last call, "end", is started after Act
+    };
+    const TCase cases[] = {
+        {"after its pause",
+         [](TRig& r) {
+             r.Call->Start(1ms, r.Note("a"));
+             EXPECT_TRUE(r.Call->Pending());
+             ASSERT_TRUE(WaitServing([&] { return !r.Ran.empty(); }, 10s));
+             EXPECT_FALSE(r.Call->Pending());
+         },
+         {"a", "end"}},
+        {"cancelled while it waits",
+         [](TRig& r) {
+             r.Call->Start(10min, r.Note("a"));
+             r.Call->Cancel();
+             EXPECT_FALSE(r.Call->Pending());
+         },
+         {"end"}},
+        {"cancelled once handed over",
+         [](TRig& r) {
+             r.Call->Start(1ms, r.Note("a"));
+             for (int i = 0; i < 10000 && r.Dispatcher.Posted == 0; ++i)
+                 std::this_thread::sleep_for(1ms);
+             ASSERT_EQ(r.Dispatcher.Posted, 1);
+             r.Call->Cancel();
+         },
+         {"end"}},
+        {"replaced by a new start",
+         [](TRig& r) {
+             r.Call->Start(10min, r.Note("a"));
+             r.Call->Start(1ms, r.Note("b"));
+             ASSERT_TRUE(WaitServing([&] { return !r.Ran.empty(); }, 10s));
+         },
+         {"b", "end"}},
+        {"its owner gone while it waits",
+         [](TRig& r) {
+             r.Call->Start(10min, r.Note("a"));
+             r.Call.reset();
+             r.Call = std::make_unique<TDelayedCall>();
+         },
+         {"end"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        IMainThreadDispatcher* previous = nullptr;
+        {
+            TRig r;
+            previous = SetMainThreadDispatcher(&r.Dispatcher);
+            c.Act(r);
+            r.Call->Start(1ms, r.Note("end"));
+            EXPECT_TRUE(WaitServing(
+                [&] { return !r.Ran.empty() && r.Ran.back().rfind("end", 0) == 0; }, 10s));
+            r.Dispatcher.ServePendingCalls();
+            EXPECT_EQ(r.Ran, c.Ran);
+        }
+        SetMainThreadDispatcher(previous);
+    }
 }
 
 TEST_F(DownloadQueueTest, AHostileInfoAnswerIsOnlyText) {

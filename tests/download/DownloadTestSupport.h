@@ -1,4 +1,4 @@
-// A download queue with the real transfer components and script host, a host that records
+// A download queue with the real transfer components and script host, a view that records
 // what the queue shows, a download folder and the fake video service.
 #pragma once
 
@@ -21,7 +21,7 @@
 
 namespace cw::test {
 
-class TRecordingDownloadHost : public IDownloadHost {
+class TRecordingDownloadHost : public IDownloadView {
 public:
     void PostStep(TDownloadStep step) override {
         Steps.push_back(step);
@@ -30,9 +30,8 @@ public:
                 Queue->HandleStep(step);
         });
     }
-    void QueueChanged() override { ++QueueChanges; }
-    void ItemChanged(int index) override {
-        const TDownloadItem& item = Queue->Items()[size_t(index)];
+    void QueueChanged(const std::vector<TDownloadItem>&) override { ++QueueChanges; }
+    void ItemChanged(int index, const TDownloadItem& item) override {
         auto& log = Statuses[index];
         if (log.empty() || log.back() != item.Status)
             log.push_back(item.Status);
@@ -43,8 +42,8 @@ public:
         if (OnItem)
             OnItem(index, item);
     }
-    void LabelsChanged() override {
-        const std::string& quality = Queue->Labels().Quality;
+    void LabelsChanged(const TDownloadLabels& labels) override {
+        const std::string& quality = labels.Quality;
         if (quality != "..." && (QualityLabels.empty() || QualityLabels.back() != quality))
             QualityLabels.push_back(quality);
         if (OnLabels)
