@@ -251,12 +251,12 @@ public:
     // destructor, consumed by opening an output).
     AVDictionary* MetadataTags = nullptr;
 
-protected:
-    void Log(TLogLevel level, const std::string& text) const;
-
     // The expected length for progress: what the inputs give, cut to the recording time
     // when that is shorter; the recording time alone when the inputs give none.
     void LimitTotalToRecordingTime();
+
+protected:
+    void Log(TLogLevel level, const std::string& text) const;
 
 private:
     void SetRecordingTime(int64_t duration);

@@ -33,10 +33,10 @@ int main(int argc, char** argv) {
     }
     try {
         TCustomFFmpeg job(20);
-        job.SetOption("threads", "1");
+        job.Options.SetOption("threads", "1");
         job.SerialLoop = argc == 6;
         TInputOptions input;
-        if (!job.OpenInputWithOptions(argv[3], &input)) {
+        if (!job.Options.OpenInputWithOptions(argv[3], &input)) {
             std::fprintf(stderr, "transcode_runner: %s\n", job.OpenError.c_str());
             return 1;
         }
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
         output.FileName = argv[4];
         ApplyPresetOptions(
             output, TOutputSelection{format->Class, format->Index, std::atoi(argv[2])}, mmPerFile);
-        if (job.OpenOutputWithOptions(argv[4], &output) < 0) {
+        if (job.Options.OpenOutputWithOptions(argv[4], &output) < 0) {
             std::fprintf(stderr, "transcode_runner: %s\n", job.OpenError.c_str());
             return 1;
         }
