@@ -239,7 +239,7 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join, TTranscoder
         ff::av_dict_set(&context->metadata, "creation_time",
                         CreationTimeText(options.RecordingTimestamp).c_str(), 0);
     if (options.MetadataTags)
-        ff::av_dict_copy(&context->metadata, options.MetadataTags, 0);
+        ff::av_dict_copy(&context->metadata, options.MetadataTags.get(), 0);
 
     if ((format->flags & AVFMT_NEEDNUMBER) &&
         !ff::av_filename_number_test(FromLibraryFileName(libraryName).c_str())) {

@@ -13,6 +13,7 @@
 #include "engine/FrameHook.h"
 #include "engine/GenericOptions.h"
 #include "engine/OptionParsers.h"
+#include "engine/Owners.h"
 
 #include <climits>
 #include <cstdint>
@@ -29,7 +30,6 @@ extern "C" {
 }
 
 struct AVBitStreamFilter;
-struct AVDictionary;
 
 namespace cw {
 
@@ -247,9 +247,9 @@ public:
     int HookBitsPixel = 24;
     // "vhook": the frame hooks of the job, in the order they were added.
     TFrameHookList FrameHooks;
-    // "metadata": the tags of the next output (owned; freed by ResetOptions and the
-    // destructor, consumed by opening an output).
-    AVDictionary* MetadataTags = nullptr;
+    // "metadata": the tags of the next output (freed by ResetOptions, consumed by opening an
+    // output).
+    TDictionaryPtr MetadataTags;
 
     // The expected length for progress: what the inputs give, cut to the recording time
     // when that is shorter; the recording time alone when the inputs give none.
@@ -282,7 +282,6 @@ private:
     void NewStreamOption(AVMediaType type);
     void ApplyOutputRecordFields(const TOutputOptions& options, bool recordAudioBitrate);
     void SetGenericQuietly(const std::string& name, const std::string& value);
-    void FreeMetadataTags();
 
     TGenericOptions Generic;
 };
