@@ -10,8 +10,11 @@
 //
 // The job is a coordinator of owned parts, each with its own state and file: TInputFiles
 // (InputFiles.h), TOutputFiles (OutputFiles.h), TVideoPath, TAudioPath, TSubtitlePath,
-// TStreamCopy and TJobHooks. The coordinator keeps the option state, the run's life cycle,
-// its tables, the read loop, joining, the report (JobReport.cpp) and the clean-up.
+// TStreamCopy, TJobHooks and TJobPipeline. Each part is handed a context at construction that
+// names what it reads (the option record, as a const reference) and what it shares (the run
+// tables and counters of JobContext.h, the other parts it asks through their public methods);
+// no part sees the job. The coordinator keeps the option state (Options), the run's life
+// cycle, the read loop, joining, the report (JobReport.cpp) and the clean-up.
 #pragma once
 
 #include "engine/AudioPath.h"
@@ -127,18 +130,13 @@ public:
     // The option state: set options here before the files they apply to are opened.
     TJobOptions Options{InputFiles, OutputFiles};
 
-    // -- files (the option state's file layer) --------------------------------------------
+    // -- files: opened from the option state, which opening consumes ------------------------
     bool OpenInput(const std::string& fileName) { return Options.OpenInput(fileName); }
     int OpenOutput(const std::string& fileName, bool join) {
         return Options.OpenOutput(fileName, join);
     }
-    void NewOutputStream(AVMediaType type) { Options.NewOutputStream(type); }
-    void SetupJoin() { Options.SetupJoin(); }
     int InputCount() const { return InputFiles.Count(); }
     int OutputCount() const { return OutputFiles.Count(); }
-    std::vector<AVRational> InputVideoFrameRates() const {
-        return InputFiles.InputVideoFrameRates();
-    }
     // The container of an opened input or output (null outside the table).
     AVFormatContext* InputContext(int index) const;
     AVFormatContext* OutputContext(int index) const;

@@ -1,11 +1,12 @@
-// The option half of a transcoding job: every option of the transcoder with its default, the
+// The option state a transcoding job holds: every option of the transcoder with its default, the
 // dispatcher that sets them by name, the option-string parser, the built-in presets and target
 // profiles, and the application of the encoder's input and output option records.
 //
 // Options follow the positional rule: an option changes this state, and the next input, output
-// or stream that is opened consumes it. Opening belongs to the job's file layer, which derives
-// from this class and implements the pure virtual operations at the end; the record
-// application calls them at the points where files and streams are opened.
+// or stream that is opened consumes it. Opening belongs to a file layer, which derives from
+// this class and implements the pure virtual operations at the end (the job's is TJobOptions,
+// over its inputs and outputs); the record application calls them at the points where files
+// and streams are opened.
 #pragma once
 
 #include "engine/EncoderOptions.h"
