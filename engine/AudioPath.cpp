@@ -1,9 +1,15 @@
 // The audio path of a job: audio stream settings, volume, resampling, synchronisation,
 // re-framing through the FIFO, and silence for stretches without a source.
-#include "engine/Transcoder.h"
+#include "engine/AudioPath.h"
 
+#include "engine/JobContext.h"
+#include "engine/JobHooks.h"
+#include "engine/JobPipeline.h"
 #include "engine/LegacyOptions.h"
+#include "engine/OutputFiles.h"
 #include "engine/Text.h"
+#include "engine/TranscoderOptions.h"
+#include "engine/TranscoderStreams.h"
 
 #include <algorithm>
 #include <bit>
@@ -47,11 +53,12 @@ template <class T> void ScaleFloats(T* samples, size_t count, int volume) {
 
 } // namespace
 
-void TAudioPath::NewAudioStream(AVFormatContext* context, int outputIndex) {
+void TAudioPath::NewAudioStream(AVFormatContext* context, int outputIndex,
+                                TTranscoderOptions& options) {
     const AVCodec* codec = nullptr;
     AVCodecID id = AV_CODEC_ID_NONE;
-    if (!Job.AudioStreamCopy) {
-        codec = Job.OutputFiles.ChooseEncoder(context, AVMEDIA_TYPE_AUDIO, Job.AudioCodecName);
+    if (!options.AudioStreamCopy) {
+        codec = Ctx.OutputFiles.ChooseEncoder(context, AVMEDIA_TYPE_AUDIO, options.AudioCodecName);
         id = codec
                  ? codec->id
                  : InstalledDefaultCodec(context->oformat, AVMEDIA_TYPE_AUDIO,
@@ -59,49 +66,51 @@ void TAudioPath::NewAudioStream(AVFormatContext* context, int outputIndex) {
                                                             nullptr, AVMEDIA_TYPE_AUDIO));
     }
     TOutputStream& ost =
-        Job.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_AUDIO, codec);
+        Ctx.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_AUDIO, codec);
     AVCodecContext* enc = ost.Encoder.get();
-    ost.FilterEntries = std::move(Job.AudioBitstreamFilters);
-    Job.AudioBitstreamFilters.clear();
-    if (Job.AudioCodecTag)
-        enc->codec_tag = Job.AudioCodecTag;
-    Job.OutputFiles.SetGlobalHeader(enc, context, false);
+    ost.FilterEntries = std::move(options.AudioBitstreamFilters);
+    options.AudioBitstreamFilters.clear();
+    if (options.AudioCodecTag)
+        enc->codec_tag = options.AudioCodecTag;
+    Ctx.OutputFiles.SetGlobalHeader(enc, context, false);
 
     ff::av_channel_layout_uninit(&enc->ch_layout);
-    if (Job.AudioChannelLayout && std::popcount(Job.AudioChannelLayout) == Job.AudioChannels)
-        ff::av_channel_layout_from_mask(&enc->ch_layout, Job.AudioChannelLayout);
+    if (options.AudioChannelLayout &&
+        std::popcount(options.AudioChannelLayout) == options.AudioChannels)
+        ff::av_channel_layout_from_mask(&enc->ch_layout, options.AudioChannelLayout);
     else
-        ff::av_channel_layout_default(&enc->ch_layout, Job.AudioChannels);
-    enc->sample_rate = Job.AudioSampleRate;
+        ff::av_channel_layout_default(&enc->ch_layout, options.AudioChannels);
+    enc->sample_rate = options.AudioSampleRate;
 
-    if (Job.AudioStreamCopy) {
+    if (options.AudioStreamCopy) {
         ost.StreamCopy = true;
     } else {
         enc->codec_id = id;
-        Job.ApplyGenericOptions(enc, Job.CodecTemplate(AVMEDIA_TYPE_AUDIO), codec,
-                                OptionMaskOutputAudio);
-        if (Job.AudioQScale > -99999) {
+        options.ApplyGenericOptions(enc, options.CodecTemplate(AVMEDIA_TYPE_AUDIO), codec,
+                                    OptionMaskOutputAudio);
+        if (options.AudioQScale > -99999) {
             enc->flags |= AV_CODEC_FLAG_QSCALE;
-            enc->global_quality = static_cast<int>(FF_QP2LAMBDA * Job.AudioQScale);
+            enc->global_quality = static_cast<int>(FF_QP2LAMBDA * options.AudioQScale);
         }
-        enc->sample_fmt = CheckSampleFormat(codec, Job.AudioSampleFmt);
+        enc->sample_fmt = CheckSampleFormat(codec, options.AudioSampleFmt);
         if (codec && codec->supported_samplerates && codec->supported_samplerates[0]) {
             int best = codec->supported_samplerates[0];
             for (const int* r = codec->supported_samplerates; *r; ++r)
-                if (std::abs(*r - Job.AudioSampleRate) < std::abs(best - Job.AudioSampleRate))
+                if (std::abs(*r - options.AudioSampleRate) <
+                    std::abs(best - options.AudioSampleRate))
                     best = *r;
-            if (best != Job.AudioSampleRate)
-                Job.LogV(
-                    llWarning,
-                    FormatText("Requested sampling rate unsupported using closest supported (%d)",
-                               best));
+            if (best != options.AudioSampleRate)
+                LogV(llWarning,
+                     FormatText("Requested sampling rate unsupported using closest supported (%d)",
+                                best));
             enc->sample_rate = best;
         }
     }
-    enc->time_base = AVRational{1, enc->sample_rate > 0 ? enc->sample_rate : Job.AudioSampleRate};
-    if (!Job.AudioLanguage.empty())
-        ff::av_dict_set(&ost.Stream->metadata, "language", Job.AudioLanguage.c_str(), 0);
-    Job.ConsumeAudioStreamOptions();
+    enc->time_base =
+        AVRational{1, enc->sample_rate > 0 ? enc->sample_rate : options.AudioSampleRate};
+    if (!options.AudioLanguage.empty())
+        ff::av_dict_set(&ost.Stream->metadata, "language", options.AudioLanguage.c_str(), 0);
+    options.ConsumeAudioStreamOptions();
 }
 
 void TAudioPath::SetUpAudio(TOutputStream& ost, const AVCodecContext* dec) {
@@ -110,9 +119,9 @@ void TAudioPath::SetUpAudio(TOutputStream& ost, const AVCodecContext* dec) {
     audio.Fifo.reset(
         ff::av_audio_fifo_alloc(enc->sample_fmt, std::max(enc->ch_layout.nb_channels, 1), 1024));
     if (!audio.Fifo)
-        Job.Fail("av_fifo_alloc fail");
+        Fail("av_fifo_alloc fail");
     if (dec) {
-        audio.Resample = dec->sample_rate != enc->sample_rate || Job.AudioSyncMethod > 1;
+        audio.Resample = dec->sample_rate != enc->sample_rate || Ctx.Options.AudioSyncMethod > 1;
         audio.InputFormat = dec->sample_fmt;
         audio.InputRate = dec->sample_rate;
         audio.InputChannels = dec->ch_layout.nb_channels;
@@ -122,7 +131,7 @@ void TAudioPath::SetUpAudio(TOutputStream& ost, const AVCodecContext* dec) {
 void TAudioPath::ApplyVolume(AVFrame* frame) {
     if (ff::av_frame_make_writable(frame) < 0)
         return;
-    const int volume = Job.AudioVolume;
+    const int volume = Ctx.Options.AudioVolume;
     const auto format = static_cast<AVSampleFormat>(frame->format);
     const bool planar = ff::av_sample_fmt_is_planar(format);
     const int channels = frame->ch_layout.nb_channels;
@@ -180,9 +189,9 @@ void TAudioPath::BuildResampler(TOutputStream& ost, const AVFrame* frame) {
     }
     if (result < 0 || !resampler) {
         ost.Audio.Resampler.reset();
-        Job.Fail(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                            frame->ch_layout.nb_channels, frame->sample_rate,
-                            enc->ch_layout.nb_channels, enc->sample_rate));
+        Fail(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                        frame->ch_layout.nb_channels, frame->sample_rate,
+                        enc->ch_layout.nb_channels, enc->sample_rate));
     }
 }
 
@@ -197,10 +206,10 @@ void TAudioPath::GrowAudioBuffer(TOutputStream& ost, int samples) {
     const int planes = ff::av_sample_fmt_is_planar(enc->sample_fmt) ? channels : 1;
     TSamplesPtr buffer(static_cast<uint8_t**>(ff::av_mallocz(sizeof(uint8_t*) * planes)));
     if (!buffer)
-        Job.Fail("Out of memory in do_audio_out");
+        Fail("Out of memory in do_audio_out");
     const int capacity = samples + samples / 2;
     if (ff::av_samples_alloc(buffer.get(), nullptr, channels, capacity, enc->sample_fmt, 0) < 0)
-        Job.Fail("Out of memory in do_audio_out");
+        Fail("Out of memory in do_audio_out");
     audio.Buffer = std::move(buffer);
     audio.BufferSamples = capacity;
 }
@@ -211,7 +220,7 @@ void TAudioPath::WriteToFifo(TOutputStream& ost, uint8_t* const* planes, int sam
     if (ff::av_audio_fifo_write(ost.Audio.Fifo.get(),
                                 reinterpret_cast<void**>(const_cast<uint8_t**>(planes)),
                                 samples) < samples)
-        Job.Fail("av_fifo_realloc2() failed");
+        Fail("av_fifo_realloc2() failed");
 }
 
 void TAudioPath::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* frame) {
@@ -224,12 +233,11 @@ void TAudioPath::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* fram
         return;
     if (inFormat != audio.InputFormat || inRate != audio.InputRate ||
         inChannels != audio.InputChannels) {
-        Job.LogV(llInfo,
-                 FormatText("Input stream #%d.%d frame changed from rate:%d fmt:%s ch:%d to "
-                            "rate:%d fmt:%s ch:%d",
-                            ist.FileIndex, ist.StreamIndex, audio.InputRate,
-                            SampleFormatName(audio.InputFormat), audio.InputChannels, inRate,
-                            SampleFormatName(inFormat), inChannels));
+        LogV(llInfo, FormatText("Input stream #%d.%d frame changed from rate:%d fmt:%s ch:%d to "
+                                "rate:%d fmt:%s ch:%d",
+                                ist.FileIndex, ist.StreamIndex, audio.InputRate,
+                                SampleFormatName(audio.InputFormat), audio.InputChannels, inRate,
+                                SampleFormatName(inFormat), inChannels));
         audio.Resampler.reset();
         audio.InputFormat = inFormat;
         audio.InputRate = inRate;
@@ -243,23 +251,24 @@ void TAudioPath::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* fram
     const int outRate = enc->sample_rate;
     const int64_t queued = ff::av_audio_fifo_size(audio.Fifo.get());
     // The samples' place in output samples, less the timestamp jumps taken out before.
-    double wanted =
-        static_cast<double>(Job.OutPts(*ost.SyncSource) - Job.StartTime) / 1e6 * outRate -
-        static_cast<double>(ost.SyncShift);
+    double wanted = static_cast<double>(Ctx.Pipe.OutPts(*ost.SyncSource) - Ctx.Options.StartTime) /
+                        1e6 * outRate -
+                    static_cast<double>(ost.SyncShift);
     // A step beyond the discontinuity threshold that the pictures of the same file do not
     // share is a broken timestamp: it is taken out of the timeline (as the pictures take out
     // theirs) rather than filled with silence or cut away. Silence for sync therefore never
     // covers more than the threshold.
-    const double jumpSamples = Job.DtsDeltaThreshold * outRate;
+    const double jumpSamples = Ctx.Options.DtsDeltaThreshold * outRate;
     const double step = wanted - static_cast<double>(ost.SyncOpts + queued);
     if (std::fabs(step) > jumpSamples) {
-        if (!Job.ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_VIDEO,
-                             Job.OutPts(*ost.SyncSource) - Job.ShiftMicroseconds(ost))) {
+        if (!Ctx.Pipe.ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_VIDEO,
+                                  Ctx.Pipe.OutPts(*ost.SyncSource) -
+                                      Ctx.Pipe.ShiftMicroseconds(ost))) {
             const int64_t jump = std::llround(step);
-            Job.LogV(llWarning, FormatText("timestamp jump of %.1f s in the sound taken out",
-                                           static_cast<double>(jump) / outRate));
+            LogV(llWarning, FormatText("timestamp jump of %.1f s in the sound taken out",
+                                       static_cast<double>(jump) / outRate));
             ost.SyncShift += jump;
-            Job.Pipe.NoteShift(ost);
+            Ctx.Pipe.NoteShift(ost);
             wanted -= static_cast<double>(jump);
         } else if (step > 0) {
             // Sound that starts late, or a real pause the pictures share: the samples keep
@@ -271,32 +280,33 @@ void TAudioPath::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* fram
     const double t = wanted / outRate;
     int skip = 0;
     int64_t silence = 0;
-    if (Job.AudioSyncMethod) {
+    if (Ctx.Options.AudioSyncMethod) {
         const double delta = t * outRate - static_cast<double>(ost.SyncOpts + queued);
         const double idelta = delta * inRate / outRate;
         if (std::fabs(delta) > 50) {
-            if (ist.IsStart || std::fabs(delta) > Job.AudioDriftThreshold * outRate) {
+            if (ist.IsStart || std::fabs(delta) > Ctx.Options.AudioDriftThreshold * outRate) {
                 if (idelta < 0) {
                     skip = static_cast<int>(
                         std::min<int64_t>(std::llround(-idelta), frame->nb_samples));
-                    if (Job.Verbose > 2)
-                        Job.LogV(llVerbose, FormatText("discarding %d audio samples", skip));
+                    if (Ctx.Options.Verbose > 2)
+                        LogV(llVerbose, FormatText("discarding %d audio samples", skip));
                 } else {
                     silence = std::llround(delta);
-                    if (Job.Verbose > 2)
-                        Job.LogV(llVerbose, FormatText("adding %d audio samples of silence",
-                                                       static_cast<int>(silence)));
+                    if (Ctx.Options.Verbose > 2)
+                        LogV(llVerbose, FormatText("adding %d audio samples of silence",
+                                                   static_cast<int>(silence)));
                 }
                 ist.IsStart = false;
                 if (skip >= frame->nb_samples)
                     return;
-            } else if (Job.AudioSyncMethod > 1 && audio.Resampler) {
-                const int compensation = static_cast<int>(std::clamp<int64_t>(
-                    std::llround(delta), -Job.AudioSyncMethod, Job.AudioSyncMethod));
-                if (Job.Verbose > 2)
-                    Job.LogV(llVerbose, FormatText("compensating audio timestamp drift:%f "
-                                                   "compensation:%d in:%d",
-                                                   delta, compensation, outRate));
+            } else if (Ctx.Options.AudioSyncMethod > 1 && audio.Resampler) {
+                const int compensation = static_cast<int>(
+                    std::clamp<int64_t>(std::llround(delta), -Ctx.Options.AudioSyncMethod,
+                                        Ctx.Options.AudioSyncMethod));
+                if (Ctx.Options.Verbose > 2)
+                    LogV(llVerbose, FormatText("compensating audio timestamp drift:%f "
+                                               "compensation:%d in:%d",
+                                               delta, compensation, outRate));
                 ff::swr_set_compensation(audio.Resampler.get(), compensation, outRate);
             }
         }
@@ -335,18 +345,18 @@ void TAudioPath::DoAudioOut(TOutputStream& ost, TInputStream& ist, AVFrame* fram
 
     if (audio.Resampler) {
         const int64_t delay = ff::swr_get_delay(audio.Resampler.get(), inRate);
-        const int64_t capacity =
-            (delay + count) * outRate / inRate + 16 + std::abs(Job.AudioSyncMethod) + count / 16;
+        const int64_t capacity = (delay + count) * outRate / inRate + 16 +
+                                 std::abs(Ctx.Options.AudioSyncMethod) + count / 16;
         if (capacity > INT_MAX / 8)
-            Job.Fail("Buffer sizes too large in do_audio_out");
+            Fail("Buffer sizes too large in do_audio_out");
         GrowAudioBuffer(ost, static_cast<int>(capacity));
         const int got =
             ff::swr_convert(audio.Resampler.get(), audio.Buffer.get(), audio.BufferSamples,
                             const_cast<const uint8_t**>(in), count);
         if (got < 0) {
-            if (Job.ExitOnError)
-                Job.Fail("av_audio_convert() failed");
-            Job.LogV(llError, "av_audio_convert() failed");
+            if (Ctx.Options.ExitOnError)
+                Fail("av_audio_convert() failed");
+            LogV(llError, "av_audio_convert() failed");
             return;
         }
         WriteToFifo(ost, audio.Buffer.get(), got);
@@ -386,12 +396,12 @@ void TAudioPath::EncodeFifo(TOutputStream& ost, bool flushing) {
             ff::av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
             frame->nb_samples = total;
             if (ff::av_frame_get_buffer(frame, 0) < 0)
-                Job.Fail("Out of memory in do_audio_out");
+                Fail("Out of memory in do_audio_out");
             audio.FrameCapacity = total;
         } else {
             frame->nb_samples = audio.FrameCapacity;
             if (ff::av_frame_make_writable(frame) < 0)
-                Job.Fail("Out of memory in do_audio_out");
+                Fail("Out of memory in do_audio_out");
         }
         frame->nb_samples = total;
         ff::av_audio_fifo_read(audio.Fifo.get(), reinterpret_cast<void**>(frame->extended_data),
@@ -403,7 +413,7 @@ void TAudioPath::EncodeFifo(TOutputStream& ost, bool flushing) {
         if (audio.NextPts != NoPtsValue && pts < audio.NextPts)
             pts = audio.NextPts;
         frame->pts = pts;
-        Job.OutputFiles.EncodeFrame(ost, frame);
+        Ctx.OutputFiles.EncodeFrame(ost, frame);
         audio.NextPts = pts + total;
         ost.SyncOpts += total;
     }
@@ -431,10 +441,10 @@ void TAudioPath::FillSilence(TOutputStream& ost, int64_t until) {
     if (rate <= 0 || !audio.Fifo)
         return;
     const int64_t target =
-        ff::av_rescale_q(until - Job.StartTime, AV_TIME_BASE_Q, AVRational{1, rate});
+        ff::av_rescale_q(until - Ctx.Options.StartTime, AV_TIME_BASE_Q, AVRational{1, rate});
     int64_t reached = ost.SyncOpts + ff::av_audio_fifo_size(audio.Fifo.get());
     // At most a second at a time: the FIFO and the buffer stay small however long the stretch.
-    while (reached < target && !Job.StopRequested) {
+    while (reached < target && !Ctx.StopRequested) {
         const int count = static_cast<int>(std::min<int64_t>(target - reached, rate));
         GrowAudioBuffer(ost, count);
         ff::av_samples_set_silence(audio.Buffer.get(), 0, count, enc->ch_layout.nb_channels,

@@ -7,9 +7,13 @@
 #include "engine/EncoderOptions.h"
 #include "engine/Owners.h"
 
+#include <atomic>
+
 namespace cw {
 
-class TCustomFFmpeg;
+class TJobPipeline;
+class TOutputFiles;
+class TTranscoderOptions;
 struct TInputStream;
 struct TOutputStream;
 
@@ -28,12 +32,23 @@ struct TAudioOutState {
     int64_t NextPts = NoPtsValue; // end of the last frame sent, in samples
 };
 
+// What the audio path reads and shares: the option record, the outputs (encoder choice, new
+// streams, encoding), the input clocks and timestamp jumps as the output side sees them, and
+// the job's stop request.
+struct TAudioPathContext {
+    const TTranscoderOptions& Options;
+    TOutputFiles& OutputFiles;
+    TJobPipeline& Pipe;
+    const std::atomic<bool>& StopRequested;
+};
+
 class TAudioPath {
 public:
-    explicit TAudioPath(TCustomFFmpeg& job) : Job(job) {}
+    explicit TAudioPath(const TAudioPathContext& context) : Ctx(context) {}
 
-    // Adds an audio stream to an opened output (raises FFmpegException on failure).
-    void NewAudioStream(AVFormatContext* context, int outputIndex);
+    // Adds an audio stream to an opened output from the options, which the stream consumes
+    // (raises FFmpegException on failure).
+    void NewAudioStream(AVFormatContext* context, int outputIndex, TTranscoderOptions& options);
 
     // -- a run ------------------------------------------------------------------------
     // The encoding set-up of an audio output stream (dec: the source's decoder, or null for
@@ -52,7 +67,7 @@ private:
     void WriteToFifo(TOutputStream& ost, uint8_t* const* planes, int samples);
     void EncodeFifo(TOutputStream& ost, bool flushing);
 
-    TCustomFFmpeg& Job;
+    const TAudioPathContext Ctx;
 };
 
 } // namespace cw

@@ -79,7 +79,7 @@ void TFFmpeg::StoreOutputOptions(int index, const TOutputOptions* options) {
 }
 
 void TFFmpeg::RecordOpen(bool output, const std::string& fileName) {
-    OpenSteps.push_back(TOpenStep{output, fileName, StrictOptions, TimeoutMs});
+    OpenSteps.push_back(TOpenStep{output, fileName, Options.StrictOptions, TimeoutMs});
 }
 
 bool TFFmpeg::Park() {
@@ -105,16 +105,16 @@ bool TFFmpeg::Unpark() {
     int outputs = 0;
     auto openAll = [&] {
         // The settings are those the task was queued with, whatever the component's are now.
-        ResetOptions();
-        Verbose = QueuedVerbose;
+        Options.ResetOptions();
+        Options.Verbose = QueuedVerbose;
         if (!ThreadsValue.empty())
-            SetOption("threads", ThreadsValue);
+            Options.SetOption("threads", ThreadsValue);
         int inputs = 0;
         for (const TOpenStep& step : OpenSteps) {
-            StrictOptions = step.StrictOptions;
+            Options.StrictOptions = step.StrictOptions;
             TimeoutMs = step.TimeoutMs;
             if (!step.Output) {
-                if (!OpenInputWithOptions(step.FileName, InputOptions(inputs)))
+                if (!Options.OpenInputWithOptions(step.FileName, InputOptions(inputs)))
                     return false;
                 AttachDecoder(inputs++);
                 continue;
@@ -127,7 +127,7 @@ bool TFFmpeg::Unpark() {
                 OpenError = "The output file was changed while the task waited: " + step.FileName;
                 return false;
             }
-            if (OpenOutputWithOptions(step.FileName, OutputOptions(outputs)) < 0)
+            if (Options.OpenOutputWithOptions(step.FileName, OutputOptions(outputs)) < 0)
                 return false;
             ++outputs;
         }

@@ -189,8 +189,8 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
     std::unique_ptr<TFFmpeg> task;
     try {
         task = std::make_unique<TFFmpeg>(MaxFiles, this);
-        task->StrictOptions = StrictOptions;
-        task->Verbose = Verbosity;
+        task->Options.StrictOptions = StrictOptions;
+        task->Options.Verbose = Verbosity;
         task->QueuedVerbose = Verbosity;
         task->SetPreviewFlags((PreviewOn ? PreviewWindowFlag : 0) |
                               (PreviewBitmapOn ? PreviewBitmapFlag : 0));
@@ -215,7 +215,7 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
         task->SerialLoop = SerialLoop;
         if (CodecThreads >= 0) {
             task->ThreadsValue = std::to_string(CodecThreads);
-            task->SetOption("threads", task->ThreadsValue);
+            task->Options.SetOption("threads", task->ThreadsValue);
         }
         TInputOptions record;
         if (options) {
@@ -225,7 +225,7 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
             task->StoreInputOptions(0, &record);
         }
         task->TimeoutMs = TimeoutMs;
-        if (!task->OpenInputWithOptions(fileName, options ? &record : nullptr)) {
+        if (!task->Options.OpenInputWithOptions(fileName, options ? &record : nullptr)) {
             LastError = task->OpenError;
             return -1;
         }
@@ -258,7 +258,7 @@ bool TFFEncoder::AddInputFile(int taskIndex, const std::string& fileName,
     }
     const int index = task->InputCount();
     try {
-        task->StrictOptions = StrictOptions;
+        task->Options.StrictOptions = StrictOptions;
         TInputOptions record;
         if (options) {
             record = *options;
@@ -267,7 +267,7 @@ bool TFFEncoder::AddInputFile(int taskIndex, const std::string& fileName,
         }
         task->StoreInputOptions(index, options ? &record : nullptr);
         task->TimeoutMs = TimeoutMs;
-        if (task->OpenInputWithOptions(fileName, options ? &record : nullptr)) {
+        if (task->Options.OpenInputWithOptions(fileName, options ? &record : nullptr)) {
             task->AttachDecoder(index);
             task->RecordOpen(false, fileName);
             return true;
@@ -297,7 +297,7 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
     }
     const int index = task->OutputCount();
     try {
-        task->StrictOptions = StrictOptions;
+        task->Options.StrictOptions = StrictOptions;
         TOutputOptions record;
         if (options) {
             record = *options;
@@ -306,7 +306,7 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
         }
         task->StoreOutputOptions(index, options ? &record : nullptr);
         task->TimeoutMs = TimeoutMs;
-        if (task->OpenOutputWithOptions(fileName, options ? &record : nullptr) >= 0) {
+        if (task->Options.OpenOutputWithOptions(fileName, options ? &record : nullptr) >= 0) {
             task->RecordOpen(true, fileName);
             return true;
         }
@@ -386,7 +386,7 @@ void TFFEncoder::StartNextTask() {
     // notice at once, and that notice may start the next task.
     TFFmpeg* task = Tasks.Get(NextTaskIndex++);
     // Its own verbosity again (a reopened task gets it back from its queueing as well).
-    task->Verbose = task->QueuedVerbose;
+    task->Options.Verbose = task->QueuedVerbose;
     task->ProgressIntervalUs = int64_t(ProgressIntervalMs) * 1000;
     if (Threaded) {
         if (TConvertThread* worker = task->Start(true, ThreadPriority)) {

@@ -97,8 +97,8 @@ int AddFrameHook(TFrameHookList& list, const std::vector<std::string>& words) {
     return 0;
 }
 
-void RunFrameHooks(TFrameHookList& list, TPicture& picture, int pixelFormat, int width, int height,
-                   int64_t pts) {
+void RunFrameHooks(const TFrameHookList& list, TPicture& picture, int pixelFormat, int width,
+                   int height, int64_t pts) {
     for (auto& entry : list.Entries)
         entry->Process(entry->Context, &picture, pixelFormat, width, height, pts);
 }

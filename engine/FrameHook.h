@@ -37,7 +37,7 @@ public:
 
 private:
     friend int AddFrameHook(TFrameHookList&, const std::vector<std::string>&);
-    friend void RunFrameHooks(TFrameHookList&, TPicture&, int, int, int, int64_t);
+    friend void RunFrameHooks(const TFrameHookList&, TPicture&, int, int, int, int64_t);
     friend void FreeFrameHooks(TFrameHookList&);
     struct TEntry {
         TFrameHookConfigure* Configure = nullptr;
@@ -54,8 +54,8 @@ private:
 // logged through the library log.
 int AddFrameHook(TFrameHookList& list, const std::vector<std::string>& words);
 // Runs every hook's Process in order.
-void RunFrameHooks(TFrameHookList& list, TPicture& picture, int pixelFormat, int width, int height,
-                   int64_t pts);
+void RunFrameHooks(const TFrameHookList& list, TPicture& picture, int pixelFormat, int width,
+                   int height, int64_t pts);
 // Releases every hook in order and empties the list.
 void FreeFrameHooks(TFrameHookList& list);
 

@@ -1,16 +1,21 @@
 // The input side of a job: opening inputs, their streams and decoders, the input stream
 // table of a run, the timestamps of every packet read, and decoding.
-#include "engine/Transcoder.h"
+#include "engine/InputFiles.h"
 
 #include "engine/CodecLock.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 #include "engine/Interrupt.h"
+#include "engine/JobPipeline.h"
 #include "engine/OptionParsers.h"
+#include "engine/OutputFiles.h"
+#include "engine/StreamCopy.h"
 #include "engine/StreamFacts.h"
+#include "engine/SubtitlePath.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
 #include "engine/UnicodeIO.h"
+#include "engine/VideoPath.h"
 
 #include <algorithm>
 #include <climits>
@@ -21,18 +26,18 @@
 
 namespace cw {
 
-bool TInputFiles::OpenInput(const std::string& fileName) {
-    if (static_cast<int>(Inputs.size()) >= Job.MaxFiles) {
-        Job.OpenError = FormatText("max input files %d reached", Job.MaxFiles);
+bool TInputFiles::OpenInput(const std::string& fileName, TTranscoderOptions& options) {
+    if (static_cast<int>(Inputs.size()) >= Ctx.MaxFiles) {
+        Ctx.OpenError = FormatText("max input files %d reached", Ctx.MaxFiles);
         return false;
     }
     const AVInputFormat* format = nullptr;
-    if (!Job.FileFormat.empty()) {
-        format = ff::av_find_input_format(Job.FileFormat.c_str());
+    if (!options.FileFormat.empty()) {
+        format = ff::av_find_input_format(options.FileFormat.c_str());
         if (!format)
             throw FFmpegException(
-                FormatText("Unknown input format: \"%s\"", Job.FileFormat.c_str()));
-        Job.FileFormat.clear();
+                FormatText("Unknown input format: \"%s\"", options.FileFormat.c_str()));
+        options.FileFormat.clear();
     }
     TInputContextPtr context(ff::avformat_alloc_context());
     if (!context)
@@ -40,44 +45,49 @@ bool TInputFiles::OpenInput(const std::string& fileName) {
 
     // What raw and capture demuxers cannot find out themselves.
     AVDictionary* parameters = nullptr;
-    ff::av_dict_set(&parameters, "sample_rate", std::to_string(Job.AudioSampleRate).c_str(), 0);
-    ff::av_dict_set(&parameters, "channels", std::to_string(Job.AudioChannels).c_str(), 0);
-    if (Job.FrameRate.num > 0 && Job.FrameRate.den > 0)
+    ff::av_dict_set(&parameters, "sample_rate", std::to_string(options.AudioSampleRate).c_str(), 0);
+    ff::av_dict_set(&parameters, "channels", std::to_string(options.AudioChannels).c_str(), 0);
+    if (options.FrameRate.num > 0 && options.FrameRate.den > 0)
         ff::av_dict_set(&parameters, "framerate",
-                        FormatText("%d/%d", Job.FrameRate.num, Job.FrameRate.den).c_str(), 0);
-    if (Job.FrameWidth > 0 && Job.FrameHeight > 0)
+                        FormatText("%d/%d", options.FrameRate.num, options.FrameRate.den).c_str(),
+                        0);
+    if (options.FrameWidth > 0 && options.FrameHeight > 0)
         ff::av_dict_set(&parameters, "video_size",
-                        FormatText("%dx%d", Job.FrameWidth, Job.FrameHeight).c_str(), 0);
-    if (Job.FramePixFmt != AV_PIX_FMT_NONE && ff::av_get_pix_fmt_name(Job.FramePixFmt))
-        ff::av_dict_set(&parameters, "pixel_format", ff::av_get_pix_fmt_name(Job.FramePixFmt), 0);
-    if (Job.VideoChannel)
-        ff::av_dict_set(&parameters, "channel", std::to_string(Job.VideoChannel).c_str(), 0);
-    if (!Job.VideoStandard.empty())
-        ff::av_dict_set(&parameters, "standard", Job.VideoStandard.c_str(), 0);
-    Job.ApplyGenericOptions(context.get(), Job.FormatTemplate(), nullptr, OptionMaskInputContainer);
+                        FormatText("%dx%d", options.FrameWidth, options.FrameHeight).c_str(), 0);
+    if (options.FramePixFmt != AV_PIX_FMT_NONE && ff::av_get_pix_fmt_name(options.FramePixFmt))
+        ff::av_dict_set(&parameters, "pixel_format", ff::av_get_pix_fmt_name(options.FramePixFmt),
+                        0);
+    if (options.VideoChannel)
+        ff::av_dict_set(&parameters, "channel", std::to_string(options.VideoChannel).c_str(), 0);
+    if (!options.VideoStandard.empty())
+        ff::av_dict_set(&parameters, "standard", options.VideoStandard.c_str(), 0);
+    options.ApplyGenericOptions(context.get(), options.FormatTemplate(), nullptr,
+                                OptionMaskInputContainer);
 
-    const TInterruptCallback timeoutCheck =
-        MakeInterruptCallback<&TCustomFFmpeg::TimeoutCheck>(&Job);
+    const TInterruptCallback timeoutCheck = Ctx.Timeout.Check;
     const uint32_t thread = CurrentThreadId();
     bool registered = false;
     auto finish = [&](bool result) {
-        Job.IoStart = Job.IoIdle;
+        Ctx.Timeout.Start = TOpenTimeout::Idle;
         if (registered && InterruptRegistry())
-            InterruptRegistry()->RemoveCallback(thread, timeoutCheck, &Job);
+            InterruptRegistry()->RemoveCallback(thread, timeoutCheck, Ctx.Timeout.Opaque);
         registered = false;
         ff::av_dict_free(&parameters);
         if (!result) {
             context.reset();
-            Job.ConsumeInputOptions();
+            options.ConsumeInputOptions();
         }
         return result;
     };
 
     try {
         const AVCodec* forced[3] = {
-            Job.FindCodecByName(Job.VideoCodecName, AVMEDIA_TYPE_VIDEO, false),
-            Job.FindCodecByName(Job.AudioCodecName, AVMEDIA_TYPE_AUDIO, false),
-            Job.FindCodecByName(Job.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false),
+            FindCodecByName(options, options.VideoCodecName, AVMEDIA_TYPE_VIDEO, false,
+                            Ctx.OpenError),
+            FindCodecByName(options, options.AudioCodecName, AVMEDIA_TYPE_AUDIO, false,
+                            Ctx.OpenError),
+            FindCodecByName(options, options.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false,
+                            Ctx.OpenError),
         };
         if (forced[0])
             context->video_codec_id = forced[0]->id;
@@ -91,25 +101,25 @@ bool TInputFiles::OpenInput(const std::string& fileName) {
     context->flags |= AVFMT_FLAG_NONBLOCK;
 
     if (InterruptRegistry()) {
-        InterruptRegistry()->AddCallback(thread, timeoutCheck, &Job);
+        InterruptRegistry()->AddCallback(thread, timeoutCheck, Ctx.Timeout.Opaque);
         registered = true;
     }
-    Job.IoStart = ff::av_gettime();
+    Ctx.Timeout.Start = ff::av_gettime();
     // On failure the context is freed and the pointer left null.
     AVFormatContext* opened = context.release();
     int result = OpenInputFile(&opened, ToLibraryFileName(fileName), format, &parameters);
     context.reset(opened);
-    Job.IoStart = Job.IoIdle;
+    Ctx.Timeout.Start = TOpenTimeout::Idle;
     if (result < 0) {
-        Job.OpenError = ErrorText(fileName, result);
+        Ctx.OpenError = ErrorText(fileName, result);
         return finish(false);
     }
 
-    if (Job.ProgramID) {
+    if (options.ProgramID) {
         bool found = false;
         for (unsigned p = 0; p < context->nb_programs; ++p) {
             AVProgram* program = context->programs[p];
-            if (program->id != Job.ProgramID)
+            if (program->id != options.ProgramID)
                 continue;
             found = true;
             for (unsigned s = 0; s < context->nb_streams; ++s) {
@@ -121,41 +131,42 @@ bool TInputFiles::OpenInput(const std::string& fileName) {
             }
         }
         if (!found) {
-            Job.OpenError = "Specified program id not found";
+            Ctx.OpenError = "Specified program id not found";
             return finish(false);
         }
-        Job.ProgramID = 0;
+        options.ProgramID = 0;
     }
 
-    if (Job.OnBeforeFindStreamInfo) {
+    if (Ctx.OnBeforeFindStreamInfo) {
         // A handler that throws leaves nothing behind: the container is closed and the
         // interrupt entry of this thread removed before the error goes on.
         try {
-            Job.OnBeforeFindStreamInfo(&Job, context.get());
+            Ctx.OnBeforeFindStreamInfo(Ctx.Sender, context.get());
         } catch (...) {
             finish(false);
             throw;
         }
     }
 
-    Job.IoStart = ff::av_gettime();
+    Ctx.Timeout.Start = ff::av_gettime();
     result = ff::avformat_find_stream_info(context.get(), nullptr);
-    Job.IoStart = Job.IoIdle;
-    if (result < 0 && Job.Verbose >= 0) {
-        Job.OpenError = FormatText("%s: could not find codec parameters", fileName.c_str());
-        Job.LogV(llVerbose, Job.OpenError);
+    Ctx.Timeout.Start = TOpenTimeout::Idle;
+    if (result < 0 && options.Verbose >= 0) {
+        Ctx.OpenError = FormatText("%s: could not find codec parameters", fileName.c_str());
+        LogV(llVerbose, Ctx.OpenError);
         return finish(false);
     }
 
-    int64_t ts = Job.StartTime;
+    int64_t ts = options.StartTime;
     if (context->start_time != AV_NOPTS_VALUE)
         ts += context->start_time;
-    if (Job.StartTime != 0) {
-        Job.IoStart = ff::av_gettime();
-        if (ff::av_seek_frame(context.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0 && Job.Verbose > 0)
-            Job.LogV(llVerbose, FormatText("%s: could not seek to position %0.3f", fileName.c_str(),
-                                           static_cast<double>(ts) / 1e6));
-        Job.StartTime = 0;
+    if (options.StartTime != 0) {
+        Ctx.Timeout.Start = ff::av_gettime();
+        if (ff::av_seek_frame(context.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
+            options.Verbose > 0)
+            LogV(llVerbose, FormatText("%s: could not seek to position %0.3f", fileName.c_str(),
+                                       static_cast<double>(ts) / 1e6));
+        options.StartTime = 0;
     }
     finish(true);
 
@@ -164,28 +175,28 @@ bool TInputFiles::OpenInput(const std::string& fileName) {
     input->Context = std::move(context);
     input->FileName = fileName;
     try {
-        OpenInputStreams(*input);
+        OpenInputStreams(*input, options);
     } catch (...) {
         input.reset();
-        Job.ConsumeInputOptions();
+        options.ConsumeInputOptions();
         throw;
     }
 
-    if (ready->duration != AV_NOPTS_VALUE && ready->duration > Job.TotalDuration)
-        Job.TotalDuration = ready->duration;
-    Job.LimitTotalToRecordingTime();
-    input->TsOffset = Job.CopyTimestamps ? Job.InputTsOffset : Job.InputTsOffset - ts;
+    if (ready->duration != AV_NOPTS_VALUE && ready->duration > options.TotalDuration)
+        options.TotalDuration = ready->duration;
+    options.LimitTotalToRecordingTime();
+    input->TsOffset = options.CopyTimestamps ? options.InputTsOffset : options.InputTsOffset - ts;
     const size_t index = Inputs.size();
-    if (index < Job.InputTsScales.size())
-        input->TsScale = Job.InputTsScales[index];
+    if (index < options.InputTsScales.size())
+        input->TsScale = options.InputTsScales[index];
     Inputs.push_back(std::move(input));
-    if (Job.Verbose >= 0)
+    if (options.Verbose >= 0)
         ff::av_dump_format(ready, static_cast<int>(index), fileName.c_str(), 0);
-    Job.ConsumeInputOptions();
+    options.ConsumeInputOptions();
     return true;
 }
 
-void TInputFiles::OpenInputStreams(TInputFile& input) {
+void TInputFiles::OpenInputStreams(TInputFile& input, TTranscoderOptions& options) {
     AVFormatContext* context = input.Context.get();
     const int pictureStream = FirstRealVideoStream(context);
     for (unsigned i = 0; i < context->nb_streams; ++i) {
@@ -195,13 +206,14 @@ void TInputFiles::OpenInputStreams(TInputFile& input) {
         AVMediaType type = par->codec_type;
         switch (type) {
         case AVMEDIA_TYPE_VIDEO:
-            choice = Job.FindCodecByName(Job.VideoCodecName, type, false);
+            choice = FindCodecByName(options, options.VideoCodecName, type, false, Ctx.OpenError);
             break;
         case AVMEDIA_TYPE_AUDIO:
-            choice = Job.FindCodecByName(Job.AudioCodecName, type, false);
+            choice = FindCodecByName(options, options.AudioCodecName, type, false, Ctx.OpenError);
             break;
         case AVMEDIA_TYPE_SUBTITLE:
-            choice = Job.FindCodecByName(Job.SubtitleCodecName, type, false);
+            choice =
+                FindCodecByName(options, options.SubtitleCodecName, type, false, Ctx.OpenError);
             break;
         case AVMEDIA_TYPE_DATA:
         case AVMEDIA_TYPE_ATTACHMENT:
@@ -224,13 +236,13 @@ void TInputFiles::OpenInputStreams(TInputFile& input) {
             if (ff::avcodec_parameters_to_context(decoder.get(), par) < 0)
                 throw FFmpegException("avcodec_parameters_to_context failed");
             decoder->pkt_timebase = stream->time_base;
-            decoder->thread_count = Job.ThreadCount;
+            decoder->thread_count = options.ThreadCount;
             if (type == AVMEDIA_TYPE_VIDEO)
-                Job.ApplyGenericOptions(decoder.get(), Job.CodecTemplate(type), codec,
-                                        OptionMaskInputVideo);
+                options.ApplyGenericOptions(decoder.get(), options.CodecTemplate(type), codec,
+                                            OptionMaskInputVideo);
             else if (type == AVMEDIA_TYPE_AUDIO)
-                Job.ApplyGenericOptions(decoder.get(), Job.CodecTemplate(type), codec,
-                                        OptionMaskInputAudio);
+                options.ApplyGenericOptions(decoder.get(), options.CodecTemplate(type), codec,
+                                            OptionMaskInputAudio);
         }
 
         // The picture facts of the option state come from the file's video: its first stream
@@ -242,52 +254,52 @@ void TInputFiles::OpenInputStreams(TInputFile& input) {
             const bool sideways = TurnSwapsSides(DisplayTurn(stream));
             const int width = sideways ? par->height : par->width;
             const int height = sideways ? par->width : par->height;
-            Job.FrameWidth = width;
-            Job.FrameHeight = height;
+            options.FrameWidth = width;
+            options.FrameHeight = height;
             AVRational sar = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio
                                                              : par->sample_aspect_ratio;
             if (sar.num && sideways)
                 sar = AVRational{sar.den, sar.num};
             if (sar.num && width && height)
-                Job.FrameAspectRatio = static_cast<float>(av_q2d(sar) * width / height);
+                options.FrameAspectRatio = static_cast<float>(av_q2d(sar) * width / height);
             else if (width && height)
-                Job.FrameAspectRatio = static_cast<float>(width) / static_cast<float>(height);
+                options.FrameAspectRatio = static_cast<float>(width) / static_cast<float>(height);
             else
-                Job.FrameAspectRatio = 4.0f / 3.0f;
-            Job.FramePixFmt = static_cast<AVPixelFormat>(par->format);
-            Job.FramePixFmtAsked = false;
+                options.FrameAspectRatio = 4.0f / 3.0f;
+            options.FramePixFmt = static_cast<AVPixelFormat>(par->format);
+            options.FramePixFmtAsked = false;
             if (dec->lowres > 0) {
-                Job.FrameWidth >>= dec->lowres;
-                Job.FrameHeight >>= dec->lowres;
+                options.FrameWidth >>= dec->lowres;
+                options.FrameHeight >>= dec->lowres;
             }
             AVRational rate = stream->r_frame_rate;
             AVRational codecRate = dec->framerate;
-            if (Job.Verbose >= 0 && rate.num && codecRate.num && av_cmp_q(rate, codecRate) != 0)
-                Job.LogV(llInfo,
-                         FormatText("Seems stream %d codec frame rate differs from container frame "
-                                    "rate: %2.2f (%d/%d) -> %2.2f (%d/%d)",
-                                    static_cast<int>(i), av_q2d(codecRate), codecRate.num,
-                                    codecRate.den, av_q2d(rate), rate.num, rate.den));
+            if (options.Verbose >= 0 && rate.num && codecRate.num && av_cmp_q(rate, codecRate) != 0)
+                LogV(llInfo,
+                     FormatText("Seems stream %d codec frame rate differs from container frame "
+                                "rate: %2.2f (%d/%d) -> %2.2f (%d/%d)",
+                                static_cast<int>(i), av_q2d(codecRate), codecRate.num,
+                                codecRate.den, av_q2d(rate), rate.num, rate.den));
             if (rate.num && rate.den)
-                Job.FrameRate = rate;
+                options.FrameRate = rate;
         }
         if (type == AVMEDIA_TYPE_VIDEO) {
-            if (Job.VideoDisable)
+            if (options.VideoDisable)
                 stream->discard = AVDISCARD_ALL;
-            else if (Job.VideoDiscard)
-                stream->discard = static_cast<AVDiscard>(Job.VideoDiscard);
+            else if (options.VideoDiscard)
+                stream->discard = static_cast<AVDiscard>(options.VideoDiscard);
         } else if (type == AVMEDIA_TYPE_AUDIO) {
-            Job.AudioChannels = par->ch_layout.nb_channels;
-            Job.AudioChannelLayout =
+            options.AudioChannels = par->ch_layout.nb_channels;
+            options.AudioChannelLayout =
                 par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? par->ch_layout.u.mask : 0;
-            Job.AudioSampleRate = par->sample_rate;
-            Job.AudioSampleFmt = static_cast<AVSampleFormat>(par->format);
+            options.AudioSampleRate = par->sample_rate;
+            options.AudioSampleFmt = static_cast<AVSampleFormat>(par->format);
             if (decoder && decoder->lowres > 0)
-                Job.AudioSampleRate >>= decoder->lowres;
-            if (Job.AudioDisable)
+                options.AudioSampleRate >>= decoder->lowres;
+            if (options.AudioDisable)
                 stream->discard = AVDISCARD_ALL;
         } else if (type == AVMEDIA_TYPE_SUBTITLE) {
-            if (Job.SubtitleDisable)
+            if (options.SubtitleDisable)
                 stream->discard = AVDISCARD_ALL;
         }
         input.Decoders.push_back(std::move(decoder));
@@ -306,14 +318,14 @@ std::vector<AVRational> TInputFiles::InputVideoFrameRates() const {
 }
 
 AVFormatContext* TInputFiles::InputContext(int index) const {
-    return index >= 0 && index < Job.InputCount() ? Inputs[index]->Context.get() : nullptr;
+    return index >= 0 && index < Count() ? Inputs[index]->Context.get() : nullptr;
 }
 
 void TInputFiles::BuildInputTables() {
     const int64_t now = ff::av_gettime();
     for (size_t f = 0; f < Inputs.size(); ++f) {
         TInputFile& input = *Inputs[f];
-        input.FirstStream = static_cast<int>(Job.InputStreams.size());
+        input.FirstStream = static_cast<int>(Ctx.Tables.InputStreams.size());
         input.StreamCount = static_cast<int>(input.Context->nb_streams);
         input.Eof = false;
         input.NoPacket = false;
@@ -323,15 +335,15 @@ void TInputFiles::BuildInputTables() {
             ist->StreamIndex = s;
             ist->Stream = input.Context->streams[s];
             ist->Decoder = input.Decoders[s].get();
-            if (Job.RateEmulation)
+            if (Ctx.Options.RateEmulation)
                 ist->StartWallclock = now;
-            Job.InputStreams.push_back(std::move(ist));
+            Ctx.Tables.InputStreams.push_back(std::move(ist));
         }
     }
 }
 
 void TInputFiles::OpenDecoders() {
-    for (auto& ist : Job.InputStreams) {
+    for (auto& ist : Ctx.Tables.InputStreams) {
         if (!ist->NeedsDecoding)
             continue;
         const std::string typeName = MediaTypeName(ist->Stream->codecpar->codec_type);
@@ -343,34 +355,33 @@ void TInputFiles::OpenDecoders() {
             std::filesystem::path(Inputs[ist->FileIndex]->FileName).filename().string();
         const char* codecName = ff::avcodec_get_name(ist->Stream->codecpar->codec_id);
         if (!codec || !ist->Decoder)
-            Job.Fail(FormatText("%s cannot be used: no decoder is installed for its %s (%s, input "
-                                "stream #%d.%d)",
-                                fileName.c_str(), LowerText(typeName).c_str(), codecName,
-                                ist->FileIndex, ist->StreamIndex));
+            Fail(FormatText("%s cannot be used: no decoder is installed for its %s (%s, input "
+                            "stream #%d.%d)",
+                            fileName.c_str(), LowerText(typeName).c_str(), codecName,
+                            ist->FileIndex, ist->StreamIndex));
         int result;
         {
             TCodecLock lock;
             result = ff::avcodec_open2(ist->Decoder, codec, nullptr);
         }
         if (result < 0)
-            Job.Fail(
-                FormatText("%s cannot be used: the decoder of its %s (%s, input stream #%d.%d) "
-                           "refused to open",
-                           fileName.c_str(), LowerText(typeName).c_str(), codecName, ist->FileIndex,
-                           ist->StreamIndex));
+            Fail(FormatText("%s cannot be used: the decoder of its %s (%s, input stream #%d.%d) "
+                            "refused to open",
+                            fileName.c_str(), LowerText(typeName).c_str(), codecName,
+                            ist->FileIndex, ist->StreamIndex));
         ist->DecoderOpen = true;
         std::lock_guard<std::mutex> guard(CodecListLock());
-        Job.OpenedDecoders.push_back(ist.get());
+        Ctx.Tables.OpenedDecoders.push_back(ist.get());
     }
 }
 
 void TInputFiles::ProcessPacket(TInputFile& input, int fileIndex, AVPacket* packet) {
-    if (Job.DoPacketDump)
-        ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, Job.DoHexDump,
+    if (Ctx.Options.DoPacketDump)
+        ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, Ctx.Options.DoHexDump,
                              input.Context->streams[packet->stream_index]);
     if (packet->stream_index < 0 || packet->stream_index >= input.StreamCount)
         return;
-    TInputStream& ist = *Job.InputStreams[input.FirstStream + packet->stream_index];
+    TInputStream& ist = *Ctx.Tables.InputStreams[input.FirstStream + packet->stream_index];
     if (ist.Unused)
         return;
     const AVRational tb = ist.Stream->time_base;
@@ -390,16 +401,16 @@ void TInputFiles::ProcessPacket(TInputFile& input, int fileIndex, AVPacket* pack
     }
 
     if (packet->dts != AV_NOPTS_VALUE && ist.NextPts != NoPtsValue &&
-        (input.Context->iformat->flags & AVFMT_TS_DISCONT) && !Job.CopyTimestamps) {
+        (input.Context->iformat->flags & AVFMT_TS_DISCONT) && !Ctx.Options.CopyTimestamps) {
         const int64_t dts = ff::av_rescale_q(packet->dts, tb, AV_TIME_BASE_Q);
         const int64_t delta = dts - ist.NextPts;
-        if (std::llabs(delta) > static_cast<int64_t>(Job.DtsDeltaThreshold * 1e6) ||
+        if (std::llabs(delta) > static_cast<int64_t>(Ctx.Options.DtsDeltaThreshold * 1e6) ||
             dts + 1 < ist.Pts) {
             input.TsOffset -= delta;
-            if (Job.Verbose > 2)
-                Job.LogV(llVerbose, FormatText("timestamp discontinuity %lld, new offset= %lld",
-                                               static_cast<long long>(delta),
-                                               static_cast<long long>(input.TsOffset)));
+            if (Ctx.Options.Verbose > 2)
+                LogV(llVerbose, FormatText("timestamp discontinuity %lld, new offset= %lld",
+                                           static_cast<long long>(delta),
+                                           static_cast<long long>(input.TsOffset)));
             const int64_t shift = ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
             packet->dts -= shift;
             if (packet->pts != AV_NOPTS_VALUE)
@@ -407,10 +418,10 @@ void TInputFiles::ProcessPacket(TInputFile& input, int fileIndex, AVPacket* pack
         }
     }
 
-    if (Job.RecordingTime != INT64_MAX) {
+    if (Ctx.Options.RecordingTime != INT64_MAX) {
         const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (ts != AV_NOPTS_VALUE &&
-            ff::av_rescale_q(ts, tb, AV_TIME_BASE_Q) >= Job.StartTime + Job.RecordingTime) {
+        if (ts != AV_NOPTS_VALUE && ff::av_rescale_q(ts, tb, AV_TIME_BASE_Q) >=
+                                        Ctx.Options.StartTime + Ctx.Options.RecordingTime) {
             ist.PastRecordingTime = true;
             return;
         }
@@ -420,17 +431,17 @@ void TInputFiles::ProcessPacket(TInputFile& input, int fileIndex, AVPacket* pack
         const std::string text =
             FormatText("Error while decoding stream #%d.%d (%s)", fileIndex, packet->stream_index,
                        MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
-        if (Job.ExitOnError)
-            Job.Fail(text);
-        if (Job.Verbose >= 0)
-            Job.LogV(llVerbose, text);
+        if (Ctx.Options.ExitOnError)
+            Fail(text);
+        if (Ctx.Options.Verbose >= 0)
+            LogV(llVerbose, text);
     }
     // Streams without a source keep pace with the ones that have one.
-    if (Job.HasFillers && ist.NextPts != NoPtsValue) {
-        if (Job.Pipe.Queueing())
-            Job.Pipe.QueueFill(ist.NextPts);
+    if (Ctx.Tables.HasFillers && ist.NextPts != NoPtsValue) {
+        if (Ctx.Pipe.Queueing())
+            Ctx.Pipe.QueueFill(ist.NextPts);
         else
-            Job.FillMissing(ist.NextPts);
+            Ctx.Steps.FillMissing(ist.NextPts);
     }
 }
 
@@ -463,13 +474,13 @@ int TInputFiles::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
                 ++ist.PtsVersion;
                 ist.NextPts += duration;
             }
-            if (Job.StartTime == 0 || ist.Pts >= Job.StartTime)
+            if (Ctx.Options.StartTime == 0 || ist.Pts >= Ctx.Options.StartTime)
                 for (TOutputStream* ost : ist.Outputs)
                     if (ost->StreamCopy) {
-                        if (Job.Pipe.Queueing())
-                            Job.Pipe.QueueCopy(*ost, ist, packet);
+                        if (Ctx.Pipe.Queueing())
+                            Ctx.Pipe.QueueCopy(*ost, ist, packet);
                         else
-                            Job.Copy.CopyPacket(*ost, ist, packet);
+                            Ctx.Copy.CopyPacket(*ost, ist, packet);
                     }
         }
     }
@@ -478,13 +489,13 @@ int TInputFiles::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
 
     AVCodecContext* dec = ist.Decoder;
     if (par->codec_type == AVMEDIA_TYPE_SUBTITLE)
-        return Job.SubtitlePath.DecodeSubtitles(ist, packet);
+        return Ctx.SubtitlePath.DecodeSubtitles(ist, packet);
 
     int failed = 0;
     int result = ff::avcodec_send_packet(dec, packet);
     if (result < 0 && result != AVERROR_EOF && result != AVERROR(EAGAIN))
         failed = -1;
-    AVFrame* frame = Job.DecodedFrame.get();
+    AVFrame* frame = Ctx.Tables.DecodedFrame.get();
     for (;;) {
         result = ff::avcodec_receive_frame(dec, frame);
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
@@ -499,11 +510,11 @@ int TInputFiles::DecodeAndOutput(TInputStream& ist, const AVPacket* packet) {
         ff::av_frame_unref(frame);
     }
     if (!packet && ist.Video.FilterSource && !ist.Flushed)
-        Job.VideoPath.FilterVideo(ist, nullptr); // the pictures the graph still holds
-    if (!packet && !Job.JoinSwitching)
+        Ctx.VideoPath.FilterVideo(ist, nullptr); // the pictures the graph still holds
+    if (!packet && !Ctx.Tables.JoinSwitching)
         for (TOutputStream* ost : ist.Outputs)
             if (ost->NeedsEncoding)
-                Job.OutputFiles.FlushEncoder(*ost);
+                Ctx.OutputFiles.FlushEncoder(*ost);
     return failed;
 }
 
@@ -529,40 +540,12 @@ void TInputFiles::OutputFrame(TInputStream& ist, AVFrame* frame) {
         if (frame->sample_rate > 0)
             ist.NextPts = ist.Pts + int64_t(AV_TIME_BASE) * frame->nb_samples / frame->sample_rate;
     } else {
-        Job.Fail("invalid codec_type");
+        Fail("invalid codec_type");
     }
-    if (Job.Pipe.Queueing())
-        Job.Pipe.QueueFrame(ist, frame);
+    if (Ctx.Pipe.Queueing())
+        Ctx.Pipe.QueueFrame(ist, frame);
     else
-        Job.OutputDecoded(ist, frame);
-}
-
-void TCustomFFmpeg::OutputDecoded(TInputStream& ist, AVFrame* frame) {
-    const AVMediaType type = ist.Decoder->codec_type;
-    if (type == AVMEDIA_TYPE_VIDEO) {
-        Hooks.PrepareVideoInput(ist, frame);
-    } else {
-        Hooks.RunAudioHook(ist, frame);
-        if (AudioVolume != 256)
-            AudioPath.ApplyVolume(frame);
-    }
-    if (RateEmulation) {
-        const int64_t elapsed = ff::av_gettime() - ist.StartWallclock;
-        if (ist.Pts > elapsed + 1000)
-            ff::av_usleep(static_cast<unsigned>(std::min<int64_t>(ist.Pts - elapsed, UINT_MAX)));
-    }
-    if (StartTime != 0 && OutPts(ist) < StartTime)
-        return;
-    if (type == AVMEDIA_TYPE_VIDEO) {
-        if (ist.Video.FilterSource)
-            VideoPath.FilterVideo(ist, frame);
-        else
-            VideoPath.OutputVideo(ist, frame);
-        return;
-    }
-    for (TOutputStream* ost : ist.Outputs)
-        if (ost->NeedsEncoding)
-            AudioPath.DoAudioOut(*ost, ist, frame);
+        Ctx.Steps.OutputDecoded(ist, frame);
 }
 
 void TInputFiles::CloseInputs() {

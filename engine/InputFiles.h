@@ -4,9 +4,11 @@
 // packet read and the decoding that hands frames on to the output paths.
 #pragma once
 
+#include "engine/JobContext.h"
 #include "engine/Owners.h"
 #include "engine/TranscoderStreams.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +16,14 @@
 namespace cw {
 
 class TCustomFFmpeg;
+class TJobPipeline;
+class TOutputFiles;
+class TStreamCopy;
+class TSubtitlePath;
+class TTranscoderOptions;
+class TVideoPath;
+
+using TBeforeFindStreamInfoCallback = std::function<void(TCustomFFmpeg* job, AVFormatContext*)>;
 
 // One opened input.
 struct TInputFile {
@@ -34,12 +44,35 @@ struct TInputFile {
     bool NoPacket = false; // the demuxer answered "try again"
 };
 
+// What the input side reads and shares: the option record, the pipeline (which queues what
+// the input thread decodes, and the clocks), the parts a packet or a frame goes on to (the
+// outputs' encoders, the video filters, the subtitle path, stream copy, the job's steps), the
+// run tables, the time limit of blocking opens, the job's opening error, the owner's handler
+// called before the streams are probed (with the job it is called for), and the capacity.
+struct TInputFilesContext {
+    const TTranscoderOptions& Options;
+    TJobPipeline& Pipe;
+    TOutputFiles& OutputFiles;
+    TVideoPath& VideoPath;
+    TSubtitlePath& SubtitlePath;
+    TStreamCopy& Copy;
+    TRunSteps& Steps;
+    TRunTables& Tables;
+    TOpenTimeout Timeout;
+    std::string& OpenError;
+    const TBeforeFindStreamInfoCallback& OnBeforeFindStreamInfo;
+    TCustomFFmpeg* Sender; // handed to the handler as its first argument, nothing more
+    int MaxFiles;
+};
+
 class TInputFiles {
 public:
-    explicit TInputFiles(TCustomFFmpeg& job) : Job(job) {}
+    explicit TInputFiles(const TInputFilesContext& context) : Ctx(context) {}
 
-    // Opens an input from the option state (see TCustomFFmpeg::OpenInput).
-    bool OpenInput(const std::string& fileName);
+    // Opens an input from the options, which opening consumes; the input's picture and sound
+    // facts are written back into them (see TCustomFFmpeg::OpenInput).
+    bool OpenInput(const std::string& fileName, TTranscoderOptions& options);
+    int Count() const { return static_cast<int>(Inputs.size()); }
     std::vector<AVRational> InputVideoFrameRates() const;
     AVFormatContext* InputContext(int index) const;
     // Closes every input (its decoders first) and empties the table.
@@ -59,9 +92,9 @@ public:
     std::vector<std::unique_ptr<TInputFile>> Inputs;
 
 private:
-    void OpenInputStreams(TInputFile& input);
+    void OpenInputStreams(TInputFile& input, TTranscoderOptions& options);
 
-    TCustomFFmpeg& Job;
+    const TInputFilesContext Ctx;
 };
 
 } // namespace cw

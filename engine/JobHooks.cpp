@@ -1,8 +1,12 @@
 // Hooks and preview of a job: the video input and output hooks, the frame hooks, the audio
 // hook and the preview feed.
-#include "engine/Transcoder.h"
+#include "engine/JobHooks.h"
 
 #include "engine/FFUtils.h"
+#include "engine/JobContext.h"
+#include "engine/JobPipeline.h"
+#include "engine/TranscoderOptions.h"
+#include "engine/TranscoderStreams.h"
 
 #include <climits>
 #include <cstring>
@@ -44,34 +48,58 @@ int TJobHooks::PreviewFlags() const {
     return PreviewFlagBits;
 }
 
+void TJobHooks::StartRun() {
+    InputHookStopped = OutputHookStopped = false;
+    LastPreviewTime = INT64_MIN;
+}
+
+bool TJobHooks::AudioHookOn() const {
+    return Ctx.Options.AudioHook && Ctx.OnAudioHook;
+}
+
+void TJobHooks::PrepareVideoOutput(AVFrame* picture, int64_t frameNumber, int64_t pts) {
+    bool converted = false;
+    if (Ctx.Options.VideoOutputHook && !OutputHookStopped && Ctx.OnVideoOutputHook) {
+        // The hook paints into the picture: it must not share its memory with the
+        // decoder's reference pictures or with a picture the encoder still holds.
+        if (ff::av_frame_make_writable(picture) < 0)
+            LogV(llError, "hook buf malloc error.");
+        else if (!RunVideoHook(Ctx.OnVideoOutputHook, OutputHookConverter, picture, frameNumber,
+                               pts, converted))
+            OutputHookStopped = true;
+    }
+    Preview(picture, frameNumber, pts, converted);
+}
+
 void TJobHooks::PrepareVideoInput(TInputStream& ist, AVFrame* frame) {
-    const bool inputHook = Job.VideoInputHook && Job.OnVideoInputHook;
-    const bool frameHooks = Job.UsingVhook && !Job.FrameHooks.Empty();
+    const bool inputHook = Ctx.Options.VideoInputHook && !InputHookStopped && Ctx.OnVideoInputHook;
+    const bool frameHooks = Ctx.Options.UsingVhook && !Ctx.Options.FrameHooks.Empty();
     if (!inputHook && !frameHooks)
         return;
     // The hooks work on a picture of their own, not on the decoder's reference pictures.
     if (ff::av_frame_make_writable(frame) < 0) {
-        Job.LogV(llError, "hook buf malloc error.");
+        LogV(llError, "hook buf malloc error.");
         return;
     }
     bool converted = false;
-    if (inputHook && !RunVideoHook(Job.OnVideoInputHook, InputHookConverter, frame,
-                                   Job.OutDecodedFrames(ist), Job.OutPts(ist), converted))
-        Job.VideoInputHook = false;
+    if (inputHook && !RunVideoHook(Ctx.OnVideoInputHook, InputHookConverter, frame,
+                                   Ctx.Pipe.OutDecodedFrames(ist), Ctx.Pipe.OutPts(ist), converted))
+        InputHookStopped = true;
     if (frameHooks) {
         TPicture picture = PictureOf(frame);
-        RunFrameHooks(Job.FrameHooks, picture, frame->format, frame->width, frame->height, Job.OutPts(ist));
+        RunFrameHooks(Ctx.Options.FrameHooks, picture, frame->format, frame->width, frame->height,
+                      Ctx.Pipe.OutPts(ist));
     }
 }
 
-bool TJobHooks::RunVideoHook(TJobVideoHookCallback& handler, TFormatConverter& converter,
+bool TJobHooks::RunVideoHook(const TJobVideoHookCallback& handler, TFormatConverter& converter,
                              AVFrame* picture, int64_t frameNumber, int64_t pts, bool& converted) {
     const auto format = static_cast<AVPixelFormat>(picture->format);
     const int width = picture->width;
     const int height = picture->height;
     const TPicture planes = PictureOf(picture);
     if (!converter.ToRGB(planes, format, true, height, width)) {
-        Job.LogV(llError, converter.LastError());
+        LogV(llError, converter.LastError());
         return false;
     }
     converted = true;
@@ -79,25 +107,25 @@ bool TJobHooks::RunVideoHook(TJobVideoHookCallback& handler, TFormatConverter& c
     const int bitsPixel = bitmap.BitsPixel();
     TJobHookFrame frame{&bitmap, frameNumber, pts, true, false};
     try {
-        handler(&Job, frame);
+        handler(Ctx.Sender, frame);
     } catch (const std::exception& e) {
-        Job.LogV(llError, std::string("Error occurs VideoHook event: ") + e.what());
+        LogV(llError, std::string("Error occurs VideoHook event: ") + e.what());
         frame.Update = false;
     } catch (...) {
-        Job.LogV(llError, "Error occurs VideoHook event: Unknown error");
+        LogV(llError, "Error occurs VideoHook event: Unknown error");
         frame.Update = false;
     }
     // A bitmap of another shape cannot go back into the picture.
     if (frame.Update &&
         (bitmap.Width() != width || bitmap.Height() != height || bitmap.BitsPixel() != bitsPixel)) {
-        Job.LogV(llError, "Error occurs VideoHook event: the bitmap's size or depth was changed");
+        LogV(llError, "Error occurs VideoHook event: the bitmap's size or depth was changed");
         frame.Update = false;
         converted = false;
     }
     if (frame.Update) {
         converter.BitmapToPicture();
         if (converter.WorkedOnCopy() && !converter.FromRGB(planes, format, height, width)) {
-            Job.LogV(llError, converter.LastError());
+            LogV(llError, converter.LastError());
             frame.StopHook = true;
         }
     }
@@ -114,13 +142,13 @@ void TJobHooks::Preview(AVFrame* picture, int64_t frameNumber, int64_t pts, bool
             return;
         const int64_t now = ff::av_gettime();
         if (!PreviewFlagsChanged && LastPreviewTime != INT64_MIN &&
-            now - LastPreviewTime < Job.PreviewIntervalUs)
+            now - LastPreviewTime < Ctx.PreviewIntervalUs)
             return;
         const bool changed = PreviewFlagsChanged;
         PreviewFlagsChanged = false;
         LastPreviewTime = now;
         int flag = 0;
-        if ((flags & PreviewBitmapFlag) && Job.OnPreviewBitmap) {
+        if ((flags & PreviewBitmapFlag) && Ctx.OnPreviewBitmap) {
             deliverBitmap = true;
             flag = PreviewBitmapFlag;
         } else if (flags & PreviewWindowFlag) {
@@ -132,7 +160,7 @@ void TJobHooks::Preview(AVFrame* picture, int64_t frameNumber, int64_t pts, bool
             TFormatConverter& converter = OutputHookConverter;
             if (!converter.ToRGB(PictureOf(picture), static_cast<AVPixelFormat>(picture->format),
                                  true, picture->height, picture->width)) {
-                Job.LogV(llError, converter.LastError());
+                LogV(llError, converter.LastError());
                 PreviewFlagBits &= ~flag;
                 return;
             }
@@ -147,7 +175,7 @@ void TJobHooks::Preview(AVFrame* picture, int64_t frameNumber, int64_t pts, bool
     // while the main thread changes the flags.
     const TBitmap& bitmap = OutputHookConverter.Bitmap();
     if (deliverBitmap) {
-        Job.OnPreviewBitmap(&Job, bitmap, frameNumber, pts);
+        Ctx.OnPreviewBitmap(Ctx.Sender, bitmap, frameNumber, pts);
     } else if (!previewer->ShowFrame(bitmap, frameNumber, pts)) {
         std::lock_guard<std::mutex> guard(PreviewLock());
         PreviewFlagBits &= ~PreviewWindowFlag;
@@ -155,7 +183,7 @@ void TJobHooks::Preview(AVFrame* picture, int64_t frameNumber, int64_t pts, bool
 }
 
 void TJobHooks::RunAudioHook(TInputStream& ist, AVFrame* frame) {
-    if (!Job.AudioHook || !Job.OnAudioHook || frame->nb_samples <= 0)
+    if (!AudioHookOn() || frame->nb_samples <= 0)
         return;
     const auto format = static_cast<AVSampleFormat>(frame->format);
     const int channels = frame->ch_layout.nb_channels;
@@ -176,13 +204,13 @@ void TJobHooks::RunAudioHook(TInputStream& ist, AVFrame* frame) {
         samples = AudioHookBuffer.data();
     }
     try {
-        Job.OnAudioHook(&Job, Job.OutPts(ist), samples, static_cast<int>(size), frame->sample_rate,
-                        channels, ff::av_get_packed_sample_fmt(format));
+        Ctx.OnAudioHook(Ctx.Sender, Ctx.Pipe.OutPts(ist), samples, static_cast<int>(size),
+                        frame->sample_rate, channels, ff::av_get_packed_sample_fmt(format));
     } catch (const std::exception& e) {
-        Job.LogV(llError, std::string("Error occurs AudioHook event: ") + e.what());
+        LogV(llError, std::string("Error occurs AudioHook event: ") + e.what());
         return;
     } catch (...) {
-        Job.LogV(llError, "Error occurs AudioHook event: Unknown error");
+        LogV(llError, "Error occurs AudioHook event: Unknown error");
         return;
     }
     if (planar)

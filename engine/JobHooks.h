@@ -19,6 +19,8 @@
 namespace cw {
 
 class TCustomFFmpeg;
+class TJobPipeline;
+class TTranscoderOptions;
 struct TInputStream;
 
 // What a video hook handler receives and may change: the picture as a bitmap, the frame
@@ -47,9 +49,23 @@ constexpr int PreviewBitmapFlag = 2;
 // The process-wide lock around preview flags and the making of one preview picture.
 std::mutex& PreviewLock();
 
+// What the hooks read: the option record (the hook switches and the frame hooks), the clocks
+// of the input streams as the output side sees them, the owner's handlers with the job they
+// are called for, and the preview interval.
+struct TJobHooksContext {
+    const TTranscoderOptions& Options;
+    const TJobPipeline& Pipe;
+    TCustomFFmpeg* Sender; // handed to the handlers as their first argument, nothing more
+    const TJobVideoHookCallback& OnVideoInputHook;
+    const TJobVideoHookCallback& OnVideoOutputHook;
+    const TJobAudioHookCallback& OnAudioHook;
+    const TJobPreviewCallback& OnPreviewBitmap;
+    const int64_t& PreviewIntervalUs;
+};
+
 class TJobHooks {
 public:
-    explicit TJobHooks(TCustomFFmpeg& job) : Job(job) {}
+    explicit TJobHooks(const TJobHooksContext& context) : Ctx(context) {}
 
     // See TCustomFFmpeg::SetPreviewFlags.
     void SetPreviewFlags(int flags);
@@ -57,13 +73,13 @@ public:
     // Hooks of one decoded picture: the video input hook and the frame hooks.
     void PrepareVideoInput(TInputStream& ist, AVFrame* frame);
     void RunAudioHook(TInputStream& ist, AVFrame* frame);
-    // Runs a video hook over the picture (which must be writable); false when the hook asked
-    // to stop or failed, which removes it from the job.
-    bool RunVideoHook(TJobVideoHookCallback& handler, TFormatConverter& converter, AVFrame* picture,
-                      int64_t frameNumber, int64_t pts, bool& converted);
-    void Preview(AVFrame* picture, int64_t frameNumber, int64_t pts, bool converted);
-    // A run starts: the next picture is previewed at once.
-    void ResetPreviewTime() { LastPreviewTime = INT64_MIN; }
+    // The audio hook is switched on and has a handler.
+    bool AudioHookOn() const;
+    // A picture about to be encoded: the video output hook, then the preview.
+    void PrepareVideoOutput(AVFrame* picture, int64_t frameNumber, int64_t pts);
+    // A run starts: the hooks the output record switched on are called, the next picture is
+    // previewed at once.
+    void StartRun();
     // Lets go of the preview window and the audio hook's buffer (the job's files close).
     void Release();
 
@@ -71,7 +87,16 @@ public:
     TFormatConverter OutputHookConverter; // also makes the preview bitmaps
 
 private:
-    TCustomFFmpeg& Job;
+    // Runs a video hook over the picture (which must be writable); false when the hook asked
+    // to stop or failed, which removes it from the run.
+    bool RunVideoHook(const TJobVideoHookCallback& handler, TFormatConverter& converter,
+                      AVFrame* picture, int64_t frameNumber, int64_t pts, bool& converted);
+    void Preview(AVFrame* picture, int64_t frameNumber, int64_t pts, bool converted);
+
+    const TJobHooksContext Ctx;
+    // A video hook asked to stop or failed: it is called no more in this run.
+    bool InputHookStopped = false;
+    bool OutputHookStopped = false;
     int PreviewFlagBits = 0; // guarded by the preview lock
     bool PreviewFlagsChanged = false;
     int64_t LastPreviewTime = INT64_MIN;

@@ -2,9 +2,15 @@
 
 #include "engine/FFApi.h"
 #include "engine/FFmpegException.h"
+#include "engine/InputFiles.h"
 #include "engine/Interrupt.h"
+#include "engine/JobContext.h"
+#include "engine/JobHooks.h"
+#include "engine/OutputFiles.h"
+#include "engine/StreamCopy.h"
 #include "engine/ThreadId.h"
-#include "engine/Transcoder.h"
+#include "engine/TranscoderOptions.h"
+#include "engine/TranscoderStreams.h"
 
 #include <climits>
 
@@ -28,19 +34,20 @@ TJobPipeline::~TJobPipeline() {
     }
 }
 
-bool TJobPipeline::Suits(const TCustomFFmpeg& job) {
-    if (job.SerialLoop || job.JoinMode || job.InputFiles.Inputs.size() != 1 ||
-        job.OutputStreams.empty())
+bool TJobPipeline::Suits() const {
+    if (Ctx.SerialLoop || Ctx.JoinMode || Ctx.InputFiles.Inputs.size() != 1 ||
+        Ctx.Tables.OutputStreams.empty())
         return false;
-    if (job.LimitFileSize != 0 || job.MaxVideoFrames != INT_MAX || job.MaxAudioFrames != INT_MAX ||
-        job.MaxDataFrames != INT_MAX || job.RateEmulation)
+    if (Ctx.Options.LimitFileSize != 0 || Ctx.Options.MaxVideoFrames != INT_MAX ||
+        Ctx.Options.MaxAudioFrames != INT_MAX || Ctx.Options.MaxDataFrames != INT_MAX ||
+        Ctx.Options.RateEmulation)
         return false;
     // A timestamp repair compares a packet with the stream's last time, which the filter graph
     // of the output side may have set: that stays on one thread.
-    const TInputFile& input = *job.InputFiles.Inputs[0];
-    if ((input.Context->iformat->flags & AVFMT_TS_DISCONT) && !job.CopyTimestamps)
+    const TInputFile& input = *Ctx.InputFiles.Inputs[0];
+    if ((input.Context->iformat->flags & AVFMT_TS_DISCONT) && !Ctx.Options.CopyTimestamps)
         return false;
-    for (const auto& ist : job.InputStreams)
+    for (const auto& ist : Ctx.Tables.InputStreams)
         if (ist->NeedsDecoding && ist->Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
             return false;
     return true;
@@ -50,10 +57,10 @@ void TJobPipeline::Run() {
     Steps.clear();
     Aborted = false;
     InputError = nullptr;
-    const size_t count = Job.InputStreams.size();
+    const size_t count = Ctx.Tables.InputStreams.size();
     Applied.assign(count, 0);
     for (size_t i = 0; i < count; ++i) {
-        TInputStream& ist = *Job.InputStreams[i];
+        TInputStream& ist = *Ctx.Tables.InputStreams[i];
         ist.View = {ist.Pts, ist.NextPts, ist.DecodedFrames, ist.Quality, ist.PtsVersion};
         Applied[i] = ist.PtsVersion;
     }
@@ -61,9 +68,9 @@ void TJobPipeline::Run() {
     if (LaneOn) {
         LanePacket.reset(ff::av_packet_alloc());
         if (!LanePacket)
-            Job.Fail("av_mallocz fail");
+            Fail("av_mallocz fail");
         LaneOutputs.clear();
-        for (const TOutputStream* ost : Job.OutputStreams)
+        for (const TOutputStream* ost : Ctx.Tables.OutputStreams)
             if (ost->Source && ost->NeedsEncoding && ost->Type() == AVMEDIA_TYPE_AUDIO)
                 LaneOutputs.push_back(ost);
         ShiftHistory.assign(LaneOutputs.size(), {});
@@ -71,10 +78,10 @@ void TJobPipeline::Run() {
         LaneStopping = false;
         Executed = Current = 0;
     }
-    Job.Pipelined = true;
-    Job.LogV(llVerbose, LaneOn ? "Reading and decoding on a thread of their own, the sound on "
-                                 "another"
-                               : "Reading and decoding on a thread of their own");
+    Pipelined = true;
+    LogV(llVerbose, LaneOn ? "Reading and decoding on a thread of their own, the sound on "
+                             "another"
+                           : "Reading and decoding on a thread of their own");
     if (LaneOn)
         Lane = std::thread([this] { LaneLoop(); });
     Input = std::thread([this] { InputLoop(); });
@@ -120,7 +127,7 @@ void TJobPipeline::Run() {
                     std::rethrow_exception(head.Error);
                 ApplyClocks(head.Step);
                 for (auto& [ost, packet] : head.Packets)
-                    Job.OutputFiles.MuxPacket(*ost, packet.get());
+                    Ctx.OutputFiles.MuxPacket(*ost, packet.get());
             } else {
                 if (LaneOn) {
                     std::lock_guard<std::mutex> guard(LaneLock);
@@ -143,11 +150,11 @@ void TJobPipeline::Run() {
     Input.join();
     pending.clear();
     Steps.clear();
-    Job.Pipelined = false;
+    Pipelined = false;
     LaneOn = false;
     // The streams take the times the output side set last, unless the input side wrote after.
     for (size_t i = 0; i < count; ++i) {
-        TInputStream& ist = *Job.InputStreams[i];
+        TInputStream& ist = *Ctx.Tables.InputStreams[i];
         if (ist.PtsVersion == Applied[i])
             ist.Pts = ist.View.Pts;
     }
@@ -158,16 +165,16 @@ void TJobPipeline::Run() {
 }
 
 bool TJobPipeline::InputStopCheck(void*) {
-    return Job.StopRequested && InputReading;
+    return Ctx.StopRequested && InputReading;
 }
 
 bool TJobPipeline::Wanted() const {
     // The serial loop's choice for one input: read on while the input has not ended and some
     // output stream still takes a stream of it before the recording time.
-    const TInputFile& input = *Job.InputFiles.Inputs[0];
+    const TInputFile& input = *Ctx.InputFiles.Inputs[0];
     if (input.Eof)
         return false;
-    for (const TOutputStream* ost : Job.OutputStreams)
+    for (const TOutputStream* ost : Ctx.Tables.OutputStreams)
         if (ost->Source && !ost->Source->PastRecordingTime)
             return true;
     return false;
@@ -178,22 +185,22 @@ void TJobPipeline::InputLoop() {
     // A blocking read is broken off by a stop request on this thread too. The job's thread
     // has its own check, which never sees this thread's reads: its writes that finish the
     // outputs must go through while this thread still waits for data.
-    const bool checked = Job.StopCheckRegistered && InterruptRegistry();
+    const bool checked = Ctx.Tables.StopCheckRegistered && InterruptRegistry();
     if (checked)
         InterruptRegistry()->AddCallback(
             CurrentThreadId(), MakeInterruptCallback<&TJobPipeline::InputStopCheck>(this), this);
     try {
-        TInputFile& input = *Job.InputFiles.Inputs[0];
+        TInputFile& input = *Ctx.InputFiles.Inputs[0];
         TPacketPtr packet(ff::av_packet_alloc());
         if (!packet)
-            Job.Fail("av_mallocz fail");
+            Fail("av_mallocz fail");
         for (;;) {
             {
                 std::lock_guard<std::mutex> guard(Lock);
                 if (Aborted)
                     break;
             }
-            if (Job.StopRequested || !Wanted())
+            if (Ctx.StopRequested || !Wanted())
                 break;
             InputReading = true;
             const int result = ff::av_read_frame(input.Context.get(), packet.get());
@@ -207,11 +214,11 @@ void TJobPipeline::InputLoop() {
                 break;
             }
             input.NoPacket = false;
-            Job.InputFiles.ProcessPacket(input, 0, packet.get());
+            Ctx.InputFiles.ProcessPacket(input, 0, packet.get());
             ff::av_packet_unref(packet.get());
             const int64_t now = ff::av_gettime();
-            if (now - Job.LastReportTime > Job.ProgressIntervalUs) {
-                Job.LastReportTime = now;
+            if (now - Ctx.Tables.LastReportTime > Ctx.ProgressIntervalUs) {
+                Ctx.Tables.LastReportTime = now;
                 QueueReport(0);
             }
         }
@@ -233,8 +240,8 @@ bool TJobPipeline::Queueing() const {
 
 void TJobPipeline::Push(TStep step) {
     // The clocks as the serial loop would have them at this point.
-    step.Clocks.reserve(Job.InputStreams.size());
-    for (const auto& ist : Job.InputStreams)
+    step.Clocks.reserve(Ctx.Tables.InputStreams.size());
+    for (const auto& ist : Ctx.Tables.InputStreams)
         step.Clocks.push_back(
             {ist->Pts, ist->NextPts, ist->DecodedFrames, ist->Quality, ist->PtsVersion});
     std::unique_lock<std::mutex> guard(Lock);
@@ -269,7 +276,7 @@ void TJobPipeline::QueueFrame(TInputStream& ist, const AVFrame* frame) {
     step.Input = &ist;
     step.Frame.reset(ff::av_frame_clone(frame));
     if (!step.Frame)
-        Job.Fail("av_mallocz fail");
+        Fail("av_mallocz fail");
     // The filter graph takes the decoder's pixel shape for a picture without one; it is read
     // here, where the decoder is used.
     if (ist.Video.FilterSource && !step.Frame->sample_aspect_ratio.num)
@@ -284,7 +291,7 @@ void TJobPipeline::QueueCopy(TOutputStream& ost, TInputStream& ist, const AVPack
     step.Output = &ost;
     step.Packet.reset(ff::av_packet_clone(packet));
     if (!step.Packet)
-        Job.Fail("av_mallocz fail");
+        Fail("av_mallocz fail");
     Push(std::move(step));
 }
 
@@ -304,7 +311,7 @@ void TJobPipeline::QueueReport(int fileIndex) {
 
 void TJobPipeline::ApplyClocks(const TStep& step) {
     for (size_t i = 0; i < step.Clocks.size(); ++i) {
-        TInputStream& ist = *Job.InputStreams[i];
+        TInputStream& ist = *Ctx.Tables.InputStreams[i];
         const TClockEntry& clock = step.Clocks[i];
         ist.View.NextPts = clock.NextPts;
         ist.View.DecodedFrames = clock.DecodedFrames;
@@ -320,16 +327,16 @@ void TJobPipeline::Carry(TStep& step) {
     ApplyClocks(step);
     switch (step.Kind) {
     case EKind::Frame:
-        Job.OutputDecoded(*step.Input, step.Frame.get());
+        Ctx.Steps.OutputDecoded(*step.Input, step.Frame.get());
         break;
     case EKind::Copy:
-        Job.Copy.CopyPacket(*step.Output, *step.Input, step.Packet.get());
+        Ctx.Copy.CopyPacket(*step.Output, *step.Input, step.Packet.get());
         break;
     case EKind::Fill:
-        Job.FillMissing(step.Until);
+        Ctx.Steps.FillMissing(step.Until);
         break;
     case EKind::Report:
-        Job.Report(false, step.FileIndex);
+        Ctx.Steps.Report(false, step.FileIndex);
         break;
     case EKind::End:
         break;
@@ -341,9 +348,9 @@ void TJobPipeline::Carry(TStep& step) {
 bool TJobPipeline::LaneSuits() const {
     // The sound hook stays on the job's thread, and streams made of silence are filled there
     // beside the others.
-    if ((Job.AudioHook && Job.OnAudioHook) || Job.HasFillers)
+    if (Ctx.Hooks.AudioHookOn() || Ctx.Tables.HasFillers)
         return false;
-    for (const TOutputStream* ost : Job.OutputStreams)
+    for (const TOutputStream* ost : Ctx.Tables.OutputStreams)
         if (ost->Source && ost->NeedsEncoding && ost->Type() == AVMEDIA_TYPE_AUDIO)
             return true;
     return false;
@@ -369,7 +376,7 @@ void TJobPipeline::LaneLoop() {
         LaneStep = step;
         std::exception_ptr error;
         try {
-            Job.OutputDecoded(*step->Step.Input, step->Step.Frame.get());
+            Ctx.Steps.OutputDecoded(*step->Step.Input, step->Step.Frame.get());
         } catch (...) {
             error = std::current_exception();
         }
@@ -400,7 +407,7 @@ void TJobPipeline::StopLane() {
 }
 
 size_t TJobPipeline::StreamIndex(const TInputStream& ist) const {
-    return size_t(Job.InputFiles.Inputs[ist.FileIndex]->FirstStream + ist.StreamIndex);
+    return size_t(Ctx.InputFiles.Inputs[ist.FileIndex]->FirstStream + ist.StreamIndex);
 }
 
 const TClockEntry* TJobPipeline::LaneClock(const TInputStream& ist) const {
@@ -421,7 +428,7 @@ const TClockEntry* TJobPipeline::LaneClock(const TInputStream& ist) const {
         step->Merged = step->Step.Clocks;
         for (size_t i = 0; i < step->Merged.size(); ++i)
             if (step->Merged[i].PtsVersion == Applied[i])
-                step->Merged[i].Pts = Job.InputStreams[i]->View.Pts;
+                step->Merged[i].Pts = Ctx.Tables.InputStreams[i]->View.Pts;
         step->Synced = true;
     }
     return &step->Merged[index];
@@ -432,13 +439,13 @@ bool TJobPipeline::Capture(TOutputStream& ost, const AVPacket* packet) {
         return false;
     TPacketPtr held(ff::av_packet_clone(packet));
     if (!held)
-        Job.Fail("av_mallocz fail");
+        Fail("av_mallocz fail");
     static_cast<TPending*>(LaneStep)->Packets.emplace_back(&ost, std::move(held));
     return true;
 }
 
 AVPacket* TJobPipeline::ScratchPacket() {
-    return LaneOf == this ? LanePacket.get() : Job.EncodedPacket.get();
+    return LaneOf == this ? LanePacket.get() : Ctx.Tables.EncodedPacket.get();
 }
 
 int64_t TJobPipeline::ShiftOf(const TOutputStream& ost) const {
@@ -466,6 +473,59 @@ void TJobPipeline::NoteShift(const TOutputStream& ost) {
     for (size_t k = 0; k < LaneOutputs.size(); ++k)
         if (LaneOutputs[k] == &ost)
             ShiftHistory[k].emplace_back(index, ost.SyncShift);
+}
+
+// -- the clocks as the output side sees them -----------------------------------------------
+
+void TJobPipeline::SetOutPts(TInputStream& ist, int64_t pts) const {
+    (Pipelined ? ist.View.Pts : ist.Pts) = pts;
+}
+
+const TClockEntry& TJobPipeline::OutClock(const TInputStream& ist) const {
+    const TClockEntry* lane = LaneClock(ist);
+    return lane ? *lane : ist.View;
+}
+
+int64_t TJobPipeline::OutPts(const TInputStream& ist) const {
+    return Pipelined ? OutClock(ist).Pts : ist.Pts;
+}
+
+int64_t TJobPipeline::OutNextPts(const TInputStream& ist) const {
+    return Pipelined ? OutClock(ist).NextPts : ist.NextPts;
+}
+
+int64_t TJobPipeline::OutDecodedFrames(const TInputStream& ist) const {
+    return Pipelined ? OutClock(ist).DecodedFrames : ist.DecodedFrames;
+}
+
+int TJobPipeline::OutQuality(const TInputStream& ist) const {
+    return Pipelined ? OutClock(ist).Quality : ist.Quality;
+}
+
+int64_t TJobPipeline::ShiftMicroseconds(const TOutputStream& ost) const {
+    const AVCodecContext* enc = ost.Encoder.get();
+    const int64_t shift = ShiftOf(ost);
+    if (!shift || !enc)
+        return 0;
+    if (ost.Type() == AVMEDIA_TYPE_AUDIO)
+        return enc->sample_rate > 0 ? shift * AV_TIME_BASE / enc->sample_rate : 0;
+    return ff::av_rescale_q(shift, enc->time_base, AV_TIME_BASE_Q);
+}
+
+bool TJobPipeline::ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const {
+    const TInputFile& input = *Ctx.InputFiles.Inputs[ist.FileIndex];
+    for (int s = 0; s < input.StreamCount; ++s) {
+        const TInputStream& other = *Ctx.Tables.InputStreams[input.FirstStream + s];
+        if (&other == &ist || other.Unused || OutNextPts(other) == NoPtsValue ||
+            other.Stream->codecpar->codec_type != kind)
+            continue;
+        // The other stream's time with the jumps its own output took out.
+        const int64_t shift = other.Outputs.empty() ? 0 : ShiftMicroseconds(*other.Outputs[0]);
+        if (std::llabs(OutPts(other) - shift - time) <=
+            static_cast<int64_t>(Ctx.Options.DtsDeltaThreshold * 1e6))
+            return true;
+    }
+    return false;
 }
 
 } // namespace cw

@@ -22,9 +22,15 @@
 
 namespace cw {
 
-class TCustomFFmpeg;
+class TInputFiles;
+class TJobHooks;
+class TOutputFiles;
+class TRunSteps;
+class TStreamCopy;
+class TTranscoderOptions;
 struct TInputStream;
 struct TOutputStream;
+struct TRunTables;
 
 // What the input side last set of an input stream's clock. PtsVersion counts the input
 // side's writes of Pts: the output side writes Pts too (the filter graph's picture times),
@@ -37,6 +43,24 @@ struct TClockEntry {
     uint64_t PtsVersion = 0;
 };
 
+// What the pipeline reads and shares: the option record and the job's switches that decide
+// whether it suits the run, the inputs it reads, the outputs and the stream copy that its
+// steps end in, the hooks (the audio hook keeps the sound on the job's thread), the job's
+// steps it carries out, the run tables, the stop request and the report interval.
+struct TJobPipelineContext {
+    const TTranscoderOptions& Options;
+    TInputFiles& InputFiles;
+    TOutputFiles& OutputFiles;
+    TStreamCopy& Copy;
+    const TJobHooks& Hooks;
+    TRunSteps& Steps;
+    TRunTables& Tables;
+    const std::atomic<bool>& StopRequested;
+    const bool& SerialLoop;
+    const bool& JoinMode;
+    const int64_t& ProgressIntervalUs;
+};
+
 class TJobPipeline {
 public:
     // Steps waiting at most: a few pictures, so memory stays flat.
@@ -45,7 +69,7 @@ public:
     // can work ahead on the sound among them.
     static constexpr size_t LookAhead = 32;
 
-    explicit TJobPipeline(TCustomFFmpeg& job) : Job(job) {}
+    explicit TJobPipeline(const TJobPipelineContext& context) : Ctx(context) {}
     ~TJobPipeline();
     TJobPipeline(const TJobPipeline&) = delete;
     TJobPipeline& operator=(const TJobPipeline&) = delete;
@@ -53,7 +77,7 @@ public:
     // Whether the job's run gives the serial loop's result on the pipeline: one input read
     // to its end, no frame or size limit, no timestamp repair that would read what the
     // output side wrote, no subtitles decoded, no rate emulation.
-    static bool Suits(const TCustomFFmpeg& job);
+    bool Suits() const;
 
     // Runs the read loop on the input thread and carries out its steps on this thread until
     // the input has ended or a stop was asked for. An error of either side stops both and is
@@ -66,6 +90,20 @@ public:
     void QueueCopy(TOutputStream& ost, TInputStream& ist, const AVPacket* packet);
     void QueueFill(int64_t until);
     void QueueReport(int fileIndex);
+
+    // -- the clocks as the output side sees them ---------------------------------------
+    // An input stream's clock: the stream's own in the serial loop, the view of the step
+    // carried out while the input side runs on its own thread, the lane's on the audio lane.
+    void SetOutPts(TInputStream& ist, int64_t pts) const;
+    int64_t OutPts(const TInputStream& ist) const;
+    int64_t OutNextPts(const TInputStream& ist) const;
+    int64_t OutDecodedFrames(const TInputStream& ist) const;
+    int OutQuality(const TInputStream& ist) const;
+    // Timestamp jumps: what the output stream took out so far, in µs; and whether a stream
+    // of the other kind in the same input is at that time (within the discontinuity
+    // threshold, its own jumps taken out), which makes a gap real rather than a jump.
+    int64_t ShiftMicroseconds(const TOutputStream& ost) const;
+    bool ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const;
 
     // -- the audio lane ---------------------------------------------------------------
     // On the audio lane: the clocks of its step (for another stream, once the job's thread
@@ -121,7 +159,10 @@ private:
     void StopLane();
     size_t StreamIndex(const TInputStream& ist) const;
 
-    TCustomFFmpeg& Job;
+    const TClockEntry& OutClock(const TInputStream& ist) const;
+
+    const TJobPipelineContext Ctx;
+    bool Pipelined = false; // the pipeline runs: the output side reads the views
     std::thread Input;
     std::mutex Lock;
     std::condition_variable Changed;

@@ -59,7 +59,7 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
     float quality = -1;
     int fps = -1;
     int frameNumber = -1;
-    for (const TOutputStream* ost : OutputStreams) {
+    for (const TOutputStream* ost : Tables.OutputStreams) {
         const AVMediaType type = ost->Type();
         const double q = ost->NeedsEncoding ? ost->Quality : -1;
         if (type == AVMEDIA_TYPE_VIDEO && ost->Report) {
@@ -72,7 +72,7 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
                     return;
                 if (last)
                     line += "L";
-                if (QpHistogram && q >= 0) {
+                if (Options.QpHistogram && q >= 0) {
                     const int qp = static_cast<int>(std::lrint(q));
                     if (qp >= 0 && qp < 52)
                         ++QpHistogram52[qp];
@@ -94,21 +94,21 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
     if (ti1 < 0.01)
         ti1 = 0.01;
 
-    if (OnProgress || Verbose > 0 || last) {
+    if (OnProgress || Options.Verbose > 0 || last) {
         const double bitrate = static_cast<double>(totalSize) * 8 / ti1 / 1000.0;
         line += FormatText("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
                            static_cast<double>(totalSize) / 1024, ti1, bitrate);
-        if (DupFrames || DropFrames)
-            line += FormatText(" dup=%lld drop=%lld", static_cast<long long>(DupFrames),
-                               static_cast<long long>(DropFrames));
-        if (ReportDupDrop && OnProgress && Verbose >= 0) {
+        if (Counters.DupFrames || Counters.DropFrames)
+            line += FormatText(" dup=%lld drop=%lld", static_cast<long long>(Counters.DupFrames),
+                               static_cast<long long>(Counters.DropFrames));
+        if (Counters.ReportDupDrop && OnProgress && Options.Verbose >= 0) {
             LogV(llVerbose, line);
-            ReportDupDrop = false;
+            Counters.ReportDupDrop = false;
         }
         if (OnProgress) {
             TJobProgress progress;
             progress.FileIndex = last ? -1 : fileIndex;
-            progress.TotalDuration = TotalDuration;
+            progress.TotalDuration = Options.TotalDuration;
             progress.CurrentDuration = static_cast<int64_t>(ti1 * 1e6);
             progress.CurrentSize = totalSize;
             progress.BitRate = static_cast<float>(bitrate);
@@ -116,18 +116,19 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
             progress.FPS = videoSeen ? fps : -1;
             progress.FrameNumber = videoSeen ? frameNumber : -1;
             OnProgress(this, progress);
-        } else if (Verbose >= 0) {
+        } else if (Options.Verbose >= 0) {
             LogV(llVerbose, line);
         }
     }
-    if (last && Verbose >= 0) {
-        const double sum = static_cast<double>(VideoBytes + AudioBytes + ExtraBytes);
+    if (last && Options.Verbose >= 0) {
+        const double sum =
+            static_cast<double>(Counters.VideoBytes + Counters.AudioBytes + Counters.ExtraBytes);
         LogV(llVerbose,
              FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead "
                         "%f%%\r\n",
-                        static_cast<double>(VideoBytes) / 1024,
-                        static_cast<double>(AudioBytes) / 1024,
-                        static_cast<double>(ExtraBytes) / 1024,
+                        static_cast<double>(Counters.VideoBytes) / 1024,
+                        static_cast<double>(Counters.AudioBytes) / 1024,
+                        static_cast<double>(Counters.ExtraBytes) / 1024,
                         sum > 0 ? 100.0 * (static_cast<double>(totalSize) - sum) / sum : 0.0));
     }
 }

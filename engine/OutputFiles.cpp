@@ -1,17 +1,25 @@
 // The output side of a job: opening outputs and their streams, the stream mapping and codec
 // set-up of a run, the encoders, metadata and chapters, headers, and the muxer.
-#include "engine/Transcoder.h"
+#include "engine/OutputFiles.h"
 
+#include "engine/AudioPath.h"
 #include "engine/CodecLock.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
+#include "engine/InputFiles.h"
 #include "engine/Interrupt.h"
+#include "engine/JobPipeline.h"
 #include "engine/LegacyOptions.h"
 #include "engine/OptionParsers.h"
+#include "engine/StreamCopy.h"
 #include "engine/StreamFacts.h"
+#include "engine/StreamPlan.h"
+#include "engine/SubtitlePath.h"
 #include "engine/Text.h"
 #include "engine/ThreadId.h"
+#include "engine/TranscoderOptions.h"
 #include "engine/UnicodeIO.h"
+#include "engine/VideoPath.h"
 
 #include <algorithm>
 #include <climits>
@@ -67,30 +75,30 @@ std::string CreationTimeText(int64_t seconds) {
 
 } // namespace
 
-int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
-    if (Job.JoinMode) {
-        Job.OpenError = "Cannot join more than one output file.";
+int TOutputFiles::OpenOutput(const std::string& fileName, bool join, TTranscoderOptions& options) {
+    if (Ctx.JoinMode) {
+        Ctx.OpenError = "Cannot join more than one output file.";
         return -1;
     }
-    if (static_cast<int>(Outputs.size()) >= Job.MaxFiles) {
-        Job.OpenError = FormatText("max output files %d reached", Job.MaxFiles);
+    if (static_cast<int>(Outputs.size()) >= Ctx.MaxFiles) {
+        Ctx.OpenError = FormatText("max output files %d reached", Ctx.MaxFiles);
         return -1;
     }
     const std::string libraryName = ToLibraryFileName(fileName);
     const AVOutputFormat* format = nullptr;
-    if (!Job.FileFormat.empty()) {
-        format = ff::av_guess_format(Job.FileFormat.c_str(), nullptr, nullptr);
+    if (!options.FileFormat.empty()) {
+        format = ff::av_guess_format(options.FileFormat.c_str(), nullptr, nullptr);
         if (!format) {
-            Job.OpenError =
+            Ctx.OpenError =
                 FormatText("Requested output format '%s' is not a suitable output format",
-                           Job.FileFormat.c_str());
+                           options.FileFormat.c_str());
             return -1;
         }
-        Job.FileFormat.clear();
+        options.FileFormat.clear();
     } else {
         format = ff::av_guess_format(nullptr, FromLibraryFileName(libraryName).c_str(), nullptr);
         if (!format) {
-            Job.OpenError =
+            Ctx.OpenError =
                 FormatText("Unable to find a suitable output format for '%s'", fileName.c_str());
             return -1;
         }
@@ -104,16 +112,16 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
 
     // Which kinds of stream: those the format or the options ask for, and that some input has.
     bool useVideo = (format->video_codec != AV_CODEC_ID_NONE && !IsCoverPictureMuxer(format)) ||
-                    !Job.VideoCodecName.empty() || Job.VideoStreamCopy;
-    bool useAudio = format->audio_codec != AV_CODEC_ID_NONE || !Job.AudioCodecName.empty() ||
-                    Job.AudioStreamCopy;
+                    !options.VideoCodecName.empty() || options.VideoStreamCopy;
+    bool useAudio = format->audio_codec != AV_CODEC_ID_NONE || !options.AudioCodecName.empty() ||
+                    options.AudioStreamCopy;
     bool useSubtitle = format->subtitle_codec != AV_CODEC_ID_NONE ||
-                       !Job.SubtitleCodecName.empty() || Job.SubtitleStreamCopy;
-    const bool wantsAudio = useAudio && !Job.AudioStreamCopy;
-    const bool wantsVideo = useVideo && !Job.VideoStreamCopy;
-    if (!Job.InputFiles.Inputs.empty()) {
+                       !options.SubtitleCodecName.empty() || options.SubtitleStreamCopy;
+    const bool wantsAudio = useAudio && !options.AudioStreamCopy;
+    const bool wantsVideo = useVideo && !options.VideoStreamCopy;
+    if (!Ctx.InputFiles.Inputs.empty()) {
         bool hasVideo = false, hasAudio = false, hasSubtitle = false;
-        for (const auto& input : Job.InputFiles.Inputs) {
+        for (const auto& input : Ctx.InputFiles.Inputs) {
             for (unsigned i = 0; i < input->Context->nb_streams; ++i) {
                 switch (input->Context->streams[i]->codecpar->codec_type) {
                 case AVMEDIA_TYPE_VIDEO:
@@ -131,7 +139,7 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
                 case AVMEDIA_TYPE_ATTACHMENT:
                     break;
                 default:
-                    Job.OpenError =
+                    Ctx.OpenError =
                         "check_audio_video_sub_inputs fail: invalid codec_type of input file";
                     return -1;
                 }
@@ -143,15 +151,15 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
         useAudio = useAudio && hasAudio;
         useSubtitle = useSubtitle && hasSubtitle;
     }
-    useVideo = useVideo && !Job.VideoDisable;
-    useAudio = useAudio && !Job.AudioDisable;
-    useSubtitle = useSubtitle && !Job.SubtitleDisable;
+    useVideo = useVideo && !options.VideoDisable;
+    useAudio = useAudio && !options.AudioDisable;
+    useSubtitle = useSubtitle && !options.SubtitleDisable;
     // A muxer that demands both kinds gets the one no input has made of silence or of black
     // pictures.
     const bool fillVideo =
-        !useVideo && wantsVideo && !Job.VideoDisable && useAudio && NeedsBothKinds(format);
+        !useVideo && wantsVideo && !options.VideoDisable && useAudio && NeedsBothKinds(format);
     const bool fillAudio =
-        !useAudio && wantsAudio && !Job.AudioDisable && useVideo && NeedsBothKinds(format);
+        !useAudio && wantsAudio && !options.AudioDisable && useVideo && NeedsBothKinds(format);
     useVideo = useVideo || fillVideo;
     useAudio = useAudio || fillAudio;
 
@@ -168,35 +176,28 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
     // Each kind of stream is made by its path.
     const struct {
         bool Use;
-        void (*Create)(TCustomFFmpeg& job, AVFormatContext* context, int outputIndex);
+        AVMediaType Type;
         const char* Text;
     } kinds[] = {
-        {useVideo,
-         [](TCustomFFmpeg& job, AVFormatContext* c, int i) { job.VideoPath.NewVideoStream(c, i); },
-         "new_video_stream fail: %s"},
-        {useAudio,
-         [](TCustomFFmpeg& job, AVFormatContext* c, int i) { job.AudioPath.NewAudioStream(c, i); },
-         "new_audio_stream fail: %s"},
-        {useSubtitle,
-         [](TCustomFFmpeg& job, AVFormatContext* c, int i) {
-             job.SubtitlePath.NewSubtitleStream(c, i);
-         },
-         "new_subtitle_stream fail: %s"},
+        {useVideo, AVMEDIA_TYPE_VIDEO, "new_video_stream fail: %s"},
+        {useAudio, AVMEDIA_TYPE_AUDIO, "new_audio_stream fail: %s"},
+        {useSubtitle, AVMEDIA_TYPE_SUBTITLE, "new_subtitle_stream fail: %s"},
     };
     // Every stream copied: the copy of the whole file, stream by stream in the input's order
     // (one input, no maps, nothing joined).
-    const bool copyAll = Job.VideoStreamCopy && Job.AudioStreamCopy && Job.SubtitleStreamCopy &&
-                         Job.StreamMaps.empty() && Job.InputFiles.Inputs.size() == 1 && !join &&
-                         !Job.VideoDisable && !Job.AudioDisable && !Job.SubtitleDisable;
-    if (copyAll && !Job.Copy.NewCopiedStreams(context, outputIndex))
+    const bool copyAll = options.VideoStreamCopy && options.AudioStreamCopy &&
+                         options.SubtitleStreamCopy && options.StreamMaps.empty() &&
+                         Ctx.InputFiles.Inputs.size() == 1 && !join && !options.VideoDisable &&
+                         !options.AudioDisable && !options.SubtitleDisable;
+    if (copyAll && !Ctx.Copy.NewCopiedStreams(context, outputIndex))
         return unregister();
     for (const auto& kind : kinds) {
         if (!kind.Use || copyAll)
             continue;
         try {
-            kind.Create(Job, context, outputIndex);
+            NewStream(kind.Type, context, outputIndex, options);
         } catch (const std::exception& e) {
-            Job.OpenError = FormatText(kind.Text, e.what());
+            Ctx.OpenError = FormatText(kind.Text, e.what());
             return unregister();
         }
     }
@@ -204,129 +205,135 @@ int TOutputFiles::OpenOutput(const std::string& fileName, bool join) {
         for (auto& ost : Outputs[outputIndex]->Streams)
             if (ost->Type() == AVMEDIA_TYPE_AUDIO)
                 ost->Filler = true;
-        Job.LogV(llInfo, FormatText("No input has sound: %s gets a silent audio track (its format "
-                                    "needs one)",
-                                    fileName.c_str()));
+        LogV(llInfo, FormatText("No input has sound: %s gets a silent audio track (its format "
+                                "needs one)",
+                                fileName.c_str()));
     }
     if (fillVideo) {
         for (auto& ost : Outputs[outputIndex]->Streams)
             if (ost->Type() == AVMEDIA_TYPE_VIDEO)
                 ost->Filler = true;
-        Job.LogV(llInfo, FormatText("No input has pictures: %s gets a black video track (its "
-                                    "format needs one)",
-                                    fileName.c_str()));
+        LogV(llInfo, FormatText("No input has pictures: %s gets a black video track (its "
+                                "format needs one)",
+                                fileName.c_str()));
     }
 
     // An audio file keeps the cover of its (first) input where its container stores one, as
     // it keeps its tags. Joined outputs take none: the cover would belong to one input only.
-    if (!copyAll && !useVideo && !Job.VideoStreamCopy &&
-        !(join && Job.InputFiles.Inputs.size() > 1) && CarriesCoverArt(format) &&
-        !Job.InputFiles.Inputs.empty()) {
-        const int cover = FirstCoverPicture(Job.InputFiles.Inputs[0]->Context.get());
+    if (!copyAll && !useVideo && !options.VideoStreamCopy &&
+        !(join && Ctx.InputFiles.Inputs.size() > 1) && CarriesCoverArt(format) &&
+        !Ctx.InputFiles.Inputs.empty()) {
+        const int cover = FirstCoverPicture(Ctx.InputFiles.Inputs[0]->Context.get());
         if (cover >= 0 &&
-            Job.InputFiles.Inputs[0]->Context->streams[cover]->discard != AVDISCARD_ALL) {
+            Ctx.InputFiles.Inputs[0]->Context->streams[cover]->discard != AVDISCARD_ALL) {
             try {
-                Job.Copy.NewCoverStream(context, outputIndex);
+                Ctx.Copy.NewCoverStream(context, outputIndex);
             } catch (const std::exception& e) {
-                Job.OpenError = FormatText("new_video_stream fail: %s", e.what());
+                Ctx.OpenError = FormatText("new_video_stream fail: %s", e.what());
                 return unregister();
             }
         }
     }
 
-    if (Job.RecordingTimestamp)
+    if (options.RecordingTimestamp)
         ff::av_dict_set(&context->metadata, "creation_time",
-                        CreationTimeText(Job.RecordingTimestamp).c_str(), 0);
-    if (Job.MetadataTags)
-        ff::av_dict_copy(&context->metadata, Job.MetadataTags, 0);
+                        CreationTimeText(options.RecordingTimestamp).c_str(), 0);
+    if (options.MetadataTags)
+        ff::av_dict_copy(&context->metadata, options.MetadataTags.get(), 0);
 
     if ((format->flags & AVFMT_NEEDNUMBER) &&
         !ff::av_filename_number_test(FromLibraryFileName(libraryName).c_str())) {
-        Job.OpenError = ErrorText(fileName, AVERROR(EDOM));
+        Ctx.OpenError = ErrorText(fileName, AVERROR(EDOM));
         return unregister();
     }
 
     if (!(format->flags & AVFMT_NOFILE)) {
-        const TInterruptCallback timeoutCheck =
-            MakeInterruptCallback<&TCustomFFmpeg::TimeoutCheck>(&Job);
+        const TInterruptCallback timeoutCheck = Ctx.Timeout.Check;
         const uint32_t thread = CurrentThreadId();
         if (InterruptRegistry())
-            InterruptRegistry()->AddCallback(thread, timeoutCheck, &Job);
-        Job.IoStart = ff::av_gettime();
+            InterruptRegistry()->AddCallback(thread, timeoutCheck, Ctx.Timeout.Opaque);
+        Ctx.Timeout.Start = ff::av_gettime();
         int result = OpenOutputFile(context, libraryName, nullptr);
-        Job.IoStart = Job.IoIdle;
+        Ctx.Timeout.Start = TOpenTimeout::Idle;
         if (InterruptRegistry())
-            InterruptRegistry()->RemoveCallback(thread, timeoutCheck, &Job);
+            InterruptRegistry()->RemoveCallback(thread, timeoutCheck, Ctx.Timeout.Opaque);
         if (result < 0) {
-            Job.OpenError = ErrorText(fileName, result);
+            Ctx.OpenError = ErrorText(fileName, result);
             return unregister();
         }
     }
 
-    context->max_delay = static_cast<int>(Job.MuxMaxDelay * 1000000);
+    context->max_delay = static_cast<int>(options.MuxMaxDelay * 1000000);
     // Only a muxer with an option class has options in its private data (the SubRip one has
     // private data without).
     if (context->priv_data && context->oformat->priv_class) {
         if (ff::av_opt_find(context->priv_data, "preload", nullptr, 0, 0))
             ff::av_opt_set_int(context->priv_data, "preload",
-                               static_cast<int64_t>(Job.MuxPreload * 1000000), 0);
+                               static_cast<int64_t>(options.MuxPreload * 1000000), 0);
         if (ff::av_opt_find(context->priv_data, "loop", nullptr, 0, 0))
-            ff::av_opt_set_int(context->priv_data, "loop", Job.LoopOutput, 0);
+            ff::av_opt_set_int(context->priv_data, "loop", options.LoopOutput, 0);
     }
     context->flags |= AVFMT_FLAG_NONBLOCK;
-    Job.ApplyGenericOptions(context, Job.FormatTemplate(), nullptr, OptionMaskOutputContainer);
+    options.ApplyGenericOptions(context, options.FormatTemplate(), nullptr,
+                                OptionMaskOutputContainer);
     // The stream options given for this output are used up, also those of a kind it did not
     // get.
-    Job.ConsumeVideoStreamOptions();
-    Job.ConsumeAudioStreamOptions();
-    Job.ConsumeSubtitleStreamOptions();
-    Job.ConsumeOutputOptions();
+    options.ConsumeVideoStreamOptions();
+    options.ConsumeAudioStreamOptions();
+    options.ConsumeSubtitleStreamOptions();
+    options.ConsumeOutputOptions();
 
-    if (join && Job.InputFiles.Inputs.size() > 1)
-        Job.JoinMode = true;
+    if (join && Ctx.InputFiles.Inputs.size() > 1)
+        Ctx.JoinMode = true;
     return static_cast<int>(Outputs.size());
 }
 
-void TOutputFiles::NewOutputStream(AVMediaType type) {
+void TOutputFiles::NewOutputStream(AVMediaType type, TTranscoderOptions& options) {
     if (Outputs.empty())
         throw FFmpegException("At least one output file must be specified");
     AVFormatContext* context = Outputs.back()->Context.get();
     const int index = static_cast<int>(Outputs.size()) - 1;
+    NewStream(type, context, index, options);
+}
+
+void TOutputFiles::NewStream(AVMediaType type, AVFormatContext* context, int outputIndex,
+                             TTranscoderOptions& options) {
     switch (type) {
     case AVMEDIA_TYPE_VIDEO:
-        Job.VideoPath.NewVideoStream(context, index);
+        Ctx.VideoPath.NewVideoStream(context, outputIndex, options);
         break;
     case AVMEDIA_TYPE_AUDIO:
-        Job.AudioPath.NewAudioStream(context, index);
+        Ctx.AudioPath.NewAudioStream(context, outputIndex, options);
         break;
     case AVMEDIA_TYPE_SUBTITLE:
-        Job.SubtitlePath.NewSubtitleStream(context, index);
+        Ctx.SubtitlePath.NewSubtitleStream(context, outputIndex, options);
         break;
     default:
         throw FFmpegException("invalid codec_type");
     }
 }
 
-void TOutputFiles::SetupJoin() {
+void TOutputFiles::SetupJoin(TTranscoderOptions& options) {
     // The output runs as long as all inputs together. The output streams keep one set of
     // encoders for the whole run; at the start of the run every output stream is paired with
     // one stream of each input (MapStreams), and the read loop moves from one input to the
     // next, shifting the timestamps of each by the end reached before it.
     int64_t sum = 0;
-    for (const auto& input : Job.InputFiles.Inputs)
+    for (const auto& input : Ctx.InputFiles.Inputs)
         if (input->Context->duration != AV_NOPTS_VALUE && input->Context->duration > 0)
             sum += input->Context->duration;
-    Job.TotalDuration = sum > 0 ? sum : -1;
+    options.TotalDuration = sum > 0 ? sum : -1;
 }
 
 AVFormatContext* TOutputFiles::OutputContext(int index) const {
-    return index >= 0 && index < Job.OutputCount() ? Outputs[index]->Context.get() : nullptr;
+    return index >= 0 && index < Count() ? Outputs[index]->Context.get() : nullptr;
 }
 
 const AVCodec* TOutputFiles::ChooseEncoder(AVFormatContext* context, AVMediaType type,
                                            const std::string& codecName) {
     if (!codecName.empty())
-        return Job.FindCodecByName(InstalledEncoderName(codecName), type, true);
+        return FindCodecByName(Ctx.Options, InstalledEncoderName(codecName), type, true,
+                               Ctx.OpenError);
     AVCodecID id = ff::av_guess_codec(context->oformat, nullptr, context->url, nullptr, type);
     id = InstalledDefaultCodec(context->oformat, type, id);
     return id == AV_CODEC_ID_NONE ? nullptr : ff::avcodec_find_encoder(id);
@@ -338,8 +345,8 @@ TOutputStream& TOutputFiles::AddOutputStream(AVFormatContext* context, int outpu
     AVStream* stream = ff::avformat_new_stream(context, nullptr);
     if (!stream)
         throw FFmpegException("Could not alloc stream");
-    if (index < static_cast<int>(Job.StreamIdMap.size()) && Job.StreamIdMap[index])
-        stream->id = Job.StreamIdMap[index];
+    if (index < static_cast<int>(Ctx.Options.StreamIdMap.size()) && Ctx.Options.StreamIdMap[index])
+        stream->id = Ctx.Options.StreamIdMap[index];
     auto ost = std::make_unique<TOutputStream>();
     ost->FileIndex = outputIndex;
     ost->Index = index;
@@ -349,22 +356,22 @@ TOutputStream& TOutputFiles::AddOutputStream(AVFormatContext* context, int outpu
     if (!ost->Encoder)
         throw FFmpegException("Could not alloc output stream");
     ost->Encoder->codec_type = type;
-    ost->Encoder->thread_count = Job.ThreadCount;
+    ost->Encoder->thread_count = Ctx.Options.ThreadCount;
     TOutputStream& result = *ost;
     Outputs[outputIndex]->Streams.push_back(std::move(ost));
     return result;
 }
 
 void TOutputFiles::SetGlobalHeader(AVCodecContext* encoder, AVFormatContext* context, bool video) {
-    AVCodecContext* videoTemplate = Job.CodecTemplate(AVMEDIA_TYPE_VIDEO);
+    AVCodecContext* videoTemplate = Ctx.Options.CodecTemplate(AVMEDIA_TYPE_VIDEO);
     bool global = context->oformat->flags & AVFMT_GLOBALHEADER;
     if (video) {
-        if ((Job.VideoGlobalHeader & 1) || (Job.VideoGlobalHeader == 0 && global)) {
+        if ((Ctx.Options.VideoGlobalHeader & 1) || (Ctx.Options.VideoGlobalHeader == 0 && global)) {
             encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             if (videoTemplate)
                 videoTemplate->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
-        if (Job.VideoGlobalHeader & 2) {
+        if (Ctx.Options.VideoGlobalHeader & 2) {
             encoder->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
             if (videoTemplate)
                 videoTemplate->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
@@ -384,168 +391,60 @@ void TOutputFiles::MapStreams() {
                 FormatText("Output file #%d does not contain any stream", static_cast<int>(f)));
         }
         for (const auto& ost : output.Streams)
-            Job.OutputStreams.push_back(ost.get());
+            Ctx.Tables.OutputStreams.push_back(ost.get());
     }
 
-    auto findStream = [&](int file, int stream) -> TInputStream* {
-        if (file < 0 || file >= Job.InputCount() || stream < 0 ||
-            stream >= Job.InputFiles.Inputs[file]->StreamCount)
-            return nullptr;
-        return Job.InputStreams[Job.InputFiles.Inputs[file]->FirstStream + stream].get();
+    const TStreamPlan plan = PlanStreams(PlanRequest());
+    auto describe = [&](int file) {
+        const TOutputFile& output = *Outputs[file];
+        ff::av_dump_format(output.Context.get(), file, output.FileName.c_str(), 1);
     };
-    if (!Job.StreamMaps.empty()) {
-        if (Job.StreamMaps.size() != Job.OutputStreams.size())
-            throw FFmpegException("Number of stream maps must match number of output streams");
-        for (const TStreamMap& map : Job.StreamMaps) {
-            if (!findStream(map.FileIndex, map.StreamIndex))
-                throw FFmpegException(FormatText("Could not find input stream #%d.%d",
-                                                 map.FileIndex, map.StreamIndex));
-            if (!findStream(map.SyncFileIndex, map.SyncStreamIndex))
-                throw FFmpegException(FormatText("Could not find sync stream #%d.%d",
-                                                 map.SyncFileIndex, map.SyncStreamIndex));
-        }
+    if (!plan.Error.empty()) {
+        if (plan.DumpOutput >= 0)
+            describe(plan.DumpOutput);
+        throw FFmpegException(plan.Error);
     }
-
-    auto inProgram = [&](const TInputStream& ist) {
-        if (!Job.ProgramID)
-            return true;
-        AVFormatContext* ic = Job.InputFiles.Inputs[ist.FileIndex]->Context.get();
-        for (unsigned p = 0; p < ic->nb_programs; ++p) {
-            const AVProgram* program = ic->programs[p];
-            if (program->id != Job.ProgramID)
-                continue;
-            for (unsigned k = 0; k < program->nb_stream_indexes; ++k)
-                if (static_cast<int>(program->stream_index[k]) == ist.StreamIndex)
-                    return true;
-        }
-        return false;
+    auto stream = [&](int index) {
+        return index < 0 ? nullptr : Ctx.Tables.InputStreams[index].get();
     };
-
-    // A cover picture only feeds a cover stream, and a cover stream only a cover picture.
-    auto sameKind = [](const TOutputStream& ost, const TInputStream& ist) {
-        return ist.Stream->codecpar->codec_type == ost.Type() &&
-               (ost.Type() != AVMEDIA_TYPE_VIDEO || IsCoverPicture(ist.Stream) == ost.Cover);
-    };
-    // Among the unused streams of the same kind (of input `group` when joining): for video
-    // the first one, the stream whose picture facts the option state took; otherwise the one
-    // the probe liked best: the library's choice of the best stream of that kind when it is
-    // a candidate, else the candidate with the most frames known.
-    auto pickSource = [&](const TOutputStream& ost, int group) -> TInputStream* {
-        const AVMediaType type = ost.Type();
-        TInputStream* source = nullptr;
-        std::vector<TInputStream*> candidates;
-        for (const auto& ist : Job.InputStreams)
-            if (ist->Unused && ist->Stream->discard != AVDISCARD_ALL && sameKind(ost, *ist) &&
-                inProgram(*ist) && (group < 0 || ist->FileIndex == group))
-                candidates.push_back(ist.get());
-        if (type == AVMEDIA_TYPE_VIDEO && !candidates.empty())
-            return candidates.front();
-        for (TInputStream* candidate : candidates) {
-            AVFormatContext* ic = Job.InputFiles.Inputs[candidate->FileIndex]->Context.get();
-            int best = ff::av_find_best_stream(ic, type, -1, -1, nullptr, 0);
-            if (best == candidate->StreamIndex) {
-                source = candidate;
-                break;
-            }
-        }
-        if (!source)
-            for (TInputStream* candidate : candidates)
-                if (!source || candidate->Stream->nb_frames > source->Stream->nb_frames)
-                    source = candidate;
-        if (!source && !Job.ProgramID && !Job.JoinMode)
-            for (const auto& ist : Job.InputStreams)
-                if (ist->Stream->discard != AVDISCARD_ALL && sameKind(ost, *ist))
-                    source = ist.get();
-        return source;
-    };
-
-    for (size_t i = 0; i < Job.OutputStreams.size(); ++i) {
-        TOutputStream& ost = *Job.OutputStreams[i];
-        const AVMediaType type = ost.Type();
-        const TOutputFile& output = *Outputs[ost.FileIndex];
-        TInputStream* source = nullptr;
-        TInputStream* sync = nullptr;
-        if (!Job.StreamMaps.empty()) {
-            const TStreamMap& map = Job.StreamMaps[i];
-            source = findStream(map.FileIndex, map.StreamIndex);
-            sync = findStream(map.SyncFileIndex, map.SyncStreamIndex);
-            if (source->Stream->codecpar->codec_type != type) {
-                ff::av_dump_format(output.Context.get(), ost.FileIndex, output.FileName.c_str(), 1);
-                throw FFmpegException(FormatText(
-                    "Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", map.FileIndex,
-                    map.StreamIndex, MediaTypeName(source->Stream->codecpar->codec_type).c_str(),
-                    ost.FileIndex, ost.Index, MediaTypeName(type).c_str()));
-            }
-        } else {
-            source = ost.CopyOf >= 0 ? findStream(0, ost.CopyOf)
-                                     : pickSource(ost, Job.JoinMode ? 0 : -1);
-            // A join's first input may lack the kind (later ones have it), and a stream the
-            // muxer demands is made of silence: neither has a source here.
-            if (!source && !Job.JoinMode && !ost.Filler) {
-                ff::av_dump_format(output.Context.get(), ost.FileIndex, output.FileName.c_str(), 1);
-                throw FFmpegException(FormatText("No input has a %s stream for output stream "
-                                                 "#%d.%d",
-                                                 LowerText(MediaTypeName(type)).c_str(),
-                                                 ost.FileIndex, ost.Index));
-            }
-            sync = source;
-        }
-        ost.Source = source;
-        ost.SyncSource = sync;
+    std::vector<TOutputStream*>& streams = Ctx.Tables.OutputStreams;
+    for (size_t i = 0; i < streams.size(); ++i) {
+        TOutputStream& ost = *streams[i];
+        ost.Source = stream(plan.Streams[i].Source);
+        ost.SyncSource = stream(plan.Streams[i].Sync);
         ost.Report = !ost.Cover; // one picture says nothing of the progress
-        if (source) {
-            source->Unused = false;
-            source->Outputs.push_back(&ost);
+        if (ost.Source) {
+            ost.Source->Unused = false;
+            ost.Source->Outputs.push_back(&ost);
         }
     }
-    // Joining: every further input feeds each output stream with its own stream of the same
-    // kind, taken as for the first input; for an input without one the stream gets black
-    // pictures or silence for that input's length.
-    if (Job.JoinMode)
-        for (TOutputStream* ost : Job.OutputStreams) {
-            ost->JoinSources.assign(1, ost->Source);
-            for (int k = 1; k < Job.InputCount(); ++k) {
-                TInputStream* source = pickSource(*ost, k);
-                if (source) {
+    if (Ctx.JoinMode)
+        for (size_t i = 0; i < streams.size(); ++i) {
+            const std::vector<int>& joined = plan.Streams[i].JoinSources;
+            streams[i]->JoinSources.clear();
+            for (size_t k = 0; k < joined.size(); ++k) {
+                TInputStream* source = stream(joined[k]);
+                streams[i]->JoinSources.push_back(source);
+                if (k > 0 && source) {
                     source->Unused = false;
-                    source->Outputs.push_back(ost);
+                    source->Outputs.push_back(streams[i]);
                 }
-                ost->JoinSources.push_back(source);
             }
         }
-    Job.HasFillers = false;
-    for (TOutputStream* ost : Job.OutputStreams) {
-        const TInputStream* reference = ost->Source;
-        for (const TInputStream* joined : ost->JoinSources)
-            if (!reference)
-                reference = joined;
-        if (!reference && !ost->Filler) {
-            const TOutputFile& output = *Outputs[ost->FileIndex];
-            ff::av_dump_format(output.Context.get(), ost->FileIndex, output.FileName.c_str(), 1);
-            throw FFmpegException(FormatText("None of the joined files has a %s stream for output "
-                                             "stream #%d.%d",
-                                             LowerText(MediaTypeName(ost->Type())).c_str(),
-                                             ost->FileIndex, ost->Index));
+    Ctx.Tables.HasFillers = plan.HasFillers;
+    for (size_t i = 0; i < streams.size(); ++i) {
+        TOutputStream* ost = streams[i];
+        const TPlannedStream& planned = plan.Streams[i];
+        if (!planned.Error.empty()) {
+            if (planned.DumpOutput)
+                describe(ost->FileIndex);
+            throw FFmpegException(planned.Error);
         }
-        if (ost->StreamCopy && reference != ost->Source)
-            throw FFmpegException(
-                FormatText("%s has no %s stream: a stream copied from the others cannot be filled",
-                           Job.InputFiles.Inputs[0]->FileName.c_str(),
-                           LowerText(MediaTypeName(ost->Type())).c_str()));
-        if (ost->StreamCopy)
-            for (size_t k = 0; k < ost->JoinSources.size(); ++k)
-                if (!ost->JoinSources[k])
-                    throw FFmpegException(FormatText(
-                        "%s has no %s stream: a stream copied from the others cannot be filled",
-                        Job.InputFiles.Inputs[k]->FileName.c_str(),
-                        LowerText(MediaTypeName(ost->Type())).c_str()));
-        Job.HasFillers = Job.HasFillers || !ost->Source ||
-                         std::find(ost->JoinSources.begin(), ost->JoinSources.end(), nullptr) !=
-                             ost->JoinSources.end();
+        const TInputStream* reference = stream(planned.Reference);
         if (reference) {
             AVStream* out = ost->Stream;
             const AVStream* in = reference->Stream;
-            if (Job.MetadataStreamsAutoCopy)
+            if (Ctx.Options.MetadataStreamsAutoCopy)
                 ff::av_dict_copy(&out->metadata, in->metadata, AV_DICT_DONT_OVERWRITE);
             out->disposition = in->disposition;
             if (ost->Cover)
@@ -560,9 +459,49 @@ void TOutputFiles::MapStreams() {
     }
 }
 
+TPlanRequest TOutputFiles::PlanRequest() const {
+    TPlanRequest request;
+    const auto& inputs = Ctx.InputFiles.Inputs;
+    for (const auto& input : inputs)
+        request.Files.push_back({input->FileName, input->FirstStream, input->StreamCount});
+    const int program = Ctx.Options.ProgramID;
+    for (const auto& ist : Ctx.Tables.InputStreams) {
+        AVFormatContext* ic = inputs[ist->FileIndex]->Context.get();
+        const AVStream* in = ist->Stream;
+        TPlanInputStream facts;
+        facts.FileIndex = ist->FileIndex;
+        facts.StreamIndex = ist->StreamIndex;
+        facts.Type = in->codecpar->codec_type;
+        facts.Cover = IsCoverPicture(in);
+        facts.Discarded = in->discard == AVDISCARD_ALL;
+        facts.InProgram = !program;
+        for (unsigned p = 0; p < ic->nb_programs && !facts.InProgram; ++p) {
+            const AVProgram* chosen = ic->programs[p];
+            if (chosen->id == program)
+                for (unsigned k = 0; k < chosen->nb_stream_indexes; ++k)
+                    facts.InProgram = facts.InProgram ||
+                                      static_cast<int>(chosen->stream_index[k]) == ist->StreamIndex;
+        }
+        // The demuxer's choice counts among sounds and subtitles; a picture stream is the
+        // first one anyway.
+        facts.Best =
+            (facts.Type == AVMEDIA_TYPE_AUDIO || facts.Type == AVMEDIA_TYPE_SUBTITLE) &&
+            ff::av_find_best_stream(ic, facts.Type, -1, -1, nullptr, 0) == ist->StreamIndex;
+        facts.Frames = in->nb_frames;
+        request.Inputs.push_back(facts);
+    }
+    for (const TOutputStream* ost : Ctx.Tables.OutputStreams)
+        request.Outputs.push_back({ost->FileIndex, ost->Index, ost->Type(), ost->Cover, ost->Filler,
+                                   ost->StreamCopy, ost->CopyOf});
+    request.StreamMaps = Ctx.Options.StreamMaps;
+    request.ProgramChosen = program != 0;
+    request.Join = Ctx.JoinMode;
+    return request;
+}
+
 void TOutputFiles::SetUpOutputStream(TOutputStream& ost) {
     if (ost.StreamCopy)
-        Job.Copy.SetUpStreamCopy(ost);
+        Ctx.Copy.SetUpStreamCopy(ost);
     else
         SetUpEncoding(ost);
 }
@@ -577,25 +516,26 @@ void TOutputFiles::SetUpEncoding(TOutputStream& ost) {
     AVCodecContext* enc = ost.Encoder.get();
     const AVCodecContext* dec = source ? source->Decoder : nullptr;
     if (source && !dec)
-        Job.Fail(FormatText("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                            static_cast<int>(source->Stream->codecpar->codec_id), source->FileIndex,
-                            source->StreamIndex,
-                            MediaTypeName(source->Stream->codecpar->codec_type).c_str()));
+        Fail(FormatText("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+                        static_cast<int>(source->Stream->codecpar->codec_id), source->FileIndex,
+                        source->StreamIndex,
+                        MediaTypeName(source->Stream->codecpar->codec_type).c_str()));
     switch (enc->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-        Job.AudioPath.SetUpAudio(ost, dec);
+        Ctx.AudioPath.SetUpAudio(ost, dec);
         break;
     case AVMEDIA_TYPE_VIDEO:
-        Job.VideoPath.SetUpVideo(ost, source, dec);
+        Ctx.VideoPath.SetUpVideo(ost, source, dec);
         break;
     case AVMEDIA_TYPE_SUBTITLE:
         break;
     default:
-        Job.Fail("invalid codec_type of output stream");
+        Fail("invalid codec_type of output stream");
     }
     if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-        const auto at = std::find(Job.OutputStreams.begin(), Job.OutputStreams.end(), &ost);
-        Job.VideoPath.OpenPassLog(ost, static_cast<int>(at - Job.OutputStreams.begin()));
+        const auto at =
+            std::find(Ctx.Tables.OutputStreams.begin(), Ctx.Tables.OutputStreams.end(), &ost);
+        Ctx.VideoPath.OpenPassLog(ost, static_cast<int>(at - Ctx.Tables.OutputStreams.begin()));
     }
     if (source)
         source->NeedsDecoding = true;
@@ -606,7 +546,7 @@ void TOutputFiles::SetUpEncoding(TOutputStream& ost) {
 }
 
 void TOutputFiles::OpenEncoders() {
-    for (TOutputStream* ost : Job.OutputStreams) {
+    for (TOutputStream* ost : Ctx.Tables.OutputStreams) {
         if (!ost->NeedsEncoding)
             continue;
         AVCodecContext* enc = ost->Encoder.get();
@@ -618,15 +558,15 @@ void TOutputFiles::OpenEncoders() {
             std::string text = FormatText(
                 "Encoder (codec id %d) not found for output stream #%d.%d (%s)",
                 static_cast<int>(enc->codec_id), ost->FileIndex, ost->Index, typeName.c_str());
-            Job.LogV(llError, text);
-            Job.Fail(text);
+            LogV(llError, text);
+            Fail(text);
         }
         const AVCodecContext* dec = ost->Source ? ost->Source->Decoder : nullptr;
         if (dec && dec->subtitle_header && dec->subtitle_header_size > 0) {
             enc->subtitle_header =
                 static_cast<uint8_t*>(ff::av_mallocz(dec->subtitle_header_size + 1));
             if (!enc->subtitle_header)
-                Job.Fail("av_malloc failed");
+                Fail("av_malloc failed");
             std::copy_n(dec->subtitle_header, dec->subtitle_header_size, enc->subtitle_header);
             enc->subtitle_header_size = dec->subtitle_header_size;
         }
@@ -637,11 +577,11 @@ void TOutputFiles::OpenEncoders() {
         }
         // A private option value the encoder refused names itself rather than the generic
         // text: one that could not be set is an error even when the encoder opened without it.
-        std::string optionError = Job.GenericOptions().EncoderOptionError(
+        std::string optionError = Ctx.Options.GenericOptions().EncoderOptionError(
             result < 0 ? enc : nullptr, codec);
         if (!optionError.empty()) {
-            Job.LogV(llError, optionError);
-            Job.Fail(optionError);
+            LogV(llError, optionError);
+            Fail(optionError);
         }
         if (result < 0) {
             DumpStreamMapping();
@@ -650,28 +590,28 @@ void TOutputFiles::OpenEncoders() {
                 "parameters such as bit_rate, rate, width or height. Please check error log "
                 "message to find out more detail information.",
                 ost->FileIndex, ost->Index, typeName.c_str());
-            Job.LogV(llError, text);
-            Job.Fail(text);
+            LogV(llError, text);
+            Fail(text);
         }
         ost->EncoderOpen = true;
         {
             std::lock_guard<std::mutex> guard(CodecListLock());
-            Job.OpenedEncoders.push_back(ost);
+            Ctx.Tables.OpenedEncoders.push_back(ost);
         }
-        Job.ExtraBytes += enc->extradata_size;
+        Ctx.Counters.ExtraBytes += enc->extradata_size;
         if (ff::avcodec_parameters_from_context(ost->Stream->codecpar, enc) < 0)
-            Job.Fail("avcodec_parameters_from_context failed");
+            Fail("avcodec_parameters_from_context failed");
         ost->Stream->time_base = enc->time_base;
         ost->Stream->avg_frame_rate = enc->framerate;
         if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
             TAudioOutState& audio = ost->Audio;
             audio.Frame.reset(ff::av_frame_alloc());
             if (!audio.Frame)
-                Job.Fail("av_mallocz fail");
+                Fail("av_mallocz fail");
         }
     }
-    for (TOutputStream* ost : Job.OutputStreams)
-        Job.Copy.InitBitstreamFilters(*ost);
+    for (TOutputStream* ost : Ctx.Tables.OutputStreams)
+        Ctx.Copy.InitBitstreamFilters(*ost);
 }
 
 void TOutputFiles::ApplyMetadataMaps() {
@@ -680,8 +620,8 @@ void TOutputFiles::ApplyMetadataMaps() {
         auto invalid = [this](const char* kind, int index) {
             const std::string text =
                 FormatText("Invalid %s index %d while processing metadata maps", kind, index);
-            Job.LogV(llError, text);
-            Job.Fail(text);
+            LogV(llError, text);
+            Fail(text);
         };
         const int index = side.Index;
         switch (side.Type) {
@@ -701,61 +641,61 @@ void TOutputFiles::ApplyMetadataMaps() {
             return &context->metadata;
         }
     };
-    for (const TMetadataMap& map : Job.MetadataMaps) {
-        if (map.Output.FileIndex < 0 || map.Output.FileIndex >= Job.OutputCount()) {
+    for (const TMetadataMap& map : Ctx.Options.MetadataMaps) {
+        if (map.Output.FileIndex < 0 || map.Output.FileIndex >= Count()) {
             const std::string text =
                 FormatText("Invalid %s index %d while processing metadata maps", "output file",
                            map.Output.FileIndex);
-            Job.LogV(llError, text);
-            Job.Fail(text);
+            LogV(llError, text);
+            Fail(text);
         }
         // A negative input only keeps the automatic copying away from the output.
         if (map.Input.FileIndex < 0)
             continue;
-        if (map.Input.FileIndex >= Job.InputCount()) {
+        if (map.Input.FileIndex >= Ctx.InputFiles.Count()) {
             const std::string text =
                 FormatText("Invalid %s index %d while processing metadata maps", "input file",
                            map.Input.FileIndex);
-            Job.LogV(llError, text);
-            Job.Fail(text);
+            LogV(llError, text);
+            Fail(text);
         }
         AVDictionary** target = slot(Outputs[map.Output.FileIndex]->Context.get(), map.Output);
         AVDictionary** source =
-            slot(Job.InputFiles.Inputs[map.Input.FileIndex]->Context.get(), map.Input);
+            slot(Ctx.InputFiles.Inputs[map.Input.FileIndex]->Context.get(), map.Input);
         ff::av_dict_copy(target, *source, AV_DICT_DONT_OVERWRITE);
     }
-    if (Job.MetadataGlobalAutoCopy && !Job.InputFiles.Inputs.empty())
+    if (Ctx.Options.MetadataGlobalAutoCopy && !Ctx.InputFiles.Inputs.empty())
         for (auto& output : Outputs)
             ff::av_dict_copy(&output->Context->metadata,
-                             Job.InputFiles.Inputs[0]->Context->metadata, AV_DICT_DONT_OVERWRITE);
+                             Ctx.InputFiles.Inputs[0]->Context->metadata, AV_DICT_DONT_OVERWRITE);
 
-    for (const TChapterMap& map : Job.ChapterMaps) {
-        if (map.InputFile < 0 || map.InputFile >= Job.InputCount()) {
+    for (const TChapterMap& map : Ctx.Options.ChapterMaps) {
+        if (map.InputFile < 0 || map.InputFile >= Ctx.InputFiles.Count()) {
             const std::string text =
                 FormatText("Invalid input file index %d in chapter mapping.", map.InputFile);
-            Job.LogV(llError, text);
-            Job.Fail(text);
+            LogV(llError, text);
+            Fail(text);
         }
-        if (map.OutputFile < 0 || map.OutputFile >= Job.OutputCount()) {
+        if (map.OutputFile < 0 || map.OutputFile >= Count()) {
             const std::string text =
                 FormatText("Invalid output file index %d in chapter mapping.", map.OutputFile);
-            Job.LogV(llError, text);
-            Job.Fail(text);
+            LogV(llError, text);
+            Fail(text);
         }
         CopyChapters(map.InputFile, map.OutputFile);
     }
-    if (Job.ChapterMaps.empty())
-        for (int i = 0; i < Job.InputCount(); ++i) {
-            if (!Job.InputFiles.Inputs[i]->Context->nb_chapters)
+    if (Ctx.Options.ChapterMaps.empty())
+        for (int i = 0; i < Ctx.InputFiles.Count(); ++i) {
+            if (!Ctx.InputFiles.Inputs[i]->Context->nb_chapters)
                 continue;
-            for (int o = 0; o < Job.OutputCount(); ++o)
+            for (int o = 0; o < Count(); ++o)
                 CopyChapters(i, o);
             break;
         }
 }
 
 void TOutputFiles::CopyChapters(int inputIndex, int outputIndex) {
-    const TInputFile& input = *Job.InputFiles.Inputs[inputIndex];
+    const TInputFile& input = *Ctx.InputFiles.Inputs[inputIndex];
     AVFormatContext* is = input.Context.get();
     AVFormatContext* os = Outputs[outputIndex]->Context.get();
     for (unsigned i = 0; i < is->nb_chapters; ++i) {
@@ -763,30 +703,30 @@ void TOutputFiles::CopyChapters(int inputIndex, int outputIndex) {
         // The output starts at the start position of the input's own time line and lasts the
         // recording time.
         const int64_t offset =
-            ff::av_rescale_q(Job.StartTime - input.TsOffset, AV_TIME_BASE_Q, in->time_base);
+            ff::av_rescale_q(Ctx.Options.StartTime - input.TsOffset, AV_TIME_BASE_Q, in->time_base);
         const int64_t limit =
-            Job.RecordingTime == INT64_MAX
+            Ctx.Options.RecordingTime == INT64_MAX
                 ? INT64_MAX
-                : ff::av_rescale_q(Job.RecordingTime, AV_TIME_BASE_Q, in->time_base);
+                : ff::av_rescale_q(Ctx.Options.RecordingTime, AV_TIME_BASE_Q, in->time_base);
         if (in->end < offset)
             continue;
         if (limit != INT64_MAX && in->start > offset + limit)
             break;
         auto* out = static_cast<AVChapter*>(ff::av_mallocz(sizeof(AVChapter)));
         if (!out)
-            Job.Fail("av_mallocz fail");
+            Fail("av_mallocz fail");
         out->id = in->id;
         out->time_base = in->time_base;
         out->start = std::max<int64_t>(0, in->start - offset);
         out->end = std::min(limit, in->end - offset);
-        if (Job.MetadataChaptersAutoCopy)
+        if (Ctx.Options.MetadataChaptersAutoCopy)
             ff::av_dict_copy(&out->metadata, in->metadata, 0);
         auto** chapters = static_cast<AVChapter**>(
             ff::av_realloc_array(os->chapters, os->nb_chapters + 1, sizeof(AVChapter*)));
         if (!chapters) {
             ff::av_dict_free(&out->metadata);
             ff::av_free(out);
-            Job.Fail("av_realloc fail");
+            Fail("av_realloc fail");
         }
         os->chapters = chapters;
         os->chapters[os->nb_chapters++] = out;
@@ -800,8 +740,8 @@ void TOutputFiles::WriteHeaders() {
             std::string text = FormatText(
                 "Could not write header for output file #%d (incorrect codec parameters ?)",
                 static_cast<int>(f));
-            Job.LogV(llError, text);
-            Job.Fail(text);
+            LogV(llError, text);
+            Fail(text);
         }
         output.HeaderWritten = true;
     }
@@ -811,20 +751,20 @@ void TOutputFiles::DumpStreamMapping() {
     for (size_t f = 0; f < Outputs.size(); ++f)
         ff::av_dump_format(Outputs[f]->Context.get(), static_cast<int>(f),
                            Outputs[f]->FileName.c_str(), 1);
-    if (Job.Verbose < 0)
+    if (Ctx.Options.Verbose < 0)
         return;
-    Job.LogV(llVerbose, "Stream mapping:");
-    for (const TOutputStream* ost : Job.OutputStreams) {
+    LogV(llVerbose, "Stream mapping:");
+    for (const TOutputStream* ost : Ctx.Tables.OutputStreams) {
         if (!ost->Source)
             continue;
         std::string line = FormatText("  Stream #%d.%d -> #%d.%d (%s)", ost->Source->FileIndex,
-                                      ost->Source->StreamIndex, Job.JoinMode ? 0 : ost->FileIndex,
+                                      ost->Source->StreamIndex, Ctx.JoinMode ? 0 : ost->FileIndex,
                                       ost->Index, MediaTypeName(ost->Type()).c_str());
         if (ost->SyncSource != ost->Source)
             line += FormatText(
                 " [sync #%d.%d (%s)]", ost->SyncSource->FileIndex, ost->SyncSource->StreamIndex,
                 MediaTypeName(ost->SyncSource->Stream->codecpar->codec_type).c_str());
-        Job.LogV(llVerbose, line);
+        LogV(llVerbose, line);
     }
 }
 
@@ -834,21 +774,21 @@ void TOutputFiles::EncodeFrame(TOutputStream& ost, AVFrame* frame) {
     const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
     int result = ff::avcodec_send_frame(enc, frame);
     if (result < 0 && result != AVERROR_EOF)
-        Job.Fail(failure);
-    AVPacket* packet = Job.Pipe.ScratchPacket();
+        Fail(failure);
+    AVPacket* packet = Ctx.Pipe.ScratchPacket();
     for (;;) {
         result = ff::avcodec_receive_packet(enc, packet);
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
             break;
         if (result < 0)
-            Job.Fail(failure);
+            Fail(failure);
         if (video) {
-            Job.VideoPath.TakeEncodedPicture(ost, packet);
+            Ctx.VideoPath.TakeEncodedPicture(ost, packet);
         } else {
-            Job.AudioBytes += packet->size;
+            Ctx.Counters.AudioBytes += packet->size;
         }
         ff::av_packet_rescale_ts(packet, enc->time_base, ost.Stream->time_base);
-        Job.Copy.WritePacket(ost, packet);
+        Ctx.Copy.WritePacket(ost, packet);
     }
 }
 
@@ -858,18 +798,18 @@ void TOutputFiles::FlushEncoder(TOutputStream& ost) {
     ost.EncoderFlushed = true;
     AVCodecContext* enc = ost.Encoder.get();
     if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-        Job.AudioPath.FlushAudio(ost);
+        Ctx.AudioPath.FlushAudio(ost);
         EncodeFrame(ost, nullptr);
     } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
         EncodeFrame(ost, nullptr);
     }
     if (!ost.Filters.empty())
-        Job.Copy.FilterAndWrite(ost, 0, nullptr);
+        Ctx.Copy.FilterAndWrite(ost, 0, nullptr);
 }
 
 void TOutputFiles::MuxPacket(TOutputStream& ost, AVPacket* packet) {
     // The sound's lane holds its packets; the job's thread writes them in their turn.
-    if (Job.Pipe.Capture(ost, packet))
+    if (Ctx.Pipe.Capture(ost, packet))
         return;
     packet->stream_index = ost.Stream->index;
     const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
@@ -881,14 +821,14 @@ void TOutputFiles::MuxPacket(TOutputStream& ost, AVPacket* packet) {
     const int result =
         ff::av_interleaved_write_frame(Outputs[ost.FileIndex]->Context.get(), packet);
     if (result < 0)
-        Job.Fail(ErrorText("av_interleaved_write_frame()", result));
+        Fail(ErrorText("av_interleaved_write_frame()", result));
 }
 
 void TOutputFiles::WriteTrailers() {
     for (auto& output : Outputs)
         if (output->HeaderWritten)
             if (int result = ff::av_write_trailer(output->Context.get()); result < 0)
-                Job.Fail(ErrorText("av_write_trailer()", result));
+                Fail(ErrorText("av_write_trailer()", result));
 }
 
 void TOutputFiles::CloseOutputs(bool removeEmptyOutputs) {

@@ -5,7 +5,9 @@
 // the closing of the outputs.
 #pragma once
 
+#include "engine/JobContext.h"
 #include "engine/Owners.h"
+#include "engine/StreamPlan.h"
 #include "engine/TranscoderStreams.h"
 
 #include <memory>
@@ -14,7 +16,13 @@
 
 namespace cw {
 
-class TCustomFFmpeg;
+class TAudioPath;
+class TInputFiles;
+class TJobPipeline;
+class TStreamCopy;
+class TSubtitlePath;
+class TTranscoderOptions;
+class TVideoPath;
 
 // One opened output.
 struct TOutputFile {
@@ -25,14 +33,37 @@ struct TOutputFile {
     bool WritesFile() const;
 };
 
+// What the output side reads and shares: the option record, the inputs (what they hold, their
+// streams and times), the paths that make and set up each kind of stream, stream copy, the
+// pipeline (which holds the audio lane's packets), the run tables and counters, the time
+// limit of blocking opens, the job's opening error, its join switch and the capacity.
+struct TOutputFilesContext {
+    const TTranscoderOptions& Options;
+    const TInputFiles& InputFiles;
+    TVideoPath& VideoPath;
+    TAudioPath& AudioPath;
+    TSubtitlePath& SubtitlePath;
+    TStreamCopy& Copy;
+    TJobPipeline& Pipe;
+    TRunTables& Tables;
+    TRunCounters& Counters;
+    TOpenTimeout Timeout;
+    std::string& OpenError;
+    bool& JoinMode;
+    int MaxFiles;
+};
+
 class TOutputFiles {
 public:
-    explicit TOutputFiles(TCustomFFmpeg& job) : Job(job) {}
+    explicit TOutputFiles(const TOutputFilesContext& context) : Ctx(context) {}
 
     // -- files (see TCustomFFmpeg) ----------------------------------------------------
-    int OpenOutput(const std::string& fileName, bool join);
-    void NewOutputStream(AVMediaType type);
-    void SetupJoin();
+    // Opening an output and its streams consumes the options.
+    int OpenOutput(const std::string& fileName, bool join, TTranscoderOptions& options);
+    void NewOutputStream(AVMediaType type, TTranscoderOptions& options);
+    // The expected length of a join (the options' TotalDuration).
+    void SetupJoin(TTranscoderOptions& options);
+    int Count() const { return static_cast<int>(Outputs.size()); }
     AVFormatContext* OutputContext(int index) const;
     // An output stream of that kind with its encoder context, from the option state.
     TOutputStream& AddOutputStream(AVFormatContext* context, int outputIndex, AVMediaType type,
@@ -42,6 +73,7 @@ public:
     void SetGlobalHeader(AVCodecContext* encoder, AVFormatContext* context, bool video);
 
     // -- a run ------------------------------------------------------------------------
+    // Pairs every output stream with its input streams (StreamPlan.h) and sets each up.
     void MapStreams();
     void SetUpOutputStream(TOutputStream& ost);
     void SetUpEncoding(TOutputStream& ost);
@@ -63,7 +95,14 @@ public:
     std::vector<std::unique_ptr<TOutputFile>> Outputs;
 
 private:
-    TCustomFFmpeg& Job;
+    // What stream mapping is planned from: the probe's facts of the run's input streams,
+    // the output streams and the options.
+    TPlanRequest PlanRequest() const;
+    // A stream of that kind for the output, made by its path.
+    void NewStream(AVMediaType type, AVFormatContext* context, int outputIndex,
+                   TTranscoderOptions& options);
+
+    const TOutputFilesContext Ctx;
 };
 
 } // namespace cw

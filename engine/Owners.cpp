@@ -75,6 +75,11 @@ void TFreeFilterInOut::operator()(AVFilterInOut* inOut) const {
         ff::avfilter_inout_free(&inOut);
 }
 
+void TFreeDictionary::operator()(AVDictionary* dictionary) const {
+    if (dictionary && ff::av_dict_free)
+        ff::av_dict_free(&dictionary);
+}
+
 void TFreeMemory::operator()(void* memory) const {
     if (memory && ff::av_free)
         ff::av_free(memory);

@@ -66,6 +66,11 @@ struct TFreeMemory {
 struct TFreeSamples {
     void operator()(uint8_t** planes) const;
 };
+// A dictionary of tags (av_dict_set); a call that may replace it gets it released and gives
+// back what it returns.
+struct TFreeDictionary {
+    void operator()(AVDictionary* dictionary) const;
+};
 // A file of the C library (two-pass logs, video statistics).
 struct TCloseFile {
     void operator()(std::FILE* file) const;
@@ -96,5 +101,6 @@ using TFilterInOutPtr = std::unique_ptr<AVFilterInOut, TFreeFilterInOut>;
 using TMemoryPtr = std::unique_ptr<uint8_t, TFreeMemory>;
 using TSamplesPtr = std::unique_ptr<uint8_t*, TFreeSamples>;
 using TFilePtr = std::unique_ptr<std::FILE, TCloseFile>;
+using TDictionaryPtr = std::unique_ptr<AVDictionary, TFreeDictionary>;
 
 } // namespace cw

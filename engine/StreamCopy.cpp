@@ -1,11 +1,18 @@
 // Stream copy in a job: copied streams (the cover picture among them), their set-up from the
 // source, and the bitstream filters on the way to the muxer.
-#include "engine/Transcoder.h"
+#include "engine/StreamCopy.h"
 
 #include "engine/FFUtils.h"
+#include "engine/InputFiles.h"
+#include "engine/JobContext.h"
+#include "engine/JobHooks.h"
+#include "engine/JobPipeline.h"
 #include "engine/OptionParsers.h"
+#include "engine/OutputFiles.h"
 #include "engine/StreamFacts.h"
 #include "engine/Text.h"
+#include "engine/TranscoderOptions.h"
+#include "engine/TranscoderStreams.h"
 
 #include <algorithm>
 #include <climits>
@@ -16,7 +23,7 @@ namespace cw {
 void TStreamCopy::NewCoverStream(AVFormatContext* context, int outputIndex) {
     // The picture is copied as it is; stream mapping pairs it with the input's cover.
     TOutputStream& ost =
-        Job.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_VIDEO, nullptr);
+        Ctx.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_VIDEO, nullptr);
     ost.StreamCopy = true;
     ost.Cover = true;
 }
@@ -61,7 +68,7 @@ bool MuxerCarries(const AVOutputFormat* format, AVCodecID codec) {
 } // namespace
 
 bool TStreamCopy::NewCopiedStreams(AVFormatContext* context, int outputIndex) {
-    const AVFormatContext* ic = Job.InputFiles.Inputs[0]->Context.get();
+    const AVFormatContext* ic = Ctx.InputFiles.Inputs[0]->Context.get();
     const AVOutputFormat* format = context->oformat;
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
         const AVStream* in = ic->streams[i];
@@ -75,17 +82,17 @@ bool TStreamCopy::NewCopiedStreams(AVFormatContext* context, int outputIndex) {
         if (!(cover && IsMatroska(format)) && !MuxerCarries(format, in->codecpar->codec_id)) {
             const std::string what = StreamLabel(in->codecpar);
             if (type == AVMEDIA_TYPE_SUBTITLE || cover) {
-                Job.LogV(llInfo, FormatText("%s cannot carry this file's %s: stream #0.%u left out",
-                                            ContainerLabel(format).c_str(), what.c_str(), i));
+                LogV(llInfo, FormatText("%s cannot carry this file's %s: stream #0.%u left out",
+                                        ContainerLabel(format).c_str(), what.c_str(), i));
                 continue;
             }
-            Job.OpenError = FormatText("%s cannot carry this file's %s",
+            Ctx.OpenError = FormatText("%s cannot carry this file's %s",
                                        ContainerLabel(format).c_str(), what.c_str());
             if (std::string_view(format->name) != "matroska")
-                Job.OpenError += ": choose MKV - Copy Streams";
+                Ctx.OpenError += ": choose MKV - Copy Streams";
             return false;
         }
-        TOutputStream& ost = Job.OutputFiles.AddOutputStream(context, outputIndex, type, nullptr);
+        TOutputStream& ost = Ctx.OutputFiles.AddOutputStream(context, outputIndex, type, nullptr);
         ost.StreamCopy = true;
         ost.Cover = cover;
         ost.CopyOf = static_cast<int>(i);
@@ -97,37 +104,37 @@ void TStreamCopy::SetUpStreamCopy(TOutputStream& ost) {
     const AVStream* in = ost.Source->Stream;
     const AVCodecParameters* inPar = in->codecpar;
     AVStream* out = ost.Stream;
-    const AVOutputFormat* format = Job.OutputFiles.Outputs[ost.FileIndex]->Context->oformat;
+    const AVOutputFormat* format = Ctx.OutputFiles.Outputs[ost.FileIndex]->Context->oformat;
     if (inPar->extradata_size > INT_MAX - 8 || inPar->extradata_size < 0)
-        Job.Fail("icodec.extradata_size is invalid (too large)");
+        Fail("icodec.extradata_size is invalid (too large)");
 
     const AVMediaType type = inPar->codec_type;
     switch (type) {
     case AVMEDIA_TYPE_AUDIO:
-        if (Job.AudioVolume != 256)
-            Job.Fail("-acodec copy and -vol are incompatible (frames are not decoded)");
-        if (Job.AudioHook)
-            Job.Fail("-acodec copy and AudioHook are incompatible (frames are not decoded)");
+        if (Ctx.Options.AudioVolume != 256)
+            Fail("-acodec copy and -vol are incompatible (frames are not decoded)");
+        if (Ctx.Options.AudioHook)
+            Fail("-acodec copy and AudioHook are incompatible (frames are not decoded)");
         break;
     case AVMEDIA_TYPE_VIDEO:
         if (ost.Cover)
             break; // a cover picture goes into the file as it is, beside the sound
-        if (Job.VideoInputHook || Job.VideoOutputHook)
-            Job.Fail("-vcodec copy and VideoHook are incompatible (frames are not decoded)");
-        if (!Job.FrameHooks.Empty())
-            Job.Fail("-vcodec copy and -vhook are incompatible (frames are not decoded)");
-        if (Job.PreviewFlags())
-            Job.Fail("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+        if (Ctx.Options.VideoInputHook || Ctx.Options.VideoOutputHook)
+            Fail("-vcodec copy and VideoHook are incompatible (frames are not decoded)");
+        if (!Ctx.Options.FrameHooks.Empty())
+            Fail("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        if (Ctx.Hooks.PreviewFlags())
+            Fail("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
         break;
     case AVMEDIA_TYPE_SUBTITLE:
         break;
     default:
-        Job.Fail("invalid codec_type of output stream");
+        Fail("invalid codec_type of output stream");
     }
 
     const uint32_t requestedTag = ost.Encoder->codec_tag;
     if (ff::avcodec_parameters_copy(out->codecpar, inPar) < 0)
-        Job.Fail("av_mallocz fail");
+        Fail("av_mallocz fail");
     uint32_t tag = requestedTag;
     if (!tag) {
         const AVCodecTag* const* tags = format->codec_tag;
@@ -141,7 +148,7 @@ void TStreamCopy::SetUpStreamCopy(TOutputStream& ost) {
     // coarser than that period would be useless (one tick per frame keeps frame-counting
     // muxers such as AVI right).
     AVRational timeBase = in->time_base;
-    if (!Job.CopyTimeBase) {
+    if (!Ctx.Options.CopyTimeBase) {
         AVRational period{0, 1};
         if (type == AVMEDIA_TYPE_VIDEO) {
             AVRational rate = in->r_frame_rate.num ? in->r_frame_rate : in->avg_frame_rate;
@@ -180,7 +187,7 @@ void TStreamCopy::SetUpStreamCopy(TOutputStream& ost) {
         par->extradata = static_cast<uint8_t*>(
             ff::av_mallocz(size_t(in->attached_pic.size) + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!par->extradata)
-            Job.Fail("av_mallocz fail");
+            Fail("av_mallocz fail");
         std::copy_n(in->attached_pic.data, in->attached_pic.size, par->extradata);
         par->extradata_size = in->attached_pic.size;
         par->codec_type = AVMEDIA_TYPE_ATTACHMENT;
@@ -188,10 +195,10 @@ void TStreamCopy::SetUpStreamCopy(TOutputStream& ost) {
         ff::av_dict_set(&out->metadata, "mimetype", png ? "image/png" : "image/jpeg", 0);
     }
     if (type == AVMEDIA_TYPE_VIDEO && !ost.Cover && IsMatroska(format) && DisplayTurn(in) != ptNone)
-        Job.LogV(llInfo, FormatText("%s cannot store the turn of stream #%d.%d: its pictures are "
-                                    "copied as they are stored, the turn is lost",
-                                    ContainerLabel(format).c_str(), ost.Source->FileIndex,
-                                    ost.Source->StreamIndex));
+        LogV(llInfo, FormatText("%s cannot store the turn of stream #%d.%d: its pictures are "
+                                "copied as they are stored, the turn is lost",
+                                ContainerLabel(format).c_str(), ost.Source->FileIndex,
+                                ost.Source->StreamIndex));
     ost.NeedsEncoding = false;
 }
 
@@ -200,19 +207,19 @@ void TStreamCopy::InitBitstreamFilters(TOutputStream& ost) {
     for (const TBitstreamFilterEntry& entry : ost.FilterEntries) {
         AVBSFContext* context = nullptr;
         if (!entry.Filter || ff::av_bsf_alloc(entry.Filter, &context) < 0)
-            Job.Fail(FormatText("Unknown bitstream filter %s", entry.Name.c_str()));
+            Fail(FormatText("Unknown bitstream filter %s", entry.Name.c_str()));
         TBitstreamFilterPtr filter(context);
         const AVCodecParameters* in =
             ost.Filters.empty() ? stream->codecpar : ost.Filters.back()->par_out;
         if (ff::avcodec_parameters_copy(context->par_in, in) < 0)
-            Job.Fail("av_mallocz fail");
+            Fail("av_mallocz fail");
         context->time_base_in = stream->time_base;
         if (!entry.Arguments.empty() && context->priv_data &&
             ff::av_set_options_string(context->priv_data, entry.Arguments.c_str(), "=", ":") < 0)
-            Job.Fail(FormatText("Invalid arguments for bitstream filter %s: %s", entry.Name.c_str(),
-                                entry.Arguments.c_str()));
+            Fail(FormatText("Invalid arguments for bitstream filter %s: %s", entry.Name.c_str(),
+                            entry.Arguments.c_str()));
         if (int result = ff::av_bsf_init(context); result < 0)
-            Job.Fail(ErrorText(entry.Name, result));
+            Fail(ErrorText(entry.Name, result));
         ost.Filters.push_back(std::move(filter));
     }
     if (!ost.Filters.empty())
@@ -222,24 +229,26 @@ void TStreamCopy::InitBitstreamFilters(TOutputStream& ost) {
 void TStreamCopy::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket* packet) {
     if (ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT)
         return; // written with the header
-    if (ost.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY) && !Job.CopyInitialNonKeyframes)
+    if (ost.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY) &&
+        !Ctx.Options.CopyInitialNonKeyframes)
         return;
-    AVPacket* out = Job.EncodedPacket.get();
+    AVPacket* out = Ctx.Tables.EncodedPacket.get();
     if (ff::av_packet_ref(out, packet) < 0)
-        Job.Fail("av_mallocz fail");
+        Fail("av_mallocz fail");
     const AVRational inTb = ist.Stream->time_base;
     const AVRational outTb = ost.Stream->time_base;
-    const int64_t start = ff::av_rescale_q(Job.StartTime, AV_TIME_BASE_Q, outTb);
+    const int64_t start = ff::av_rescale_q(Ctx.Options.StartTime, AV_TIME_BASE_Q, outTb);
     out->pts = packet->pts != AV_NOPTS_VALUE ? ff::av_rescale_q(packet->pts, inTb, outTb) - start
                                              : AV_NOPTS_VALUE;
-    out->dts = (packet->dts == AV_NOPTS_VALUE ? ff::av_rescale_q(Job.OutPts(ist), AV_TIME_BASE_Q, outTb)
-                                              : ff::av_rescale_q(packet->dts, inTb, outTb)) -
+    out->dts = (packet->dts == AV_NOPTS_VALUE
+                    ? ff::av_rescale_q(Ctx.Pipe.OutPts(ist), AV_TIME_BASE_Q, outTb)
+                    : ff::av_rescale_q(packet->dts, inTb, outTb)) -
                start;
     out->duration = ff::av_rescale_q(packet->duration, inTb, outTb);
     if (ost.Type() == AVMEDIA_TYPE_AUDIO)
-        Job.AudioBytes += packet->size;
+        Ctx.Counters.AudioBytes += packet->size;
     else if (ost.Type() == AVMEDIA_TYPE_VIDEO)
-        Job.VideoBytes += packet->size;
+        Ctx.Counters.VideoBytes += packet->size;
     ++ost.FrameNumber;
     WritePacket(ost, out);
 }
@@ -247,7 +256,7 @@ void TStreamCopy::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPack
 void TStreamCopy::WritePacket(TOutputStream& ost, AVPacket* packet) {
     packet->stream_index = ost.Stream->index;
     if (ost.Filters.empty())
-        Job.OutputFiles.MuxPacket(ost, packet);
+        Ctx.OutputFiles.MuxPacket(ost, packet);
     else
         FilterAndWrite(ost, 0, packet);
 }
@@ -255,7 +264,7 @@ void TStreamCopy::WritePacket(TOutputStream& ost, AVPacket* packet) {
 void TStreamCopy::FilterAndWrite(TOutputStream& ost, size_t filterIndex, AVPacket* packet) {
     if (filterIndex == ost.Filters.size()) {
         if (packet)
-            Job.OutputFiles.MuxPacket(ost, packet);
+            Ctx.OutputFiles.MuxPacket(ost, packet);
         return;
     }
     AVBSFContext* filter = ost.Filters[filterIndex].get();
@@ -266,9 +275,9 @@ void TStreamCopy::FilterAndWrite(TOutputStream& ost, size_t filterIndex, AVPacke
         std::string text = ErrorText(FormatText("%s failed for stream %d, codec %s",
                                                 filter->filter->name, ost.Stream->index, codec),
                                      code);
-        if (Job.ExitOnError)
-            Job.Fail(text);
-        Job.LogV(llError, text);
+        if (Ctx.Options.ExitOnError)
+            Fail(text);
+        LogV(llError, text);
     };
     int result = ff::av_bsf_send_packet(filter, packet);
     if (result < 0) {
@@ -278,7 +287,7 @@ void TStreamCopy::FilterAndWrite(TOutputStream& ost, size_t filterIndex, AVPacke
     }
     TPacketPtr filtered(ff::av_packet_alloc());
     if (!filtered)
-        Job.Fail("av_mallocz fail");
+        Fail("av_mallocz fail");
     for (;;) {
         result = ff::av_bsf_receive_packet(filter, filtered.get());
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)

@@ -6,16 +6,38 @@
 #include "engine/FFApi.h"
 
 #include <cstddef>
+#include <string>
 
 namespace cw {
 
-class TCustomFFmpeg;
+class TInputFiles;
+class TJobHooks;
+class TJobPipeline;
+class TOutputFiles;
+class TTranscoderOptions;
 struct TInputStream;
 struct TOutputStream;
+struct TRunCounters;
+struct TRunTables;
+
+// What stream copy reads and shares: the option record, the inputs (the whole-file copy's
+// source), the outputs (new streams, their muxers), the hooks (which need decoded frames), the
+// input clocks as the output side sees them, the run tables and counters, and the job's
+// opening error, which a whole-file copy words.
+struct TStreamCopyContext {
+    const TTranscoderOptions& Options;
+    const TInputFiles& InputFiles;
+    TOutputFiles& OutputFiles;
+    const TJobHooks& Hooks;
+    const TJobPipeline& Pipe;
+    TRunTables& Tables;
+    TRunCounters& Counters;
+    std::string& OpenError;
+};
 
 class TStreamCopy {
 public:
-    explicit TStreamCopy(TCustomFFmpeg& job) : Job(job) {}
+    explicit TStreamCopy(const TStreamCopyContext& context) : Ctx(context) {}
 
     // A copied cover picture for an audio output (see OpenOutput).
     void NewCoverStream(AVFormatContext* context, int outputIndex);
@@ -35,7 +57,7 @@ public:
     void FilterAndWrite(TOutputStream& ost, size_t filterIndex, AVPacket* packet);
 
 private:
-    TCustomFFmpeg& Job;
+    const TStreamCopyContext Ctx;
 };
 
 } // namespace cw

@@ -1,5 +1,12 @@
 // The subtitle path of a job: subtitle stream settings, decoding, re-timing and encoding.
-#include "engine/Transcoder.h"
+#include "engine/SubtitlePath.h"
+
+#include "engine/GenericOptions.h"
+#include "engine/JobContext.h"
+#include "engine/OutputFiles.h"
+#include "engine/StreamCopy.h"
+#include "engine/TranscoderOptions.h"
+#include "engine/TranscoderStreams.h"
 
 #include <cstring>
 #include <mutex>
@@ -23,31 +30,32 @@ uint8_t* SubtitleBuffer() {
 
 } // namespace
 
-void TSubtitlePath::NewSubtitleStream(AVFormatContext* context, int outputIndex) {
+void TSubtitlePath::NewSubtitleStream(AVFormatContext* context, int outputIndex,
+                                      TTranscoderOptions& options) {
     const AVCodec* codec = nullptr;
-    if (!Job.SubtitleStreamCopy)
-        codec =
-            Job.OutputFiles.ChooseEncoder(context, AVMEDIA_TYPE_SUBTITLE, Job.SubtitleCodecName);
+    if (!options.SubtitleStreamCopy)
+        codec = Ctx.OutputFiles.ChooseEncoder(context, AVMEDIA_TYPE_SUBTITLE,
+                                              options.SubtitleCodecName);
     TOutputStream& ost =
-        Job.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_SUBTITLE, codec);
+        Ctx.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_SUBTITLE, codec);
     AVCodecContext* enc = ost.Encoder.get();
-    ost.FilterEntries = std::move(Job.SubtitleBitstreamFilters);
-    Job.SubtitleBitstreamFilters.clear();
-    if (Job.SubtitleCodecTag)
-        enc->codec_tag = Job.SubtitleCodecTag;
-    Job.OutputFiles.SetGlobalHeader(enc, context, false);
-    if (Job.SubtitleStreamCopy) {
+    ost.FilterEntries = std::move(options.SubtitleBitstreamFilters);
+    options.SubtitleBitstreamFilters.clear();
+    if (options.SubtitleCodecTag)
+        enc->codec_tag = options.SubtitleCodecTag;
+    Ctx.OutputFiles.SetGlobalHeader(enc, context, false);
+    if (options.SubtitleStreamCopy) {
         ost.StreamCopy = true;
     } else {
         if (codec)
             enc->codec_id = codec->id;
         enc->time_base = AV_TIME_BASE_Q; // subtitle times are handed over in microseconds
-        Job.ApplyGenericOptions(enc, Job.CodecTemplate(AVMEDIA_TYPE_SUBTITLE), codec,
-                                OptionMaskOutputSubtitle);
+        options.ApplyGenericOptions(enc, options.CodecTemplate(AVMEDIA_TYPE_SUBTITLE), codec,
+                                    OptionMaskOutputSubtitle);
     }
-    if (!Job.SubtitleLanguage.empty())
-        ff::av_dict_set(&ost.Stream->metadata, "language", Job.SubtitleLanguage.c_str(), 0);
-    Job.ConsumeSubtitleStreamOptions();
+    if (!options.SubtitleLanguage.empty())
+        ff::av_dict_set(&ost.Stream->metadata, "language", options.SubtitleLanguage.c_str(), 0);
+    options.ConsumeSubtitleStreamOptions();
 }
 
 int TSubtitlePath::DecodeSubtitles(TInputStream& ist, const AVPacket* packet) {
@@ -72,7 +80,7 @@ int TSubtitlePath::DecodeSubtitles(TInputStream& ist, const AVPacket* packet) {
         }
         if (!got)
             break;
-        if (Job.StartTime == 0 || ist.Pts >= Job.StartTime)
+        if (Ctx.Options.StartTime == 0 || ist.Pts >= Ctx.Options.StartTime)
             for (TOutputStream* ost : ist.Outputs)
                 if (ost->NeedsEncoding)
                     DoSubtitleOut(*ost, ist, subtitle.Value);
@@ -85,12 +93,13 @@ int TSubtitlePath::DecodeSubtitles(TInputStream& ist, const AVPacket* packet) {
 void TSubtitlePath::DoSubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle& subtitle) {
     AVCodecContext* enc = ost.Encoder.get();
     if (subtitle.pts == AV_NOPTS_VALUE && ist.Pts == NoPtsValue) {
-        if (Job.ExitOnError)
-            Job.Fail("Subtitle packets must have a pts");
-        Job.LogV(llError, "Subtitle packets must have a pts");
+        if (Ctx.Options.ExitOnError)
+            Fail("Subtitle packets must have a pts");
+        LogV(llError, "Subtitle packets must have a pts");
         return;
     }
-    const int64_t base = (subtitle.pts != AV_NOPTS_VALUE ? subtitle.pts : ist.Pts) - Job.StartTime;
+    const int64_t base =
+        (subtitle.pts != AV_NOPTS_VALUE ? subtitle.pts : ist.Pts) - Ctx.Options.StartTime;
     const int rounds = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
     std::lock_guard<std::mutex> guard(SubtitleLock());
     uint8_t* buffer = SubtitleBuffer();
@@ -104,10 +113,10 @@ void TSubtitlePath::DoSubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubti
             copy.num_rects = 0; // the second packet clears the screen
         const int size = ff::avcodec_encode_subtitle(enc, buffer, SubtitleBufferSize, &copy);
         if (size < 0)
-            Job.Fail("Subtitle encoding failed");
-        AVPacket* packet = Job.EncodedPacket.get();
+            Fail("Subtitle encoding failed");
+        AVPacket* packet = Ctx.Tables.EncodedPacket.get();
         if (ff::av_new_packet(packet, size) < 0)
-            Job.Fail("av_mallocz fail");
+            Fail("av_mallocz fail");
         std::memcpy(packet->data, buffer, static_cast<size_t>(size));
         const AVRational tb = ost.Stream->time_base;
         packet->pts = ff::av_rescale_q(copy.pts, AV_TIME_BASE_Q, tb);
@@ -117,7 +126,7 @@ void TSubtitlePath::DoSubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubti
             packet->pts += ff::av_rescale_q(90 * shift, AVRational{1, 90000}, tb);
         }
         packet->dts = packet->pts;
-        Job.Copy.WritePacket(ost, packet);
+        Ctx.Copy.WritePacket(ost, packet);
     }
 }
 

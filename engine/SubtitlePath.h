@@ -7,16 +7,30 @@
 
 namespace cw {
 
-class TCustomFFmpeg;
+class TOutputFiles;
+class TStreamCopy;
+class TTranscoderOptions;
 struct TInputStream;
 struct TOutputStream;
+struct TRunTables;
+
+// What the subtitle path reads and shares: the option record, the outputs (for their encoder
+// choice and new streams), the run tables (the packet it encodes into) and the stream copy
+// (whose filters and muxer every packet goes through).
+struct TSubtitlePathContext {
+    const TTranscoderOptions& Options;
+    TOutputFiles& OutputFiles;
+    TRunTables& Tables;
+    TStreamCopy& Copy;
+};
 
 class TSubtitlePath {
 public:
-    explicit TSubtitlePath(TCustomFFmpeg& job) : Job(job) {}
+    explicit TSubtitlePath(const TSubtitlePathContext& context) : Ctx(context) {}
 
-    // Adds a subtitle stream to an opened output (raises FFmpegException on failure).
-    void NewSubtitleStream(AVFormatContext* context, int outputIndex);
+    // Adds a subtitle stream to an opened output from the options, which the stream consumes
+    // (raises FFmpegException on failure).
+    void NewSubtitleStream(AVFormatContext* context, int outputIndex, TTranscoderOptions& options);
 
     // -- a run ------------------------------------------------------------------------
     // Decodes a subtitle packet (null: what the decoder still holds) and encodes what comes
@@ -25,7 +39,7 @@ public:
     void DoSubtitleOut(TOutputStream& ost, TInputStream& ist, AVSubtitle& subtitle);
 
 private:
-    TCustomFFmpeg& Job;
+    const TSubtitlePathContext Ctx;
 };
 
 } // namespace cw

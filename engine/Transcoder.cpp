@@ -88,7 +88,7 @@ void TConvertThread::Body() {
 TCustomFFmpeg::TCustomFFmpeg(int maxFiles) : MaxFiles(maxFiles) {
     if (maxFiles < 1 || maxFiles > 512)
         throw std::out_of_range(FormatText("MaxFiles %d is out of range 1..512", maxFiles));
-    StrictOptions = true;
+    Options.StrictOptions = true;
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
@@ -105,10 +105,6 @@ TCustomFFmpeg::~TCustomFFmpeg() {
         CloseFiles(true);
 }
 
-void TCustomFFmpeg::LogV(TLogLevel level, const std::string& text) const {
-    Log(level, text);
-}
-
 TConvertThread* TCustomFFmpeg::Start(bool threaded, TConvertPriority priority) {
     if (Running || Terminated)
         return nullptr;
@@ -116,7 +112,7 @@ TConvertThread* TCustomFFmpeg::Start(bool threaded, TConvertPriority priority) {
     const char* missing = FilesReleased() ? nullptr : MissingFileText();
     if (missing) {
         CloseFiles(true);
-        ReleaseOptions();
+        Options.ReleaseOptions();
         LogV(llQuiet, missing);
         Failed = true;
         ErrorMessage = missing;
@@ -170,26 +166,26 @@ void TCustomFFmpeg::Run() {
         guarded([this] { Transcode(); });
     guarded([this] {
         std::lock_guard<std::mutex> guard(CodecListLock());
-        for (TOutputStream* ost : OpenedEncoders) {
+        for (TOutputStream* ost : Tables.OpenedEncoders) {
             ost->Encoder.reset();
             ost->EncoderOpen = false;
         }
-        OpenedEncoders.clear();
+        Tables.OpenedEncoders.clear();
     });
     guarded([this] {
         std::lock_guard<std::mutex> guard(CodecListLock());
-        for (TInputStream* ist : OpenedDecoders) {
+        for (TInputStream* ist : Tables.OpenedDecoders) {
             InputFiles.Inputs[ist->FileIndex]->Decoders[ist->StreamIndex].reset();
             ist->Decoder = nullptr;
             ist->DecoderOpen = false;
         }
-        OpenedDecoders.clear();
+        Tables.OpenedDecoders.clear();
     });
     // A job that has run is not run again: its option state is freed rather than made
     // anew, so the finished tasks of a long list hold next to nothing.
     guarded([this] {
         CloseFiles(true);
-        ReleaseOptions();
+        Options.ReleaseOptions();
     });
     RunThread = 0;
     guarded([this] { NotifyTerminate(); });
@@ -260,25 +256,33 @@ bool TCustomFFmpeg::StopCheck(void*) {
 
 // -- the public surface, handed to the parts ----------------------------------------------
 
-bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
-    return InputFiles.OpenInput(fileName);
+bool TJobOptions::OpenInput(const std::string& fileName) {
+    return Inputs.OpenInput(fileName, *this);
 }
 
-int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
-    return OutputFiles.OpenOutput(fileName, join);
+int TJobOptions::OpenOutput(const std::string& fileName, bool join) {
+    return Outputs.OpenOutput(fileName, join, *this);
 }
 
-void TCustomFFmpeg::NewOutputStream(AVMediaType type) {
-    OutputFiles.NewOutputStream(type);
+void TJobOptions::NewOutputStream(AVMediaType type) {
+    Outputs.NewOutputStream(type, *this);
 }
 
-void TCustomFFmpeg::SetupJoin() {
-    OutputFiles.SetupJoin();
+void TJobOptions::SetupJoin() {
+    Outputs.SetupJoin(*this);
     LimitTotalToRecordingTime();
 }
 
-std::vector<AVRational> TCustomFFmpeg::InputVideoFrameRates() const {
-    return InputFiles.InputVideoFrameRates();
+int TJobOptions::InputCount() const {
+    return Inputs.Count();
+}
+
+int TJobOptions::OutputCount() const {
+    return Outputs.Count();
+}
+
+std::vector<AVRational> TJobOptions::InputVideoFrameRates() const {
+    return Inputs.InputVideoFrameRates();
 }
 
 AVFormatContext* TCustomFFmpeg::InputContext(int index) const {
@@ -295,10 +299,6 @@ void TCustomFFmpeg::SetPreviewFlags(int flags) {
 
 int TCustomFFmpeg::PreviewFlags() const {
     return Hooks.PreviewFlags();
-}
-
-void TCustomFFmpeg::Fail(const std::string& text) {
-    throw FFmpegException(text);
 }
 
 // -- the transcode -------------------------------------------------------------------------
@@ -323,26 +323,27 @@ void TCustomFFmpeg::Transcode() {
 }
 
 void TCustomFFmpeg::SetUpRun() {
-    VideoBytes = AudioBytes = ExtraBytes = DupFrames = DropFrames = 0;
+    Counters.VideoBytes = Counters.AudioBytes = Counters.ExtraBytes = 0;
+    Counters.DupFrames = Counters.DropFrames = 0;
     QpHistogram52.assign(52, 0);
-    Packet.reset(ff::av_packet_alloc());
-    EncodedPacket.reset(ff::av_packet_alloc());
-    DecodedFrame.reset(ff::av_frame_alloc());
-    if (!Packet || !EncodedPacket || !DecodedFrame)
+    Tables.Packet.reset(ff::av_packet_alloc());
+    Tables.EncodedPacket.reset(ff::av_packet_alloc());
+    Tables.DecodedFrame.reset(ff::av_frame_alloc());
+    if (!Tables.Packet || !Tables.EncodedPacket || !Tables.DecodedFrame)
         Fail("av_mallocz fail");
 
     JoinInput = 0;
     // The bitmaps of the hooks and the preview take the depth the output record asked for.
-    Hooks.InputHookConverter.SetBitsPixel(HookBitsPixel);
-    Hooks.OutputHookConverter.SetBitsPixel(HookBitsPixel);
-    Hooks.ResetPreviewTime();
+    Hooks.InputHookConverter.SetBitsPixel(Options.HookBitsPixel);
+    Hooks.OutputHookConverter.SetBitsPixel(Options.HookBitsPixel);
+    Hooks.StartRun();
     InputFiles.BuildInputTables(); // 1
     OutputFiles.MapStreams();      // 2, with the set-up of every output stream
     // 3, 4: decoders before encoders, since a subtitle encoder takes the header of the
     // opened decoder.
     InputFiles.OpenDecoders();
     OutputFiles.OpenEncoders();
-    for (auto& ist : InputStreams) { // 5
+    for (auto& ist : Tables.InputStreams) { // 5
         AVRational rate = ist->Stream->avg_frame_rate;
         int delay = ist->Decoder ? ist->Decoder->has_b_frames : 0;
         ist->Pts = rate.num && rate.den ? -std::llround(delay * 1e6 / av_q2d(rate)) : 0;
@@ -353,7 +354,7 @@ void TCustomFFmpeg::SetUpRun() {
     OutputFiles.WriteHeaders();      // 7
     OutputFiles.DumpStreamMapping(); // 8
     TimerStart = ff::av_gettime();   // 9
-    LastReportTime = TimerStart;
+    Tables.LastReportTime = TimerStart;
     for (auto& input : InputFiles.Inputs)
         input->NoPacket = false;
     // A read that blocks is broken off by a stop request: on a worker, and on any thread
@@ -366,15 +367,15 @@ void TCustomFFmpeg::SetUpRun() {
     if ((onWorker || !IsMainThread()) && InterruptRegistry()) {
         InterruptRegistry()->AddCallback(
             CurrentThreadId(), MakeInterruptCallback<&TCustomFFmpeg::StopCheck>(this), this);
-        StopCheckRegistered = true;
+        Tables.StopCheckRegistered = true;
     }
 }
 
 void TCustomFFmpeg::ClearStopCheck() {
-    if (StopCheckRegistered && InterruptRegistry())
+    if (Tables.StopCheckRegistered && InterruptRegistry())
         InterruptRegistry()->RemoveCallback(
             CurrentThreadId(), MakeInterruptCallback<&TCustomFFmpeg::StopCheck>(this), this);
-    StopCheckRegistered = false;
+    Tables.StopCheckRegistered = false;
 }
 
 // -- the read loop -------------------------------------------------------------------------
@@ -382,11 +383,11 @@ void TCustomFFmpeg::ClearStopCheck() {
 int TCustomFFmpeg::ChooseInput() {
     if (JoinMode) {
         // The current input is read to its end; only the frame limits stop it earlier.
-        for (const TOutputStream* ost : OutputStreams) {
+        for (const TOutputStream* ost : Tables.OutputStreams) {
             const AVMediaType type = ost->Type();
-            const int64_t limit = type == AVMEDIA_TYPE_VIDEO   ? MaxVideoFrames
-                                  : type == AVMEDIA_TYPE_AUDIO ? MaxAudioFrames
-                                                               : MaxDataFrames;
+            const int64_t limit = type == AVMEDIA_TYPE_VIDEO   ? Options.MaxVideoFrames
+                                  : type == AVMEDIA_TYPE_AUDIO ? Options.MaxAudioFrames
+                                                               : Options.MaxDataFrames;
             if (ost->FrameNumber >= limit)
                 return -1;
         }
@@ -395,7 +396,7 @@ int TCustomFFmpeg::ChooseInput() {
     double iptsMin = 1e100;
     double optsMin = 1e100;
     int chosen = -1;
-    for (const TOutputStream* ost : OutputStreams) {
+    for (const TOutputStream* ost : Tables.OutputStreams) {
         const TInputStream* ist = ost->Source;
         if (!ist)
             continue; // made of silence: it follows the others
@@ -407,19 +408,19 @@ int TCustomFFmpeg::ChooseInput() {
         if (!input.Eof) {
             if (ipts < iptsMin) {
                 iptsMin = ipts;
-                if (InputSync)
+                if (Options.InputSync)
                     chosen = ist->FileIndex;
             }
             if (opts < optsMin) {
                 optsMin = opts;
-                if (!InputSync)
+                if (!Options.InputSync)
                     chosen = ist->FileIndex;
             }
         }
         const AVMediaType type = ost->Type();
-        const int64_t limit = type == AVMEDIA_TYPE_VIDEO   ? MaxVideoFrames
-                              : type == AVMEDIA_TYPE_AUDIO ? MaxAudioFrames
-                                                           : MaxDataFrames;
+        const int64_t limit = type == AVMEDIA_TYPE_VIDEO   ? Options.MaxVideoFrames
+                              : type == AVMEDIA_TYPE_AUDIO ? Options.MaxAudioFrames
+                                                           : Options.MaxDataFrames;
         if (ost->FrameNumber >= limit)
             return -1;
     }
@@ -427,7 +428,7 @@ int TCustomFFmpeg::ChooseInput() {
 }
 
 void TCustomFFmpeg::ReadLoop() {
-    if (TJobPipeline::Suits(*this)) {
+    if (Pipe.Suits()) {
         Pipe.Run();
         return;
     }
@@ -444,13 +445,15 @@ void TCustomFFmpeg::ReadLoop() {
             ff::av_usleep(10000);
             continue;
         }
-        if (LimitFileSize && !OutputFiles.Outputs.empty() && OutputFiles.Outputs[0]->Context->pb &&
-            ff::avio_seek(OutputFiles.Outputs[0]->Context->pb, 0, SEEK_CUR) >= LimitFileSize)
+        if (Options.LimitFileSize && !OutputFiles.Outputs.empty() &&
+            OutputFiles.Outputs[0]->Context->pb &&
+            ff::avio_seek(OutputFiles.Outputs[0]->Context->pb, 0, SEEK_CUR) >=
+                Options.LimitFileSize)
             break;
 
         TInputFile& input = *InputFiles.Inputs[fileIndex];
         Reading = true;
-        const int result = ff::av_read_frame(input.Context.get(), Packet.get());
+        const int result = ff::av_read_frame(input.Context.get(), Tables.Packet.get());
         Reading = false;
         if (result == AVERROR(EAGAIN)) {
             input.NoPacket = true;
@@ -468,18 +471,18 @@ void TCustomFFmpeg::ReadLoop() {
                     break;
                 continue;
             }
-            if (Shortest)
+            if (Options.Shortest)
                 break;
             continue;
         }
         for (auto& other : InputFiles.Inputs)
             other->NoPacket = false;
-        InputFiles.ProcessPacket(input, fileIndex, Packet.get());
-        ff::av_packet_unref(Packet.get());
+        InputFiles.ProcessPacket(input, fileIndex, Tables.Packet.get());
+        ff::av_packet_unref(Tables.Packet.get());
 
         const int64_t now = ff::av_gettime();
-        if (now - LastReportTime > ProgressIntervalUs) {
-            LastReportTime = now;
+        if (now - Tables.LastReportTime > ProgressIntervalUs) {
+            Tables.LastReportTime = now;
             Report(false, fileIndex);
         }
     }
@@ -494,10 +497,10 @@ bool TCustomFFmpeg::SwitchJoinInput() {
     // would change the stream headers the output has already written. Later inputs of another
     // picture size, pixel format, sample rate or channel count are converted to the encoder's
     // by the scaler and the resampler of each output stream.
-    JoinSwitching = !last;
+    Tables.JoinSwitching = !last;
     int64_t end = 0;
     for (int s = 0; s < input.StreamCount; ++s) {
-        TInputStream& ist = *InputStreams[input.FirstStream + s];
+        TInputStream& ist = *Tables.InputStreams[input.FirstStream + s];
         if (ist.NeedsDecoding && !ist.Flushed) {
             InputFiles.DecodeAndOutput(ist, nullptr);
             ist.Flushed = true;
@@ -507,15 +510,15 @@ bool TCustomFFmpeg::SwitchJoinInput() {
         if (!ist.Unused && ist.NextPts != NoPtsValue)
             end = std::max(end, ist.NextPts);
     }
-    JoinSwitching = false;
+    Tables.JoinSwitching = false;
     // The streams this input did not feed are brought up to its end.
-    if (HasFillers)
+    if (Tables.HasFillers)
         FillMissing(end);
     if (last)
         return false;
     // The next input follows the end reached by this one: the end of its longest stream.
     const int next = k + 1;
-    for (TOutputStream* ost : OutputStreams) {
+    for (TOutputStream* ost : Tables.OutputStreams) {
         if (ost->JoinSources.size() <= static_cast<size_t>(next))
             continue;
         ost->Source = ost->SyncSource = ost->JoinSources[next];
@@ -527,28 +530,28 @@ bool TCustomFFmpeg::SwitchJoinInput() {
 
 int64_t TCustomFFmpeg::ReachedEnd() const {
     int64_t end = 0;
-    for (const auto& ist : InputStreams)
+    for (const auto& ist : Tables.InputStreams)
         if (!ist->Unused && ist->NextPts != NoPtsValue)
             end = std::max(end, ist->NextPts);
     return end;
 }
 
 void TCustomFFmpeg::EndRun() {
-    for (auto& ist : InputStreams)
+    for (auto& ist : Tables.InputStreams)
         if (ist->NeedsDecoding && !ist->Flushed) {
             InputFiles.DecodeAndOutput(*ist, nullptr);
             ist->Flushed = true;
         }
     // Streams without a source for the last stretch reach the end of the others, then give
     // what their encoders still hold.
-    if (HasFillers) {
+    if (Tables.HasFillers) {
         FillMissing(ReachedEnd());
-        for (TOutputStream* ost : OutputStreams)
+        for (TOutputStream* ost : Tables.OutputStreams)
             if (!ost->Source)
                 OutputFiles.FlushEncoder(*ost);
     }
     // Streams copied without decoding still have packets waiting in their bitstream filters.
-    for (TOutputStream* ost : OutputStreams)
+    for (TOutputStream* ost : Tables.OutputStreams)
         if (!ost->NeedsEncoding && !ost->Filters.empty())
             Copy.FilterAndWrite(*ost, 0, nullptr);
     OutputFiles.WriteTrailers();
@@ -559,22 +562,22 @@ void TCustomFFmpeg::EndRun() {
 
 void TCustomFFmpeg::CloseRunCodecs() {
     std::lock_guard<std::mutex> guard(CodecListLock());
-    for (TOutputStream* ost : OpenedEncoders) {
+    for (TOutputStream* ost : Tables.OpenedEncoders) {
         ost->Encoder.reset();
         ost->EncoderOpen = false;
     }
-    OpenedEncoders.clear();
-    for (TInputStream* ist : OpenedDecoders) {
+    Tables.OpenedEncoders.clear();
+    for (TInputStream* ist : Tables.OpenedDecoders) {
         InputFiles.Inputs[ist->FileIndex]->Decoders[ist->StreamIndex].reset();
         ist->Decoder = nullptr;
         ist->DecoderOpen = false;
     }
-    OpenedDecoders.clear();
+    Tables.OpenedDecoders.clear();
 }
 
 void TCustomFFmpeg::FreeRunTables() {
     CloseRunCodecs();
-    for (TOutputStream* ost : OutputStreams) {
+    for (TOutputStream* ost : Tables.OutputStreams) {
         ost->Filters.clear();
         ost->Video = TVideoOutState{};
         ost->Audio.Resampler.reset();
@@ -586,11 +589,11 @@ void TCustomFFmpeg::FreeRunTables() {
         ost->JoinSources.clear();
     }
     VideoPath.CloseVideoStats();
-    OutputStreams.clear();
-    InputStreams.clear();
-    Packet.reset();
-    EncodedPacket.reset();
-    DecodedFrame.reset();
+    Tables.OutputStreams.clear();
+    Tables.InputStreams.clear();
+    Tables.Packet.reset();
+    Tables.EncodedPacket.reset();
+    Tables.DecodedFrame.reset();
     ClearStopCheck();
 }
 
@@ -606,22 +609,22 @@ void TCustomFFmpeg::Cleanup() {
     if (!FFLoader().LibsLoaded(EncoderLibraries))
         return;
     CloseFiles(true);
-    ResetOptions();
+    Options.ResetOptions();
 }
 
 void TCustomFFmpeg::ReleaseFiles() {
     if (!FFLoader().LibsLoaded(EncoderLibraries))
         return;
     CloseFiles(false);
-    ReleaseOptions();
+    Options.ReleaseOptions();
     // What opening the files and the output record set on the job is set again when they
     // are opened once more.
     JoinMode = false;
-    TotalDuration = -1;
-    AudioHook = false;
-    VideoInputHook = false;
-    VideoOutputHook = false;
-    HookBitsPixel = 24;
+    Options.TotalDuration = -1;
+    Options.AudioHook = false;
+    Options.VideoInputHook = false;
+    Options.VideoOutputHook = false;
+    Options.HookBitsPixel = 24;
 }
 
 void TCustomFFmpeg::CloseFiles(bool removeEmptyOutputs) {
@@ -633,8 +636,8 @@ void TCustomFFmpeg::CloseFiles(bool removeEmptyOutputs) {
 
 // -- shared by the parts -------------------------------------------------------------------
 
-const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, AVMediaType type,
-                                              bool encoder) {
+const AVCodec* FindCodecByName(const TTranscoderOptions& options, const std::string& name,
+                               AVMediaType type, bool encoder, std::string& openError) {
     if (name.empty())
         return nullptr;
     const AVCodec* codec = encoder ? ff::avcodec_find_encoder_by_name(name.c_str())
@@ -644,8 +647,8 @@ const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, AVMediaTy
         error = FormatText("Unknown %s '%s'", CodecKind(encoder), name.c_str());
     } else if (codec->type != type) {
         error = FormatText("Invalid %s type '%s'", CodecKind(encoder), name.c_str());
-    } else if ((codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) && CodecTemplate(type) &&
-               CodecTemplate(type)->strict_std_compliance > FF_COMPLIANCE_EXPERIMENTAL) {
+    } else if ((codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) && options.CodecTemplate(type) &&
+               options.CodecTemplate(type)->strict_std_compliance > FF_COMPLIANCE_EXPERIMENTAL) {
         error = FormatText("%s '%s' is experimental and might produce bad results.\r\n"
                            "Add '-strict experimental' if you want to use it.",
                            encoder ? "Encoder" : "Decoder", name.c_str());
@@ -662,14 +665,42 @@ const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, AVMediaTy
         }
     }
     if (!error.empty()) {
-        OpenError = error;
+        openError = error;
         throw FFmpegException(error);
     }
     return codec;
 }
 
+void TCustomFFmpeg::OutputDecoded(TInputStream& ist, AVFrame* frame) {
+    const AVMediaType type = ist.Decoder->codec_type;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        Hooks.PrepareVideoInput(ist, frame);
+    } else {
+        Hooks.RunAudioHook(ist, frame);
+        if (Options.AudioVolume != 256)
+            AudioPath.ApplyVolume(frame);
+    }
+    if (Options.RateEmulation) {
+        const int64_t elapsed = ff::av_gettime() - ist.StartWallclock;
+        if (ist.Pts > elapsed + 1000)
+            ff::av_usleep(static_cast<unsigned>(std::min<int64_t>(ist.Pts - elapsed, UINT_MAX)));
+    }
+    if (Options.StartTime != 0 && Pipe.OutPts(ist) < Options.StartTime)
+        return;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        if (ist.Video.FilterSource)
+            VideoPath.FilterVideo(ist, frame);
+        else
+            VideoPath.OutputVideo(ist, frame);
+        return;
+    }
+    for (TOutputStream* ost : ist.Outputs)
+        if (ost->NeedsEncoding)
+            AudioPath.DoAudioOut(*ost, ist, frame);
+}
+
 void TCustomFFmpeg::FillMissing(int64_t until) {
-    for (TOutputStream* ost : OutputStreams) {
+    for (TOutputStream* ost : Tables.OutputStreams) {
         if (ost->Source || !ost->NeedsEncoding || !ost->EncoderOpen || ost->EncoderFlushed)
             continue;
         if (ost->Type() == AVMEDIA_TYPE_AUDIO)
@@ -677,32 +708,6 @@ void TCustomFFmpeg::FillMissing(int64_t until) {
         else if (ost->Type() == AVMEDIA_TYPE_VIDEO)
             VideoPath.FillBlack(*ost, until);
     }
-}
-
-int64_t TCustomFFmpeg::ShiftMicroseconds(const TOutputStream& ost) const {
-    const AVCodecContext* enc = ost.Encoder.get();
-    const int64_t shift = Pipe.ShiftOf(ost);
-    if (!shift || !enc)
-        return 0;
-    if (ost.Type() == AVMEDIA_TYPE_AUDIO)
-        return enc->sample_rate > 0 ? shift * AV_TIME_BASE / enc->sample_rate : 0;
-    return ff::av_rescale_q(shift, enc->time_base, AV_TIME_BASE_Q);
-}
-
-bool TCustomFFmpeg::ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const {
-    const TInputFile& input = *InputFiles.Inputs[ist.FileIndex];
-    for (int s = 0; s < input.StreamCount; ++s) {
-        const TInputStream& other = *InputStreams[input.FirstStream + s];
-        if (&other == &ist || other.Unused || OutNextPts(other) == NoPtsValue ||
-            other.Stream->codecpar->codec_type != kind)
-            continue;
-        // The other stream's time with the jumps its own output took out.
-        const int64_t shift = other.Outputs.empty() ? 0 : ShiftMicroseconds(*other.Outputs[0]);
-        if (std::llabs(OutPts(other) - shift - time) <=
-            static_cast<int64_t>(DtsDeltaThreshold * 1e6))
-            return true;
-    }
-    return false;
 }
 
 } // namespace cw

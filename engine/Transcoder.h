@@ -10,14 +10,18 @@
 //
 // The job is a coordinator of owned parts, each with its own state and file: TInputFiles
 // (InputFiles.h), TOutputFiles (OutputFiles.h), TVideoPath, TAudioPath, TSubtitlePath,
-// TStreamCopy and TJobHooks. The coordinator keeps the option state, the run's life cycle,
-// its tables, the read loop, joining, the report (JobReport.cpp) and the clean-up.
+// TStreamCopy, TJobHooks and TJobPipeline. Each part is handed a context at construction that
+// names what it reads (the option record, as a const reference) and what it shares (the run
+// tables and counters of JobContext.h, the other parts it asks through their public methods);
+// no part sees the job. The coordinator keeps the option state (Options), the run's life
+// cycle, the read loop, joining, the report (JobReport.cpp) and the clean-up.
 #pragma once
 
 #include "engine/AudioPath.h"
 #include "engine/FFLogger.h"
 #include "engine/FFUtils.h"
 #include "engine/InputFiles.h"
+#include "engine/JobContext.h"
 #include "engine/JobHooks.h"
 #include "engine/JobPipeline.h"
 #include "engine/OutputFiles.h"
@@ -93,26 +97,46 @@ struct TJobProgress {
     int FrameNumber = -1;        // -1 without video
 };
 
-using TBeforeFindStreamInfoCallback = std::function<void(TCustomFFmpeg* job, AVFormatContext*)>;
 using TJobProgressCallback = std::function<void(TCustomFFmpeg* job, const TJobProgress&)>;
 using TJobTerminateCallback = std::function<void(TCustomFFmpeg* job)>;
 
-class TCustomFFmpeg : public TTranscoderOptions {
+// The option state of a job, whose file layer is the job's inputs and outputs: opening a file
+// or a stream there consumes these options.
+class TJobOptions final : public TTranscoderOptions {
+public:
+    TJobOptions(TInputFiles& inputs, TOutputFiles& outputs) : Inputs(inputs), Outputs(outputs) {}
+
+    bool OpenInput(const std::string& fileName) override;
+    int OpenOutput(const std::string& fileName, bool join) override;
+    void NewOutputStream(AVMediaType type) override;
+    void SetupJoin() override;
+    int InputCount() const override;
+    int OutputCount() const override;
+    std::vector<AVRational> InputVideoFrameRates() const override;
+
+private:
+    TInputFiles& Inputs;
+    TOutputFiles& Outputs;
+};
+
+class TCustomFFmpeg : private TRunSteps {
 public:
     // maxFiles: capacity of the input and of the output table, 1..512 (std::out_of_range
     // otherwise). The media libraries must be bound.
     explicit TCustomFFmpeg(int maxFiles);
     // Stops a run with wait, waits for a termination notice in delivery, and cleans up.
-    ~TCustomFFmpeg() override;
+    virtual ~TCustomFFmpeg();
 
-    // -- files (the option state's file layer) --------------------------------------------
-    bool OpenInput(const std::string& fileName) override;
-    int OpenOutput(const std::string& fileName, bool join) override;
-    void NewOutputStream(AVMediaType type) override;
-    void SetupJoin() override;
-    int InputCount() const override { return static_cast<int>(InputFiles.Inputs.size()); }
-    int OutputCount() const override { return static_cast<int>(OutputFiles.Outputs.size()); }
-    std::vector<AVRational> InputVideoFrameRates() const override;
+    // The option state: set options here before the files they apply to are opened.
+    TJobOptions Options{InputFiles, OutputFiles};
+
+    // -- files: opened from the option state, which opening consumes ------------------------
+    bool OpenInput(const std::string& fileName) { return Options.OpenInput(fileName); }
+    int OpenOutput(const std::string& fileName, bool join) {
+        return Options.OpenOutput(fileName, join);
+    }
+    int InputCount() const { return InputFiles.Count(); }
+    int OutputCount() const { return OutputFiles.Count(); }
     // The container of an opened input or output (null outside the table).
     AVFormatContext* InputContext(int index) const;
     AVFormatContext* OutputContext(int index) const;
@@ -158,15 +182,11 @@ public:
     int TimeoutMs = 10000; // limit of one blocking call while a file is opened; 0: none
     // Wall-clock start of the blocking call in progress; 0 cancelled; IoIdle when idle.
     std::atomic<int64_t> IoStart{IoIdle};
-    static constexpr int64_t IoIdle = INT64_MAX;
+    static constexpr int64_t IoIdle = TOpenTimeout::Idle;
     int64_t ProgressIntervalUs = 500000;
     int64_t PreviewIntervalUs = 100000;
     // Counters of a run.
-    int64_t VideoBytes = 0;
-    int64_t AudioBytes = 0;
-    int64_t ExtraBytes = 0; // global headers
-    int64_t DupFrames = 0;
-    int64_t DropFrames = 0;
+    TRunCounters Counters;
     int64_t TimerStart = 0;
     TJobEvent DoneEvent{true};
     TJobEvent TerminateEvent{true};
@@ -205,20 +225,6 @@ protected:
     virtual bool ReopenFiles() { return true; }
 
 private:
-    friend class TConvertThread;
-    friend class TInputFiles;
-    friend class TOutputFiles;
-    friend class TVideoPath;
-    friend class TAudioPath;
-    friend class TSubtitlePath;
-    friend class TStreamCopy;
-    friend class TJobHooks;
-    friend class TJobPipeline;
-
-    // A codec by name for a media type (null for an empty name); sets OpenError and raises on
-    // failure.
-    const AVCodec* FindCodecByName(const std::string& name, AVMediaType type, bool encoder);
-
     // -- a run ------------------------------------------------------------------------
     void Transcode();
     void SetUpRun();
@@ -235,84 +241,47 @@ private:
     void CloseFiles(bool removeEmptyOutputs);
     // The failure of a job without an input or an output (null when it has both).
     const char* MissingFileText() const;
-    void Report(bool last, int fileIndex);
-    void Fail(const std::string& text);
+    void Report(bool last, int fileIndex) override;
 
     // Streams without a source for the stretch being read (an input of a join without their
     // kind, or a stream the muxer demands) are brought up to the time `until` (µs) with
     // silence or black pictures at the encoder's size.
-    void FillMissing(int64_t until);
-    // Timestamp jumps: what the output stream took out so far, in µs; and whether a stream
-    // of the other kind in the same input is at that time (within the discontinuity
-    // threshold, its own jumps taken out), which makes a gap real rather than a jump.
-    int64_t ShiftMicroseconds(const TOutputStream& ost) const;
-    bool ClockAgrees(const TInputStream& ist, AVMediaType kind, int64_t time) const;
+    void FillMissing(int64_t until) override;
     // The furthest time any input stream in use has reached (µs), 0 before any.
     int64_t ReachedEnd() const;
 
-    void LogV(TLogLevel level, const std::string& text) const;
-
     // What becomes of a decoded frame after the input side's bookkeeping: the hooks, the
     // volume, then the filters or the output streams.
-    void OutputDecoded(TInputStream& ist, AVFrame* frame);
-    // An input stream's clock as the output side sees it: the stream's own in the serial
-    // loop, the pipeline's view while the input side runs on its own thread.
-    void SetOutPts(TInputStream& ist, int64_t pts) { (Pipelined ? ist.View.Pts : ist.Pts) = pts; }
-    // On the audio lane, the lane's own clocks.
-    const TClockEntry& OutClock(const TInputStream& ist) const {
-        const TClockEntry* lane = Pipe.LaneClock(ist);
-        return lane ? *lane : ist.View;
-    }
-    int64_t OutPts(const TInputStream& ist) const {
-        return Pipelined ? OutClock(ist).Pts : ist.Pts;
-    }
-    int64_t OutNextPts(const TInputStream& ist) const {
-        return Pipelined ? OutClock(ist).NextPts : ist.NextPts;
-    }
-    int64_t OutDecodedFrames(const TInputStream& ist) const {
-        return Pipelined ? OutClock(ist).DecodedFrames : ist.DecodedFrames;
-    }
-    int OutQuality(const TInputStream& ist) const {
-        return Pipelined ? OutClock(ist).Quality : ist.Quality;
-    }
+    void OutputDecoded(TInputStream& ist, AVFrame* frame) override;
     void ClearStopCheck();
+    // The time limit of opening a file, for the parts that open them.
+    TOpenTimeout OpenTimeout() {
+        return {MakeInterruptCallback<&TCustomFFmpeg::TimeoutCheck>(this), this, IoStart};
+    }
 
+    TRunTables Tables; // shared with the parts, by name in their contexts
     // The parts.
-    TInputFiles InputFiles{*this};
-    TOutputFiles OutputFiles{*this};
-    TVideoPath VideoPath{*this};
-    TAudioPath AudioPath{*this};
-    TSubtitlePath SubtitlePath{*this};
-    TStreamCopy Copy{*this};
-    TJobHooks Hooks{*this};
-    TJobPipeline Pipe{*this};
-    bool Pipelined = false; // the pipeline runs: the output side reads the views
+    TInputFiles InputFiles{{Options, Pipe, OutputFiles, VideoPath, SubtitlePath, Copy, *this,
+                            Tables, OpenTimeout(), OpenError, OnBeforeFindStreamInfo, this,
+                            MaxFiles}};
+    TOutputFiles OutputFiles{{Options, InputFiles, VideoPath, AudioPath, SubtitlePath, Copy, Pipe,
+                              Tables, Counters, OpenTimeout(), OpenError, JoinMode, MaxFiles}};
+    TVideoPath VideoPath{{Options, OutputFiles, Hooks, Pipe, Counters, StopRequested}};
+    TAudioPath AudioPath{{Options, OutputFiles, Pipe, StopRequested}};
+    TSubtitlePath SubtitlePath{{Options, OutputFiles, Tables, Copy}};
+    TStreamCopy Copy{{Options, InputFiles, OutputFiles, Hooks, Pipe, Tables, Counters, OpenError}};
+    TJobHooks Hooks{{Options, Pipe, this, OnVideoInputHook, OnVideoOutputHook, OnAudioHook,
+                     OnPreviewBitmap, PreviewIntervalUs}};
+    TJobPipeline Pipe{{Options, InputFiles, OutputFiles, Copy, Hooks, *this, Tables, StopRequested,
+                       SerialLoop, JoinMode, ProgressIntervalUs}};
 
-    // Run tables.
-    std::vector<std::unique_ptr<TInputStream>> InputStreams;
-    std::vector<TOutputStream*> OutputStreams;
-    TPacketPtr Packet;        // the packet read
-    TPacketPtr EncodedPacket; // packets coming out of encoders and filters
-    TFramePtr DecodedFrame;
-    int64_t LastReportTime = 0;
-    bool ReportDupDrop = false; // frames were duplicated or dropped since the line was logged
+    int JoinInput = 0; // joining: the input being read
     std::vector<int64_t> QpHistogram52;
-    int JoinInput = 0;          // joining: the input being read
-    bool HasFillers = false;    // some output stream has no source for a stretch
-    bool JoinSwitching = false; // joining: decoders are flushed, the encoders keep running
-    bool StopCheckRegistered = false;
     std::atomic<bool> Reading{false}; // a demuxer read is in progress
-
-    // Opened codecs, guarded by the process-wide codec list lock.
-    std::vector<TOutputStream*> OpenedEncoders;
-    std::vector<TInputStream*> OpenedDecoders;
 
     std::mutex WorkerLock;
     TConvertThread* Worker = nullptr;
     std::atomic<uint32_t> RunThread{0}; // the thread running Run, 0 when none
 };
-
-// The process-wide lock around every job's opened-codec lists.
-std::mutex& CodecListLock();
 
 } // namespace cw

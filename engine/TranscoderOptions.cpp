@@ -73,31 +73,24 @@ TTranscoderOptions::TTranscoderOptions() {
     ResetOptions();
 }
 
-TTranscoderOptions::~TTranscoderOptions() {
-    if (MetadataTags && ff::av_dict_free)
-        ff::av_dict_free(&MetadataTags);
-}
+TTranscoderOptions::~TTranscoderOptions() = default;
 
 void TTranscoderOptions::ResetOptions() {
     if (!FFLoader().LibsLoaded(EncoderLibraries))
         throw FFmpegException("The media libraries are not loaded");
     static_cast<TTranscoderOptionValues&>(*this) = TTranscoderOptionValues{};
-    FreeMetadataTags();
+    MetadataTags.reset();
     FreeFrameHooks(FrameHooks);
     Generic.Reset();
 }
 
 void TTranscoderOptions::ReleaseOptions() {
     static_cast<TTranscoderOptionValues&>(*this) = TTranscoderOptionValues{};
-    FreeMetadataTags();
+    MetadataTags.reset();
     FreeFrameHooks(FrameHooks);
     Generic.Clear();
 }
 
-void TTranscoderOptions::FreeMetadataTags() {
-    if (MetadataTags)
-        ff::av_dict_free(&MetadataTags);
-}
 
 void TTranscoderOptions::Log(TLogLevel level, const std::string& text) const {
     TFFLogger::Instance().Log(level, text);
@@ -428,7 +421,10 @@ void TTranscoderOptions::AddFrameHookOption(const std::string& value) {
 }
 
 void TTranscoderOptions::AddMetadataTag(const std::string& key, const std::string& value) {
-    ff::av_dict_set(&MetadataTags, key.c_str(), value.c_str(), 0);
+    // The call may move the tags elsewhere, or free them when it fails.
+    AVDictionary* tags = MetadataTags.release();
+    ff::av_dict_set(&tags, key.c_str(), value.c_str(), 0);
+    MetadataTags.reset(tags);
 }
 
 void TTranscoderOptions::SetMetadataOption(const std::string& value) {
@@ -614,7 +610,7 @@ void TTranscoderOptions::ConsumeSubtitleStreamOptions() {
 }
 
 void TTranscoderOptions::ConsumeOutputOptions() {
-    FreeMetadataTags();
+    MetadataTags.reset();
     StreamIdMap.clear();
     ForcedKeyFrames.clear();
 }

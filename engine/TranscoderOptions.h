@@ -1,11 +1,12 @@
-// The option half of a transcoding job: every option of the transcoder with its default, the
+// The option state a transcoding job holds: every option of the transcoder with its default, the
 // dispatcher that sets them by name, the option-string parser, the built-in presets and target
 // profiles, and the application of the encoder's input and output option records.
 //
 // Options follow the positional rule: an option changes this state, and the next input, output
-// or stream that is opened consumes it. Opening belongs to the job's file layer, which derives
-// from this class and implements the pure virtual operations at the end; the record
-// application calls them at the points where files and streams are opened.
+// or stream that is opened consumes it. Opening belongs to a file layer, which derives from
+// this class and implements the pure virtual operations at the end (the job's is TJobOptions,
+// over its inputs and outputs); the record application calls them at the points where files
+// and streams are opened.
 #pragma once
 
 #include "engine/EncoderOptions.h"
@@ -13,6 +14,7 @@
 #include "engine/FrameHook.h"
 #include "engine/GenericOptions.h"
 #include "engine/OptionParsers.h"
+#include "engine/Owners.h"
 
 #include <climits>
 #include <cstdint>
@@ -29,7 +31,6 @@ extern "C" {
 }
 
 struct AVBitStreamFilter;
-struct AVDictionary;
 
 namespace cw {
 
@@ -247,16 +248,16 @@ public:
     int HookBitsPixel = 24;
     // "vhook": the frame hooks of the job, in the order they were added.
     TFrameHookList FrameHooks;
-    // "metadata": the tags of the next output (owned; freed by ResetOptions and the
-    // destructor, consumed by opening an output).
-    AVDictionary* MetadataTags = nullptr;
-
-protected:
-    void Log(TLogLevel level, const std::string& text) const;
+    // "metadata": the tags of the next output (freed by ResetOptions, consumed by opening an
+    // output).
+    TDictionaryPtr MetadataTags;
 
     // The expected length for progress: what the inputs give, cut to the recording time
     // when that is shorter; the recording time alone when the inputs give none.
     void LimitTotalToRecordingTime();
+
+protected:
+    void Log(TLogLevel level, const std::string& text) const;
 
 private:
     void SetRecordingTime(int64_t duration);
@@ -282,7 +283,6 @@ private:
     void NewStreamOption(AVMediaType type);
     void ApplyOutputRecordFields(const TOutputOptions& options, bool recordAudioBitrate);
     void SetGenericQuietly(const std::string& name, const std::string& value);
-    void FreeMetadataTags();
 
     TGenericOptions Generic;
 };

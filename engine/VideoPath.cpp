@@ -1,10 +1,16 @@
 // The video path of a job: video stream settings, filter graph or scaler, drop/dup
 // synchronisation, black fill pictures, two-pass logs and video statistics.
-#include "engine/Transcoder.h"
+#include "engine/VideoPath.h"
 
 #include "engine/FFmpegException.h"
+#include "engine/JobContext.h"
+#include "engine/JobHooks.h"
+#include "engine/JobPipeline.h"
+#include "engine/OutputFiles.h"
 #include "engine/StreamFacts.h"
 #include "engine/Text.h"
+#include "engine/TranscoderOptions.h"
+#include "engine/TranscoderStreams.h"
 
 #include <algorithm>
 #include <climits>
@@ -155,60 +161,62 @@ void SetRcOverride(AVCodecContext* enc, const std::string& text) {
 
 } // namespace
 
-void TVideoPath::NewVideoStream(AVFormatContext* context, int outputIndex) {
+void TVideoPath::NewVideoStream(AVFormatContext* context, int outputIndex,
+                                TTranscoderOptions& options) {
     const AVCodec* codec = nullptr;
     AVCodecID id = AV_CODEC_ID_NONE;
-    if (!Job.VideoStreamCopy) {
-        codec = Job.OutputFiles.ChooseEncoder(context, AVMEDIA_TYPE_VIDEO, Job.VideoCodecName);
+    if (!options.VideoStreamCopy) {
+        codec = Ctx.OutputFiles.ChooseEncoder(context, AVMEDIA_TYPE_VIDEO, options.VideoCodecName);
         id = codec ? codec->id
                    : ff::av_guess_codec(context->oformat, nullptr, context->url, nullptr,
                                         AVMEDIA_TYPE_VIDEO);
     }
     TOutputStream& ost =
-        Job.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_VIDEO, codec);
+        Ctx.OutputFiles.AddOutputStream(context, outputIndex, AVMEDIA_TYPE_VIDEO, codec);
     AVCodecContext* enc = ost.Encoder.get();
     AVStream* stream = ost.Stream;
-    ost.FilterEntries = std::move(Job.VideoBitstreamFilters);
-    Job.VideoBitstreamFilters.clear();
-    if (Job.VideoCodecTag)
-        enc->codec_tag = Job.VideoCodecTag;
-    Job.OutputFiles.SetGlobalHeader(enc, context, true);
+    ost.FilterEntries = std::move(options.VideoBitstreamFilters);
+    options.VideoBitstreamFilters.clear();
+    if (options.VideoCodecTag)
+        enc->codec_tag = options.VideoCodecTag;
+    Ctx.OutputFiles.SetGlobalHeader(enc, context, true);
 
     // The pixel shape that shows a picture of that size at the option state's aspect ratio.
     auto aspectRatio = [&](const AVCodecContext* size) {
-        const int width = size ? size->width : Job.FrameWidth;
-        const int height = size ? size->height : Job.FrameHeight;
-        double aspect = Job.FrameAspectRatio;
+        const int width = size ? size->width : options.FrameWidth;
+        const int height = size ? size->height : options.FrameHeight;
+        double aspect = options.FrameAspectRatio;
         double value =
             width * height == 0 ? aspect * 3.0 / 4.0 : aspect * height / static_cast<double>(width);
         return ff::av_d2q(value, 255);
     };
 
-    if (Job.VideoStreamCopy) {
+    if (options.VideoStreamCopy) {
         ost.StreamCopy = true;
         enc->sample_aspect_ratio = stream->sample_aspect_ratio = aspectRatio(nullptr);
     } else {
-        AVRational rate =
-            (Job.FrameRate.num > 0 && Job.FrameRate.den > 0) ? Job.FrameRate : AVRational{25, 1};
+        AVRational rate = (options.FrameRate.num > 0 && options.FrameRate.den > 0)
+                              ? options.FrameRate
+                              : AVRational{25, 1};
         enc->codec_id = id;
-        Job.ApplyGenericOptions(enc, Job.CodecTemplate(AVMEDIA_TYPE_VIDEO), codec,
-                                OptionMaskOutputVideo);
-        if (codec && codec->supported_framerates && !Job.ForceFps)
+        options.ApplyGenericOptions(enc, options.CodecTemplate(AVMEDIA_TYPE_VIDEO), codec,
+                                    OptionMaskOutputVideo);
+        if (codec && codec->supported_framerates && !options.ForceFps)
             rate = codec->supported_framerates[ff::av_find_nearest_q_idx(
                 rate, codec->supported_framerates)];
         enc->time_base = AVRational{rate.den, rate.num};
         enc->framerate = rate;
-        enc->pix_fmt = CheckPixelFormat(codec, enc, Job.FramePixFmt);
-        ost.Video.PixelFormatAsked = Job.FramePixFmtAsked;
-        enc->width = Job.FrameWidth;
-        enc->height = Job.FrameHeight;
+        enc->pix_fmt = CheckPixelFormat(codec, enc, options.FramePixFmt);
+        ost.Video.PixelFormatAsked = options.FramePixFmtAsked;
+        enc->width = options.FrameWidth;
+        enc->height = options.FrameHeight;
         FitPictureSize(context, codec, enc);
         enc->sample_aspect_ratio = stream->sample_aspect_ratio = aspectRatio(enc);
-        if (Job.IntraOnly)
+        if (options.IntraOnly)
             enc->gop_size = 0;
-        if (Job.VideoQScale != 0 || Job.SameQuality) {
+        if (options.VideoQScale != 0 || options.SameQuality) {
             enc->flags |= AV_CODEC_FLAG_QSCALE;
-            enc->global_quality = static_cast<int>(FF_QP2LAMBDA * Job.VideoQScale);
+            enc->global_quality = static_cast<int>(FF_QP2LAMBDA * options.VideoQScale);
         }
         auto copyMatrix = [](const std::optional<TQuantMatrix>& matrix) -> uint16_t* {
             if (!matrix)
@@ -218,28 +226,28 @@ void TVideoPath::NewVideoStream(AVFormatContext* context, int outputIndex) {
                 std::copy(matrix->begin(), matrix->end(), copy);
             return copy;
         };
-        enc->intra_matrix = copyMatrix(Job.IntraMatrix);
-        enc->inter_matrix = copyMatrix(Job.InterMatrix);
-        SetRcOverride(enc, Job.VideoRcOverride);
+        enc->intra_matrix = copyMatrix(options.IntraMatrix);
+        enc->inter_matrix = copyMatrix(options.InterMatrix);
+        SetRcOverride(enc, options.VideoRcOverride);
         if (enc->rc_initial_buffer_occupancy == 0)
             enc->rc_initial_buffer_occupancy = enc->rc_buffer_size * 3 / 4;
-        enc->intra_dc_precision = Job.IntraDcPrecision - 8;
-        if (Job.DoPsnr)
+        enc->intra_dc_precision = options.IntraDcPrecision - 8;
+        if (options.DoPsnr)
             enc->flags |= AV_CODEC_FLAG_PSNR;
-        if (Job.DoPass == 1)
+        if (options.DoPass == 1)
             enc->flags |= AV_CODEC_FLAG_PASS1;
-        else if (Job.DoPass == 2)
+        else if (options.DoPass == 2)
             enc->flags |= AV_CODEC_FLAG_PASS2;
-        if (!Job.ForcedKeyFrames.empty()) {
-            for (int64_t time : ParseForcedKeyFrames(Job.ForcedKeyFrames))
+        if (!options.ForcedKeyFrames.empty()) {
+            for (int64_t time : ParseForcedKeyFrames(options.ForcedKeyFrames))
                 ost.ForcedKeyFrames.push_back(
                     ff::av_rescale_q(time, AV_TIME_BASE_Q, enc->time_base));
             std::sort(ost.ForcedKeyFrames.begin(), ost.ForcedKeyFrames.end());
         }
     }
-    if (!Job.VideoLanguage.empty())
-        ff::av_dict_set(&stream->metadata, "language", Job.VideoLanguage.c_str(), 0);
-    Job.ConsumeVideoStreamOptions();
+    if (!options.VideoLanguage.empty())
+        ff::av_dict_set(&stream->metadata, "language", options.VideoLanguage.c_str(), 0);
+    options.ConsumeVideoStreamOptions();
 }
 
 void TVideoPath::FitPictureSize(AVFormatContext* context, const AVCodec* codec,
@@ -257,17 +265,16 @@ void TVideoPath::FitPictureSize(AVFormatContext* context, const AVCodec* codec,
                                        (static_cast<double>(width) * height));
         width = std::max(1, static_cast<int>(width * scale));
         height = std::max(1, static_cast<int>(height * scale));
-        Job.LogV(llInfo,
-                 FormatText("The RM container holds pictures of at most 64 KB: picture size "
-                            "%dx%d reduced to %dx%d",
-                            askedWidth, askedHeight, width, height));
+        LogV(llInfo, FormatText("The RM container holds pictures of at most 64 KB: picture size "
+                                "%dx%d reduced to %dx%d",
+                                askedWidth, askedHeight, width, height));
     }
     if (codec) {
         const int alignedFromWidth = width, alignedFromHeight = height;
         if (AlignPictureSize(codec->id, enc->pix_fmt, width, height))
-            Job.LogV(llInfo,
-                     FormatText("Picture size %dx%d brought to %dx%d for the %s encoder",
-                                alignedFromWidth, alignedFromHeight, width, height, codec->name));
+            LogV(llInfo,
+                 FormatText("Picture size %dx%d brought to %dx%d for the %s encoder",
+                            alignedFromWidth, alignedFromHeight, width, height, codec->name));
     }
     if (rm) {
         const int limit = RmMaxPacketBytes * 8;
@@ -278,9 +285,9 @@ void TVideoPath::FitPictureSize(AVFormatContext* context, const AVCodec* codec,
             enc->rc_buffer_size = limit;
             enc->rc_max_rate =
                 std::max<int64_t>(enc->rc_max_rate, static_cast<int64_t>(limit * fps));
-            Job.LogV(llInfo, FormatText("The RM container holds pictures of at most 64 KB: encoded "
-                                        "pictures bounded to %d bytes",
-                                        RmMaxPacketBytes));
+            LogV(llInfo, FormatText("The RM container holds pictures of at most 64 KB: encoded "
+                                    "pictures bounded to %d bytes",
+                                    RmMaxPacketBytes));
         }
     }
     enc->width = width;
@@ -293,14 +300,14 @@ void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCo
     // and format are all it needs.
     if (!dec && ost.Filler) {
         if (enc->width <= 0 || enc->height <= 0)
-            Job.Fail("No input has pictures, and the preset gives no picture size for the "
-                     "black pictures its format needs");
+            Fail("No input has pictures, and the preset gives no picture size for the "
+                 "black pictures its format needs");
         return;
     }
     if (!dec)
-        Job.Fail("No input stream gives pictures for the video output stream");
+        Fail("No input stream gives pictures for the video output stream");
     if (dec->pix_fmt == AV_PIX_FMT_NONE)
-        Job.Fail("Video pixel format is unknown, stream cannot be encoded");
+        Fail("Video pixel format is unknown, stream cannot be encoded");
     TVideoOutState& video = ost.Video;
     // With a filter graph the graph converts the pictures to the encoder's size and
     // format; without one the scaler does.
@@ -309,8 +316,8 @@ void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCo
     for (const TInputStream* joined : ost.JoinSources)
         turned = turned || (joined && DisplayTurn(joined->Stream) != ptNone);
     SetUpDynamicRange(ost, *source, dec);
-    const bool filtered =
-        !Job.VideoFilters.empty() || Job.DoDeinterlace || turned || video.ToneMapped;
+    const bool filtered = !Ctx.Options.VideoFilters.empty() || Ctx.Options.DoDeinterlace ||
+                          turned || video.ToneMapped;
     if (filtered) {
         BuildVideoFilters(*source, ost);
         for (TInputStream* joined : ost.JoinSources)
@@ -323,10 +330,10 @@ void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCo
     if (video.Resample) {
         AllocatePicture(video, enc);
         video.Scaler.reset(ff::sws_getContext(dec->width, dec->height, dec->pix_fmt, enc->width,
-                                              enc->height, enc->pix_fmt, Job.SwsFlags(), nullptr,
-                                              nullptr, nullptr));
+                                              enc->height, enc->pix_fmt, Ctx.Options.SwsFlags(),
+                                              nullptr, nullptr, nullptr));
         if (!video.Scaler)
-            Job.Fail("Cannot get resampling context");
+            Fail("Cannot get resampling context");
         video.SourceWidth = dec->width;
         video.SourceHeight = dec->height;
         video.SourceFormat = dec->pix_fmt;
@@ -399,19 +406,19 @@ void TVideoPath::SetUpDynamicRange(TOutputStream& ost, const TInputStream& sourc
     enc->color_trc = AVCOL_TRC_BT709;
     enc->colorspace = AVCOL_SPC_BT709;
     enc->color_range = AVCOL_RANGE_MPEG;
-    Job.LogV(llInfo, FormatText("HDR pictures of stream #%d.%d tone-mapped to BT.709",
-                                source.FileIndex, source.StreamIndex));
+    LogV(llInfo, FormatText("HDR pictures of stream #%d.%d tone-mapped to BT.709", source.FileIndex,
+                            source.StreamIndex));
 }
 
 void TVideoPath::AllocatePicture(TVideoOutState& video, const AVCodecContext* enc) {
     video.Picture.reset(ff::av_frame_alloc());
     if (!video.Picture)
-        Job.Fail("Cannot allocate temp picture, check pix fmt");
+        Fail("Cannot allocate temp picture, check pix fmt");
     video.Picture->format = enc->pix_fmt;
     video.Picture->width = enc->width;
     video.Picture->height = enc->height;
     if (ff::av_frame_get_buffer(video.Picture.get(), 0) < 0)
-        Job.Fail("Cannot allocate temp picture, check pix fmt");
+        Fail("Cannot allocate temp picture, check pix fmt");
 }
 
 void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
@@ -425,9 +432,9 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
         if (code < 0) {
             char text[AV_ERROR_MAX_STRING_SIZE] = {};
             ff::av_strerror(code, text, sizeof text);
-            Job.Fail(std::string("Error opening filters: ") + text);
+            Fail(std::string("Error opening filters: ") + text);
         }
-        Job.Fail("Error opening filters!");
+        Fail("Error opening filters!");
     };
     ist.Video.FilterGraph.reset(ff::avfilter_graph_alloc());
     AVFilterGraph* graph = ist.Video.FilterGraph.get();
@@ -457,7 +464,7 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
             failed(code);
         last = filter;
     };
-    if (Job.DoDeinterlace)
+    if (Ctx.Options.DoDeinterlace)
         append("yadif", "deinterlace", "mode=send_frame:deint=all");
     // The picture as it is shown: the display matrix's turn ("transpose=clock", "hflip,vflip").
     const TPictureTurn turn = DisplayTurn(ist.Stream);
@@ -502,7 +509,7 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
         (shownWidth != enc->width || shownHeight != enc->height))
         append("scale", "scale",
                FormatText("%d:%d:flags=0x%X", enc->width, enc->height,
-                          static_cast<unsigned>(Job.SwsFlags())));
+                          static_cast<unsigned>(Ctx.Options.SwsFlags())));
     AVFilterContext* format = nullptr;
     const char* pixelFormat = ff::av_get_pix_fmt_name(enc->pix_fmt);
     result = ff::avfilter_graph_create_filter(
@@ -511,7 +518,7 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
         graph);
     if (result < 0)
         failed(result);
-    if (!Job.VideoFilters.empty()) {
+    if (!Ctx.Options.VideoFilters.empty()) {
         TFilterInOutPtr outputs(ff::avfilter_inout_alloc());
         TFilterInOutPtr inputs(ff::avfilter_inout_alloc());
         if (!outputs || !inputs)
@@ -525,7 +532,7 @@ void TVideoPath::BuildVideoFilters(TInputStream& ist, TOutputStream& ost) {
         // The parser takes the ends and hands back those it did not link.
         AVFilterInOut* openInputs = inputs.release();
         AVFilterInOut* openOutputs = outputs.release();
-        result = ff::avfilter_graph_parse_ptr(graph, Job.VideoFilters.c_str(), &openInputs,
+        result = ff::avfilter_graph_parse_ptr(graph, Ctx.Options.VideoFilters.c_str(), &openInputs,
                                               &openOutputs, nullptr);
         inputs.reset(openInputs);
         outputs.reset(openOutputs);
@@ -563,13 +570,13 @@ void TVideoPath::FilterVideo(TInputStream& ist, AVFrame* frame) {
         frame->pts = frame->best_effort_timestamp;
     if (ff::av_buffersrc_add_frame_flags(ist.Video.FilterSource, frame,
                                          AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
-        Job.LogV(llError, "Error feeding the video filters");
+        LogV(llError, "Error feeding the video filters");
         return;
     }
     if (!ist.Video.Filtered) {
         ist.Video.Filtered.reset(ff::av_frame_alloc());
         if (!ist.Video.Filtered)
-            Job.Fail("av_mallocz fail");
+            Fail("av_mallocz fail");
     }
     AVFrame* out = ist.Video.Filtered.get();
     // Filters may change the time base (a deinterlacer halves it).
@@ -577,8 +584,8 @@ void TVideoPath::FilterVideo(TInputStream& ist, AVFrame* frame) {
     while (ff::av_buffersink_get_frame(ist.Video.FilterSink, out) >= 0) {
         // The picture's time comes from the graph.
         if (out->pts != AV_NOPTS_VALUE)
-            Job.SetOutPts(ist, ff::av_rescale_q(out->pts, tb, AV_TIME_BASE_Q));
-        if (Job.StartTime == 0 || Job.OutPts(ist) >= Job.StartTime)
+            Ctx.Pipe.SetOutPts(ist, ff::av_rescale_q(out->pts, tb, AV_TIME_BASE_Q));
+        if (Ctx.Options.StartTime == 0 || Ctx.Pipe.OutPts(ist) >= Ctx.Options.StartTime)
             OutputVideo(ist, out);
         ff::av_frame_unref(out);
     }
@@ -594,23 +601,25 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
     AVCodecContext* enc = ost.Encoder.get();
     int64_t copies = 1;
     // The picture's place in frames, less the timestamp jumps taken out before.
-    const double syncIpts = static_cast<double>(Job.OutPts(*ost.SyncSource) - Job.StartTime) / 1e6 /
-                                av_q2d(enc->time_base) -
-                            static_cast<double>(ost.SyncShift);
-    if (Job.VideoSyncMethod != 0) {
+    const double syncIpts =
+        static_cast<double>(Ctx.Pipe.OutPts(*ost.SyncSource) - Ctx.Options.StartTime) / 1e6 /
+            av_q2d(enc->time_base) -
+        static_cast<double>(ost.SyncShift);
+    if (Ctx.Options.VideoSyncMethod != 0) {
         double vdelta = syncIpts - static_cast<double>(ost.SyncOpts);
-        const double jumpFrames = Job.DtsDeltaThreshold / av_q2d(enc->time_base);
+        const double jumpFrames = Ctx.Options.DtsDeltaThreshold / av_q2d(enc->time_base);
         if (std::fabs(vdelta) > jumpFrames) {
-            if (!Job.ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_AUDIO,
-                                 Job.OutPts(*ost.SyncSource) - Job.ShiftMicroseconds(ost))) {
+            if (!Ctx.Pipe.ClockAgrees(*ost.SyncSource, AVMEDIA_TYPE_AUDIO,
+                                      Ctx.Pipe.OutPts(*ost.SyncSource) -
+                                          Ctx.Pipe.ShiftMicroseconds(ost))) {
                 // A gap (or a step back) beyond the discontinuity threshold that the sound of
                 // the same file does not share is a broken timestamp, not pictures that went
                 // missing: filling it would turn a damaged second into hours of copies. It is
                 // taken out of the timeline, so that the pictures after it are synchronised
                 // as before; the sound does the same with its own jump.
                 const int64_t jump = std::llround(vdelta);
-                Job.LogV(llWarning, FormatText("timestamp jump of %.1f s in the pictures taken out",
-                                               static_cast<double>(jump) * av_q2d(enc->time_base)));
+                LogV(llWarning, FormatText("timestamp jump of %.1f s in the pictures taken out",
+                                           static_cast<double>(jump) * av_q2d(enc->time_base)));
                 ost.SyncShift += jump;
                 vdelta -= static_cast<double>(jump);
             } else if (ost.FrameNumber == 0 && vdelta > 0) {
@@ -620,9 +629,9 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
             }
             // Otherwise a still picture was held while the sound went on: a real gap.
         }
-        const bool variable = Job.VideoSyncMethod == 2 ||
-                              (Job.VideoSyncMethod == -1 &&
-                               (Job.OutputFiles.Outputs[ost.FileIndex]->Context->oformat->flags &
+        const bool variable = Ctx.Options.VideoSyncMethod == 2 ||
+                              (Ctx.Options.VideoSyncMethod == -1 &&
+                               (Ctx.OutputFiles.Outputs[ost.FileIndex]->Context->oformat->flags &
                                 AVFMT_VARIABLE_FPS));
         if (vdelta < -1.1) {
             copies = 0;
@@ -635,20 +644,20 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
             copies = std::llround(vdelta);
         }
         if (copies == 0) {
-            ++Job.DropFrames;
-            Job.ReportDupDrop = true;
-            if (Job.Verbose > 2)
-                Job.LogV(llVerbose, "*** drop!");
+            ++Ctx.Counters.DropFrames;
+            Ctx.Counters.ReportDupDrop = true;
+            if (Ctx.Options.Verbose > 2)
+                LogV(llVerbose, "*** drop!");
         } else if (copies > 1) {
-            Job.DupFrames += copies - 1;
-            Job.ReportDupDrop = true;
-            if (Job.Verbose > 2)
-                Job.LogV(llVerbose, FormatText("*** %d dup!", static_cast<int>(copies - 1)));
+            Ctx.Counters.DupFrames += copies - 1;
+            Ctx.Counters.ReportDupDrop = true;
+            if (Ctx.Options.Verbose > 2)
+                LogV(llVerbose, FormatText("*** %d dup!", static_cast<int>(copies - 1)));
         }
     } else {
         ost.SyncOpts = std::llround(syncIpts);
     }
-    copies = std::min<int64_t>(copies, Job.MaxVideoFrames - ost.FrameNumber);
+    copies = std::min<int64_t>(copies, Ctx.Options.MaxVideoFrames - ost.FrameNumber);
     if (copies <= 0)
         return;
 
@@ -661,16 +670,16 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
             if (video.Scaler) {
                 const char* name =
                     ff::av_get_pix_fmt_name(static_cast<AVPixelFormat>(decoded->format));
-                Job.LogV(llQuiet, FormatText("Input Stream #%d.%d frame size changed to %dx%d, %s",
-                                             ist.FileIndex, ist.StreamIndex, decoded->width,
-                                             decoded->height, name ? name : "none"));
+                LogV(llQuiet, FormatText("Input Stream #%d.%d frame size changed to %dx%d, %s",
+                                         ist.FileIndex, ist.StreamIndex, decoded->width,
+                                         decoded->height, name ? name : "none"));
             }
             video.Scaler.reset(ff::sws_getCachedContext(
                 video.Scaler.release(), decoded->width, decoded->height,
                 static_cast<AVPixelFormat>(decoded->format), enc->width, enc->height, enc->pix_fmt,
-                Job.SwsFlags(), nullptr, nullptr, nullptr));
+                Ctx.Options.SwsFlags(), nullptr, nullptr, nullptr));
             if (!video.Scaler)
-                Job.Fail("Cannot get resampling context");
+                Fail("Cannot get resampling context");
             video.SourceWidth = decoded->width;
             video.SourceHeight = decoded->height;
             video.SourceFormat = static_cast<AVPixelFormat>(decoded->format);
@@ -680,7 +689,7 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
             AllocatePicture(video, enc);
         // The encoder may still hold the previous picture.
         if (ff::av_frame_make_writable(video.Picture.get()) < 0)
-            Job.Fail("Cannot allocate temp picture, check pix fmt");
+            Fail("Cannot allocate temp picture, check pix fmt");
         ff::sws_scale(video.Scaler.get(), decoded->data, decoded->linesize, 0, decoded->height,
                       video.Picture->data, video.Picture->linesize);
         video.Picture->interlaced_frame = decoded->interlaced_frame;
@@ -689,21 +698,11 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
     }
 
     for (int64_t i = 0; i < copies; ++i) {
-        if (Job.StopRequested)
+        if (Ctx.StopRequested)
             break; // a stop is not kept waiting by a long run of repeated pictures
         const int64_t frameNumber = ost.FrameNumber + 1;
         const int64_t pts = ff::av_rescale_q(ost.SyncOpts, enc->time_base, AV_TIME_BASE_Q);
-        bool converted = false;
-        if (Job.VideoOutputHook && Job.OnVideoOutputHook) {
-            // The hook paints into the picture: it must not share its memory with the
-            // decoder's reference pictures or with a picture the encoder still holds.
-            if (ff::av_frame_make_writable(picture) < 0)
-                Job.LogV(llError, "hook buf malloc error.");
-            else if (!Job.Hooks.RunVideoHook(Job.OnVideoOutputHook, Job.Hooks.OutputHookConverter,
-                                             picture, frameNumber, pts, converted))
-                Job.VideoOutputHook = false;
-        }
-        Job.Hooks.Preview(picture, frameNumber, pts, converted);
+        Ctx.Hooks.PrepareVideoOutput(picture, frameNumber, pts);
         picture->pts = ost.SyncOpts;
         picture->pict_type = AV_PICTURE_TYPE_NONE;
         if (ost.NextForcedKeyFrame < ost.ForcedKeyFrames.size() &&
@@ -714,11 +713,11 @@ void TVideoPath::DoVideoOut(TOutputStream& ost, TInputStream& ist, AVFrame* deco
                    ost.SyncOpts >= ost.ForcedKeyFrames[ost.NextForcedKeyFrame])
                 ++ost.NextForcedKeyFrame;
         }
-        picture->quality = Job.SameQuality ? Job.OutQuality(ist) : enc->global_quality;
+        picture->quality = Ctx.Options.SameQuality ? Ctx.Pipe.OutQuality(ist) : enc->global_quality;
         if (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
-            picture->top_field_first =
-                Job.TopFieldFirst == -1 ? decoded->top_field_first : Job.TopFieldFirst;
-        Job.OutputFiles.EncodeFrame(ost, picture);
+            picture->top_field_first = Ctx.Options.TopFieldFirst == -1 ? decoded->top_field_first
+                                                                       : Ctx.Options.TopFieldFirst;
+        Ctx.OutputFiles.EncodeFrame(ost, picture);
         ++ost.SyncOpts;
         ++ost.FrameNumber;
     }
@@ -728,40 +727,41 @@ void TVideoPath::FillBlack(TOutputStream& ost, int64_t until) {
     AVCodecContext* enc = ost.Encoder.get();
     if (enc->width <= 0 || enc->height <= 0 || !enc->time_base.num)
         return;
-    const int64_t target =
-        std::llround(static_cast<double>(until - Job.StartTime) / 1e6 / av_q2d(enc->time_base));
+    const int64_t target = std::llround(static_cast<double>(until - Ctx.Options.StartTime) / 1e6 /
+                                        av_q2d(enc->time_base));
     TFramePtr& black = ost.Video.Black;
-    while (ost.SyncOpts < target && ost.FrameNumber < Job.MaxVideoFrames && !Job.StopRequested) {
+    while (ost.SyncOpts < target && ost.FrameNumber < Ctx.Options.MaxVideoFrames &&
+           !Ctx.StopRequested) {
         if (!black) {
             black.reset(ff::av_frame_alloc());
             if (!black)
-                Job.Fail("av_mallocz fail");
+                Fail("av_mallocz fail");
             black->format = enc->pix_fmt;
             black->width = enc->width;
             black->height = enc->height;
             if (ff::av_frame_get_buffer(black.get(), 0) < 0)
-                Job.Fail("Cannot allocate temp picture, check pix fmt");
+                Fail("Cannot allocate temp picture, check pix fmt");
             ptrdiff_t linesizes[4] = {};
             for (int p = 0; p < 4; ++p)
                 linesizes[p] = black->linesize[p];
             if (ff::av_image_fill_black(black->data, linesizes, enc->pix_fmt, enc->color_range,
                                         enc->width, enc->height) < 0)
-                Job.Fail("Cannot allocate temp picture, check pix fmt");
+                Fail("Cannot allocate temp picture, check pix fmt");
         }
         // The encoder may still hold the previous copy; a writable one keeps the black.
         if (ff::av_frame_make_writable(black.get()) < 0)
-            Job.Fail("Cannot allocate temp picture, check pix fmt");
+            Fail("Cannot allocate temp picture, check pix fmt");
         black->pts = ost.SyncOpts;
         black->pict_type = AV_PICTURE_TYPE_NONE;
         black->quality = enc->global_quality;
-        Job.OutputFiles.EncodeFrame(ost, black.get());
+        Ctx.OutputFiles.EncodeFrame(ost, black.get());
         ++ost.SyncOpts;
         ++ost.FrameNumber;
     }
 }
 
 void TVideoPath::TakeEncodedPicture(TOutputStream& ost, AVPacket* packet) {
-    Job.VideoBytes += packet->size;
+    Ctx.Counters.VideoBytes += packet->size;
     ++ost.EncodedFrames;
     size_t size = 0;
     // Quality, picture type and the squared error of each plane, as the encoder
@@ -795,9 +795,9 @@ void TVideoPath::OpenPassLog(TOutputStream& ost, int index) {
     const bool pass2 = enc->flags & AV_CODEC_FLAG_PASS2;
     if (!pass1 && !pass2)
         return;
-    std::string name =
-        (Job.PassLogFileName.empty() ? std::string("ffmpeg2pass") : Job.PassLogFileName) + "-" +
-        std::to_string(index) + ".log";
+    std::string name = (Ctx.Options.PassLogFileName.empty() ? std::string("ffmpeg2pass")
+                                                            : Ctx.Options.PassLogFileName) +
+                       "-" + std::to_string(index) + ".log";
     if (name.size() > 1023)
         name.resize(1023);
     // Encoders that keep their statistics in a file of their own are pointed at the same one.
@@ -806,7 +806,7 @@ void TVideoPath::OpenPassLog(TOutputStream& ost, int index) {
     if (pass1) {
         ost.Video.PassLog.reset(std::fopen(name.c_str(), "wb"));
         if (!ost.Video.PassLog)
-            Job.Fail(FormatText("Cannot write log file %s for pass-1 encoding", name.c_str()));
+            Fail(FormatText("Cannot write log file %s for pass-1 encoding", name.c_str()));
         return;
     }
     TFilePtr file(std::fopen(name.c_str(), "rb"));
@@ -822,11 +822,11 @@ void TVideoPath::OpenPassLog(TOutputStream& ost, int index) {
     // A log without statistics counts as unreadable: the encoder's rate control would fail on
     // it while opening.
     if (!file || text.find_first_not_of(" \t\r\n") == std::string::npos)
-        Job.Fail(FormatText("Cannot read file: Error reading log file \"%s\" for pass-2 encoding",
-                            name.c_str()));
+        Fail(FormatText("Cannot read file: Error reading log file \"%s\" for pass-2 encoding",
+                        name.c_str()));
     auto* stats = static_cast<char*>(ff::av_malloc(text.size() + 1));
     if (!stats)
-        Job.Fail(FormatText(
+        Fail(FormatText(
             "Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding",
             name.c_str()));
     std::memcpy(stats, text.c_str(), text.size() + 1);
@@ -841,12 +841,12 @@ void TVideoPath::WritePassLog(TOutputStream& ost) {
 }
 
 void TVideoPath::WriteVideoStats(TOutputStream& ost, const AVPacket* packet) {
-    if (Job.VStatsFileName.empty())
+    if (Ctx.Options.VStatsFileName.empty())
         return;
     if (!VStatsFile) {
-        VStatsFile.reset(std::fopen(Job.VStatsFileName.c_str(), "w"));
+        VStatsFile.reset(std::fopen(Ctx.Options.VStatsFileName.c_str(), "w"));
         if (!VStatsFile)
-            Job.Fail("fopen fail: " + Job.VStatsFileName);
+            Fail("fopen fail: " + Ctx.Options.VStatsFileName);
     }
     const AVCodecContext* enc = ost.Encoder.get();
     std::string line =
@@ -865,9 +865,9 @@ void TVideoPath::WriteVideoStats(TOutputStream& ost, const AVPacket* packet) {
         time = 0.01;
     const double frameRate = 1.0 / av_q2d(enc->time_base);
     const double bitrate = packet->size * 8.0 * frameRate / 1000.0;
-    const double average = static_cast<double>(Job.VideoBytes) * 8.0 / time / 1000.0;
+    const double average = static_cast<double>(Ctx.Counters.VideoBytes) * 8.0 / time / 1000.0;
     line += FormatText("s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-                       static_cast<double>(Job.VideoBytes) / 1024, time, bitrate, average);
+                       static_cast<double>(Ctx.Counters.VideoBytes) / 1024, time, bitrate, average);
     const char type =
         ost.PictureType ? ff::av_get_picture_type_char(static_cast<AVPictureType>(ost.PictureType))
                         : '?';

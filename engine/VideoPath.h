@@ -6,13 +6,19 @@
 
 #include "engine/Owners.h"
 
+#include <atomic>
+
 #include <string>
 
 namespace cw {
 
-class TCustomFFmpeg;
+class TJobHooks;
+class TJobPipeline;
+class TOutputFiles;
+class TTranscoderOptions;
 struct TInputStream;
 struct TOutputStream;
+struct TRunCounters;
 
 // The video filter graph ("vf", "deinterlace", turning) of a picture stream of an input:
 // decoded pictures go into FilterSource, the pictures for the encoders come out of FilterSink.
@@ -40,12 +46,26 @@ struct TVideoOutState {
     bool ToneMapped = false;
 };
 
+// What the video path reads and shares: the option record, the outputs (encoder choice, new
+// streams, encoding), the hooks every picture about to be encoded goes through, the input
+// clocks and timestamp jumps as the output side sees them, the run's counters and the job's
+// stop request.
+struct TVideoPathContext {
+    const TTranscoderOptions& Options;
+    TOutputFiles& OutputFiles;
+    TJobHooks& Hooks;
+    const TJobPipeline& Pipe;
+    TRunCounters& Counters;
+    const std::atomic<bool>& StopRequested;
+};
+
 class TVideoPath {
 public:
-    explicit TVideoPath(TCustomFFmpeg& job) : Job(job) {}
+    explicit TVideoPath(const TVideoPathContext& context) : Ctx(context) {}
 
-    // Adds a video stream to an opened output (raises FFmpegException on failure).
-    void NewVideoStream(AVFormatContext* context, int outputIndex);
+    // Adds a video stream to an opened output from the options, which the stream consumes
+    // (raises FFmpegException on failure).
+    void NewVideoStream(AVFormatContext* context, int outputIndex, TTranscoderOptions& options);
     // The encoder's picture size brought to what the encoder and the container accept.
     void FitPictureSize(AVFormatContext* context, const AVCodec* codec, AVCodecContext* enc);
 
@@ -83,7 +103,7 @@ public:
 private:
     // The converted picture at the encoder's size and pixel format.
     void AllocatePicture(TVideoOutState& video, const AVCodecContext* enc);
-    TCustomFFmpeg& Job;
+    const TVideoPathContext Ctx;
     TFilePtr VStatsFile;
 };
 

@@ -42,11 +42,11 @@ int main(int argc, char** argv) {
     }
     try {
         TCustomFFmpeg job(20);
-        job.SetOption("threads", "1");
+        job.Options.SetOption("threads", "1");
         job.SerialLoop = !join && argc == 6;
         for (int i = 0; i < inputs; ++i) {
             TInputOptions input;
-            if (!job.OpenInputWithOptions(inputNames[i], &input)) {
+            if (!job.Options.OpenInputWithOptions(inputNames[i], &input)) {
                 std::fprintf(stderr, "transcode_runner: %s\n", job.OpenError.c_str());
                 return 1;
             }
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
         ApplyPresetOptions(output,
                            TOutputSelection{format->Class, format->Index, std::atoi(argv[2])},
                            join ? mmMerge : mmPerFile);
-        if (job.OpenOutputWithOptions(outputName, &output) < 0) {
+        if (job.Options.OpenOutputWithOptions(outputName, &output) < 0) {
             std::fprintf(stderr, "transcode_runner: %s\n", job.OpenError.c_str());
             return 1;
         }

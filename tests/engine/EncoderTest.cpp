@@ -146,7 +146,7 @@ TEST_F(EncoderTest, ThreadedRunEventOrderAndBusyErrors) {
         ASSERT_TRUE(encoder.SetOutputFile(i, Out("out" + std::to_string(i) + ".wav"), &options))
             << encoder.LastErrMsg();
     }
-    EXPECT_EQ(encoder.Task(2)->ThreadCount, 0);
+    EXPECT_EQ(encoder.Task(2)->Options.ThreadCount, 0);
     ASSERT_NE(encoder.Task(2)->OutputOptions(0), nullptr);
     EXPECT_EQ(encoder.Task(2)->OutputOptions(0)->FileName, Out("out2.wav"));
 
@@ -543,7 +543,8 @@ TEST_F(EncoderTest, QueuedTasksHoldNoFileOpenUntilTheirTurnAndThenConvertAsQueue
     std::vector<TSeen> seen(count);
     encoder.OnProgress = [&](TFFEncoder* sender, PProgressInfo info) {
         const TFFmpeg* task = sender->Task(info->TaskIndex);
-        seen[info->TaskIndex] = TSeen{task->Verbose, task->StrictOptions, task->TimeoutMs};
+        seen[info->TaskIndex] =
+            TSeen{task->Options.Verbose, task->Options.StrictOptions, task->TimeoutMs};
     };
     encoder.StartTask(2);
     WaitRunOver();

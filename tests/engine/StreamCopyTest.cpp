@@ -78,7 +78,7 @@ protected:
     int OpenCopy(TRecordedJob& run, const std::string& source, const std::string& out) {
         EXPECT_TRUE(run.Job->OpenInput(source)) << run.Job->OpenError;
         for (const char* kind : {"vcodec", "acodec", "scodec"})
-            run.Job->SetOption(kind, "copy");
+            run.Job->Options.SetOption(kind, "copy");
         return run.Job->OpenOutput(out, false);
     }
     void Copy(const std::string& source, const std::string& out) {

@@ -126,9 +126,9 @@ TEST_P(ContainerTest, ConvertsTheClipAndTheOutputHoldsWhatWasAskedFor) {
 
     TRecordedJob run;
     TInputOptions input;
-    ASSERT_TRUE(run.Job->OpenInputWithOptions(source.Path, &input)) << run.Job->OpenError;
+    ASSERT_TRUE(run.Job->Options.OpenInputWithOptions(source.Path, &input)) << run.Job->OpenError;
     const TOutputOptions record = RecordFor(c, out);
-    ASSERT_EQ(run.Job->OpenOutputWithOptions(out, &record), 1) << run.Job->OpenError;
+    ASSERT_EQ(run.Job->Options.OpenOutputWithOptions(out, &record), 1) << run.Job->OpenError;
     run.Run();
     EXPECT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
     EXPECT_TRUE(run.Job->Finished);

@@ -123,7 +123,8 @@ TEST_F(FaultTest, StopDuringARunFinishesAPlayablePartialFile) {
     TRecordedJob run;
     run.Job->ProgressIntervalUs = 100000;
     ASSERT_TRUE(run.Job->OpenInput(source.Path));
-    run.Job->SetOption("re", "1"); // read at the pace of the clip, so the stop comes mid-run
+    run.Job->Options.SetOption("re",
+                               "1"); // read at the pace of the clip, so the stop comes mid-run
     const std::string out = Out("stopped.avi");
     ASSERT_EQ(run.Job->OpenOutput(out, false), 1);
     TConvertThread* worker = run.Job->Start(true);
@@ -236,24 +237,24 @@ TEST_F(FaultTest, BadInputsGiveWordedOpenErrors) {
     EXPECT_FALSE(run.Job->OpenInput(missing));
     EXPECT_EQ(run.Job->OpenError, missing + ": No such file or directory");
 
-    run.Job->SetOption("f", "no_such_demuxer");
+    run.Job->Options.SetOption("f", "no_such_demuxer");
     try {
         run.Job->OpenInput(Source(fkWavPcm).Path);
         ADD_FAILURE() << "no error";
     } catch (const FFmpegException& e) {
         EXPECT_STREQ(e.what(), "Unknown input format: \"no_such_demuxer\"");
     }
-    run.Job->FileFormat.clear();
+    run.Job->Options.FileFormat.clear();
 
     const std::string text = Out("text.avi");
     std::ofstream(text) << "this is no media file at all, just a few words of text\n";
     EXPECT_FALSE(run.Job->OpenInput(text));
     EXPECT_FALSE(run.Job->OpenError.empty());
 
-    run.Job->SetOption("acodec", "no_such_codec");
+    run.Job->Options.SetOption("acodec", "no_such_codec");
     EXPECT_FALSE(run.Job->OpenInput(Source(fkWavPcm).Path));
     EXPECT_EQ(run.Job->OpenError, "Unknown decoder 'no_such_codec'");
-    run.Job->SetOption("vcodec", "mp3");
+    run.Job->Options.SetOption("vcodec", "mp3");
     EXPECT_FALSE(run.Job->OpenInput(Source(fkWavPcm).Path));
     EXPECT_EQ(run.Job->OpenError, "Invalid decoder type 'mp3'");
 
@@ -277,11 +278,11 @@ TEST_F(FaultTest, OutputsThatCannotBeMadeGiveWordedErrorsAndLeaveNoFile) {
     EXPECT_EQ(run.Job->OpenOutput(Out("clip.nosuchext"), false), -1);
     EXPECT_EQ(run.Job->OpenError,
               "Unable to find a suitable output format for '" + Out("clip.nosuchext") + "'");
-    run.Job->SetOption("f", "no_such_muxer");
+    run.Job->Options.SetOption("f", "no_such_muxer");
     EXPECT_EQ(run.Job->OpenOutput(Out("clip.wav"), false), -1);
     EXPECT_EQ(run.Job->OpenError,
               "Requested output format 'no_such_muxer' is not a suitable output format");
-    run.Job->FileFormat.clear();
+    run.Job->Options.FileFormat.clear();
 
     const std::string inMissingFolder = Out("no/such/folder/clip.wav");
     EXPECT_EQ(run.Job->OpenOutput(inMissingFolder, false), -1);
@@ -360,7 +361,7 @@ TEST_F(FaultTest, RunFailuresEndTheJobWithTheirTextAndDeleteTheEmptyOutput) {
         std::string refused;
         for (const auto& [name, value] : c.Options) {
             try {
-                run.Job->SetOption(name, value);
+                run.Job->Options.SetOption(name, value);
             } catch (const FFmpegException& e) {
                 refused = e.what();
             }
@@ -387,7 +388,7 @@ TEST_F(FaultTest, RunFailuresEndTheJobWithTheirTextAndDeleteTheEmptyOutput) {
 TEST_F(FaultTest, AFullDiskEndsTheJobWithTheSystemText) {
     TRecordedJob run;
     ASSERT_TRUE(run.Job->OpenInput(Source(fkAviMpeg4Mp3, Clip(2)).Path));
-    run.Job->SetOption("f", "avi");
+    run.Job->Options.SetOption("f", "avi");
     ASSERT_EQ(run.Job->OpenOutput("/dev/full", false), 1) << run.Job->OpenError;
     run.Run();
     EXPECT_TRUE(run.Job->Failed);
@@ -430,7 +431,7 @@ TEST_F(FaultTest, DamagedInputsConvertWhatCanBeDecoded) {
     // With "xerror" a decoding error ends the run.
     TRecordedJob strict;
     ASSERT_TRUE(strict.Job->OpenInput(garbled));
-    strict.Job->SetOption("xerror", "1");
+    strict.Job->Options.SetOption("xerror", "1");
     ASSERT_EQ(strict.Job->OpenOutput(Out("strict.mp4"), false), 1);
     strict.Run();
     EXPECT_TRUE(strict.Job->Failed);

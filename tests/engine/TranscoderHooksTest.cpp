@@ -323,7 +323,7 @@ TEST_F(HooksTest, PreviewWindowShowsFramesUntilItIsClosed) {
         SetPreviewerFactory([&frames] { return std::make_unique<TRecordingPreviewer>(&frames); });
     TRecordedJob run;
     ASSERT_TRUE(run.Job->OpenInput(Clip().Path)) << run.Job->OpenError;
-    run.Job->SetOption("an", "1");
+    run.Job->Options.SetOption("an", "1");
     ASSERT_EQ(run.Job->OpenOutput(Out("window.avi"), false), 1) << run.Job->OpenError;
     run.Job->PreviewIntervalUs = 0; // every picture
     run.Job->SetPreviewFlags(PreviewWindowFlag);

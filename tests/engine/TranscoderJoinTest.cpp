@@ -94,7 +94,7 @@ protected:
             ASSERT_TRUE(run.Job->OpenInput(source)) << run.Job->OpenError;
         options.FileName = out;
         options.Join = true;
-        ASSERT_EQ(run.Job->OpenOutputWithOptions(out, &options), 1) << run.Job->OpenError;
+        ASSERT_EQ(run.Job->Options.OpenOutputWithOptions(out, &options), 1) << run.Job->OpenError;
         ASSERT_TRUE(run.Job->JoinMode);
         run.Run();
         ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
@@ -171,14 +171,14 @@ TEST_F(JoinTest, ThreeInputsFollowOneAnotherInMp4AndAvi) {
 
         // Expected: the sum of the inputs' lengths; each input's container may be a little
         // longer than its pictures (the last audio packet).
-        const double total = static_cast<double>(run.Job->TotalDuration) / 1e6;
+        const double total = static_cast<double>(run.Job->Options.TotalDuration) / 1e6;
         EXPECT_NEAR(total, a.Seconds + b.Seconds + c.Seconds, 0.1);
         EXPECT_NEAR(total, 6.0, 0.15);
         // The last progress report carries the same total.
         {
             std::lock_guard<std::mutex> guard(run.Lock);
             ASSERT_FALSE(run.Reports.empty());
-            EXPECT_EQ(run.Reports.back().TotalDuration, run.Job->TotalDuration);
+            EXPECT_EQ(run.Reports.back().TotalDuration, run.Job->Options.TotalDuration);
         }
 
         TScan scan = ScanMedia(out, true);
@@ -248,7 +248,7 @@ TEST_F(JoinTest, InputsWithoutPicturesAreJoinedAsBlackPicturesForTheirLength) {
         Join(run, paths, out, options);
         if (HasFatalFailure())
             return;
-        EXPECT_NEAR(static_cast<double>(run.Job->TotalDuration) / 1e6, total, 0.1);
+        EXPECT_NEAR(static_cast<double>(run.Job->Options.TotalDuration) / 1e6, total, 0.1);
         const TScan scan = ScanMedia(out);
         const TScannedStream* video = scan.First(AVMEDIA_TYPE_VIDEO);
         ASSERT_TRUE(video && scan.First(AVMEDIA_TYPE_AUDIO)) << scan.Error;
@@ -318,7 +318,7 @@ protected:
         const TFixture& source = Source(fkAviMpeg4Mp3, Clip(1, 160, 120));
         ASSERT_TRUE(run.Job->OpenInput(source.Path)) << run.Job->OpenError;
         for (const auto& [name, value] : lines)
-            run.Job->SetOption(name, value);
+            run.Job->Options.SetOption(name, value);
         ASSERT_EQ(run.Job->OpenOutput(out, false), 1) << run.Job->OpenError;
         run.Run();
     }

@@ -178,7 +178,7 @@ TEST_F(OptionsTest, TimesTagsAndMaps) {
 
     Job->SetOption("metadata", "title=A=B");
     ASSERT_NE(Job->MetadataTags, nullptr);
-    EXPECT_STREQ(ff::av_dict_get(Job->MetadataTags, "title", nullptr, 0)->value, "A=B");
+    EXPECT_STREQ(ff::av_dict_get(Job->MetadataTags.get(), "title", nullptr, 0)->value, "A=B");
     EXPECT_EQ(OptionError("metadata", "title"), "Missing =");
     EXPECT_EQ(OptionError("metadata", "=x"), "wrong parameter of metadata");
 
@@ -480,7 +480,7 @@ TEST_F(OptionsTest, OutputRecordTagsAndJoin) {
         std::vector<std::string> Tags;
         int OpenOutput(const std::string& name, bool join) override {
             const AVDictionaryEntry* tag = nullptr;
-            while ((tag = ff::av_dict_get(MetadataTags, "", tag, AV_DICT_IGNORE_SUFFIX)))
+            while ((tag = ff::av_dict_get(MetadataTags.get(), "", tag, AV_DICT_IGNORE_SUFFIX)))
                 Tags.push_back(std::string(tag->key) + "=" + tag->value);
             return TRecordingJob::OpenOutput(name, join);
         }

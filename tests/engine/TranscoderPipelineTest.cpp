@@ -45,9 +45,9 @@ protected:
         if (prepare)
             prepare(*run.Job);
         EXPECT_TRUE(run.Job->OpenInput(input)) << run.Job->OpenError;
-        run.Job->SetOption("threads", "1");
+        run.Job->Options.SetOption("threads", "1");
         for (const auto& [name, value] : options)
-            run.Job->SetOption(name, value);
+            run.Job->Options.SetOption(name, value);
         EXPECT_EQ(run.Job->OpenOutput(out, false), 1) << run.Job->OpenError;
         const size_t before = LogLines().size();
         run.Run();

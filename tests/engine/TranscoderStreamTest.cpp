@@ -36,7 +36,7 @@ protected:
                  const std::vector<std::pair<std::string, std::string>>& outputOptions) {
         ASSERT_TRUE(run.Job->OpenInput(source)) << run.Job->OpenError;
         for (const auto& [name, value] : outputOptions)
-            run.Job->SetOption(name, value);
+            run.Job->Options.SetOption(name, value);
         ASSERT_EQ(run.Job->OpenOutput(out, false), 1) << run.Job->OpenError;
         run.Run();
         ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
@@ -124,8 +124,8 @@ TEST_F(StreamTest, FrameRateChangesDuplicateOrDropPictures) {
         const TScannedStream* v = scan.First(AVMEDIA_TYPE_VIDEO);
         ASSERT_TRUE(v);
         EXPECT_NEAR(double(v->Frames), in * 30.0 / 25.0, 2.0);
-        EXPECT_EQ(run.Job->DupFrames, v->Frames - in);
-        EXPECT_EQ(run.Job->DropFrames, 0);
+        EXPECT_EQ(run.Job->Counters.DupFrames, v->Frames - in);
+        EXPECT_EQ(run.Job->Counters.DropFrames, 0);
     }
     // 30 to 25: one picture in six is left out.
     {
@@ -138,8 +138,8 @@ TEST_F(StreamTest, FrameRateChangesDuplicateOrDropPictures) {
         const TScannedStream* v = scan.First(AVMEDIA_TYPE_VIDEO);
         ASSERT_TRUE(v);
         EXPECT_NEAR(double(v->Frames), in * 25.0 / 30.0, 2.0);
-        EXPECT_EQ(run.Job->DropFrames, in - v->Frames);
-        EXPECT_EQ(run.Job->DupFrames, 0);
+        EXPECT_EQ(run.Job->Counters.DropFrames, in - v->Frames);
+        EXPECT_EQ(run.Job->Counters.DupFrames, 0);
     }
 }
 
@@ -171,8 +171,8 @@ TEST_F(StreamTest, VolumeScalesSamplesAndClipsAtTheLimits) {
 
     TRecordedJob copy;
     ASSERT_TRUE(copy.Job->OpenInput(source.Path));
-    copy.Job->SetOption("acodec", "copy");
-    copy.Job->SetOption("vol", "512");
+    copy.Job->Options.SetOption("acodec", "copy");
+    copy.Job->Options.SetOption("vol", "512");
     ASSERT_EQ(copy.Job->OpenOutput(Out("copy-vol.wav"), false), 1);
     copy.Run();
     EXPECT_TRUE(copy.Job->Failed);
@@ -185,11 +185,11 @@ TEST_F(StreamTest, RecordingTimeAndStartPositionCutTheOutput) {
     TRecordedJob run;
     const std::string out = Out("cut.avi");
     ASSERT_TRUE(run.Job->OpenInput(source.Path));
-    run.Job->SetOption("ss", "0.4");
-    run.Job->SetOption("t", "1");
-    run.Job->SetOption("acodec", "pcm_s16le");
+    run.Job->Options.SetOption("ss", "0.4");
+    run.Job->Options.SetOption("t", "1");
+    run.Job->Options.SetOption("acodec", "pcm_s16le");
     ASSERT_EQ(run.Job->OpenOutput(out, false), 1);
-    EXPECT_EQ(run.Job->TotalDuration, 1000000);
+    EXPECT_EQ(run.Job->Options.TotalDuration, 1000000);
     run.Run();
     ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
     TScan scan = ScanMedia(out, true);
@@ -201,9 +201,9 @@ TEST_F(StreamTest, RecordingTimeAndStartPositionCutTheOutput) {
     // limit beyond the input leaves the input's length, and a join is cut to it too.
     TRecordedJob longer;
     ASSERT_TRUE(longer.Job->OpenInput(source.Path));
-    longer.Job->SetOption("t", "5");
+    longer.Job->Options.SetOption("t", "5");
     ASSERT_EQ(longer.Job->OpenOutput(Out("longer.avi"), false), 1);
-    EXPECT_NEAR(double(longer.Job->TotalDuration) / 1e6, 2.0, 0.1);
+    EXPECT_NEAR(double(longer.Job->Options.TotalDuration) / 1e6, 2.0, 0.1);
     TRecordedJob joined;
     ASSERT_TRUE(joined.Job->OpenInput(source.Path));
     ASSERT_TRUE(joined.Job->OpenInput(source.Path));
@@ -211,9 +211,9 @@ TEST_F(StreamTest, RecordingTimeAndStartPositionCutTheOutput) {
     record.FileName = Out("joined-cut.avi");
     record.Join = true;
     record.RecordingTime = 1500000;
-    ASSERT_EQ(joined.Job->OpenOutputWithOptions(record.FileName, &record), 1)
+    ASSERT_EQ(joined.Job->Options.OpenOutputWithOptions(record.FileName, &record), 1)
         << joined.Job->OpenError;
-    EXPECT_EQ(joined.Job->TotalDuration, 1500000);
+    EXPECT_EQ(joined.Job->Options.TotalDuration, 1500000);
     joined.Run();
     ASSERT_FALSE(joined.Job->Failed) << joined.Job->ErrorMessage;
     {
@@ -448,8 +448,8 @@ TEST_F(StreamTest, FrameAndSizeLimitsEndTheRun) {
     ASSERT_TRUE(shortest.Job->OpenInput(source.Path));
     ASSERT_TRUE(shortest.Job->OpenInput(Source(fkWavPcm, second).Path));
     for (const char* map : {"0.0", "1.0"})
-        shortest.Job->SetOption("map", map);
-    shortest.Job->SetOption("shortest", "1");
+        shortest.Job->Options.SetOption("map", map);
+    shortest.Job->Options.SetOption("shortest", "1");
     const std::string cut = Out("shortest.avi");
     ASSERT_EQ(shortest.Job->OpenOutput(cut, false), 1);
     shortest.Run();
@@ -471,12 +471,12 @@ TEST_F(StreamTest, AudioStartingLateGetsSilenceInFrontWithAudioSync) {
     const TFixture& source = Source(fkAviMpeg4Mp3, Clip(2, 25));
     TRecordedJob run;
     ASSERT_TRUE(run.Job->OpenInput(source.Path));
-    run.Job->SetOption("itsoffset", "0.5");
+    run.Job->Options.SetOption("itsoffset", "0.5");
     ASSERT_TRUE(run.Job->OpenInput(source.Path));
-    run.Job->SetOption("map", "0.0");
-    run.Job->SetOption("map", "1.1");
-    run.Job->SetOption("async", "1");
-    run.Job->SetOption("acodec", "pcm_s16le");
+    run.Job->Options.SetOption("map", "0.0");
+    run.Job->Options.SetOption("map", "1.1");
+    run.Job->Options.SetOption("async", "1");
+    run.Job->Options.SetOption("acodec", "pcm_s16le");
     const std::string out = Out("late.avi");
     ASSERT_EQ(run.Job->OpenOutput(out, false), 1);
     run.Run();

@@ -78,7 +78,7 @@ protected:
                  const std::vector<std::pair<std::string, std::string>>& options) {
         ASSERT_TRUE(run.Job->OpenInput(source)) << run.Job->OpenError;
         for (const auto& [name, value] : options)
-            run.Job->SetOption(name, value);
+            run.Job->Options.SetOption(name, value);
         ASSERT_EQ(run.Job->OpenOutput(out, false), 1) << run.Job->OpenError;
         run.Run();
     }
@@ -217,8 +217,8 @@ TEST_F(SideRoadsTest, MetadataMapsChooseWhereTheTitleComesFrom) {
         ASSERT_TRUE(run.Job->OpenInput(a)) << run.Job->OpenError;
         ASSERT_TRUE(run.Job->OpenInput(b)) << run.Job->OpenError;
         if (*c.Map)
-            run.Job->SetOption("map_meta_data", c.Map);
-        run.Job->SetOption("an", "1");
+            run.Job->Options.SetOption("map_meta_data", c.Map);
+        run.Job->Options.SetOption("an", "1");
         const std::string out = Out("meta" + std::to_string(n++) + ".mkv");
         ASSERT_EQ(run.Job->OpenOutput(out, false), 1) << run.Job->OpenError;
         run.Run();
@@ -239,10 +239,10 @@ TEST_F(SideRoadsTest, ChaptersOfTheFirstInputWithChaptersAreCutToTheOutput) {
            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=3000\ntitle=Three\n";
     TRecordedJob run;
     ASSERT_TRUE(run.Job->OpenInput(source)) << run.Job->OpenError;
-    run.Job->SetOption("f", "ffmetadata");
+    run.Job->Options.SetOption("f", "ffmetadata");
     ASSERT_TRUE(run.Job->OpenInput(Out("chapters.txt"))) << run.Job->OpenError;
-    run.Job->SetOption("an", "1");
-    run.Job->SetOption("t", "1.5");
+    run.Job->Options.SetOption("an", "1");
+    run.Job->Options.SetOption("t", "1.5");
     ASSERT_EQ(run.Job->OpenOutput(Out("chapters.mkv"), false), 1) << run.Job->OpenError;
     run.Run();
     ASSERT_FALSE(run.Job->Failed) << run.Job->ErrorMessage;
@@ -359,7 +359,7 @@ TEST_F(SideRoadsTest, RateControlOverrideCoarsensItsFrames) {
 
     TRecordedJob bad;
     ASSERT_TRUE(bad.Job->OpenInput(source)) << bad.Job->OpenError;
-    bad.Job->SetOption("rc_override", "0,9");
+    bad.Job->Options.SetOption("rc_override", "0,9");
     EXPECT_EQ(bad.Job->OpenOutput(Out("bad.avi"), false), -1);
     EXPECT_EQ(bad.Job->OpenError, "new_video_stream fail: error parsing rc_override");
 }
