@@ -78,7 +78,7 @@ TEST_F(PipelineTest, PipelinedAndSerialJobsWriteTheSameBytes) {
     const std::thread::id jobThread = std::this_thread::get_id();
     int hookCalls = 0;
     const auto audioHook = [&](TCustomFFmpeg& job) {
-        job.AudioHook = true;
+        job.Options.AudioHook = true;
         job.OnAudioHook = [&](TCustomFFmpeg*, int64_t pts, uint8_t* samples, int size, int, int,
                               int) {
             ++hookCalls;
