@@ -11,52 +11,21 @@
 namespace cw::test {
 namespace {
 
-TPlanInputStream Stream(AVMediaType type, int64_t frames = 0, bool best = false) {
-    TPlanInputStream stream;
-    stream.Type = type;
-    stream.Frames = frames;
-    stream.Best = best;
-    return stream;
-}
-const TPlanInputStream V = Stream(AVMEDIA_TYPE_VIDEO);
-const TPlanInputStream A = Stream(AVMEDIA_TYPE_AUDIO);
-const TPlanInputStream S = Stream(AVMEDIA_TYPE_SUBTITLE);
-TPlanInputStream Cover() {
-    TPlanInputStream stream = V;
-    stream.Cover = true;
-    return stream;
-}
-TPlanInputStream OutOfProgram(TPlanInputStream stream) {
-    stream.InProgram = false;
-    return stream;
-}
-TPlanInputStream Discarded(TPlanInputStream stream) {
-    stream.Discarded = true;
-    return stream;
+const TPlanInputStream V{.Type = AVMEDIA_TYPE_VIDEO};
+const TPlanInputStream A{.Type = AVMEDIA_TYPE_AUDIO};
+const TPlanInputStream S{.Type = AVMEDIA_TYPE_SUBTITLE};
+const TPlanInputStream CoverIn{.Type = AVMEDIA_TYPE_VIDEO, .Cover = true};
+TPlanInputStream Sound(int64_t frames, bool best = false) {
+    return {.Type = AVMEDIA_TYPE_AUDIO, .Best = best, .Frames = frames};
 }
 
-TPlanOutputStream Out(AVMediaType type, bool copy = false, int copyOf = -1) {
-    TPlanOutputStream ost;
-    ost.Type = type;
-    ost.StreamCopy = copy;
-    ost.CopyOf = copyOf;
-    return ost;
-}
-const TPlanOutputStream OV = Out(AVMEDIA_TYPE_VIDEO);
-const TPlanOutputStream OA = Out(AVMEDIA_TYPE_AUDIO);
-const TPlanOutputStream OS = Out(AVMEDIA_TYPE_SUBTITLE);
-const TPlanOutputStream CV = Out(AVMEDIA_TYPE_VIDEO, true);
-const TPlanOutputStream CA = Out(AVMEDIA_TYPE_AUDIO, true);
-const TPlanOutputStream CS = Out(AVMEDIA_TYPE_SUBTITLE, true);
-TPlanOutputStream CoverOut() {
-    TPlanOutputStream ost = CV;
-    ost.Cover = true;
-    return ost;
-}
-TPlanOutputStream FillerOut(TPlanOutputStream ost) {
-    ost.Filler = true;
-    return ost;
-}
+const TPlanOutputStream OV{.Type = AVMEDIA_TYPE_VIDEO};
+const TPlanOutputStream OA{.Type = AVMEDIA_TYPE_AUDIO};
+const TPlanOutputStream OS{.Type = AVMEDIA_TYPE_SUBTITLE};
+const TPlanOutputStream CV{.Type = AVMEDIA_TYPE_VIDEO, .StreamCopy = true};
+const TPlanOutputStream CA{.Type = AVMEDIA_TYPE_AUDIO, .StreamCopy = true};
+const TPlanOutputStream CS{.Type = AVMEDIA_TYPE_SUBTITLE, .StreamCopy = true};
+const TPlanOutputStream CoverOut{.Type = AVMEDIA_TYPE_VIDEO, .Cover = true, .StreamCopy = true};
 
 struct TPlanCase {
     const char* Name = "";
@@ -112,22 +81,23 @@ TEST(StreamPlanTest, PairsOutputStreamsWithInputStreams) {
          .Sources = {1, 0, 2}},
         {.Name = "a whole-file copy follows the input's order",
          .Files = {{A, V}},
-         .Outputs = {Out(AVMEDIA_TYPE_AUDIO, true, 0), Out(AVMEDIA_TYPE_VIDEO, true, 1)},
+         .Outputs = {{.Type = AVMEDIA_TYPE_AUDIO, .StreamCopy = true, .CopyOf = 0},
+                     {.Type = AVMEDIA_TYPE_VIDEO, .StreamCopy = true, .CopyOf = 1}},
          .Sources = {0, 1}},
         {.Name = "the cover feeds the cover stream, the sound the sound",
-         .Files = {{Cover(), A}},
-         .Outputs = {OA, CoverOut()},
+         .Files = {{CoverIn, A}},
+         .Outputs = {OA, CoverOut},
          .Sources = {1, 0}},
         {.Name = "the first real picture, not the cover",
-         .Files = {{Cover(), V, A}},
+         .Files = {{CoverIn, V, A}},
          .Outputs = {OV},
          .Sources = {1}},
         {.Name = "the demuxer's best sound first, then the next one",
-         .Files = {{V, Stream(AVMEDIA_TYPE_AUDIO, 100), Stream(AVMEDIA_TYPE_AUDIO, 10, true)}},
+         .Files = {{V, Sound(100), Sound(10, true)}},
          .Outputs = {OA, OA},
          .Sources = {2, 1}},
         {.Name = "without a best sound, the one with the most frames",
-         .Files = {{Stream(AVMEDIA_TYPE_AUDIO, 10), Stream(AVMEDIA_TYPE_AUDIO, 30)}},
+         .Files = {{Sound(10), Sound(30)}},
          .Outputs = {OA},
          .Sources = {1}},
         {.Name = "one sound feeds two outputs",
@@ -135,17 +105,17 @@ TEST(StreamPlanTest, PairsOutputStreamsWithInputStreams) {
          .Outputs = {OA, OA},
          .Sources = {1, 1}},
         {.Name = "a left-out stream feeds nothing",
-         .Files = {{Discarded(A), A}},
+         .Files = {{{.Type = AVMEDIA_TYPE_AUDIO, .Discarded = true}, A}},
          .Outputs = {OA},
          .Sources = {1}},
         {.Name = "only the program's streams",
-         .Files = {{OutOfProgram(Stream(AVMEDIA_TYPE_AUDIO, 90)), Stream(AVMEDIA_TYPE_AUDIO, 5)}},
+         .Files = {{{.Type = AVMEDIA_TYPE_AUDIO, .InProgram = false, .Frames = 90}, Sound(5)}},
          .Outputs = {OA},
          .Program = true,
          .Sources = {1}},
         {.Name = "a stream the muxer demands is made of silence",
          .Files = {{V}},
-         .Outputs = {OV, FillerOut(OA)},
+         .Outputs = {OV, {.Type = AVMEDIA_TYPE_AUDIO, .Filler = true}},
          .Sources = {0, -1},
          .HasFillers = true},
         {.Name = "maps choose the source and the sync stream",
@@ -215,7 +185,7 @@ TEST(StreamPlanTest, WordsTheMappingsThatCannotBeMade) {
          .Maps = {{0, 0, 0, 0}},
          .Error = "Codec type mismatch for mapping #0.0 (Audio) -> #0.0 (Video)"},
         {.Name = "no picture but a cover",
-         .Files = {{Cover(), A}},
+         .Files = {{CoverIn, A}},
          .Outputs = {OV, OA},
          .Error = "No input has a video stream for output stream #0.0"},
         {.Name = "a program's streams are not used twice",
