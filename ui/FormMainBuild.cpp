@@ -121,37 +121,29 @@ QLabel* StatusRow(QGridLayout* grid, int row, const QString& caption, const char
     return value;
 }
 
-// The object names of a summary page's controls and its title.
-struct TSummaryNames {
-    const char* Title1;
-    const char* Title1Text;
-    const char* Group;
-    const char* TotalFiles;
-    const char* Succeeded;
-    const char* Failed;
-    const char* Title2;
-    const char* OpenFolder;
+// A control of a summary page: its object name and the window's member that keeps it.
+template <class T> struct TNamedControl {
+    const char* Name;
+    T** Into;
 };
 
-struct TSummaryLabels {
-    QLabel* Title1 = nullptr;
-    QLabel* TotalFiles = nullptr;
-    QLabel* Succeeded = nullptr;
-    QLabel* Failed = nullptr;
-    QLabel* Title2 = nullptr;
-    TLinkLabel* OpenFolder = nullptr;
+struct TSummaryPage {
+    TNamedControl<QLabel> Title1;
+    const char* Title1Text;
+    const char* Group;
+    TNamedControl<QLabel> TotalFiles, Succeeded, Failed, Title2;
+    TNamedControl<TLinkLabel> OpenFolder;
 };
 
 // What the conversion's and the download's summary pages share: the bold title, the group
 // with the three counts, the line below it and the folder link, in the same places.
-TSummaryLabels BuildSummary(QWidget* page, const TSummaryNames& names) {
-    TSummaryLabels labels;
-    labels.Title1 = ValueLabel(names.Title1, names.Title1Text, page);
-    labels.Title1->setGeometry(Inner, 14, InnerWidth, 24);
-    QFont big = labels.Title1->font();
+void BuildSummary(QWidget* page, const TSummaryPage& names) {
+    QLabel* title = *names.Title1.Into = ValueLabel(names.Title1.Name, names.Title1Text, page);
+    title->setGeometry(Inner, 14, InnerWidth, 24);
+    QFont big = title->font();
     big.setBold(true);
     big.setPointSizeF(big.pointSizeF() * 1.15);
-    labels.Title1->setFont(big);
+    title->setFont(big);
 
     auto* summary = new QGroupBox("Summary", page);
     summary->setObjectName(names.Group);
@@ -159,26 +151,26 @@ TSummaryLabels BuildSummary(QWidget* page, const TSummaryNames& names) {
     auto* grid = new QGridLayout(summary);
     grid->setContentsMargins(14, 8, 14, 8);
     grid->setColumnMinimumWidth(0, 110);
-    auto row = [&](int r, const QString& caption, const char* name) {
+    auto row = [&](int r, const QString& caption, const TNamedControl<QLabel>& value) {
         auto* c = new QLabel(caption, summary);
-        auto* v = ValueLabel(name, "0", summary);
+        auto* v = *value.Into = ValueLabel(value.Name, "0", summary);
         c->setBuddy(v);
         grid->addWidget(c, r, 0);
         grid->addWidget(v, r, 1);
-        return v;
     };
-    labels.TotalFiles = row(0, "Total files:", names.TotalFiles);
-    labels.Succeeded = row(1, "Successed:", names.Succeeded);
-    labels.Failed = row(2, "Failed:", names.Failed);
+    row(0, "Total files:", names.TotalFiles);
+    row(1, "Successed:", names.Succeeded);
+    row(2, "Failed:", names.Failed);
     grid->setColumnStretch(1, 1);
 
-    labels.Title2 = ValueLabel(
-        names.Title2, "To convert other files, click \"Finish\". Click \"Exit\" to quit %s.", page);
-    labels.Title2->setGeometry(Inner, 162, InnerWidth, 22);
-    labels.OpenFolder = Named(new TLinkLabel("Open folder", page), names.OpenFolder);
-    labels.OpenFolder->move(Inner, 192);
-    labels.OpenFolder->adjustSize();
-    return labels;
+    QLabel* below = *names.Title2.Into =
+        ValueLabel(names.Title2.Name,
+                   "To convert other files, click \"Finish\". Click \"Exit\" to quit %s.", page);
+    below->setGeometry(Inner, 162, InnerWidth, 22);
+    TLinkLabel* link = *names.OpenFolder.Into =
+        Named(new TLinkLabel("Open folder", page), names.OpenFolder.Name);
+    link->move(Inner, 192);
+    link->adjustSize();
 }
 
 } // namespace
@@ -596,16 +588,14 @@ void TFormMain::BuildStep3(QWidget* page) {
 }
 
 void TFormMain::BuildStep4(QWidget* page) {
-    const TSummaryLabels labels =
-        BuildSummary(page, {"LabelFinishTitle1", "%s has finished the conversion.", "GroupSummary",
-                            "LabelFinishTotalFiles", "LabelFinishSuccessed", "LabelFinishFailed",
-                            "LabelFinishTitle2", "LabelOpenFolder"});
-    LabelFinishTitle1 = labels.Title1;
-    LabelFinishTotalFiles = labels.TotalFiles;
-    LabelFinishSuccessed = labels.Succeeded;
-    LabelFinishFailed = labels.Failed;
-    LabelFinishTitle2 = labels.Title2;
-    LabelOpenFolder = labels.OpenFolder;
+    BuildSummary(page, {{"LabelFinishTitle1", &LabelFinishTitle1},
+                        "%s has finished the conversion.",
+                        "GroupSummary",
+                        {"LabelFinishTotalFiles", &LabelFinishTotalFiles},
+                        {"LabelFinishSuccessed", &LabelFinishSuccessed},
+                        {"LabelFinishFailed", &LabelFinishFailed},
+                        {"LabelFinishTitle2", &LabelFinishTitle2},
+                        {"LabelOpenFolder", &LabelOpenFolder}});
 
     MemoErrorLog = Named(new QPlainTextEdit(page), "MemoErrorLog");
     MemoErrorLog->setGeometry(Inner, 222, InnerWidth, PageHeight - 222 - Inner);
@@ -733,16 +723,14 @@ void TFormMain::BuildStep6(QWidget* page) {
 }
 
 void TFormMain::BuildStep7(QWidget* page) {
-    const TSummaryLabels labels =
-        BuildSummary(page, {"LabelFinishedDownloading1", "%s has finished the downloading.",
-                            "GroupURLSummary", "LabelURLTotalFiles", "LabelURLSucedded",
-                            "LabelURLFailed", "LabelFinishedDownloading2", "LabelURLOpenFolder"});
-    LabelFinishedDownloading1 = labels.Title1;
-    LabelURLTotalFiles = labels.TotalFiles;
-    LabelURLSucedded = labels.Succeeded;
-    LabelURLFailed = labels.Failed;
-    LabelFinishedDownloading2 = labels.Title2;
-    LabelURLOpenFolder = labels.OpenFolder;
+    BuildSummary(page, {{"LabelFinishedDownloading1", &LabelFinishedDownloading1},
+                        "%s has finished the downloading.",
+                        "GroupURLSummary",
+                        {"LabelURLTotalFiles", &LabelURLTotalFiles},
+                        {"LabelURLSucedded", &LabelURLSucedded},
+                        {"LabelURLFailed", &LabelURLFailed},
+                        {"LabelFinishedDownloading2", &LabelFinishedDownloading2},
+                        {"LabelURLOpenFolder", &LabelURLOpenFolder}});
     ButtonConvertDownloaded = Named(new QPushButton("Convert the downloaded file(s) now! ", page),
                                     "ButtonConvertDownloaded");
     ButtonConvertDownloaded->adjustSize();
