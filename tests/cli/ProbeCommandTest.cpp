@@ -1,6 +1,6 @@
 // `clipwright-cli probe`, run as the real program on generated media files: the JSON records,
 // the input list's texts, errors and exit codes.
-#include "EngineTestSupport.h"
+#include "tests/engine/EngineTestSupport.h"
 
 #include "engine/FFDecoder.h"
 #include "engine/Text.h"
