@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
+#include <type_traits>
 
 namespace cw {
 
@@ -181,14 +183,44 @@ void TFFEncoder::SetProgressInterval(int milliseconds) {
     ProgressIntervalMs = std::max(milliseconds, 100);
 }
 
+template <class Step> bool TFFEncoder::Guarded(Step&& step) {
+    try {
+        return step();
+    } catch (const std::exception& e) {
+        LastError = e.what();
+    } catch (...) {
+        LastError = "Unknown error";
+    }
+    return false;
+}
+
+namespace {
+
+// The caller's options record, named after the file when it names none.
+template <class Record>
+std::optional<Record> NamedRecord(const Record* options, const std::string& fileName) {
+    if (!options)
+        return std::nullopt;
+    Record record = *options;
+    if (record.FileName.empty())
+        record.FileName = fileName;
+    return record;
+}
+
+template <class Record> const Record* RecordOrNull(const std::optional<Record>& record) {
+    return record ? &*record : nullptr;
+}
+
+} // namespace
+
 int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* options) {
     CheckBusy("AddTask");
     // The tasks queued before this one close their files until their turn.
     for (int i = 0; i < Tasks.Count(); ++i)
         Tasks.Get(i)->Park();
-    std::unique_ptr<TFFmpeg> task;
-    try {
-        task = std::make_unique<TFFmpeg>(MaxFiles, this);
+    int index = -1;
+    Guarded([&] {
+        auto task = std::make_unique<TFFmpeg>(MaxFiles, this);
         task->Options.StrictOptions = StrictOptions;
         task->Options.Verbose = Verbosity;
         task->QueuedVerbose = Verbosity;
@@ -217,17 +249,13 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
             task->ThreadsValue = std::to_string(CodecThreads);
             task->Options.SetOption("threads", task->ThreadsValue);
         }
-        TInputOptions record;
-        if (options) {
-            record = *options;
-            if (record.FileName.empty())
-                record.FileName = fileName;
-            task->StoreInputOptions(0, &record);
-        }
+        const std::optional<TInputOptions> record = NamedRecord(options, fileName);
+        if (record)
+            task->StoreInputOptions(0, &*record);
         task->TimeoutMs = TimeoutMs;
-        if (!task->Options.OpenInputWithOptions(fileName, options ? &record : nullptr)) {
+        if (!task->Options.OpenInputWithOptions(fileName, RecordOrNull(record))) {
             LastError = task->OpenError;
-            return -1;
+            return false;
         }
         task->AttachDecoder(0);
         task->RecordOpen(false, fileName);
@@ -235,90 +263,69 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
             DoProgress(job, progress);
         };
         task->OnTerminate = [this](TCustomFFmpeg* job) { DoTerminate(job); };
-        return Tasks.Add(std::move(task));
-    } catch (const std::exception& e) {
-        LastError = e.what();
-    } catch (...) {
-        LastError = "Unknown error";
+        index = Tasks.Add(std::move(task));
+        return true;
+    });
+    return index;
+}
+
+template <class Record>
+bool TFFEncoder::OpenTaskFile(const char* operation, int taskIndex, const std::string& fileName,
+                              const Record* options) {
+    constexpr bool output = std::is_same_v<Record, TOutputOptions>;
+    CheckBusy(operation);
+    TFFmpeg* task = Tasks.Get(taskIndex);
+    if (!task->Unpark()) {
+        LastError = task->OpenError;
+        return false;
     }
-    return -1;
+    const int index = output ? task->OutputCount() : task->InputCount();
+    if (index >= MaxFiles) {
+        LastError = std::string("max ") + (output ? "output" : "input") + " files " +
+                    std::to_string(MaxFiles) + " reached";
+        return false;
+    }
+    auto store = [&](const Record* record) {
+        if constexpr (output)
+            task->StoreOutputOptions(index, record);
+        else
+            task->StoreInputOptions(index, record);
+    };
+    const bool opened = Guarded([&] {
+        task->Options.StrictOptions = StrictOptions;
+        const std::optional<Record> record = NamedRecord(options, fileName);
+        store(RecordOrNull(record));
+        task->TimeoutMs = TimeoutMs;
+        bool ok;
+        if constexpr (output) {
+            ok = task->Options.OpenOutputWithOptions(fileName, RecordOrNull(record)) >= 0;
+        } else {
+            ok = task->Options.OpenInputWithOptions(fileName, RecordOrNull(record));
+            if (ok)
+                task->AttachDecoder(index);
+        }
+        if (!ok) {
+            LastError = task->OpenError;
+            return false;
+        }
+        task->RecordOpen(output, fileName);
+        return true;
+    });
+    if (!opened) {
+        store(nullptr);
+        task->OpenFailed = true;
+    }
+    return opened;
 }
 
 bool TFFEncoder::AddInputFile(int taskIndex, const std::string& fileName,
                               const TInputOptions* options) {
-    CheckBusy("AddInputFile");
-    TFFmpeg* task = Tasks.Get(taskIndex);
-    if (!task->Unpark()) {
-        LastError = task->OpenError;
-        return false;
-    }
-    if (task->InputCount() >= MaxFiles) {
-        LastError = "max input files " + std::to_string(MaxFiles) + " reached";
-        return false;
-    }
-    const int index = task->InputCount();
-    try {
-        task->Options.StrictOptions = StrictOptions;
-        TInputOptions record;
-        if (options) {
-            record = *options;
-            if (record.FileName.empty())
-                record.FileName = fileName;
-        }
-        task->StoreInputOptions(index, options ? &record : nullptr);
-        task->TimeoutMs = TimeoutMs;
-        if (task->Options.OpenInputWithOptions(fileName, options ? &record : nullptr)) {
-            task->AttachDecoder(index);
-            task->RecordOpen(false, fileName);
-            return true;
-        }
-        LastError = task->OpenError;
-    } catch (const std::exception& e) {
-        LastError = e.what();
-    } catch (...) {
-        LastError = "Unknown error";
-    }
-    task->StoreInputOptions(index, nullptr);
-    task->OpenFailed = true;
-    return false;
+    return OpenTaskFile("AddInputFile", taskIndex, fileName, options);
 }
 
 bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
                                const TOutputOptions* options) {
-    CheckBusy("SetOutputFile");
-    TFFmpeg* task = Tasks.Get(taskIndex);
-    if (!task->Unpark()) {
-        LastError = task->OpenError;
-        return false;
-    }
-    if (task->OutputCount() >= MaxFiles) {
-        LastError = "max output files " + std::to_string(MaxFiles) + " reached";
-        return false;
-    }
-    const int index = task->OutputCount();
-    try {
-        task->Options.StrictOptions = StrictOptions;
-        TOutputOptions record;
-        if (options) {
-            record = *options;
-            if (record.FileName.empty())
-                record.FileName = fileName;
-        }
-        task->StoreOutputOptions(index, options ? &record : nullptr);
-        task->TimeoutMs = TimeoutMs;
-        if (task->Options.OpenOutputWithOptions(fileName, options ? &record : nullptr) >= 0) {
-            task->RecordOpen(true, fileName);
-            return true;
-        }
-        LastError = task->OpenError;
-    } catch (const std::exception& e) {
-        LastError = e.what();
-    } catch (...) {
-        LastError = "Unknown error";
-    }
-    task->StoreOutputOptions(index, nullptr);
-    task->OpenFailed = true;
-    return false;
+    return OpenTaskFile("SetOutputFile", taskIndex, fileName, options);
 }
 
 void TFFEncoder::RemoveTask(int taskIndex) {

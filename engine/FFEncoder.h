@@ -275,6 +275,15 @@ private:
     struct TMainCall;
     class THandlerScope;
     void CheckBusy(const char* operation) const;
+    // Runs one step of adding a task or a file: a thrown error becomes LastError and a false
+    // result, so every adding call reports its failures one way.
+    template <class Step> bool Guarded(Step&& step);
+    // The one body of AddInputFile and SetOutputFile: the task's files reopened, the file
+    // count checked, the options record kept under the file's name and the file opened. A file
+    // that does not open leaves its slot empty and marks the task as failed to open.
+    template <class Record>
+    bool OpenTaskFile(const char* operation, int taskIndex, const std::string& fileName,
+                      const Record* options);
     void StartNextTask();
     void AllDoneStep();
     // Under the terminate lock, after a termination or a stop: once a stop was asked for and

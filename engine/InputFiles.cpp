@@ -44,23 +44,23 @@ bool TInputFiles::OpenInput(const std::string& fileName, TTranscoderOptions& opt
         throw FFmpegException("avformat_alloc_context failed");
 
     // What raw and capture demuxers cannot find out themselves.
-    AVDictionary* parameters = nullptr;
-    ff::av_dict_set(&parameters, "sample_rate", std::to_string(options.AudioSampleRate).c_str(), 0);
-    ff::av_dict_set(&parameters, "channels", std::to_string(options.AudioChannels).c_str(), 0);
+    TDictionaryPtr parameters;
+    SetDictionaryEntry(parameters, "sample_rate", std::to_string(options.AudioSampleRate).c_str());
+    SetDictionaryEntry(parameters, "channels", std::to_string(options.AudioChannels).c_str());
     if (options.FrameRate.num > 0 && options.FrameRate.den > 0)
-        ff::av_dict_set(&parameters, "framerate",
-                        FormatText("%d/%d", options.FrameRate.num, options.FrameRate.den).c_str(),
-                        0);
+        SetDictionaryEntry(
+            parameters, "framerate",
+            FormatText("%d/%d", options.FrameRate.num, options.FrameRate.den).c_str());
     if (options.FrameWidth > 0 && options.FrameHeight > 0)
-        ff::av_dict_set(&parameters, "video_size",
-                        FormatText("%dx%d", options.FrameWidth, options.FrameHeight).c_str(), 0);
+        SetDictionaryEntry(parameters, "video_size",
+                           FormatText("%dx%d", options.FrameWidth, options.FrameHeight).c_str());
     if (options.FramePixFmt != AV_PIX_FMT_NONE && ff::av_get_pix_fmt_name(options.FramePixFmt))
-        ff::av_dict_set(&parameters, "pixel_format", ff::av_get_pix_fmt_name(options.FramePixFmt),
-                        0);
+        SetDictionaryEntry(parameters, "pixel_format",
+                           ff::av_get_pix_fmt_name(options.FramePixFmt));
     if (options.VideoChannel)
-        ff::av_dict_set(&parameters, "channel", std::to_string(options.VideoChannel).c_str(), 0);
+        SetDictionaryEntry(parameters, "channel", std::to_string(options.VideoChannel).c_str());
     if (!options.VideoStandard.empty())
-        ff::av_dict_set(&parameters, "standard", options.VideoStandard.c_str(), 0);
+        SetDictionaryEntry(parameters, "standard", options.VideoStandard.c_str());
     options.ApplyGenericOptions(context.get(), options.FormatTemplate(), nullptr,
                                 OptionMaskInputContainer);
 
@@ -72,7 +72,7 @@ bool TInputFiles::OpenInput(const std::string& fileName, TTranscoderOptions& opt
         if (registered && InterruptRegistry())
             InterruptRegistry()->RemoveCallback(thread, timeoutCheck, Ctx.Timeout.Opaque);
         registered = false;
-        ff::av_dict_free(&parameters);
+        parameters.reset();
         if (!result) {
             context.reset();
             options.ConsumeInputOptions();
@@ -106,9 +106,12 @@ bool TInputFiles::OpenInput(const std::string& fileName, TTranscoderOptions& opt
     }
     Ctx.Timeout.Start = ff::av_gettime();
     // On failure the context is freed and the pointer left null.
+    // The open keeps in the dictionary only the entries no demuxer took.
     AVFormatContext* opened = context.release();
-    int result = OpenInputFile(&opened, ToLibraryFileName(fileName), format, &parameters);
+    AVDictionary* unused = parameters.release();
+    int result = OpenInputFile(&opened, ToLibraryFileName(fileName), format, &unused);
     context.reset(opened);
+    parameters.reset(unused);
     Ctx.Timeout.Start = TOpenTimeout::Idle;
     if (result < 0) {
         Ctx.OpenError = ErrorText(fileName, result);

@@ -80,6 +80,12 @@ void TFreeDictionary::operator()(AVDictionary* dictionary) const {
         ff::av_dict_free(&dictionary);
 }
 
+void SetDictionaryEntry(TDictionaryPtr& dictionary, const char* key, const char* value) {
+    AVDictionary* raw = dictionary.release();
+    ff::av_dict_set(&raw, key, value, 0);
+    dictionary.reset(raw);
+}
+
 void TFreeMemory::operator()(void* memory) const {
     if (memory && ff::av_free)
         ff::av_free(memory);

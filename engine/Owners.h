@@ -103,4 +103,8 @@ using TSamplesPtr = std::unique_ptr<uint8_t*, TFreeSamples>;
 using TFilePtr = std::unique_ptr<std::FILE, TCloseFile>;
 using TDictionaryPtr = std::unique_ptr<AVDictionary, TFreeDictionary>;
 
+// Sets one entry of an owned dictionary. The library call may move the dictionary elsewhere,
+// or free it when it fails, so the owner gives it up for the call and takes back what is left.
+void SetDictionaryEntry(TDictionaryPtr& dictionary, const char* key, const char* value);
+
 } // namespace cw

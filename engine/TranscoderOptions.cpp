@@ -421,10 +421,7 @@ void TTranscoderOptions::AddFrameHookOption(const std::string& value) {
 }
 
 void TTranscoderOptions::AddMetadataTag(const std::string& key, const std::string& value) {
-    // The call may move the tags elsewhere, or free them when it fails.
-    AVDictionary* tags = MetadataTags.release();
-    ff::av_dict_set(&tags, key.c_str(), value.c_str(), 0);
-    MetadataTags.reset(tags);
+    SetDictionaryEntry(MetadataTags, key.c_str(), value.c_str());
 }
 
 void TTranscoderOptions::SetMetadataOption(const std::string& value) {

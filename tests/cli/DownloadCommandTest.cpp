@@ -3,6 +3,7 @@
 #include "engine/FFApi.h"
 #include "engine/FFDecoder.h"
 #include "tests/fixtures/MediaFixtures.h"
+#include "tests/support/CommandRun.h"
 #include "tests/support/FakeVideoService.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TempHome.h"
@@ -29,24 +30,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TRun {
-    int ExitCode;
-    std::string Out;
-};
+using TRun = TCommandRun;
 
 class DownloadCommandTest : public ::testing::Test {
 protected:
     // Runs the command in the test's home (the settings go there).
     TRun Download(const std::string& arguments) {
-        const std::string command =
-            std::string(CLI_PATH) + " download " + arguments + " 2>/dev/null";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        std::string out;
-        char buffer[256];
-        while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-            out.append(buffer, n);
-        const int status = ::pclose(pipe);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+        return RunCommand(std::string(CLI_PATH) + " download " + arguments + " 2>/dev/null");
     }
     std::string Link(const std::string& id) { return "'" + Service.WatchUrl(id) + "'"; }
     std::string Site() { return " --site " + Service.Domain() + " --out '" + Out() + "' "; }

@@ -1,5 +1,6 @@
 // clipwright-cli fetch against the test server: outcome lines, exit codes, the answer streamed
 // to FILE.part and FILE made only after success.
+#include "tests/support/CommandRun.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -21,20 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TRun {
-    int ExitCode;
-    std::string Out;
-};
+using TRun = cw::test::TCommandRun;
 
 TRun Fetch(const std::string& arguments) {
-    const std::string command = std::string(CLI_PATH) + " fetch " + arguments + " 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string out;
-    char buffer[256];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    return cw::test::RunCommand(std::string(CLI_PATH) + " fetch " + arguments + " 2>/dev/null");
 }
 
 class FetchCommandTest : public ::testing::Test {

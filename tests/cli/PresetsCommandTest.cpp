@@ -1,5 +1,7 @@
 // Runs the real clipwright-cli and checks the listing it prints against the lines a user
 // must see, written out here: class, format, index and text, tab-separated.
+#include "tests/support/CommandRun.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,24 +12,10 @@
 
 namespace {
 
-struct TRun {
-    int ExitCode = -1;
-    std::string Out;
-};
+using TRun = cw::test::TCommandRun;
 
 TRun RunCli(const std::string& args) {
-    TRun run;
-    const std::string command = std::string(CW_CLI) + " " + args + " 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.Out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return cw::test::RunCommand(std::string(CW_CLI) + " " + args + " 2>/dev/null");
 }
 
 // Every line of the listing, in order. The texts stand as they are: odd spellings, the double

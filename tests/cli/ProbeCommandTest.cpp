@@ -5,6 +5,7 @@
 #include "engine/FFDecoder.h"
 #include "engine/Text.h"
 #include "tests/fixtures/MediaFixtures.h"
+#include "tests/support/CommandRun.h"
 
 #include <gtest/gtest.h>
 
@@ -30,13 +31,6 @@ struct TRun {
     std::string Err;
 };
 
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 class ProbeCommand : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -50,16 +44,10 @@ protected:
         for (const auto& a : args)
             command += " " + ShellQuote(a);
         command += " 2>" + ShellQuote(errFile);
+        const TCommandRun result = RunCommand(command);
         TRun run;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return run;
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            run.Out.append(buffer, n);
-        const int status = ::pclose(pipe);
-        run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.ExitCode = result.ExitCode;
+        run.Out = result.Out;
         std::ifstream err(errFile);
         std::stringstream text;
         text << err.rdbuf();
