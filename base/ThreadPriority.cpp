@@ -71,4 +71,16 @@ void ApplyThreadPriority(pid_t tid, TPriorityLevel level) {
                     std::clamp(ProcessNice() + row->NiceDelta, -20, 19));
 }
 
+void LowerCallingThread(int steps) {
+    const pid_t tid = gettid();
+    const int policy = sched_getscheduler(tid);
+    if (policy < 0 || (policy & ~SCHED_RESET_ON_FORK) == SCHED_IDLE)
+        return;
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    if (errno)
+        return;
+    setpriority(PRIO_PROCESS, static_cast<id_t>(tid), std::clamp(nice + steps, -20, 19));
+}
+
 } // namespace cw

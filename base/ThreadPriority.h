@@ -17,4 +17,10 @@ void ApplyThreadPriority(pid_t tid, TPriorityLevel level);
 // The level the thread runs at, Normal when its class and nice value match no level.
 TPriorityLevel ReadThreadPriority(pid_t tid);
 
+// Puts the calling thread steps nice values below the priority it has now (a new thread has
+// its creator's), at most to the lowest nice value; a thread of the idle class stays there.
+// For helper threads that feed a thread doing the main work: they take the cores that work
+// leaves free instead of taking turns with it.
+void LowerCallingThread(int steps);
+
 } // namespace cw

@@ -1,5 +1,6 @@
 #include "engine/JobPipeline.h"
 
+#include "base/ThreadPriority.h"
 #include "engine/FFApi.h"
 #include "engine/FFmpegException.h"
 #include "engine/InputFiles.h"
@@ -23,6 +24,12 @@ thread_local const TJobPipeline* InputThreadOf = nullptr;
 // The pipeline whose audio lane this is, and the step the lane carries out.
 thread_local const TJobPipeline* LaneOf = nullptr;
 thread_local void* LaneStep = nullptr;
+
+// The input thread and the audio lane run this many nice values below the job's thread. The
+// video encoders of today thread themselves over every core; at the same priority the feeding
+// threads take turns with the encoder's workers and hold up its rows, while a little below it
+// they run in the gaps the encoder leaves, and the short queue keeps them ahead of it.
+constexpr int FeederNiceSteps = 5;
 
 } // namespace
 
@@ -182,6 +189,7 @@ bool TJobPipeline::Wanted() const {
 
 void TJobPipeline::InputLoop() {
     InputThreadOf = this;
+    LowerCallingThread(FeederNiceSteps);
     // A blocking read is broken off by a stop request on this thread too. The job's thread
     // has its own check, which never sees this thread's reads: its writes that finish the
     // outputs must go through while this thread still waits for data.
@@ -363,6 +371,7 @@ bool TJobPipeline::ForLane(const TStep& step) const {
 
 void TJobPipeline::LaneLoop() {
     LaneOf = this;
+    LowerCallingThread(FeederNiceSteps);
     for (;;) {
         TPending* step = nullptr;
         {
