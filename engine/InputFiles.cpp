@@ -105,8 +105,8 @@ bool TInputFiles::OpenInput(const std::string& fileName, TTranscoderOptions& opt
         registered = true;
     }
     Ctx.Timeout.Start = ff::av_gettime();
-    // On failure the context is freed and the pointer left null.
-    // The open keeps in the dictionary only the entries no demuxer took.
+    // On failure the context is freed and the pointer left null; the dictionary comes back
+    // with only the entries no demuxer took.
     AVFormatContext* opened = context.release();
     AVDictionary* unused = parameters.release();
     int result = OpenInputFile(&opened, ToLibraryFileName(fileName), format, &unused);
