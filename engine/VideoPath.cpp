@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <thread>
 
 extern "C" {
 #include <libavutil/mastering_display_metadata.h>
@@ -325,6 +326,7 @@ void TVideoPath::SetUpVideo(TOutputStream& ost, TInputStream* source, const AVCo
                 BuildVideoFilters(*joined, ost);
     }
     SetTileColumns(ost);
+    SetFrameThreads(ost);
     video.Resample = !filtered && (dec->width != enc->width || dec->height != enc->height ||
                                    dec->pix_fmt != enc->pix_fmt);
     if (video.Resample) {
@@ -356,6 +358,36 @@ void TVideoPath::SetTileColumns(TOutputStream& ost) {
     while (log2 < 6 && (256 << (log2 + 1)) <= enc->width)
         ++log2;
     ff::av_opt_set_int(enc->priv_data, "tile-columns", log2, 0);
+}
+
+int X265FrameThreads(unsigned cores, int height) {
+    constexpr int MaxRowsForTwo = 10;
+    if (cores < 2 || cores >= 4 || height <= 0)
+        return 0;
+    return (height + 63) / 64 <= MaxRowsForTwo ? 2 : 0;
+}
+
+void TVideoPath::SetFrameThreads(TOutputStream& ost) {
+    AVCodecContext* enc = ost.Encoder.get();
+    const AVCodec* codec = ost.EncoderChoice;
+    if (Ctx.Options.ThreadCount != 0 || !codec || std::string_view(codec->name) != "libx265" ||
+        !enc->priv_data)
+        return;
+    const int threads = X265FrameThreads(std::thread::hardware_concurrency(), enc->height);
+    if (threads == 0)
+        return;
+    uint8_t* given = nullptr;
+    if (ff::av_opt_get(enc->priv_data, "x265-params", 0, &given) < 0)
+        return;
+    std::string params = given ? reinterpret_cast<const char*>(given) : "";
+    ff::av_free(given);
+    // The parameters are key=value pairs joined by ':'; "F" is the short name.
+    const std::string joined = ":" + params;
+    if (joined.find(":frame-threads=") != std::string::npos ||
+        joined.find(":F=") != std::string::npos)
+        return;
+    params += FormatText("%sframe-threads=%d", params.empty() ? "" : ":", threads);
+    ff::av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
 }
 
 void TVideoPath::SetUpDynamicRange(TOutputStream& ost, const TInputStream& source,

@@ -59,6 +59,14 @@ struct TVideoPathContext {
     const std::atomic<bool>& StopRequested;
 };
 
+// The frame threads x265 is given on a machine of this many cores for pictures this high, or
+// 0 for x265's own choice. x265 codes one frame at a time below four cores and spreads each
+// frame's rows of 64-pixel blocks over the cores; a picture of ten rows or fewer (640 lines)
+// leaves about a fifth of two cores idle that way, and a second frame coded beside the first
+// fills it (the output grows by well under 1 %). Higher pictures keep the cores busy with
+// rows alone, and a second frame would only cost processor time.
+int X265FrameThreads(unsigned cores, int height);
+
 class TVideoPath {
 public:
     explicit TVideoPath(const TVideoPathContext& context) : Ctx(context) {}
@@ -77,10 +85,13 @@ public:
     // encoder's size, the "vf" filters and the encoder's pixel format. Sets the encoder's
     // size from what the graph gives.
     void BuildVideoFilters(TInputStream& ist, TOutputStream& ost);
-    // HDR sources: tone mapping for an 8-bit output, or the HDR description kept for a deep
-    // one. SDR sources are left as they are.
     // libvpx-vp9: tile columns for the picture's width unless the options set them.
     void SetTileColumns(TOutputStream& ost);
+    // libx265 with the codecs threaded as they like: the frame threads X265FrameThreads
+    // gives, unless the options' x265 parameters name them.
+    void SetFrameThreads(TOutputStream& ost);
+    // HDR sources: tone mapping for an 8-bit output, or the HDR description kept for a deep
+    // one. SDR sources are left as they are.
     void SetUpDynamicRange(TOutputStream& ost, const TInputStream& source,
                            const AVCodecContext* dec);
     // Hands a decoded picture (null: the end) to the graph and every picture it gives to the
