@@ -172,24 +172,30 @@ inline double Median(std::vector<double> values) {
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// The settings text the H.264 encoder writes into its stream ("cabac=0 ref=1 ..."), empty when
-// the file holds none. Two files made with the same settings carry the same text.
-inline std::string X264SettingsOf(const std::string& path) {
+// The settings text the H.264 or the H.265 encoder writes into its stream ("cabac=0 ref=1
+// ..."), empty when the file holds none. Two files made with the same settings carry the same
+// text. It ends at the first byte that is not printable (x264 ends it with a zero byte).
+inline std::string EncoderSettingsOf(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t at = data.find("x264 - core");
-    if (at == std::string::npos)
-        return {};
-    const size_t options = data.find("options: ", at);
-    const size_t end = data.find('\0', at);
-    if (options == std::string::npos || (end != std::string::npos && options > end))
-        return {};
-    return data.substr(options + 9,
-                       end == std::string::npos ? std::string::npos : end - options - 9);
+    for (const char* marker : {"x264 - core", "x265 (build"}) {
+        const size_t at = data.find(marker);
+        if (at == std::string::npos)
+            continue;
+        const size_t options = data.find("options: ", at);
+        if (options == std::string::npos)
+            return {};
+        size_t end = options + 9;
+        while (end < data.size() && data[end] >= 32 && data[end] < 127)
+            ++end;
+        return data.substr(options + 9, end - options - 9);
+    }
+    return {};
 }
 
-// The first option of two settings texts that differs ("threads=3 / threads=1"), or empty.
-inline std::string FirstSettingDifference(const std::string& a, const std::string& b) {
+// The options in which two settings texts differ, in order ("frame-threads=2 / frame-threads=1,
+// ..."), or empty.
+inline std::string SettingDifferences(const std::string& a, const std::string& b) {
     auto split = [](const std::string& text) {
         std::vector<std::string> words;
         size_t at = 0;
@@ -204,13 +210,14 @@ inline std::string FirstSettingDifference(const std::string& a, const std::strin
         return words;
     };
     const auto wa = split(a), wb = split(b);
+    std::string differences;
     for (size_t i = 0; i < std::max(wa.size(), wb.size()); ++i) {
         const std::string x = i < wa.size() ? wa[i] : "(none)";
         const std::string y = i < wb.size() ? wb[i] : "(none)";
         if (x != y)
-            return x + " / " + y;
+            differences += (differences.empty() ? "" : ", ") + x + " / " + y;
     }
-    return {};
+    return differences;
 }
 
 // A catalogue preset and the ffmpeg tool's arguments (between its input and its output) that

@@ -143,6 +143,17 @@ double Best(const std::vector<double>& times) {
     return times.empty() ? 0 : *std::min_element(times.begin(), times.end());
 }
 
+// The H.264 and H.265 encoders write their settings into the stream: where the program's
+// output and the tool's differ, the line says in what (program / tool).
+void PrintSettingDifferences(const std::string& appOut, const std::string& toolOut) {
+    const std::string appSettings = EncoderSettingsOf(appOut);
+    if (appSettings.empty())
+        return;
+    const std::string differences = SettingDifferences(appSettings, EncoderSettingsOf(toolOut));
+    std::printf("     encoder settings of the two outputs (program / tool): %s\n",
+                differences.empty() ? "the same" : ("differ: " + differences).c_str());
+}
+
 const char* Verdict(bool met) {
     return met ? "met" : "MISSED";
 }
@@ -291,13 +302,7 @@ int main(int argc, char** argv) {
                     c.Format, c.Preset, app.PeakMiB, tool.PeakMiB, Verdict(peakMet));
         if (!peakMet)
             missed.push_back(std::string("one file peak ") + c.Format + " " + c.Preset);
-        const std::string appSettings = X264SettingsOf(appOut.string());
-        if (!appSettings.empty()) {
-            const std::string difference =
-                FirstSettingDifference(appSettings, X264SettingsOf(toolOut));
-            std::printf("     H.264 settings of the two outputs: %s\n",
-                        difference.empty() ? "the same" : ("differ, first " + difference).c_str());
-        }
+        PrintSettingDifferences(appOut.string(), toolOut);
     }
 
     // -- today's outputs: the same file to MKV and WebM -----------------------------------------
@@ -365,6 +370,7 @@ int main(int argc, char** argv) {
                         c.Format, c.Preset, t.MaxRatio, ratio, Verdict(met),
                         Best(app.Times) / Best(tool.Times), Median(app.Cpu) / Median(tool.Cpu));
         }
+        PrintSettingDifferences(appOut.string(), toolOut);
         if (!met)
             missed.push_back(std::string(c.Format) + " " + c.Preset);
     }
