@@ -160,6 +160,19 @@ void SetRcOverride(AVCodecContext* enc, const std::string& text) {
     enc->rc_override_count = static_cast<int>(entries.size());
 }
 
+// The x265 parameters the options gave an output stream (false when its encoder is not x265).
+bool X265Params(const TOutputStream& ost, std::string& params) {
+    const AVCodecContext* enc = ost.Encoder.get();
+    const AVCodec* codec = ost.EncoderChoice;
+    uint8_t* given = nullptr;
+    if (!codec || std::string_view(codec->name) != "libx265" || !enc->priv_data ||
+        ff::av_opt_get(enc->priv_data, "x265-params", 0, &given) < 0)
+        return false;
+    params = given ? reinterpret_cast<const char*>(given) : "";
+    ff::av_free(given);
+    return true;
+}
+
 } // namespace
 
 void TVideoPath::NewVideoStream(AVFormatContext* context, int outputIndex,
@@ -369,18 +382,12 @@ int X265FrameThreads(unsigned cores, int height) {
 
 void TVideoPath::SetFrameThreads(TOutputStream& ost) {
     AVCodecContext* enc = ost.Encoder.get();
-    const AVCodec* codec = ost.EncoderChoice;
-    if (Ctx.Options.ThreadCount != 0 || !codec || std::string_view(codec->name) != "libx265" ||
-        !enc->priv_data)
+    std::string params;
+    if (Ctx.Options.ThreadCount != 0 || !X265Params(ost, params))
         return;
     const int threads = X265FrameThreads(std::thread::hardware_concurrency(), enc->height);
     if (threads == 0)
         return;
-    uint8_t* given = nullptr;
-    if (ff::av_opt_get(enc->priv_data, "x265-params", 0, &given) < 0)
-        return;
-    std::string params = given ? reinterpret_cast<const char*>(given) : "";
-    ff::av_free(given);
     // The parameters are key=value pairs joined by ':'; "F" is the short name.
     const std::string joined = ":" + params;
     if (joined.find(":frame-threads=") != std::string::npos ||
@@ -415,14 +422,10 @@ void TVideoPath::SetUpDynamicRange(TOutputStream& ost, const TInputStream& sourc
         }
         // x265 writes the metadata into the pictures' own headers too, for players that read
         // no container.
-        const AVCodec* codec = ost.EncoderChoice;
-        uint8_t* given = nullptr;
-        if (codec && std::string_view(codec->name) == "libx265" && enc->priv_data &&
-            ff::av_opt_get(enc->priv_data, "x265-params", 0, &given) >= 0) {
-            const bool unset = !given || !*given;
-            ff::av_free(given);
+        std::string given;
+        if (X265Params(ost, given) && given.empty()) {
             const std::string params = X265HdrParams(source.Stream);
-            if (unset && !params.empty())
+            if (!params.empty())
                 ff::av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
         }
         return;
